@@ -1,0 +1,63 @@
+#include "app/PortOptions.h"
+
+#include <chrono>
+
+#include "platform/qt/QtSerialPort.h"
+#include "platform/sim/SimSerialPort.h"
+
+namespace bm::app {
+
+PortOptions TakePortOptions(std::vector<std::string>& args) {
+  PortOptions options;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--simulated-target") {
+      options.simulatedTarget = true;
+    } else if (a == "--port" && i + 1 < args.size()) {
+      options.devices.push_back(args[++i]);
+    } else if (a.rfind("--port=", 0) == 0) {
+      options.devices.push_back(a.substr(7));
+    } else {
+      rest.push_back(a);
+    }
+  }
+  args = std::move(rest);
+  return options;
+}
+
+sim::SimTargetConfig ExampleBoardConfig() {
+  sim::SimTargetConfig config;
+  config.signature = 0x1E950F;
+  config.pageWords = 64;
+  config.flashWords = 0x3800;
+  config.bootWords = 0x0800;
+  config.loaderIds = {0x0101, 0, 0, 0};
+  config.eepromBytes = 1024;
+  return config;
+}
+
+Ports MakePorts(const PortOptions& options) {
+  Ports ports;
+  ports.list = std::make_unique<PortList>();
+  std::vector<std::string> devices;
+  bool sim = options.simulatedTarget;
+  for (const std::string& d : options.devices) {
+    if (d == "sim")
+      sim = true;
+    else
+      devices.push_back(d);
+  }
+  ports.list->Add(std::make_unique<qt::QtSerialService>(!options.onlyNamed, devices));
+  if (sim) {
+    const auto start = std::chrono::steady_clock::now();
+    auto now = [start] {
+      return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
+    ports.simTarget = std::make_shared<sim::SimTarget>(ExampleBoardConfig(), now);
+    ports.list->Add(std::make_unique<sim::SimSerialService>(ports.simTarget));
+  }
+  return ports;
+}
+
+}  // namespace bm::app

@@ -1,0 +1,35 @@
+// The port list both programs offer: the system's serial ports, devices named with
+// --port DEVICE (repeatable; pseudo-terminals the system does not list) and, only when asked
+// (--simulated-target or --port sim), the simulated target as port "sim".
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/PortList.h"
+#include "platform/sim/SimTarget.h"
+
+namespace bm::app {
+
+struct PortOptions {
+  std::vector<std::string> devices;  // from --port, in order; "sim" means the simulated target
+  bool simulatedTarget = false;      // --simulated-target
+  bool onlyNamed = false;            // search only the --port devices, not the system's ports
+};
+
+// Takes --port DEVICE, --port=DEVICE and --simulated-target out of args; leaves the rest.
+PortOptions TakePortOptions(std::vector<std::string>& args);
+
+struct Ports {
+  std::unique_ptr<PortList> list;
+  std::shared_ptr<sim::SimTarget> simTarget;  // null unless offered
+};
+
+// Builds the list. The simulated target is configured as our example board.
+Ports MakePorts(const PortOptions& options);
+
+// The simulated target's defaults: an ATmega328P with our bootloader's identity.
+sim::SimTargetConfig ExampleBoardConfig();
+
+}  // namespace bm::app

@@ -1,0 +1,25 @@
+// Small conversions shared by the readers and the protocol, and the lamp colours.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace bm::Util {
+
+// Lamp colours as 24-bit RGB.
+inline constexpr uint32_t clRed = 0xFF0000;
+inline constexpr uint32_t clMaroon = 0x800000;
+inline constexpr uint32_t clYellow = 0xFFFF00;
+inline constexpr uint32_t clOlive = 0x808000;
+inline constexpr uint32_t clLime = 0x00FF00;
+inline constexpr uint32_t clGreen = 0x008000;
+
+// A flag byte of a pack file: 1 and 255 mean true, every other value false.
+constexpr bool int2bool(uint8_t b) { return b == 1 || b == 255; }
+constexpr uint8_t lo(uint16_t v) { return static_cast<uint8_t>(v & 0xFF); }
+constexpr uint8_t hi(uint16_t v) { return static_cast<uint8_t>((v / 256) & 0xFF); }
+
+// True when the text, after an optional leading "&h"/"&H", holds only hex digits (or nothing).
+bool IsValidHex(std::string_view text);
+
+}  // namespace bm::Util

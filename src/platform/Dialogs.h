@@ -1,0 +1,27 @@
+// Modal dialogs the logic needs: a message box with one OK button and the file-open dialog.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bm {
+
+// One entry of the file-open dialog's filter, e.g. {"qorm/hex", "HEX", {"hex", "HEX"}}.
+struct FileKind {
+  std::string name;
+  std::string typeCode;
+  std::vector<std::string> extensions;
+};
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // Shows `text` modally and returns when the user pressed OK.
+  virtual void MessageBox(const std::string& text) = 0;
+  // Shows the file-open dialog for the given kinds together; the chosen path, or none if cancelled.
+  virtual std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) = 0;
+};
+
+}  // namespace bm

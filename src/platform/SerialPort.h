@@ -1,0 +1,55 @@
+// The serial port service as the protocol code sees it.
+//
+// A SerialService lists the ports it can reach and binds a SerialPort object to one of them;
+// binding does not open the port. A SerialPort is one device with the fixed line settings of
+// the bootloader link: the chosen rate, 8 data bits, no parity, 2 stop bits, no handshake.
+//
+// What callers rely on:
+//  - Write queues the bytes unchanged and returns at once; XmitWait returns when every byte
+//    written so far has left the port.
+//  - Flush discards received bytes only: a read afterwards returns only bytes that arrived after
+//    it. Bytes already written still go out (a command written just before a flush must arrive).
+//  - Close lets written bytes leave first, then closes; reads afterwards return nothing.
+//  - Read(n) returns at once with up to n waiting bytes, possibly none; it never blocks.
+//  - A port that fails (device unplugged) behaves as closed from then on and reports no error
+//    storm: the caller sees short reads.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace bm {
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  virtual bool Open() = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  virtual void SetBaudRate(int baud) = 0;  // may be called while closed; applies on open
+  virtual int BaudRate() const = 0;
+  virtual void Write(std::string_view bytes) = 0;
+  virtual void XmitWait() = 0;
+  virtual void Flush() = 0;
+  virtual int BytesAvailable() = 0;
+  virtual std::string Read(int n) = 0;
+};
+
+class SerialService {
+ public:
+  virtual ~SerialService() = default;
+
+  virtual int Count() = 0;
+  virtual std::string PortName(int index) = 0;
+  virtual std::string Description(int index) = 0;
+  virtual std::unique_ptr<SerialPort> Bind(int index) = 0;
+};
+
+// Receives every byte that crosses the line, in order; `toTarget` tells the direction.
+// Used for --trace and for failure output in tests. Never required: an empty sink costs nothing.
+using TraceSink = std::function<void(bool toTarget, std::string_view bytes)>;
+
+}  // namespace bm

@@ -1,0 +1,25 @@
+// Message boxes and the file-open dialog of the desktop program.
+#pragma once
+
+#include "platform/Dialogs.h"
+
+class QWidget;
+
+namespace bm::qt {
+
+class QtDialogs : public Dialogs {
+ public:
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  void MessageBox(const std::string& text) override;
+  std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override;
+
+  // The dialog's name filter for the kinds, all of them together first, e.g.
+  // "qorm/hex, qorm/eep (*.hex *.HEX *.eep *.EEP)".
+  static std::string Filter(const std::vector<FileKind>& kinds);
+
+ private:
+  QWidget* parent_ = nullptr;
+};
+
+}  // namespace bm::qt

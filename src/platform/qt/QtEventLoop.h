@@ -1,0 +1,34 @@
+// The event loop of the Qt programs.
+//
+// A reply-wait pass (processEvents) runs a nested event loop for its full time, so events are
+// handled while it waits and an unrelated event never cuts it short; it ends early only when a
+// serial port reports received bytes (NotifyBytesArrived). A yield is cheap: it handles events
+// only when about 10 ms have passed since the last time, so a loop that yields per byte costs a
+// few dozen event-loop turns per image, and the window never freezes for longer than that.
+#pragma once
+
+#include <QElapsedTimer>
+
+#include "platform/EventLoop.h"
+
+class QEventLoop;
+
+namespace bm::qt {
+
+class QtEventLoop : public EventLoop {
+ public:
+  QtEventLoop();
+
+  void processEvents(int maxWaitMs) override;
+  void yield() override;
+
+  // Ends the pass that is running now, if any (received bytes are what a pass waits for).
+  static void NotifyBytesArrived();
+
+  static constexpr int kYieldIntervalMs = 10;
+
+ private:
+  QElapsedTimer sinceEvents_;
+};
+
+}  // namespace bm::qt

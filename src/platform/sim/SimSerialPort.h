@@ -1,0 +1,48 @@
+// The simulated target behind the serial port interface, offered as one port named "sim".
+#pragma once
+
+#include <memory>
+
+#include "platform/SerialPort.h"
+#include "platform/sim/SimTarget.h"
+
+namespace bm::sim {
+
+class SimSerialPort : public SerialPort {
+ public:
+  explicit SimSerialPort(std::shared_ptr<SimTarget> target);
+
+  bool Open() override;
+  void Close() override;
+  bool IsOpen() const override;
+  void SetBaudRate(int baud) override;
+  int BaudRate() const override;
+  void Write(std::string_view bytes) override;
+  void XmitWait() override;
+  void Flush() override;
+  int BytesAvailable() override;
+  std::string Read(int n) override;
+
+ private:
+  std::shared_ptr<SimTarget> target_;
+  bool open_ = false;
+  int baud_ = 9600;
+};
+
+// A service with the one port "sim".
+class SimSerialService : public SerialService {
+ public:
+  explicit SimSerialService(std::shared_ptr<SimTarget> target) : target_(std::move(target)) {}
+
+  int Count() override { return 1; }
+  std::string PortName(int) override { return "sim"; }
+  std::string Description(int) override { return "simulated bootloader target"; }
+  std::unique_ptr<SerialPort> Bind(int index) override;
+
+  SimTarget& Target() { return *target_; }
+
+ private:
+  std::shared_ptr<SimTarget> target_;
+};
+
+}  // namespace bm::sim

@@ -1,0 +1,33 @@
+// Dialogs for tests: every message box text is kept in order; the file-open dialog answers with
+// the scripted path (or cancels), and records the kinds it was shown.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Dialogs.h"
+
+namespace bm::test {
+
+class RecordingDialogs : public Dialogs {
+ public:
+  void MessageBox(const std::string& text) override {
+    messages.push_back(text);
+    if (onMessage) onMessage(text);
+  }
+  std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override {
+    shownKinds = kinds;
+    ++openCount;
+    return answer;
+  }
+
+  std::vector<std::string> messages;
+  std::function<void(const std::string&)> onMessage;  // runs inside the modal box
+  std::optional<std::string> answer;
+  std::vector<FileKind> shownKinds;
+  int openCount = 0;
+};
+
+}  // namespace bm::test
