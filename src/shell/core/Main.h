@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "images/Globals.h"
+#include "images/dParamList.h"
 #include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
@@ -32,6 +33,7 @@ class Main {
   // --- Shared state and window fields -------------------------------------------------------
   Globals g;
   bool ParaEnable = false;
+  dParamList::ParamSet params;  // the last pack file's parameter block
   bm::ComPort ComPort;
 
   StatusDisplay& display;
