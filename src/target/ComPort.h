@@ -17,15 +17,15 @@ class ComPort {
   explicit ComPort(SerialService& service) : service_(service) {}
 
   SerialService& Service() { return service_; }
-  void Select(int index);          // binds port `index` of the service
+  void Select(int index);  // binds port `index` of the service
   int SelectedIndex() const { return index_; }
   std::string Name() const { return name_; }
 
-  void SetBaudRate(int baud);      // kept across port changes
+  void SetBaudRate(int baud);  // kept across port changes
   int BaudRate() const { return baud_; }
 
-  bool Open();                     // false when nothing is selected or the device refuses
-  void Close();                    // written bytes leave first
+  bool Open();   // false when nothing is selected or the device refuses
+  void Close();  // written bytes leave first
   bool IsOpen() const;
   void Write(std::string_view bytes);
   void XmitWait();
