@@ -1,4 +1,10 @@
 // The simulated target behind the serial port interface, offered as one port named "sim".
+//
+// Bytes written reach the target at once (XmitWait has nothing to wait for); replies become
+// readable when the target's clock says so. Opening the port resets the board when the target
+// is so configured, and drops reply bytes that arrived while the port was closed. A target that
+// vanished makes the port fail like an unplugged adapter: it reads as closed, Open fails, reads
+// return nothing, and nothing is reported beyond that.
 #pragma once
 
 #include <memory>

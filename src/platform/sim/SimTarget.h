@@ -3,11 +3,21 @@
 // It speaks the bootloader protocol byte by byte ("?", "I", "i", "A", "E", "D", "P", "B", "X"),
 // keeps a flash and an EEPROM image, records every byte in both directions, and can be told to
 // misbehave at a chosen command. It protects its own boot section like a real loader: flash
-// words at or above `flashWords` are never erased or written.
+// words at or above `flashWords` are never erased or written (such a command, and an EEPROM
+// address past `eepromBytes`, is refused with a reply byte other than the acknowledge). A page
+// write only clears bits, as real flash does, so a missing erase shows in the image.
 //
 // Time comes from the owner (`nowMs`), so tests decide when a late reply arrives. A reply is
 // queued with the time at which it becomes readable; Available()/Take() only see bytes whose
-// time has come.
+// time has come. Replies leave in order: a late reply holds back the ones after it.
+//
+// Paced mode models the line: each byte from the host takes 11 bit times at the host's rate to
+// arrive (bytes queue behind each other), a command is carried out when its last byte has
+// arrived, page erases and writes take `pageOpMs`, and a reply is readable once its last byte
+// has crossed back. Unpaced, a reply is readable at once.
+//
+// After "X" the loader has left: it ignores everything until Restart() (a board reset; the
+// serial port front ends call it when the host opens the line, as boards reset by DTR do).
 #pragma once
 
 #include <array>
@@ -21,14 +31,15 @@ namespace bm::sim {
 
 struct SimTargetConfig {
   uint32_t signature = 0x1E950F;  // three bytes, most significant first on the wire
-  int pageWords = 64;             // page size in 16-bit words (one byte on the wire)
+  int pageWords = 64;             // page size in 16-bit words (one byte on the wire, 1..255)
   int flashWords = 0x3800;        // application section in words, reported by "I"
   int bootWords = 0x0800;         // boot section above it; never erased or written
   std::array<uint16_t, 4> loaderIds{0, 0, 0, 0};
   int eepromBytes = 1024;
-  int baud = 0;                   // rate the loader listens at; 0 = any rate
-  bool paced = false;             // replies take the line time plus page erase/write time
-  double pageOpMs = 4.5;          // page erase or write time when paced
+  int baud = 0;               // rate the loader listens at; 0 = any rate
+  bool paced = false;         // replies take the line time plus page erase/write time
+  double pageOpMs = 4.5;      // page erase or write time when paced
+  bool restartOnOpen = true;  // opening the line resets the board (the loader listens again)
 };
 
 enum class FaultKind {
@@ -39,8 +50,8 @@ enum class FaultKind {
 };
 
 struct Fault {
-  char command = 0;     // command letter the fault applies to
-  int occurrence = 1;   // 1-based count of that command; 0 = every time
+  char command = 0;    // command letter the fault applies to
+  int occurrence = 1;  // 1-based count of that command; 0 = every time
   FaultKind kind = FaultKind::NoReply;
   double lateMs = 0;
 };
@@ -62,39 +73,55 @@ class SimTarget {
   std::string Take(int n);
   // Discards reply bytes that are readable now (the host flushed); later ones still come.
   void DropArrived();
+  // When the next queued reply byte becomes readable; infinity when nothing is queued.
+  double NextReplyDueMs() const;
+
+  // A board reset: the loader listens again, a half-received command and queued replies are
+  // gone. Flash, EEPROM, the trace and the fault counts are kept.
+  void Restart();
 
   void AddFault(const Fault& fault);
   bool Vanished() const { return vanished_; }
   bool Started() const { return started_; }  // "X" received: the loader left
 
   const SimTargetConfig& Config() const { return config_; }
-  std::vector<uint8_t>& Flash() { return flash_; }     // (flashWords + bootWords) * 2 bytes
-  std::vector<uint8_t>& Eeprom() { return eeprom_; }   // eepromBytes bytes
+  std::vector<uint8_t>& Flash() { return flash_; }    // (flashWords + bootWords) * 2 bytes
+  std::vector<uint8_t>& Eeprom() { return eeprom_; }  // eepromBytes bytes
   const std::vector<TraceEntry>& Trace() const { return trace_; }
-  // The trace in the form "sent: 41 C0 3F 45 | received: 0D", for failure output.
-  std::string TraceText() const;
+  // The trace in the form "sent: 41 C0 3F 45 | received: 0D", for failure output. "sent" is
+  // what the host sent, "received" what the target replied (recorded when the reply was made,
+  // so a reply the host flushed is still shown). With maxEntries > 0 only the last entries.
+  std::string TraceText(size_t maxEntries = 0) const;
   // Every byte the host sent, in order, and every byte the target sent.
   std::string SentBytes() const;
   std::string ReceivedBytes() const;
 
  private:
-  // implementation detail; see SimTarget.cpp
   struct Pending {
     double dueMs;
     std::string bytes;
   };
-  void Reply(char command, std::string bytes, double extraMs = 0);
+  void Execute(double doneMs);
+  void Reply(char command, std::string bytes, double doneMs, double extraMs = 0);
+  void Record(bool toTarget, std::string_view bytes);
+  int FaultFor(char command) const;  // index into faults_, or -1
+  bool PageWritable() const;
   double Now() const;
 
   SimTargetConfig config_;
   std::function<double()> nowMs_;
   std::vector<uint8_t> flash_, eeprom_;
   std::vector<TraceEntry> trace_;
-  std::vector<Pending> pending_;
+  std::vector<Pending> pending_;  // in due order
   std::vector<Fault> faults_;
-  std::string command_;   // bytes of the command being received
+  std::array<int, 256> commandCount_{};  // per command letter, since construction
+  int activeFault_ = -1;                 // fault of the command being received
+  std::string command_;                  // bytes of the command being received
   std::array<uint8_t, 512> page_{};
-  uint32_t address_ = 0;  // word address set by "A"
+  uint32_t address_ = 0;      // word address set by "A"
+  double byteMs_ = 0;         // line time of one byte at the host's rate (paced)
+  double lineInFreeMs_ = 0;   // when the last byte from the host has arrived
+  double lineOutFreeMs_ = 0;  // when the last queued reply byte has left
   bool vanished_ = false;
   bool started_ = false;
 };
