@@ -27,12 +27,12 @@ struct Globals {
   int32_t OrgBootID = 0;   // expected loader ID; negative = not asked for
   int32_t OrgEEpEnd = 0;   // EEPROM download limit; 0 or less = none
 
-  int32_t TargID = 0;      // signature read from the target
-  int32_t FlashEnd = 0;    // target flash size in 16-bit words
-  int32_t BlockSize = 0;   // target page size in 16-bit words
+  int32_t TargID = 0;     // signature read from the target
+  int32_t FlashEnd = 0;   // target flash size in 16-bit words
+  int32_t BlockSize = 0;  // target page size in 16-bit words
 
-  int32_t Modus = 0;       // 0 none, 1 file loaded, 2 target connected, 3 programming
-  bool COMok = false;      // port open and the loader answered
+  int32_t Modus = 0;   // 0 none, 1 file loaded, 2 target connected, 3 programming
+  bool COMok = false;  // port open and the loader answered
   int32_t serial_count = 0;
   std::optional<std::filesystem::path> f;  // the current file
 

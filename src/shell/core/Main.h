@@ -98,6 +98,8 @@ class Main {
 
   // --- Loading (implemented in src/images) ----------------------------------------------------
   int baudFromLoad_ = 57600;  // the project's BaudRate, applied at the end of LoadFiles
+  // The project branch of LoadFiles: keys, then the .hex and .eep images beside the project.
+  void LoadProject(std::string& deviceIdText, std::string& cpuText);
 
   // --- Link and programming (implemented in src/target) ---------------------------------------
 };

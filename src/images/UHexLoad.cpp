@@ -1,0 +1,200 @@
+#include "images/UHexLoad.h"
+
+#include <string_view>
+
+#include "images/TextFile.h"
+#include "images/Util.h"
+#include "shell/core/FileError.h"
+#include "shell/core/RuntimeExceptionPlus.h"
+
+namespace bm::UHexLoad {
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string HexText(uint32_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  do {
+    out.insert(out.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  return out;
+}
+
+// The reader's state for one call.
+class Reader {
+ public:
+  Reader(bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop)
+      : toEEPROM_(toEEPROM), g_(g), dialogs_(dialogs), loop_(loop) {}
+
+  int32_t Run();
+
+ private:
+  // The field reader: `width` characters at position n of line zeile (fewer when the line ends
+  // sooner, none past its end, which reads as 0).
+  uint16_t gethex(int width);
+  void Report(const char* text) {
+    dialogs_.MessageBox(std::string(text) + "\nat Line:" + std::to_string(zeile + 1));
+  }
+  void Store(int32_t address, uint8_t value);
+  // One record; false when the reading stops.
+  bool Record();
+
+  const bool toEEPROM_;
+  Globals& g_;
+  Dialogs& dialogs_;
+  EventLoop& loop_;
+
+  int32_t zeile = 0;
+  int32_t n = 2;
+  uint8_t chk = 0;
+  int32_t hexpage = 0;
+  uint8_t anz = 0;
+  int32_t adr = 0;
+  uint8_t typ = 0;
+  bool fault = false;
+  bool ready = false;
+  int32_t result = 0;
+};
+
+uint16_t Reader::gethex(int width) {
+  const std::string& line = g_.st[static_cast<size_t>(zeile)];
+  std::string_view field;
+  const size_t start = static_cast<size_t>(n - 1);
+  if (start < line.size()) field = std::string_view(line).substr(start, static_cast<size_t>(width));
+  if (!Util::IsValidHex(field)) {
+    Report("Error in Hex-File!");
+    fault = true;
+    ready = true;
+    return 0;
+  }
+  if (field.size() >= 2 && field[0] == '&') field.remove_prefix(2);  // IsValidHex allowed "&h"
+  uint16_t value = 0;
+  for (char c : field) value = static_cast<uint16_t>(value * 16 + HexDigit(c));
+  n += width;
+  chk = static_cast<uint8_t>(chk + Util::lo(value) + Util::hi(value));
+  return value;
+}
+
+void Reader::Store(int32_t address, uint8_t value) {
+  if (!toEEPROM_) {
+    g_.FlashArr[static_cast<size_t>(address)] = value;  // address <= kMaxAddress here
+    return;
+  }
+  if (address >= static_cast<int32_t>(g_.EEpromArr.size()))
+    throw RuntimeError("Out of bounds: EEPROM address &h" + HexText(static_cast<uint32_t>(address)));
+  g_.EEpromArr[static_cast<size_t>(address)] = value;
+}
+
+bool Reader::Record() {
+  if (!g_.st[static_cast<size_t>(zeile)].empty() && g_.st[static_cast<size_t>(zeile)][0] == ':') n = 2;
+  anz = static_cast<uint8_t>(gethex(2));
+  if (fault) return false;
+  adr = gethex(4) + 16 * hexpage;
+  if (fault) return false;
+  if (adr > kMaxAddress) {
+    Report("Buffer overflow!");
+    return false;
+  }
+  typ = static_cast<uint8_t>(gethex(2));
+  if (fault) return false;
+  switch (typ) {
+    case 0x00:
+      for (int i = 1; i <= anz; ++i) {
+        const uint16_t value = gethex(2);
+        Store(adr, Util::lo(value));
+        if (fault) return false;
+        ++adr;
+        if (adr > kMaxAddress && i < anz) {
+          Report("Buffer overflow ");
+          return false;
+        }
+        loop_.yield();
+      }
+      // A record without bytes still moves the image end; an EEPROM image cannot end past its
+      // buffer, or the download would read beyond it.
+      if (toEEPROM_ && adr > static_cast<int32_t>(g_.EEpromArr.size()))
+        throw RuntimeError("Out of bounds: EEPROM address &h" + HexText(static_cast<uint32_t>(adr)));
+      if (adr > result) result = adr;
+      break;
+    case 0x01:
+      ready = true;
+      break;
+    case 0x02:
+      hexpage = gethex(4);
+      if (fault) return false;
+      break;
+    case 0x03:
+      for (int i = 1; i <= anz; ++i) {
+        gethex(2);
+        if (fault) return false;
+        loop_.yield();
+      }
+      break;
+    default:
+      Report("Error in Hex-File!");
+      return false;
+  }
+  gethex(2);  // the checksum; a broken field still gets the sum test below
+  if (chk != 0) {
+    Report("checksum error!");
+    return false;
+  }
+  return !fault;
+}
+
+int32_t Reader::Run() {
+  std::vector<std::string>& st = g_.st;
+  size_t leading = 0;
+  while (leading < st.size() && st[leading].empty()) ++leading;
+  st.erase(st.begin(), st.begin() + static_cast<std::ptrdiff_t>(leading));
+
+  for (zeile = 0; static_cast<size_t>(zeile) < st.size(); ++zeile) {
+    if (!Record()) return result;
+    loop_.yield();
+  }
+  if (!ready) {
+    zeile = st.empty() ? 0 : static_cast<int32_t>(st.size()) - 1;
+    Report("End of file record missing!");
+  }
+  return result;
+}
+
+}  // namespace
+
+void raiseExc(Dialogs& dialogs, const std::string& message, const Globals& g, bool withFile) {
+  FileError::Constructor(dialogs, message, "UHexLoad", withFile ? g.f : std::nullopt);
+}
+
+int32_t ProcessLines(bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop) {
+  return Reader(toEEPROM, g, dialogs, loop).Run();
+}
+
+int32_t IntelHex(const std::string& path, bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop) {
+  g.st.clear();
+  g.f = TextFile::Resolve(path);
+  if (!g.f) {
+    raiseExc(dialogs, "No file specified", g, false);
+    return 0;
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(*g.f, ec)) return 0;
+  std::optional<std::string> text = TextFile::ReadAll(*g.f);
+  if (!text) {
+    raiseExc(dialogs, "Open failed", g, true);
+    return 0;
+  }
+  for (std::string& line : TextFile::SplitLines(*text)) {
+    g.st.push_back(std::move(line));
+    loop.yield();
+  }
+  return ProcessLines(toEEPROM, g, dialogs, loop);
+}
+
+}  // namespace bm::UHexLoad
