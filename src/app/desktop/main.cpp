@@ -1,0 +1,75 @@
+// brindlemark: the desktop program. One main window over the Main object; the port list is the
+// system's serial ports, devices named with --port, and the simulated target when asked.
+#include "shell/core/Main.h"
+
+#include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/PortOptions.h"
+#include "platform/qt/QtDialogs.h"
+#include "platform/qt/QtEventLoop.h"
+#include "shell/qt/AppIcon.h"
+#include "shell/qt/MainWindow.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: brindlemark [OPTIONS]
+
+Writes firmware into AVR microcontrollers through their serial bootloader.
+
+Options:
+  --port DEVICE        also offer DEVICE as a serial port (repeatable), e.g. a pseudo-terminal;
+                       "sim" is the simulated target.
+  --simulated-target   offer the simulated target as port "sim".
+  --help               show this text.
+  --version            show the version.
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);  // takes Qt's own options (-platform, ...) out first
+  QApplication::setApplicationName(QStringLiteral("Brindlemark"));
+  QApplication::setApplicationVersion(QStringLiteral(BRINDLEMARK_VERSION_TEXT));
+  QApplication::setDesktopFileName(QStringLiteral("brindlemark"));
+
+  std::vector<std::string> args;
+  for (const QString& a : QApplication::arguments().mid(1)) args.push_back(a.toStdString());
+  const bm::app::PortOptions portOptions = bm::app::TakePortOptions(args);
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (a == "--version") {
+      std::cout << "brindlemark " << BRINDLEMARK_VERSION_TEXT << '\n';
+      return 0;
+    }
+    std::cerr << "brindlemark: unknown option '" << a << "'\n" << kUsage;
+    return 2;
+  }
+
+  QApplication::setWindowIcon(bm::qt::AppIcon());
+  bm::app::Ports ports = bm::app::MakePorts(portOptions);
+  bm::qt::QtEventLoop loop;
+  bm::qt::QtDialogs dialogs;
+  bm::qt::MainWindow window;
+  dialogs.SetParent(&window);
+  bm::Main main(window.Display(), dialogs, loop, *ports.list);
+  // Main's own hook shows the message and the trail in a box; the program keeps running.
+  window.Attach(main);
+  window.show();
+  window.Open();
+
+  // Handlers never let an error out; this is the last net should Qt itself throw.
+  for (;;) {
+    try {
+      return QApplication::exec();
+    } catch (...) {
+      main.UnhandledException(std::current_exception());
+      if (!window.isVisible()) return 1;
+    }
+  }
+}
