@@ -1,13 +1,136 @@
-// Placeholder: "load" lands with the readers.
+// brindlemark-cli load: the Load button without a window. The file named on the command line is
+// what the file-open dialog answers; everything else is the same handler the window runs.
+#include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 
+#include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
+#include "shell/core/RuntimeExceptionPlus.h"
 
 namespace bm::cli {
+namespace {
 
-int Load(std::vector<std::string>) {
-  std::cerr << "load: not available in this build yet\n";
-  return kExitUsage;
+struct LoadArgs {
+  std::string file;
+  bool json = false;
+  std::optional<std::string> flashOut;
+  std::optional<std::string> eepromOut;
+};
+
+// False (after a note on stderr) when the arguments do not fit the command.
+bool Parse(const std::vector<std::string>& args, LoadArgs& out) {
+  bool haveFile = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--json") {
+      out.json = true;
+    } else if (a == "--flash-out" || a == "--eeprom-out") {
+      if (i + 1 >= args.size()) {
+        std::cerr << "load: " << a << " needs a PATH\n";
+        return false;
+      }
+      (a == "--flash-out" ? out.flashOut : out.eepromOut) = args[++i];
+    } else if (a.rfind("--flash-out=", 0) == 0) {
+      out.flashOut = a.substr(12);
+    } else if (a.rfind("--eeprom-out=", 0) == 0) {
+      out.eepromOut = a.substr(13);
+    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+      std::cerr << "load: unknown option '" << a << "'\n";
+      return false;
+    } else if (!haveFile) {
+      out.file = a;
+      haveFile = true;
+    } else {
+      std::cerr << "load: unexpected argument '" << a << "'\n";
+      return false;
+    }
+  }
+  if (!haveFile)
+    std::cerr << "Usage: brindlemark-cli load FILE [--json] [--flash-out PATH] [--eeprom-out PATH]\n";
+  return haveFile;
+}
+
+// The first `count` bytes of `buffer` (none when count <= 0, at most the whole buffer).
+bool WriteImage(const std::string& path, const std::vector<uint8_t>& buffer, int32_t count) {
+  const size_t n = count <= 0 ? 0 : std::min(buffer.size(), static_cast<size_t>(count));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(n));
+  out.close();
+  if (!out) std::cerr << "load: cannot write '" << path << "'\n";
+  return static_cast<bool>(out);
+}
+
+nlohmann::ordered_json Report(const CliSession& session) {
+  const Main& m = *session.main;
+  const HeadlessDisplay& d = *session.display;
+  nlohmann::ordered_json j;
+  j["title"] = d.title;
+  j["file"] = d.Text(Caption::FNameCapt);
+  j["flashSize"] = d.Text(Caption::FlashSizeCapt);
+  j["eepromSize"] = d.Text(Caption::EEpSizeCapt);
+  j["deviceId"] = d.Text(Caption::SourceDevIDcapt);
+  j["cpuName"] = d.Text(Caption::CPUnameCapt);
+  j["mode"] = m.g.Modus;
+  j["flashBytes"] = m.g.FBytesRead;
+  j["eepromBytes"] = m.g.EBytesRead;
+  j["orgId"] = m.g.OrgID;
+  j["orgBootId"] = m.g.OrgBootID;
+  j["orgEepEnd"] = m.g.OrgEEpEnd;
+  j["baud"] = m.ComPort.BaudRate();
+  j["progFlash"] = d.CheckValue(Check::ProgFlashChk);
+  j["progEeprom"] = d.CheckValue(Check::ProgEEpChk);
+  j["paramEnabled"] = m.ParaEnable;
+  nlohmann::ordered_json messages = nlohmann::ordered_json::array();
+  for (const std::string& text : session.dialogs.messages) messages.push_back(NormalizeLineBreaks(text));
+  j["messages"] = messages;
+  if (session.error) {
+    j["error"] = {{"what", RuntimeExceptionPlus::Message(session.error)},
+                  {"trail", RuntimeExceptionPlus::Locations(session.error)}};
+  } else {
+    j["error"] = nullptr;
+  }
+  return j;
+}
+
+void PrintReadable(const nlohmann::ordered_json& j) {
+  for (const char* key : {"title", "file", "flashSize", "eepromSize", "deviceId", "cpuName"})
+    std::cout << key << ": " << j[key].get<std::string>() << '\n';
+  for (const char* key : {"mode", "flashBytes", "eepromBytes", "orgId", "orgBootId", "orgEepEnd", "baud"})
+    std::cout << key << ": " << j[key].get<int>() << '\n';
+  for (const char* key : {"progFlash", "progEeprom", "paramEnabled"})
+    std::cout << key << ": " << (j[key].get<bool>() ? "true" : "false") << '\n';
+  if (!j["error"].is_null()) {
+    std::cout << "error: " << j["error"]["what"].get<std::string>() << '\n';
+    for (const auto& location : j["error"]["trail"])
+      std::cout << "  at " << location.get<std::string>() << '\n';
+  }
+}
+
+}  // namespace
+
+int Load(std::vector<std::string> args) {
+  LoadArgs options;
+  if (!Parse(args, options)) return kExitUsage;
+
+  app::PortOptions ports;
+  ports.onlyNamed = true;  // a load never touches a port
+  CliSession session(ports);
+  session.dialogs.file = options.file;
+  session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come
+  session.main->Handle([&] { session.main->FOpenBtn_Action(); });
+
+  const nlohmann::ordered_json report = Report(session);
+  if (options.json)
+    std::cout << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  else
+    PrintReadable(report);
+
+  const Main& m = *session.main;
+  bool written = true;
+  if (options.flashOut) written &= WriteImage(*options.flashOut, m.g.FlashArr, m.g.FBytesRead);
+  if (options.eepromOut) written &= WriteImage(*options.eepromOut, m.g.EEpromArr, m.g.EBytesRead);
+  return (m.g.Modus == 1 && !session.error && written) ? 0 : 1;
 }
 
 }  // namespace bm::cli
