@@ -1,27 +1,152 @@
-// Placeholder until the Qt serial port lands.
 #include "platform/qt/QtSerialPort.h"
 
+#include <poll.h>
+#include <termios.h>
+
+#include <QDeadlineTimer>
 #include <QSerialPort>
+#include <QSerialPortInfo>
+#include <algorithm>
+
+#include "platform/qt/QtEventLoop.h"
 
 namespace bm::qt {
+namespace {
+
+// A write that has not left after its line time twice over plus this margin is stuck (a
+// reader that stopped reading, a dead adapter); waiting longer would freeze the program.
+constexpr int kWriteMarginMs = 1000;
+
+}  // namespace
 
 QtSerialPort::QtSerialPort(std::string device) : device_(std::move(device)) {}
-QtSerialPort::~QtSerialPort() = default;
-bool QtSerialPort::Open() { return false; }
-void QtSerialPort::Close() {}
-bool QtSerialPort::IsOpen() const { return false; }
-void QtSerialPort::SetBaudRate(int baud) { baud_ = baud; }
-int QtSerialPort::BaudRate() const { return baud_; }
-void QtSerialPort::Write(std::string_view) {}
-void QtSerialPort::XmitWait() {}
-void QtSerialPort::Flush() {}
-int QtSerialPort::BytesAvailable() { return 0; }
-std::string QtSerialPort::Read(int) { return {}; }
 
-QtSerialService::QtSerialService(bool, std::vector<std::string>) {}
+QtSerialPort::~QtSerialPort() { Close(); }
+
+bool QtSerialPort::Open() {
+  if (IsOpen()) return true;
+  port_.reset();
+  failed_ = false;
+  error_.clear();
+
+  auto port = std::make_unique<QSerialPort>();
+  port->setPortName(QString::fromStdString(device_));
+  QObject::connect(port.get(), &QSerialPort::readyRead, port.get(),
+                   [] { QtEventLoop::NotifyBytesArrived(); });
+  QSerialPort* raw = port.get();
+  QObject::connect(raw, &QSerialPort::errorOccurred, raw, [this, raw](QSerialPort::SerialPortError e) {
+    // A timeout is the normal answer of a wait that found nothing; not an error of the device.
+    if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError) return;
+    if (error_.empty()) error_ = raw->errorString().toStdString();
+    if (e == QSerialPort::ResourceError) failed_ = true;
+  });
+  if (!port->open(QIODevice::ReadWrite)) return false;
+  const bool configured = port->setBaudRate(baud_) && port->setDataBits(QSerialPort::Data8) &&
+                          port->setParity(QSerialPort::NoParity) && port->setStopBits(QSerialPort::TwoStop) &&
+                          port->setFlowControl(QSerialPort::NoFlowControl);
+  if (!configured) {
+    port->close();
+    return false;
+  }
+  port_ = std::move(port);
+  return true;
+}
+
+void QtSerialPort::Close() {
+  if (!port_) return;
+  if (Usable()) {
+    // Qt discards what is still in its buffer on close; a farewell "X" must reach the target.
+    PassWritesToOs();
+    if (Usable()) ::tcdrain(port_->handle());
+  }
+  if (port_->isOpen()) port_->close();
+}
+
+bool QtSerialPort::IsOpen() const { return port_ && port_->isOpen() && !failed_; }
+
+bool QtSerialPort::Usable() {
+  if (!port_) return false;
+  if (failed_ && port_->isOpen()) port_->close();  // no notifier keeps firing on a dead device
+  return port_->isOpen();
+}
+
+void QtSerialPort::SetBaudRate(int baud) {
+  baud_ = baud;
+  if (Usable()) port_->setBaudRate(baud);
+}
+
+int QtSerialPort::BaudRate() const { return baud_; }
+
+void QtSerialPort::Write(std::string_view bytes) {
+  if (!Usable() || bytes.empty()) return;
+  port_->write(bytes.data(), static_cast<qint64>(bytes.size()));
+  port_->flush();  // hand them to the OS now rather than on the next event-loop turn
+}
+
+void QtSerialPort::PassWritesToOs() {
+  const qint64 pending = port_->bytesToWrite();
+  if (pending <= 0) return;
+  const qint64 lineMs = pending * 11 * 1000 / std::max(baud_, 1);
+  QDeadlineTimer deadline(2 * lineMs + kWriteMarginMs);
+  while (Usable() && port_->bytesToWrite() > 0 && !deadline.hasExpired()) {
+    if (!port_->waitForBytesWritten(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) break;
+  }
+}
+
+void QtSerialPort::XmitWait() {
+  if (!Usable()) return;
+  PassWritesToOs();
+  if (Usable()) ::tcdrain(port_->handle());
+}
+
+void QtSerialPort::Flush() {
+  if (!Usable()) return;
+  // Bytes written before the flush are output; only the input side is discarded.
+  PassWritesToOs();
+  if (Usable()) port_->clear(QSerialPort::Input);
+}
+
+void QtSerialPort::Pull() {
+  pollfd p{port_->handle(), POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return;
+  if (p.revents & POLLIN) port_->waitForReadyRead(0);
+  // The other end is gone (adapter unplugged, pseudo-terminal closed): nothing more can come.
+  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+    if (error_.empty()) error_ = "the device hung up";
+    failed_ = true;
+  }
+}
+
+int QtSerialPort::BytesAvailable() {
+  if (!Usable()) return 0;
+  Pull();
+  return Usable() ? static_cast<int>(port_->bytesAvailable()) : 0;
+}
+
+std::string QtSerialPort::Read(int n) {
+  if (!Usable() || n <= 0) return {};
+  Pull();
+  if (!Usable()) return {};
+  const QByteArray bytes = port_->read(n);
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+int QtSerialPort::Handle() const { return IsOpen() ? port_->handle() : -1; }
+
+QtSerialService::QtSerialService(bool systemPorts, std::vector<std::string> extraDevices) {
+  if (systemPorts) {
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+      entries_.push_back({info.portName().toStdString(), info.systemLocation().toStdString(),
+                          info.description().toStdString()});
+  }
+  for (std::string& device : extraDevices) entries_.push_back({device, device, "named device"});
+}
+
 int QtSerialService::Count() { return static_cast<int>(entries_.size()); }
 std::string QtSerialService::PortName(int i) { return entries_.at(i).name; }
 std::string QtSerialService::Description(int i) { return entries_.at(i).description; }
-std::unique_ptr<SerialPort> QtSerialService::Bind(int i) { return std::make_unique<QtSerialPort>(entries_.at(i).device); }
+std::unique_ptr<SerialPort> QtSerialService::Bind(int i) {
+  return std::make_unique<QtSerialPort>(entries_.at(i).device);
+}
 
 }  // namespace bm::qt

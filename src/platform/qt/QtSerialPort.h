@@ -1,5 +1,18 @@
 // The serial port service over Qt Serial Port: the machine's serial ports plus devices named on
 // the command line (pseudo-terminals the system does not list).
+//
+// QtSerialPort keeps the promises of SerialPort with a QSerialPort underneath:
+//  - the line is 8 data bits, no parity, 2 stop bits, no flow control, at the chosen rate;
+//  - Write hands the bytes to the OS at once; XmitWait waits (bounded) until Qt's buffer is
+//    empty and the OS has sent them (tcdrain);
+//  - Flush first passes every written byte to the OS, then discards received bytes in Qt's
+//    buffer and in the OS input queue; Close lets written bytes leave before closing, since Qt
+//    drops unwritten data on close;
+//  - Read and BytesAvailable never block and pull waiting bytes from the OS themselves, so a
+//    caller that polls without an event-loop turn still sees them. Received bytes end a running
+//    reply-wait pass of QtEventLoop early.
+//  - A device that fails (unplugged adapter) behaves as closed from then on; its first error is
+//    kept in ErrorText() and nothing else is reported.
 #pragma once
 
 #include <memory>
@@ -28,10 +41,21 @@ class QtSerialPort : public SerialPort {
   int BytesAvailable() override;
   std::string Read(int n) override;
 
+  // The OS handle of the open device (-1 when closed), for checking the line settings.
+  int Handle() const;
+  // The first error since the last successful Open; empty when none.
+  const std::string& ErrorText() const { return error_; }
+
  private:
+  bool Usable();          // open and not failed; closes a port whose device failed
+  void PassWritesToOs();  // empties Qt's write buffer into the OS (bounded)
+  void Pull();            // moves bytes the OS holds into Qt's buffer, without blocking
+
   std::string device_;
   int baud_ = 9600;
   std::unique_ptr<QSerialPort> port_;
+  bool failed_ = false;
+  std::string error_;
 };
 
 // The ports the system lists when it is created (the list is not refreshed), followed by the
@@ -47,8 +71,8 @@ class QtSerialService : public SerialService {
 
  private:
   struct Entry {
-    std::string name;         // shown after "COMport "
-    std::string device;       // what QSerialPort opens
+    std::string name;    // shown after "COMport "
+    std::string device;  // what QSerialPort opens
     std::string description;
   };
   std::vector<Entry> entries_;
