@@ -1,0 +1,155 @@
+#include "app/target-sim/SimServer.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+namespace bm::targetsim {
+namespace {
+
+constexpr double kHostCheckMs = 5;  // how often an absent host is looked for
+
+void TraceLine(const char* what, const std::string& bytes) {
+  std::string text = what;
+  char hex[4];
+  for (char c : bytes) {
+    std::snprintf(hex, sizeof hex, " %02X", static_cast<unsigned char>(c));
+    text += hex;
+  }
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+bool HostHasDeviceOpen(int master) {
+  // With no slave open, the master reports a hang-up.
+  pollfd p{master, POLLIN, 0};
+  return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
+}
+
+class Server {
+ public:
+  Server(sim::SimTarget& target, PtyLine& line, const ServeOptions& options,
+         const std::function<double()>& nowMs)
+      : target_(target), line_(line), options_(options), nowMs_(nowMs) {}
+
+  void Run() {
+    while (true) {
+      if (line_.master >= 0 && hostPresent_) {
+        if (const int n = target_.Available(); n > 0) {
+          const std::string reply = target_.Take(n);
+          if (options_.trace) TraceLine("received:", reply);
+          out_ += reply;
+        }
+        WriteOut();
+      }
+      if (target_.Vanished() && line_.master >= 0) {
+        ::close(line_.master);
+        line_.master = -1;
+        out_.clear();
+      }
+      if (options_.exitAfterStop && target_.Started() && out_.empty()) return;
+      if (!WaitAndHandle()) return;
+    }
+  }
+
+ private:
+  // One poll; false when the tool is to end.
+  bool WaitAndHandle() {
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = {options_.signalFd, POLLIN, 0};
+    const int stdinAt = watchStdin_ ? static_cast<int>(count) : -1;
+    if (watchStdin_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
+    const int masterAt = line_.master >= 0 && hostPresent_ ? static_cast<int>(count) : -1;
+    if (masterAt >= 0)
+      fds[count++] = {line_.master, static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
+
+    double waitMs = INFINITY;
+    if (line_.master >= 0 && !hostPresent_) waitMs = kHostCheckMs;
+    if (masterAt >= 0) waitMs = std::fmax(0, target_.NextReplyDueMs() - nowMs_());
+    timespec ts{};
+    const bool bounded = std::isfinite(waitMs);
+    if (bounded) {
+      ts.tv_sec = static_cast<time_t>(waitMs / 1000);
+      ts.tv_nsec = static_cast<long>(std::fmod(waitMs, 1000) * 1e6);
+    }
+    if (::ppoll(fds, count, bounded ? &ts : nullptr, nullptr) < 0 && errno != EINTR) return false;
+
+    if (fds[0].revents) return false;
+    if (stdinAt >= 0 && fds[stdinAt].revents && !HandleStdin()) return false;
+    if (masterAt >= 0 && fds[masterAt].revents) HandleMaster(fds[masterAt].revents);
+    if (line_.master >= 0 && !hostPresent_ && HostHasDeviceOpen(line_.master)) {
+      hostPresent_ = true;
+      out_.clear();
+      // A new opening of the device: bytes of the last session are gone, the board resets.
+      target_.DropArrived();
+      if (target_.Config().restartOnOpen) target_.Restart();
+    }
+    return true;
+  }
+
+  bool HandleStdin() {
+    char buf[256];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n == 0) return false;  // end of input
+    if (n < 0) {
+      if (errno != EINTR && errno != EAGAIN) watchStdin_ = false;
+      return true;
+    }
+    input_.append(buf, static_cast<size_t>(n));
+    for (size_t eol; (eol = input_.find('\n')) != std::string::npos;) {
+      std::string lineText = input_.substr(0, eol);
+      input_.erase(0, eol + 1);
+      if (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
+      if (lineText == "quit") return false;
+    }
+    return true;
+  }
+
+  void HandleMaster(short revents) {
+    if (revents & POLLIN) {
+      char buf[4096];
+      while (true) {
+        const ssize_t n = ::read(line_.master, buf, sizeof buf);
+        if (n > 0) {
+          const std::string bytes(buf, static_cast<size_t>(n));
+          if (options_.trace) TraceLine("sent:", bytes);
+          target_.Receive(bytes, HostBaud(line_.master));
+          continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        hostPresent_ = false;  // EIO: the host closed the device
+        return;
+      }
+    }
+    if (revents & (POLLHUP | POLLERR)) hostPresent_ = false;
+  }
+
+  void WriteOut() {
+    while (!out_.empty()) {
+      const ssize_t n = ::write(line_.master, out_.data(), out_.size());
+      if (n <= 0) return;  // full for now; poll waits for room
+      out_.erase(0, static_cast<size_t>(n));
+    }
+  }
+
+  sim::SimTarget& target_;
+  PtyLine& line_;
+  const ServeOptions& options_;
+  const std::function<double()>& nowMs_;
+  bool watchStdin_ = options_.watchStdin;
+  bool hostPresent_ = false;
+  std::string out_;    // reply bytes waiting for room in the pseudo-terminal
+  std::string input_;  // partial line from standard input
+};
+
+}  // namespace
+
+void Serve(sim::SimTarget& target, PtyLine& line, const ServeOptions& options,
+           const std::function<double()>& nowMs) {
+  Server(target, line, options, nowMs).Run();
+}
+
+}  // namespace bm::targetsim
