@@ -1,0 +1,66 @@
+// What the loading tests share: a Main object on a headless display with recording dialogs and
+// a scripted event loop, and a scratch folder for the files a test writes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/PortList.h"
+#include "shell/core/HeadlessDisplay.h"
+#include "shell/core/Main.h"
+#include "support/RecordingDialogs.h"
+#include "support/ScriptedEventLoop.h"
+
+namespace bm::test {
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info ? info->test_suite_name() : "t") + "_" + (info ? info->name() : "t");
+    for (char& c : name)
+      if (c == '/') c = '_';
+    path_ = std::filesystem::temp_directory_path() / ("bm-images-" + std::to_string(::getpid()) + "-" + name);
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path_); }
+
+  std::string Write(const std::string& name, const std::string& content) const {
+    const auto file = path_ / name;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+    return file.string();
+  }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    return Write(name, std::string(bytes.begin(), bytes.end()));
+  }
+  std::string Path(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct MainFixture {
+  HeadlessDisplay display;
+  RecordingDialogs dialogs;
+  ScriptedEventLoop loop;
+  PortList ports;
+  Main main{display, dialogs, loop, ports};
+  std::exception_ptr escaped;
+
+  MainFixture() {
+    main.UnhandledException = [this](std::exception_ptr e) { escaped = e; };
+  }
+  // Chooses `path` in the file-open dialog of the Load button, as the view would run it.
+  void Load(const std::string& path) {
+    dialogs.answer = path;
+    main.Handle([this] { main.FOpenBtn_Action(); });
+  }
+};
+
+}  // namespace bm::test
