@@ -1,0 +1,174 @@
+// brindlemark-cli through the real Qt serial port to brindlemark-target-sim on a
+// pseudo-terminal: what the tool writes must be what the simulator holds afterwards.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/TargetSimProcess.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kBlink = fs::path(BM_SOURCE_DIR) / "examples" / "blink" / "blink.ppro";
+constexpr int kPageBytes = 128;  // the simulator's default page: 64 words
+
+std::vector<uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A scratch folder removed at the end of the test.
+struct TempDir {
+  TempDir() {
+    char pattern[] = "/tmp/bm-e2e-XXXXXX";
+    path = ::mkdtemp(pattern);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  fs::path path;
+};
+
+struct CliResult {
+  int status;
+  std::string output;  // stdout and stderr
+};
+
+CliResult RunCli(const std::vector<std::string>& args, const fs::path& scratch) {
+  std::string command = std::string("'") + BM_CLI_PATH + "'";
+  for (const std::string& a : args) command += " '" + a + "'";
+  const fs::path out = scratch / "cli-output.txt";
+  command += " > '" + out.string() + "' 2>&1 < /dev/null";
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out)};
+}
+
+// The images the Load button makes of a file, raw, as `load` writes them.
+struct Images {
+  std::vector<uint8_t> flash, eeprom;
+};
+Images Loaded(const fs::path& project, const fs::path& scratch) {
+  const fs::path flash = scratch / "expected.flash", eeprom = scratch / "expected.eeprom";
+  const CliResult r = RunCli(
+      {"load", project.string(), "--flash-out", flash.string(), "--eeprom-out", eeprom.string()}, scratch);
+  EXPECT_EQ(r.status, 0) << r.output;
+  return {ReadBytes(flash), ReadBytes(eeprom)};
+}
+
+bool StartsWith(const std::vector<uint8_t>& whole, const std::vector<uint8_t>& part) {
+  return whole.size() >= part.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+TEST(CliDownload, WritesTheProjectsFlashAndEepromIntoTheTarget) {
+  ASSERT_TRUE(fs::exists(kBlink)) << kBlink;
+  TempDir dir;
+  const Images expected = Loaded(kBlink, dir.path);
+  ASSERT_FALSE(expected.flash.empty());
+  ASSERT_FALSE(expected.eeprom.empty());
+
+  const fs::path flashOut = dir.path / "flash.bin", eepromOut = dir.path / "eeprom.bin";
+  test::TargetSimProcess sim({"--flash-out", flashOut.string(), "--eeprom-out", eepromOut.string()});
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  const CliResult r = RunCli({"download", kBlink.string(), "--port", sim.Device(), "--stop"}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("programming Flash"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("progress 100 %"), std::string::npos) << r.output;
+  ASSERT_EQ(sim.Stop(), 0) << sim.StderrText();
+
+  const auto flash = ReadBytes(flashOut), eeprom = ReadBytes(eepromOut);
+  EXPECT_TRUE(StartsWith(flash, expected.flash)) << "flash differs from the image";
+  EXPECT_TRUE(StartsWith(eeprom, expected.eeprom)) << "EEPROM differs from the image";
+  EXPECT_TRUE(std::all_of(flash.begin() + static_cast<long>(expected.flash.size()), flash.end(),
+                          [](uint8_t b) { return b == 0xFF; }))
+      << "nothing written past the image";
+}
+
+TEST(CliErase, ErasesThePagesTheImageCoversAndNothingElse) {
+  ASSERT_TRUE(fs::exists(kBlink)) << kBlink;
+  TempDir dir;
+  const Images expected = Loaded(kBlink, dir.path);
+  const fs::path flashIn = dir.path / "flash-in.bin", flashOut = dir.path / "flash.bin";
+  {
+    std::ofstream in(flashIn, std::ios::binary);
+    const std::string zeros(0x4000 * 2, '\0');  // application and boot section of the default board
+    in << zeros;
+  }
+  test::TargetSimProcess sim({"--flash-in", flashIn.string(), "--flash-out", flashOut.string()});
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  const CliResult r = RunCli({"erase", kBlink.string(), "--port", sim.Device()}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(sim.Stop(), 0) << sim.StderrText();
+
+  const auto flash = ReadBytes(flashOut);
+  const size_t erased = (expected.flash.size() + kPageBytes - 1) / kPageBytes * kPageBytes;
+  ASSERT_GT(flash.size(), erased);
+  EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + static_cast<long>(erased),
+                          [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(flash.begin() + static_cast<long>(erased), flash.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// A copy of the example project with its .hex, and its .eep unless left out.
+fs::path ProjectCopy(const fs::path& dir, bool withEep) {
+  for (const char* ext : {".hex", ".eep"}) {
+    if (!withEep && std::string(ext) == ".eep") continue;
+    fs::path source = kBlink;
+    source.replace_extension(ext);
+    if (fs::exists(source)) fs::copy_file(source, dir / (std::string("board") + ext));
+  }
+  fs::copy_file(kBlink, dir / "board.ppro");
+  return dir / "board.ppro";
+}
+
+TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
+  ASSERT_TRUE(fs::exists(kBlink)) << kBlink;
+  struct Case {
+    std::vector<std::string> simOptions;
+    std::vector<std::string> cliOptions;
+    int status;
+    const char* output;
+    const char* why;
+    bool withEep = true;
+  } cases[] = {
+      {{"--signature", "1E9587"}, {}, 4, "Device ID :\n1E950F\nexpected!", "another chip"},
+      {{"--fault", "I:1:noreply"}, {}, 4, "Communication error", "no reply to the identification"},
+      {{"--fault", "?:2:noreply"}, {}, 6, "the target stopped answering", "the check before the run"},
+      {{"--fault", "D:1:noreply"}, {}, 5, "5 Communication error", "no checksum"},
+      {{"--fault", "P:1:wrong"}, {}, 5, "6 Communication error", "goes on after 6 at block 0: still 5"},
+      {{"--baud", "19200"}, {}, 3, "Target not found", "the loader listens at another rate"},
+      {{"--baud", "19200"}, {"--baud", "19200"}, 0, "download: done", "--baud replaces the project's"},
+      {{}, {"--no-flash", "--no-eeprom"}, 0, "download: done", "nothing to write is not a failure"},
+      {{}, {"--bogus"}, 2, "unknown option", "usage"},
+      {{}, {}, 1, "nothing sent", "the load showed a message (no .eep)", false},
+      {{}, {"--force"}, 0, "download: done", "--force sends it all the same", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    TempDir dir;
+    const fs::path project = ProjectCopy(dir.path, c.withEep);
+    test::TargetSimProcess sim(c.simOptions);
+    ASSERT_TRUE(sim.Started()) << sim.StderrText();
+    std::vector<std::string> args{"download", project.string(), "--port", sim.Device()};
+    args.insert(args.end(), c.cliOptions.begin(), c.cliOptions.end());
+    const CliResult r = RunCli(args, dir.path);
+    EXPECT_EQ(r.status, c.status) << r.output;
+    EXPECT_NE(r.output.find(c.output), std::string::npos) << r.output;
+    sim.Stop();
+  }
+}
+
+}  // namespace
+}  // namespace bm
