@@ -22,12 +22,6 @@ void TraceLine(const char* what, const std::string& bytes) {
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-bool HostHasDeviceOpen(int master) {
-  // With no slave open, the master reports a hang-up.
-  pollfd p{master, POLLIN, 0};
-  return ::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
-}
-
 class Server {
  public:
   Server(sim::SimTarget& target, PtyLine& line, const ServeOptions& options,
@@ -80,14 +74,23 @@ class Server {
     if (fds[0].revents) return false;
     if (stdinAt >= 0 && fds[stdinAt].revents && !HandleStdin()) return false;
     if (masterAt >= 0 && fds[masterAt].revents) HandleMaster(fds[masterAt].revents);
-    if (line_.master >= 0 && !hostPresent_ && HostHasDeviceOpen(line_.master)) {
-      hostPresent_ = true;
-      out_.clear();
-      // A new opening of the device: bytes of the last session are gone, the board resets.
-      target_.DropArrived();
-      if (target_.Config().restartOnOpen) target_.Restart();
-    }
+    if (line_.master >= 0 && !hostPresent_) LookForHost();
     return true;
+  }
+
+  // A host that opened the device, or opened it, wrote and closed it again between two looks
+  // (its bytes still wait in the master): either way a new session on a freshly reset board.
+  void LookForHost() {
+    pollfd p{line_.master, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0) return;
+    const bool hungUp = p.revents & POLLHUP;
+    const bool bytes = p.revents & POLLIN;
+    if (hungUp && !bytes) return;
+    hostPresent_ = true;
+    out_.clear();
+    target_.DropArrived();
+    if (target_.Config().restartOnOpen) target_.Restart();
+    if (bytes) HandleMaster(p.revents);
   }
 
   bool HandleStdin() {

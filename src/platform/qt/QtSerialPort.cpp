@@ -111,7 +111,7 @@ void QtSerialPort::Pull() {
   if (::poll(&p, 1, 0) <= 0) return;
   if (p.revents & POLLIN) port_->waitForReadyRead(0);
   // The other end is gone (adapter unplugged, pseudo-terminal closed): nothing more can come.
-  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
     if (error_.empty()) error_ = "the device hung up";
     failed_ = true;
   }
