@@ -1,0 +1,161 @@
+// The real serial path: QtSerialPort on the slave of a pseudo-terminal served by
+// brindlemark-target-sim.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <QElapsedTimer>
+#include <string>
+
+#include "platform/qt/QtSerialPort.h"
+#include "support/TargetSimProcess.h"
+
+namespace bm::qt {
+namespace {
+
+using namespace std::string_literals;
+
+// Polls the port the way COMwait does, but without any event-loop turn: Read must pull from the
+// OS by itself. Gives up after `ms` of wall time.
+std::string ReadAtLeast(QtSerialPort& port, int n, int ms = 3000) {
+  std::string got;
+  QElapsedTimer timer;
+  timer.start();
+  while (static_cast<int>(got.size()) < n && timer.elapsed() < ms)
+    got += port.Read(n - static_cast<int>(got.size()));
+  return got;
+}
+
+struct Link {
+  explicit Link(std::vector<std::string> options = {}, int baud = 57600)
+      : sim(std::move(options)), port(sim.Device()) {
+    port.SetBaudRate(baud);
+  }
+  test::TargetSimProcess sim;
+  QtSerialPort port;
+};
+
+TEST(QtSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
+  Link link({"--baud", "57600"});
+  ASSERT_TRUE(link.sim.Started()) << link.sim.StderrText();
+  ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
+  EXPECT_TRUE(link.port.IsOpen());
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(link.port.Handle(), &tio), 0);
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_TRUE(tio.c_cflag & CSTOPB) << "two stop bits";
+  EXPECT_FALSE(tio.c_cflag & PARENB) << "no parity";
+  EXPECT_FALSE(tio.c_cflag & CRTSCTS) << "no hardware handshake";
+  EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF)) << "no XON/XOFF";
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
+  EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO)) << "raw bytes, no echo";
+}
+
+TEST(QtSerialPort, OpenFailsOnAMissingDeviceAndSaysWhy) {
+  QtSerialPort port("/dev/brindlemark-no-such-device");
+  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Read(10), "");
+  EXPECT_FALSE(port.ErrorText().empty());
+}
+
+TEST(QtSerialPort, ExchangesBytesWithoutBlockingOrAnEventLoop) {
+  Link link({"--baud", "57600"});
+  ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
+  EXPECT_EQ(link.port.Read(10), "") << "nothing there: returns at once, empty";
+  EXPECT_EQ(link.port.BytesAvailable(), 0);
+  link.port.Write("?");
+  EXPECT_EQ(ReadAtLeast(link.port, 2), "KW") << link.sim.StderrText();
+  link.port.Write("I");
+  EXPECT_EQ(ReadAtLeast(link.port, 7), "I\x1E\x95\x0F\x40\x00\x38"s) << "raw bytes, no text encoding";
+}
+
+TEST(QtSerialPort, PageSentByteByByteWithXmitWaitArrivesWhole) {
+  Link link({"--paced"});
+  ASSERT_TRUE(link.port.Open());
+  link.port.Write("D");
+  link.port.XmitWait();
+  for (int i = 0; i < 128; ++i) {
+    link.port.Write(std::string(1, static_cast<char>(i)));
+    link.port.XmitWait();
+  }
+  EXPECT_EQ(ReadAtLeast(link.port, 1), "\xC0"s) << "sum 0..127 = 8128 = 0xC0 mod 256\n"
+                                                << link.sim.StderrText();
+}
+
+TEST(QtSerialPort, FlushKeepsTheJustWrittenCommandAndDropsOlderReplies) {
+  // At 1200 baud a paced reply to "?" takes about 27 ms, so the flush below comes before it.
+  Link link({"--paced", "--trace", "--page-words", "4"}, 1200);
+  ASSERT_TRUE(link.port.Open());
+  link.port.Write("?");
+  QElapsedTimer t;
+  t.start();
+  while (link.port.BytesAvailable() < 2 && t.elapsed() < 3000) {
+  }
+  ASSERT_EQ(link.port.BytesAvailable(), 2) << "the first reply sits in Qt's buffer";
+  link.port.Write("?");
+  t.restart();
+  while (t.elapsed() < 100) {
+  }  // the second reply arrives in the OS input queue and is not pulled
+  link.port.Write("D");
+  link.port.Flush();
+  EXPECT_EQ(link.port.BytesAvailable(), 0) << "both older replies are gone";
+  link.port.Write(std::string(8, '\x02'));
+  EXPECT_EQ(ReadAtLeast(link.port, 2, 500), "\x10"s) << "only the reply to the D written before the flush\n"
+                                                     << link.sim.StderrText();
+}
+
+TEST(QtSerialPort, CloseRightAfterWriteStillDeliversTheByte) {
+  Link link({"--exit-after-stop"});
+  ASSERT_TRUE(link.port.Open());
+  link.port.Write("X");
+  link.port.Close();
+  EXPECT_FALSE(link.port.IsOpen());
+  EXPECT_EQ(link.port.Read(10), "") << "a closed port reads nothing";
+  EXPECT_EQ(link.sim.WaitExit(5000), 0) << "the loader got its X and the tool ended";
+}
+
+TEST(QtSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
+  Link link({"--fault", "E:1:vanish"});
+  ASSERT_TRUE(link.port.Open());
+  link.port.Write("?");
+  ASSERT_EQ(ReadAtLeast(link.port, 2), "KW");
+  link.port.Write("E");
+  QElapsedTimer t;
+  t.start();
+  while (link.port.IsOpen() && t.elapsed() < 3000) link.port.BytesAvailable();
+  EXPECT_FALSE(link.port.IsOpen()) << "a hung-up device reads as closed";
+  const std::string firstError = link.port.ErrorText();
+  EXPECT_FALSE(firstError.empty());
+  link.port.Write("?");
+  link.port.XmitWait();
+  link.port.Flush();
+  EXPECT_EQ(link.port.Read(10), "");
+  EXPECT_EQ(link.port.BytesAvailable(), 0);
+  EXPECT_EQ(link.port.ErrorText(), firstError) << "only the first error is kept";
+  EXPECT_FALSE(link.port.Open()) << "the device is gone";
+}
+
+TEST(QtSerialService, AppendsTheNamedDevicesAfterTheSystemPorts) {
+  QtSerialService none(false, {"/dev/pts/98", "/tmp/link"});
+  ASSERT_EQ(none.Count(), 2);
+  EXPECT_EQ(none.PortName(0), "/dev/pts/98");
+  EXPECT_EQ(none.PortName(1), "/tmp/link");
+  QtSerialService system(true, {"/tmp/link"});
+  EXPECT_EQ(system.PortName(system.Count() - 1), "/tmp/link");
+}
+
+TEST(QtSerialService, BoundPortOpensTheNamedDevice) {
+  test::TargetSimProcess sim;
+  QtSerialService service(false, {sim.Device()});
+  auto port = service.Bind(0);
+  ASSERT_TRUE(port);
+  EXPECT_FALSE(port->IsOpen());
+  port->SetBaudRate(19200);
+  ASSERT_TRUE(port->Open());
+  port->Write("?");
+  auto& qtPort = static_cast<QtSerialPort&>(*port);
+  EXPECT_EQ(ReadAtLeast(qtPort, 2), "KW");
+}
+
+}  // namespace
+}  // namespace bm::qt
