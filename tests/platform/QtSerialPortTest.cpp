@@ -4,6 +4,8 @@
 #include <termios.h>
 
 #include <QElapsedTimer>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/qt/QtSerialPort.h"
@@ -133,6 +135,49 @@ TEST(QtSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
   EXPECT_EQ(link.port.BytesAvailable(), 0);
   EXPECT_EQ(link.port.ErrorText(), firstError) << "only the first error is kept";
   EXPECT_FALSE(link.port.Open()) << "the device is gone";
+}
+
+TEST(QtSerialPort, LoaderAtAnotherRateHearsNoiseUntilTheRateMatches) {
+  Link link({"--baud", "57600"}, 19200);
+  ASSERT_TRUE(link.port.Open());
+  link.port.Write("?");
+  EXPECT_EQ(ReadAtLeast(link.port, 2, 200), "");
+  link.port.SetBaudRate(57600);  // on the open port
+  link.port.Write("?");
+  EXPECT_EQ(ReadAtLeast(link.port, 2), "KW");
+}
+
+TEST(QtSerialPort, ReopeningTheDeviceResetsALoaderThatLeft) {
+  Link link;
+  ASSERT_TRUE(link.port.Open());
+  link.port.Write("X?");
+  EXPECT_EQ(ReadAtLeast(link.port, 2, 200), "") << "the loader left";
+  link.port.Close();
+  ASSERT_TRUE(link.port.Open());
+  link.port.Write("?");
+  EXPECT_EQ(ReadAtLeast(link.port, 2), "KW");
+}
+
+TEST(QtSerialPort, TargetToolPreloadsAndSavesItsImages) {
+  const std::string dir = ::testing::TempDir();
+  const std::string flashIn = dir + "bm-sim-flash-in.bin", flashOut = dir + "bm-sim-flash-out.bin";
+  const std::string eepromOut = dir + "bm-sim-eeprom-out.bin";
+  std::ofstream(flashIn, std::ios::binary) << std::string(4, '\x0F');
+  Link link({"--flash-in", flashIn, "--flash-out", flashOut, "--eeprom-out", eepromOut, "--flash-words",
+             "256", "--boot-words", "256", "--eeprom-bytes", "16", "--page-words", "2"});
+  ASSERT_TRUE(link.port.Open());
+  // Page 0 written without an erase (bits only clear), page 1 erased and written, one EEPROM byte.
+  link.port.Write("A\x00\x00"s + "D\xF1\xF2\xF3\xF4" + "P" + "A\x02\x00"s + "E" + "D\x11\x22\x33\x44" + "P" +
+                  "B\x03\x00\x5A"s);
+  EXPECT_EQ(ReadAtLeast(link.port, 8), "\r\xCA\r\r\r\xAA\r\r"s) << link.sim.StderrText();
+  EXPECT_EQ(link.sim.Stop(), 0);
+  std::ifstream f(flashOut, std::ios::binary), e(eepromOut, std::ios::binary);
+  const std::string flash((std::istreambuf_iterator<char>(f)), {}),
+      eeprom((std::istreambuf_iterator<char>(e)), {});
+  ASSERT_EQ(flash.size(), 1024u) << "application and boot section";
+  EXPECT_EQ(flash.substr(0, 9), "\x01\x02\x03\x04\x11\x22\x33\x44\xFF"s);
+  ASSERT_EQ(eeprom.size(), 16u);
+  EXPECT_EQ(eeprom.substr(2, 3), "\xFF\x5A\xFF"s);
 }
 
 TEST(QtSerialService, AppendsTheNamedDevicesAfterTheSystemPorts) {
