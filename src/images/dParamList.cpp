@@ -219,7 +219,7 @@ struct FileCloser {
 
 // Steps after the file is open; `copied` tells the caller which images were really copied.
 bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params, Dialogs& dialogs,
-               EventLoop& loop, bool& flashCopied, bool& eepromCopied) {
+               EventLoop& loop, bool& flashCopied, bool& eepromCopied, bool& skipped) {
   const uint32_t n = static_cast<uint32_t>(fileLength);  // what the report names: the low 32 bits
   const std::string outOfMemory = "Out of memory (" + std::to_string(n) + ")";
   // The file is read in one piece; a file too large to hold gets the report and is not used.
@@ -247,7 +247,10 @@ bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params
   g.EBytesRead = eepromCount;
 
   if (paramLength < 0) {
+    // Nothing of this pack was read: it must not pass as loaded, or the loader would take the
+    // expected IDs from a parameter set that still holds an earlier file's values.
     raiseExc(dialogs, outOfMemory, g, true);
+    skipped = true;
   } else {
     ReadParams(bytes.Sub(paramOffset, paramLength, "parameter block"), params);
     if (flashCount > 0) {
@@ -267,6 +270,7 @@ bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params
 bool LoadPackFile(const std::string& path, Globals& g, ParamSet& params, Dialogs& dialogs, EventLoop& loop) {
   bool flashCopied = false;
   bool eepromCopied = false;
+  bool skipped = false;
   try {
     g.f = TextFile::Resolve(path);
     if (!g.f) {
@@ -282,13 +286,13 @@ bool LoadPackFile(const std::string& path, Globals& g, ParamSet& params, Dialogs
     }
     const auto size = std::filesystem::file_size(*g.f, ec);
     const bool ok = ParseFile(file.get(), ec ? 0 : static_cast<int64_t>(size), g, params, dialogs, loop,
-                              flashCopied, eepromCopied);
+                              flashCopied, eepromCopied, skipped);
     file.reset();
     // An image that was not copied counts nothing, whatever the header said.
     if (!flashCopied) g.FBytesRead = 0;
     if (!eepromCopied) g.EBytesRead = 0;
     if (!ok) raiseExc(dialogs, "Read failed", g, true);
-    return ok;
+    return ok && !skipped;
   } catch (...) {
     if (!flashCopied) g.FBytesRead = 0;
     if (!eepromCopied) g.EBytesRead = 0;

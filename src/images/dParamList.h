@@ -129,8 +129,9 @@ struct ParamSet {
 };
 
 // Reads the pack file at `path` into `params`, the image buffers and the counts of `g`, and
-// points g.f at it. True when the file was read to its end without a read error (a skipped block
-// still gives true); false when the file is unusable (after its report).
+// points g.f at it. True when the file was read to its end without a read error; false when the
+// file is unusable (after its report), including a negative parameter length, whose pack was
+// not read at all.
 bool LoadPackFile(const std::string& path, Globals& g, ParamSet& params, Dialogs& dialogs, EventLoop& loop);
 
 // The entry for encrypted packs: they are never accepted. Reads nothing, changes nothing.

@@ -104,7 +104,7 @@ TEST(LoadPackFile, EveryFieldSitsAtItsOffset) {
 struct Case {
   const char* why;
   std::function<Bytes()> build;
-  bool throws;  // else: returns true
+  const char* outcome;  // "true", "false" or "throws"
   int32_t flashBytes, eepromBytes;
   std::vector<std::pair<int, int>> flash;  // address, value afterwards
   std::vector<std::string> messages;
@@ -114,35 +114,35 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
   const Bytes block = packwriter::ParamBlock(Sample());
   const std::string oom = "Out of memory (%N) (in class: dParamList)\n (file: t.pack)";
   const Case cases[] = {
-      {"count 0: no flash image", [&] { return Layout(block, 0, {}, 0, {}); }, false, 0, 0, {{0, 0xFF}}, {}},
+      {"count 0: no flash image", [&] { return Layout(block, 0, {}, 0, {}); }, "true", 0, 0, {{0, 0xFF}}, {}},
       {"count 1: the reader takes count - 1 bytes, so none",
        [&] { return Layout(block, 1, {}, 1, {}); },
-       false,
+       "true",
        0,
        0,
        {{0, 0xFF}},
        {}},
       {"count 5 copies the first 4 bytes",
        [&] { return Layout(block, 5, Ramp(5, 0x10), 0, {}); },
-       false,
+       "true",
        4,
        0,
        {{0, 0x10}, {3, 0x13}, {4, 0xFF}},
        {}},
       {"a negative count copies nothing and counts nothing",
        [&] { return Layout(block, -7, {}, -1, {}); },
-       false,
+       "true",
        0,
        0,
        {{0, 0xFF}},
        {}},
-      {"a negative parameter length: report, images skipped and not counted",
+      {"a negative parameter length: report, nothing read, not a usable pack",
        [&] {
          Bytes b = Layout(block, 3, Ramp(2, 1), 3, Ramp(2, 1));
          b[4] = b[5] = b[6] = b[7] = 0xFF;
          return b;
        },
-       false,
+       "false",
        0,
        0,
        {{0, 0xFF}},
@@ -152,7 +152,7 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
          Header h{kHeaderSize + 6, kParamBlockSize, kHeaderSize, 4, kHeaderSize + 3, 4};
          return Concat({packwriter::HeaderBytes(h), Ramp(6, 0x40), block});
        },
-       false,
+       "true",
        3,
        3,
        {{0, 0x40}, {2, 0x42}},
@@ -162,19 +162,19 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
          Header h{kHeaderSize, kParamBlockSize, kHeaderSize, 6, kHeaderSize + 1, 3};
          return Concat({packwriter::HeaderBytes(h), block});
        },
-       false,
+       "true",
        5,
        2,
        {{0, block[0]}, {4, block[4]}},
        {}},
-      {"a file shorter than its header", [] { return Bytes(23, 0); }, true, 0, 0, {}, {}},
+      {"a file shorter than its header", [] { return Bytes(23, 0); }, "throws", 0, 0, {}, {}},
       {"a parameter block past the end of the file",
        [&] {
          Bytes b = Layout(block, 0, {}, 0, {});
          b.pop_back();
          return b;
        },
-       true,
+       "throws",
        0,
        0,
        {},
@@ -185,14 +185,14 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
          b[0] = b[1] = b[2] = b[3] = 0xFF;
          return b;
        },
-       true,
+       "throws",
        0,
        0,
        {},
        {}},
       {"a flash image past the end of the file is not copied nor counted",
        [&] { return Layout(block, 100, Ramp(10, 1), 3, Ramp(2, 1)); },
-       true,
+       "throws",
        0,
        0,
        {{0, 0xFF}},
@@ -203,14 +203,14 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
          b[0x0B] = 0x80;
          return b;
        },
-       true,
+       "throws",
        0,
        0,
        {{0, 0xFF}},
        {}},
       {"a huge count is judged against the file, never allocated",
        [&] { return Layout(block, 0x7FFFFFFF, {}, 0, {}); },
-       true,
+       "throws",
        0,
        0,
        {},
@@ -223,7 +223,7 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
     std::vector<std::string> messages;
     for (std::string m : c.messages)
       messages.push_back(m.replace(m.find("%N"), 2, std::to_string(bytes.size())));
-    if (c.throws) {
+    if (std::string(c.outcome) == "throws") {
       try {
         f.Read(bytes);
         ADD_FAILURE() << "no error";
@@ -232,7 +232,7 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
                   std::vector<std::string>{"dParamList.LoadPackFile"});
       }
     } else {
-      EXPECT_TRUE(f.Read(bytes));
+      EXPECT_EQ(f.Read(bytes), std::string(c.outcome) == "true");
     }
     EXPECT_EQ(f.main.g.FBytesRead, c.flashBytes);
     EXPECT_EQ(f.main.g.EBytesRead, c.eepromBytes);

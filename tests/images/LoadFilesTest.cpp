@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+
+#include "ImagesFixture.h"
+#include "app/packwriter/PackWriter.h"
+#include "images/Util.h"
+#include "shell/core/FileError.h"
+#include "shell/core/RuntimeExceptionPlus.h"
+
+namespace bm {
+namespace {
+
+using test::MainFixture;
+using test::ScratchDir;
+
+const std::string kEof = ":00000001FF\n";
+// Data ending at 0x1FFF: one byte there is enough.
+const std::string kHexTo1FFF = ":011FFF00AA37\n" + kEof;
+const std::string kEep = ":0100100042AD\n" + kEof;
+
+std::vector<uint8_t> BlinkPack() {
+  dParamList::ParamSet p;
+  p.eCPUname = "  ATmega328P ";
+  p.eDeviceID = 0x1E950F;
+  p.eBootID = 0x0101;
+  p.eEEpromMax = 1024;
+  return packwriter::Pack(p, {1, 2, 3}, {4, 5});
+}
+
+struct Expect {
+  std::string title, file, flash, eeprom, deviceId, cpu;
+  int modus;
+  bool progFlash, progEep, paraEnable;
+  int baud;
+  std::vector<std::string> messages;
+};
+
+void Check(const MainFixture& f, const Expect& e) {
+  EXPECT_EQ(f.display.title, e.title);
+  EXPECT_EQ(f.display.Text(Caption::FNameCapt), e.file);
+  EXPECT_EQ(f.display.Text(Caption::FlashSizeCapt), e.flash);
+  EXPECT_EQ(f.display.Text(Caption::EEpSizeCapt), e.eeprom);
+  EXPECT_EQ(f.display.Text(Caption::SourceDevIDcapt), e.deviceId);
+  EXPECT_EQ(f.display.Text(Caption::CPUnameCapt), e.cpu);
+  EXPECT_EQ(f.main.g.Modus, e.modus);
+  EXPECT_EQ(f.display.Text(Caption::ModeLabel), e.modus == 1 ? "file loaded" : "none");
+  EXPECT_EQ(f.display.CheckValue(Check::ProgFlashChk), e.progFlash);
+  EXPECT_EQ(f.display.CheckValue(Check::ProgEEpChk), e.progEep);
+  EXPECT_EQ(f.main.ParaEnable, e.paraEnable);
+  EXPECT_EQ(f.main.ComPort.BaudRate(), e.baud);
+  EXPECT_EQ(f.dialogs.messages, e.messages);
+  EXPECT_FALSE(f.escaped);
+}
+
+const Expect kNotLoaded{
+    "Brindlemark []", "none", "0 Bytes", "0 Bytes", "---", "---", 0, false, false, false, 9600, {}};
+
+TEST(LoadFiles, OneFileOfEachKind) {
+  struct Case {
+    const char* why;
+    std::string name;
+    std::string content;
+    Expect expect;
+  };
+  const std::vector<uint8_t> packBytes = BlinkPack();
+  const std::string blinkPack(packBytes.begin(), packBytes.end());
+  const Case cases[] = {
+      {"a flash image, extension in any case",
+       "BOARD.Hex",
+       kHexTo1FFF,
+       {"Brindlemark [BOARD.Hex]",
+        "BOARD.Hex",
+        "8192 Bytes",
+        "0 Bytes",
+        "---",
+        "",
+        1,
+        true,
+        false,
+        false,
+        57600,
+        {}}},
+      {"an EEPROM image",
+       "data.EEP",
+       kEep,
+       {"Brindlemark [data.EEP]",
+        "data.EEP",
+        "0 Bytes",
+        "17 Bytes",
+        "---",
+        "",
+        1,
+        false,
+        true,
+        false,
+        57600,
+        {}}},
+      {"a pack: its IDs, trimmed CPU name and the Parameter item",
+       "blink.PACK",
+       blinkPack,
+       {"Brindlemark [blink.PACK]",
+        "blink.PACK",
+        "3 Bytes",
+        "2 Bytes",
+        "1E950F",
+        "ATmega328P",
+        1,
+        true,
+        true,
+        true,
+        57600,
+        {}}},
+      {"an unknown extension", "notes.txt", kHexTo1FFF,
+       [] {
+         Expect e = kNotLoaded;
+         e.messages = {"Project file \"*.ppro\" expected!"};
+         return e;
+       }()},
+      {"a HEX file with only the end record", "empty.hex", kEof, kNotLoaded},
+      {"an encrypted pack is never accepted", "x.encr", blinkPack, kNotLoaded},
+      {"a pack the reader rejects (negative parameter length) shows nothing loaded", "neg.pac",
+       [] {
+         auto b = packwriter::HeaderBytes({24, -1, 24, 2, 24, 2});
+         b.resize(40, 0);
+         return std::string(b.begin(), b.end());
+       }(),
+       [] {
+         Expect e = kNotLoaded;
+         e.messages = {"Out of memory (40) (in class: dParamList)\n (file: neg.pac)"};
+         return e;
+       }()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchDir dir;
+    MainFixture f;
+    f.Load(dir.Write(c.name, c.content));
+    Check(f, c.expect);
+  }
+}
+
+TEST(LoadFiles, PackExpectationsBecomeTheSharedState) {
+  ScratchDir dir;
+  MainFixture f;
+  f.Load(dir.Write("blink.pack", BlinkPack()));
+  EXPECT_EQ(f.main.g.OrgID, 0x1E950F);
+  EXPECT_EQ(f.main.g.OrgBootID, 0x0101);
+  EXPECT_EQ(f.main.g.OrgEEpEnd, 1024);
+  EXPECT_EQ(f.main.g.FlashArr[2], 3);
+  EXPECT_EQ(f.main.g.FlashArr[3], 0xFF);
+}
+
+TEST(LoadFiles, ANewLoadForgetsThePreviousOne) {
+  ScratchDir dir;
+  MainFixture f;
+  f.Load(dir.Write("blink.pack", BlinkPack()));
+  ASSERT_TRUE(f.main.ParaEnable);
+  f.Load(dir.Write("a.hex", kHexTo1FFF));
+  EXPECT_FALSE(f.main.ParaEnable) << "a HEX file clears the Parameter item";
+  EXPECT_EQ(f.main.g.OrgID, 0);
+  EXPECT_EQ(f.main.g.OrgBootID, -1);
+  EXPECT_EQ(f.main.g.OrgEEpEnd, -1);
+  f.Load(dir.Write("b.eep", kEep));
+  EXPECT_EQ(f.display.Text(Caption::FlashSizeCapt), "0 Bytes");
+  EXPECT_FALSE(f.display.CheckValue(Check::ProgFlashChk));
+  EXPECT_EQ(f.main.g.FlashArr[0x1FFF], 0xFF) << "the previous flash image is gone";
+  EXPECT_EQ(f.main.params.eDeviceID, 0x1E950F) << "the parameter set is never reset";
+}
+
+TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
+  ScratchDir dir;
+  MainFixture f;
+  f.Load(dir.Write("a.hex", kHexTo1FFF));
+  ASSERT_EQ(f.dialogs.shownKinds.size(), 4u);
+  EXPECT_EQ(f.dialogs.shownKinds[0].name, "qorm/hex");
+  EXPECT_EQ(f.dialogs.shownKinds[2].typeCode, "PPRO");
+  EXPECT_EQ(f.dialogs.shownKinds[3].extensions, (std::vector<std::string>{"pac", "PAC", "pack", "PACK"}));
+
+  f.dialogs.answer.reset();
+  f.main.Handle([&] { f.main.FOpenBtn_Action(); });
+  EXPECT_FALSE(f.main.g.f.has_value()) << "cancel leaves no current file";
+  EXPECT_EQ(f.main.g.Modus, 1) << "and changes nothing else";
+
+  for (const std::string& path : {dir.Path("missing.hex"), dir.Path("")}) {
+    f.Load(path);
+    EXPECT_EQ(f.dialogs.messages.back(), "The selected file is not a text file.");
+    EXPECT_EQ(f.main.g.Modus, 1) << path << ": LoadFiles did not run";
+    EXPECT_EQ(f.main.g.FlashArr[0x1FFF], 0xAA);
+  }
+  EXPECT_EQ(f.dialogs.messages.size(), 2u);
+}
+
+TEST(FOpenBtn, TheMenuItemPressesTheButton) {
+  ScratchDir dir;
+  MainFixture f;
+  f.dialogs.answer = dir.Write("a.hex", kHexTo1FFF);
+  EXPECT_FALSE(f.main._load_Action());
+  EXPECT_EQ(f.main.g.FBytesRead, 0x2000);
+}
+
+TEST(FOpenBtn, HoldsTheBusyGuardSoASecondLoadCannotStartInsideTheFirst) {
+  ScratchDir dir;
+  MainFixture f;
+  bool busyDuringLoad = false;
+  f.loop.AtYield(5, [&] {
+    busyDuringLoad = f.main.Busy() && !f.display.baudEnabled;
+    f.main.FOpenBtn_Action();  // a click on Load while the fill runs
+  });
+  f.Load(dir.Write("a.hex", kHexTo1FFF));
+  EXPECT_TRUE(busyDuringLoad);
+  EXPECT_EQ(f.dialogs.openCount, 1);
+  EXPECT_FALSE(f.main.Busy());
+  EXPECT_TRUE(f.display.baudEnabled);
+  EXPECT_EQ(f.main.g.Modus, 1);
+}
+
+TEST(FOpenBtn, FillsBothBuffersWithFFBeforeReadingEvenIfTheReadingFails) {
+  ScratchDir dir;
+  MainFixture f;
+  f.Load(dir.Write("bad.hex", ":0100000042BC\n"));  // checksum error in the first record
+  for (size_t i : {size_t{1}, size_t{0x3FFFF}}) EXPECT_EQ(f.main.g.FlashArr[i], 0xFF);
+  for (size_t i : {size_t{0}, size_t{0xFFFF}}) EXPECT_EQ(f.main.g.EEpromArr[i], 0xFF);
+  EXPECT_EQ(f.main.g.FlashArr[0], 0x42) << "the record is stored before its checksum is tested";
+  EXPECT_EQ(f.main.g.Modus, 1) << "a partial image counts as loaded";
+}
+
+// An error inside a reader leaves the Load button's handler with its trail; the window then
+// shows mode 0, so the half-loaded buffers cannot be programmed.
+TEST(FOpenBtn, AnEscapedErrorCarriesItsTrailAndLeavesModeNone) {
+  struct Case {
+    const char* why;
+    std::string name;
+    std::string content;
+    std::vector<std::string> trail;
+  };
+  const Case cases[] = {
+      {"pack reader",
+       "short.pack",
+       std::string(10, '\0'),
+       {"dParamList.LoadPackFile", "Main.OpenButton.Action"}},
+      {"HEX reader, EEPROM address above 0xFFFF",
+       "big.eep",
+       ":020000021000EC\n:0100000042BD\n" + kEof,
+       {"Main.OpenButton.Action"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchDir dir;
+    MainFixture f;
+    f.Load(dir.Write("good.hex", kHexTo1FFF));
+    ASSERT_EQ(f.main.g.Modus, 1);
+    f.Load(dir.Write(c.name, c.content));
+    ASSERT_TRUE(f.escaped);
+    EXPECT_EQ(RuntimeExceptionPlus::Locations(f.escaped), c.trail);
+    EXPECT_EQ(f.main.g.Modus, 0);
+    EXPECT_EQ(f.display.Text(Caption::ModeLabel), "none");
+    EXPECT_FALSE(f.display.Enabled(Button::ComportBtn));
+    EXPECT_FALSE(f.display.Enabled(Check::ProgFlashChk));
+    EXPECT_EQ(f.display.Text(Caption::FNameCapt), "good.hex") << "steps 6 to 8 did not run";
+    EXPECT_FALSE(f.main.Busy());
+  }
+}
+
+TEST(UnhandledException, ShowsMessageAndTrailAndTheProgramGoesOn) {
+  ScratchDir dir;
+  test::RecordingDialogs dialogs;
+  HeadlessDisplay display;
+  test::ScriptedEventLoop loop;
+  PortList ports;
+  Main main{display, dialogs, loop, ports};  // the default hook
+  dialogs.answer = dir.Write("short.pack", std::string(10, '\0'));
+  main.Handle([&] { main.FOpenBtn_Action(); });
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  const std::string& text = dialogs.messages[0];
+  EXPECT_EQ(text.rfind("Unexpected error: Out of bounds: header", 0), 0u) << text;
+  EXPECT_NE(text.find("\ndParamList.LoadPackFile\nMain.OpenButton.Action"), std::string::npos) << text;
+  dialogs.answer = dir.Write("a.hex", kHexTo1FFF);
+  main.Handle([&] { main.FOpenBtn_Action(); });
+  EXPECT_EQ(main.g.Modus, 1) << "the next load works";
+}
+
+TEST(ErrorTrail, FileErrorTextsAndTwoHandlers) {
+  struct Row {
+    const char* message;
+    const char* origin;
+    std::optional<std::filesystem::path> file;
+    const char* text;
+  };
+  const Row rows[] = {
+      {"Read failed", "", std::nullopt, "Read failed"},
+      {"Read failed", "", std::filesystem::path("/x/y/a.pack"), "Read failed\n (file: a.pack)"},
+      {"Open failed", "UHexLoad", std::filesystem::path("b.hex"),
+       "Open failed (in class: UHexLoad)\n (file: b.hex)"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(FileError::Text(r.message, r.origin, r.file), r.text);
+
+  std::exception_ptr caught;
+  try {
+    try {
+      try {
+        throw RuntimeError("boom");
+      } catch (...) {
+        RuntimeExceptionPlus::Cascade(std::current_exception(), "Inner");
+      }
+    } catch (...) {
+      RuntimeExceptionPlus::Cascade(std::current_exception(), "Outer");
+    }
+  } catch (...) {
+    caught = std::current_exception();
+  }
+  EXPECT_EQ(RuntimeExceptionPlus::stackTrace(caught), "\nInner\nOuter");
+}
+
+}  // namespace
+}  // namespace bm
