@@ -22,9 +22,7 @@ class IconCanvas : public QWidget {
   }
 };
 
-// A centred label in the given point size. Its height grows to the font's line height where
-// the layout's height is too small for the point size on this screen, so no text is clipped;
-// the left and top stay as laid out.
+// A centred label in the given point size, at its laid-out place.
 QLabel* CentredText(QWidget* parent, const char* name, double points, bool bold, int l, int t, int w, int h) {
   auto* label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -34,8 +32,17 @@ QLabel* CentredText(QWidget* parent, const char* name, double points, bool bold,
   font.setPointSizeF(points);
   font.setBold(bold);
   label->setFont(font);
-  label->setGeometry(l, t, w, std::max(h, QFontMetrics(font).height()));
+  label->setGeometry(l, t, w, h);
   return label;
+}
+
+// The laid-out heights assume a 72-dpi screen; at 96 dpi a 14-point line is taller than 16
+// pixels. The label grows downwards to fit its text, so nothing is clipped and the left and top
+// stay as laid out.
+void FitHeight(QLabel* label, int laidOutHeight) {
+  const int w = label->width();
+  const int needed = label->wordWrap() ? label->heightForWidth(w) : label->sizeHint().height();
+  label->resize(w, std::max(laidOutHeight, needed));
 }
 
 }  // namespace
@@ -85,6 +92,9 @@ void AboutWindow::SetupWindow() {
   name_->setText(QStringLiteral("Quorvex Tarnwick"));
   version_->setText(QStringLiteral("Version 1.0 (v043)"));
   notice_->setText(AboutNoticeText());
+  FitHeight(name_, 16);
+  FitHeight(version_, 12);
+  FitHeight(notice_, 42);
   if (UseCredits) {
     SetCreditsFieldText(CreditsText(), true);
     notice_->move(20, 280);

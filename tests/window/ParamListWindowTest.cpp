@@ -1,0 +1,91 @@
+// The parameter list window over the real widgets, opened through the main window's menu.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "WindowRig.h"
+#include "shell/qt/AboutWindow.h"
+#include "shell/qt/ParamListWindow.h"
+
+namespace bm {
+namespace {
+
+using test::WindowRig;
+
+template <typename W>
+int Instances(const QWidget& owner) {
+  int n = 0;
+  for (QObject* child : owner.children()) n += dynamic_cast<W*>(child) != nullptr;
+  return n;
+}
+
+TEST(ParamListWindow, TitleTwelveRowsAndTheirColours) {
+  WindowRig rig;
+  rig.main.params.eProjectName = "Blink";
+  rig.main.params.eClock = 3686400;
+  rig.window.Menus().Para->setEnabled(true);
+  rig.window.Menus().Para->trigger();
+  qt::ParamListWindow* list = rig.window.ParamList();
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(list->isVisible());
+  EXPECT_FALSE(list->isModal());
+  EXPECT_EQ(list->windowTitle(), "Parameter list of Blink");
+  EXPECT_EQ(list->size(), QSize(422, 295));
+  QTreeWidget* rows = list->ListBox1();
+  EXPECT_EQ(rows->geometry(), QRect(20, 27, 382, 211));
+  EXPECT_EQ(rows->headerItem()->text(0), "Parameter:");
+  EXPECT_EQ(rows->headerItem()->text(1), "Value:");
+  ASSERT_EQ(rows->topLevelItemCount(), 12);
+  EXPECT_EQ(rows->topLevelItem(4)->text(0), "CPU Clock");
+  EXPECT_EQ(rows->topLevelItem(4)->text(1), "3.6864MHz");
+  for (int r = 0; r < 12; ++r) {
+    for (int column = 0; column < 2; ++column) {
+      EXPECT_EQ(rows->topLevelItem(r)->background(column).color(),
+                r % 2 == 0 ? QColor(255, 255, 255) : QColor(241, 245, 255))
+          << "row " << r << " column " << column;
+    }
+  }
+  EXPECT_EQ(list->OKbutton()->geometry(), QRect(322, 255, 80, 20));
+  EXPECT_EQ(list->OKbutton()->text(), "OK");
+  EXPECT_EQ(list->focusWidget(), list->OKbutton());
+}
+
+TEST(ParamListWindow, OneInstanceWhileOpenAFreshOneAfterOK) {
+  WindowRig rig;
+  rig.main.params.eProjectName = "First";
+  rig.window._Para_Action();
+  QPointer<qt::ParamListWindow> first = rig.window.ParamList();
+  rig.main.params.eProjectName = "Second";
+  rig.window._Para_Action();
+  EXPECT_EQ(rig.window.ParamList(), first.data()) << "brought forward, not a second window";
+  EXPECT_EQ(first->windowTitle(), "Parameter list of First") << "rows as they were when it opened";
+  EXPECT_EQ(Instances<qt::ParamListWindow>(rig.window), 1);
+
+  QTest::mouseClick(first->OKbutton(), Qt::LeftButton);
+  EXPECT_FALSE(first->isVisible());
+  rig.window._Para_Action();  // before the closed one is even deleted
+  ASSERT_NE(rig.window.ParamList(), nullptr);
+  EXPECT_NE(rig.window.ParamList(), first.data());
+  EXPECT_EQ(rig.window.ParamList()->windowTitle(), "Parameter list of Second");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(first.isNull()) << "the closed instance is gone";
+}
+
+TEST(AboutWindow, OneInstanceThroughTheMenu) {
+  WindowRig rig;
+  rig.window.Menus().AboutTarnwick->trigger();
+  qt::AboutWindow* about = rig.window.About();
+  ASSERT_NE(about, nullptr);
+  EXPECT_TRUE(about->isVisible());
+  EXPECT_TRUE(about->UseCredits);
+  EXPECT_EQ(about->height(), 326);
+  rig.window.Menus().AboutTarnwick->trigger();
+  EXPECT_EQ(rig.window.About(), about);
+  EXPECT_EQ(Instances<qt::AboutWindow>(rig.window), 1);
+}
+
+}  // namespace
+}  // namespace bm
