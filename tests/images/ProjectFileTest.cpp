@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include "ImagesFixture.h"
+#include "images/ProjectFile.h"
+#include "shell/core/RuntimeExceptionPlus.h"
+
+namespace bm {
+namespace {
+
+using test::MainFixture;
+using test::ScratchDir;
+
+const std::string kHex = ":0100000042BD\n:00000001FF\n";    // image end 1
+const std::string kEep = ":020000001122CB\n:00000001FF\n";  // image end 2
+
+TEST(ProjectFile, Val) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"31", 31},
+      {"&h1F", 31},
+      {"&H1f", 31},
+      {"  57600", 57600},
+      {"  &h1F", 31},
+      {"5 ", 5},
+      {"12abc", 12},
+      {"&h1G", 1},
+      {"", 0},
+      {"abc", 0},
+      {"-5", -5},
+      {"&hFFFFFFFF", -1},
+      {"$1F", 0},
+      {"99999999999", INT32_MAX},
+      {"-99999999999", INT32_MIN},
+  };
+  for (auto [text, value] : cases) EXPECT_EQ(ProjectFile::Val(text), value) << '"' << text << '"';
+  EXPECT_EQ(ProjectFile::ValueText("DeviceID=$1F"), "&h1F");
+  EXPECT_EQ(ProjectFile::ValueText("CPUname= AT mega =x"), " AT mega ") << "blanks kept, up to the next '='";
+  EXPECT_EQ(ProjectFile::ValueText("DeviceID"), "");
+  EXPECT_EQ(ProjectFile::Hex(0x1E950F), "1E950F");
+  EXPECT_EQ(ProjectFile::Hex(-1), "FFFFFFFF");
+}
+
+struct Case {
+  const char* why;
+  std::string project;
+  int32_t orgId;
+  std::string deviceIdText, cpu;
+  int32_t bootId, eepEnd;
+  int baud;
+};
+
+TEST(ProjectFile, KeysDefaultsAndMatching) {
+  const Case cases[] = {
+      {"every key, '$' for hex",
+       "[Project]\nDeviceID=$1E950F\nCPUname=ATmega328P\nBootLoaderID=$0101\n"
+       "EEpromMax=1024\nBaudRate=19200\n",
+       0x1E950F, "1E950F", "ATmega328P", 0x0101, 1024, 19200},
+      {"decimal gives the same", "DeviceID=31\n", 31, "1F", "---", 0, 0, 57600},
+      {"no keys: the defaults", "; nothing here\n", 1, "1", "---", 0, 0, 57600},
+      {"keys in any case; the first matching line wins", "deviceid=7\nDeviceID=9\n", 7, "7", "---", 0, 0,
+       57600},
+      {"prefix match: a blank before '='", "DeviceID = 5\n", 5, "5", "---", 0, 0, 57600},
+      {"prefix match: a longer key", "DeviceIDs=6\nCPUname=\n", 6, "6", "", 0, 0, 57600},
+      {"a present but empty value is 0, not the default", "BaudRate=\nDeviceID=\n", 0, "0", "---", 0, 0, 0},
+      {"CRLF lines", "DeviceID=$1F\r\nCPUname=ATmega128\r\n", 31, "1F", "ATmega128", 0, 0, 57600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchDir dir;
+    MainFixture f;
+    dir.Write("Board.hex", kHex);
+    dir.Write("Board.eep", kEep);
+    f.Load(dir.Write("Board.ppro", c.project));
+    EXPECT_EQ(f.main.g.OrgID, c.orgId);
+    EXPECT_EQ(f.display.Text(Caption::SourceDevIDcapt), c.deviceIdText);
+    EXPECT_EQ(f.display.Text(Caption::CPUnameCapt), c.cpu);
+    EXPECT_EQ(f.main.g.OrgBootID, c.bootId);
+    EXPECT_EQ(f.main.g.OrgEEpEnd, c.eepEnd);
+    EXPECT_EQ(f.main.ComPort.BaudRate(), c.baud);
+    EXPECT_EQ(f.main.g.FBytesRead, 1);
+    EXPECT_EQ(f.main.g.EBytesRead, 2);
+    EXPECT_EQ(f.display.title, "Brindlemark [Board.ppro]");
+    EXPECT_TRUE(f.dialogs.messages.empty());
+  }
+}
+
+TEST(ProjectFile, ImageNamesFollowTheProject) {
+  {
+    SCOPED_TRACE("upper-case .PPRO loads the lower-case image names beside it");
+    ScratchDir dir;
+    MainFixture f;
+    dir.Write("Board.hex", kHex);
+    dir.Write("Board.eep", kEep);
+    f.Load(dir.Write("Board.PPRO", "DeviceID=1\n"));
+    EXPECT_EQ(f.main.g.FBytesRead, 1);
+    EXPECT_EQ(f.main.g.EBytesRead, 2);
+    EXPECT_EQ(f.main.g.f->filename(), "Board.eep") << "each reader re-points the current file";
+  }
+  {
+    SCOPED_TRACE("a missing .eep: the flash image loads alone");
+    ScratchDir dir;
+    MainFixture f;
+    dir.Write("Board.hex", kHex);
+    f.Load(dir.Write("Board.ppro", ""));
+    EXPECT_EQ(f.dialogs.messages,
+              std::vector<std::string>{"Open failed (in class: UHexLoad)\n (file: Board.eep)"});
+    EXPECT_EQ(f.main.g.Modus, 1);
+    EXPECT_EQ(f.display.Text(Caption::EEpSizeCapt), "0 Bytes");
+  }
+  {
+    SCOPED_TRACE("a folder named *.hex: the EEPROM name comes from its first '.hex'");
+    ScratchDir dir;
+    MainFixture f;
+    dir.Write("v1.hex.d/Board.hex", kHex);
+    dir.Write("v1.hex.d/Board.eep", kEep);
+    f.Load(dir.Write("v1.hex.d/Board.ppro", ""));
+    EXPECT_EQ(f.main.g.FBytesRead, 1);
+    EXPECT_EQ(f.main.g.EBytesRead, 0);
+    ASSERT_EQ(f.dialogs.messages.size(), 1u);
+    EXPECT_EQ(f.dialogs.messages[0].rfind("Open failed (in class: UHexLoad)", 0), 0u);
+  }
+}
+
+TEST(ProjectFile, AProjectThatCannotBeReadIsARunTimeError) {
+  ScratchDir dir;
+  MainFixture f;
+  f.main.g.f = std::filesystem::path(dir.Path("gone.ppro"));
+  EXPECT_THROW(f.main.LoadFiles(), RuntimeError);
+  EXPECT_TRUE(f.dialogs.messages.empty());
+}
+
+}  // namespace
+}  // namespace bm
