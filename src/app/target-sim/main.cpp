@@ -105,7 +105,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!options.link.empty()) {
-    ::unlink(options.link.c_str());  // a link left by an earlier run
+    // Replace a link left by an earlier run, but never a file someone put there.
+    struct stat st {};
+    if (::lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(options.link.c_str());
     if (::symlink(line.device.c_str(), options.link.c_str()) != 0) {
       std::fprintf(stderr, "brindlemark-target-sim: cannot link %s: %s\n", options.link.c_str(),
                    std::strerror(errno));
