@@ -9,7 +9,9 @@
 #include <util/setbaud.h>
 
 /* Timer1 with prescaler 1024 counts F_CPU/1024 ticks per second; at 16 MHz
- * its 16-bit range covers about 4 s, far more than the timeout needs. */
+ * its 16-bit range covers about 4 s, far more than the timeout needs. The
+ * wait loop tests the compare flag rather than reading the count, so it
+ * does the same thing on every pass until a byte or the timeout comes. */
 static bool sent_any;
 
 #define TIMEOUT_TICKS ((uint16_t)((F_CPU / 1024UL) * LINK_TIMEOUT_MS / 1000UL))
@@ -28,6 +30,7 @@ void link_open(void)
     UBRR0H = UBRRH_VALUE;
     UBRR0L = UBRRL_VALUE;
     UCSR0B = _BV(RXEN0) | _BV(TXEN0);
+    OCR1A = TIMEOUT_TICKS;
     TCCR1B = _BV(CS12) | _BV(CS10);
 }
 
@@ -46,6 +49,8 @@ void link_close(void)
     UBRR0L = 0;
     TCCR1B = 0;
     TCNT1 = 0;
+    OCR1A = 0;
+    TIFR1 = _BV(OCF1A); /* flags clear when written with one */
 }
 
 uint8_t link_get(void)
@@ -58,8 +63,9 @@ uint8_t link_get(void)
 bool link_get_timed(uint8_t *byte)
 {
     TCNT1 = 0;
+    TIFR1 = _BV(OCF1A);
     while (!(UCSR0A & _BV(RXC0))) {
-        if (TCNT1 >= TIMEOUT_TICKS)
+        if (TIFR1 & _BV(OCF1A))
             return false;
     }
     *byte = UDR0;

@@ -26,6 +26,12 @@ RunResult cli(const std::vector<std::string> &args, std::vector<std::string> *ar
     return runProgram(argv, kCliTimeLimit);
 }
 
+// The run and, since the test is failing anyway, what the chip saw.
+std::string explain(const std::vector<std::string> &argv, const RunResult &run, ChipProcess &chip)
+{
+    return describe(argv, run) + "chip log:\n" + chip.stop().harnessLog;
+}
+
 bool cliBuilt()
 {
     struct stat st {};
@@ -68,7 +74,7 @@ TEST_P(Download, WritesTheProjectAndStartsItWithStop)
 
     std::vector<std::string> argv;
     const RunResult run = cli({"download", projectFile(c, ".ppro"), "--port", chip.port(), "--stop"}, &argv);
-    ASSERT_EQ(run.exitCode, 0) << describe(argv, run);
+    ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
     std::printf("[ timing   ] %s: download of %s took %.1f s at %d baud\n", c.mcu, c.project, run.seconds,
                 BOOT_BAUD);
     EXPECT_TRUE(chip.waitForOutput(c.greeting, 10)) << "the chip sent: " << chip.transcript();
@@ -93,7 +99,7 @@ TEST_P(Download, EraseLeavesTheImagesPagesBlank)
 
     std::vector<std::string> argv;
     const RunResult run = cli({"erase", projectFile(c, ".ppro"), "--port", chip.port()}, &argv);
-    ASSERT_EQ(run.exitCode, 0) << describe(argv, run);
+    ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
 
     const ChipState &state = chip.stop();
     EXPECT_EQ(state.report.at("faults"), 0u) << state.harnessLog;
@@ -118,7 +124,7 @@ TEST(DownloadRefused, AProjectForAnotherDeviceIsRefusedAndNothingIsWritten)
     std::vector<std::string> argv;
     const RunResult run =
         cli({"download", std::string(PROJECTS_DIR) + "/wrongid328p.ppro", "--port", chip.port()}, &argv);
-    EXPECT_EQ(run.exitCode, 4) << describe(argv, run);
+    EXPECT_EQ(run.exitCode, 4) << explain(argv, run, chip);
     const auto out = lines(run.output);
     EXPECT_TRUE(hasLine(out, "Device ID :") && hasLine(out, "1E9705") && hasLine(out, "expected!"))
         << describe(argv, run);

@@ -29,6 +29,7 @@
 #include <simavr/sim_io.h>
 
 #include "Faults.h"
+#include "IdleSkip.h"
 #include "SelfProgramming.h"
 #include "UartBridge.h"
 #include "support/IntelHex.h"
@@ -143,6 +144,7 @@ int run(const Options &o)
     avrchip::Faults faults;
     avrchip::SelfProgramming spm(avr, faults, bootStart, facts->nrwwStart);
     avrchip::UartBridge bridge(avr, faults, o.baud);
+    avrchip::IdleSkip idle(avr);
 
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> transcript(
         o.transcript.empty() ? nullptr : std::fopen(o.transcript.c_str(), "wb"), std::fclose);
@@ -162,6 +164,9 @@ int run(const Options &o)
     auto paceStart = start;
     uint64_t paceCycle = avr->cycle;
     const uint64_t perMs = o.freq / 1000;
+    // Emulated time follows the wall clock in steps of this size: finer
+    // than the host's 1 ms reply polls, coarse enough not to spin.
+    const uint64_t quantum = perMs / 4;
     int exitCode = 0;
     bool running = true;
     while (!g_stop) {
@@ -174,7 +179,7 @@ int run(const Options &o)
         bridge.service();
         const double elapsed = std::chrono::duration<double>(now - paceStart).count();
         const uint64_t target = paceCycle + uint64_t(elapsed * o.freq);
-        if (running && avr->cycle < target) {
+        if (running && avr->cycle + quantum <= target) {
             // Fell far behind (a loaded machine): carry on from here rather
             // than racing to catch up, which would squeeze line timings.
             if (target - avr->cycle > 200 * perMs) {
@@ -185,6 +190,7 @@ int run(const Options &o)
             while (avr->cycle < until) {
                 const int state = avr_run(avr);
                 spm.checkExecution();
+                idle.skip(until);
                 if (state == cpu_Done || state == cpu_Crashed) {
                     faults.report("the core %s at 0x%05X", state == cpu_Crashed ? "crashed" : "stopped",
                                   unsigned(avr->pc));
@@ -198,7 +204,7 @@ int run(const Options &o)
         } else {
             // Without a program on the pty the master reports a hang-up at
             // once, so poll() cannot be used to wait.
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            std::this_thread::sleep_for(std::chrono::microseconds(250));
         }
     }
 
