@@ -68,6 +68,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   credits_->setGeometry(0, 132, 284, 140);
   credits_->setReadOnly(true);
   credits_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  credits_->setCursorWidth(0);  // read-only: no blinking caret
   QFont creditsFont = credits_->font();
   creditsFont.setPointSizeF(12);
   credits_->setFont(creditsFont);

@@ -87,6 +87,10 @@ MainControls BuildMainControls(QWidget* content) {
   c.ProgressBar1->setRange(0, 100);
   c.ProgressBar1->setValue(0);
   c.ProgressBar1->setTextVisible(false);
+  // The platform style draws a sliver of the bar at 0, which reads as progress that is not there.
+  c.ProgressBar1->setStyleSheet(
+      QStringLiteral("QProgressBar { border: 1px solid #8a8a8a; border-radius: 2px; background: white; }"
+                     "QProgressBar::chunk { background: #2f7fbf; }"));
   c.Rectangle2 = Rectangle(content, "Rectangle2", 0x00FF00, 402, 52, 8, 182);
   c.Rectangle1 = Rectangle(c.Rectangle2, "Rectangle1", 0xFFFFFF, 1, 1, 6, 180);  // 403, 53 in the window
 
