@@ -30,15 +30,9 @@ Options:
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);  // takes Qt's own options (-platform, ...) out first
-  QApplication::setApplicationName(QStringLiteral("Brindlemark"));
-  QApplication::setApplicationVersion(QStringLiteral(BRINDLEMARK_VERSION_TEXT));
-  QApplication::setDesktopFileName(QStringLiteral("brindlemark"));
-
-  std::vector<std::string> args;
-  for (const QString& a : QApplication::arguments().mid(1)) args.push_back(a.toStdString());
-  const bm::app::PortOptions portOptions = bm::app::TakePortOptions(args);
-  for (const std::string& a : args) {
+  // --help and --version answer without a display.
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
@@ -47,7 +41,24 @@ int main(int argc, char** argv) {
       std::cout << "brindlemark " << BRINDLEMARK_VERSION_TEXT << '\n';
       return 0;
     }
-    std::cerr << "brindlemark: unknown option '" << a << "'\n" << kUsage;
+  }
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    std::cerr << "brindlemark: no display found (DISPLAY is not set). "
+                 "brindlemark-cli does the same jobs without one.\n";
+    return 1;
+  }
+
+  QApplication app(argc, argv);  // takes Qt's own options (-platform, ...) out first
+  QApplication::setApplicationName(QStringLiteral("Brindlemark"));
+  QApplication::setApplicationVersion(QStringLiteral(BRINDLEMARK_VERSION_TEXT));
+  QApplication::setDesktopFileName(QStringLiteral("brindlemark"));
+
+  std::vector<std::string> args;
+  for (const QString& a : QApplication::arguments().mid(1)) args.push_back(a.toStdString());
+  const bm::app::PortOptions portOptions = bm::app::TakePortOptions(args);
+  if (!args.empty()) {
+    std::cerr << "brindlemark: unknown option '" << args.front() << "'\n" << kUsage;
     return 2;
   }
 
