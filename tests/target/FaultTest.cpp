@@ -168,10 +168,10 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
     TraceOnFailure trace(b, c.why);
     SCOPED_TRACE(c.why);
     const std::string action = c.action;
+    const char letter = c.fault.command;
+    int armedAt = -1;  // the wait pass at which the faulty command had gone out
     if (action != "vanish") {
       // Strike on the tenth wait pass after the faulty command went out.
-      const char letter = c.fault.command;
-      int armedAt = -1;
       b.loop.When(
           [&] {
             const std::string sent = b.target().SentBytes();
