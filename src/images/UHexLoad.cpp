@@ -1,5 +1,6 @@
 #include "images/UHexLoad.h"
 
+#include <array>
 #include <string_view>
 
 #include "images/TextFile.h"
@@ -10,12 +11,16 @@
 namespace bm::UHexLoad {
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Value of a hex digit, or -1.
+constexpr auto kDigitValues = [] {
+  std::array<int8_t, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
+  return t;
+}();
+inline int HexDigit(char c) { return kDigitValues[static_cast<uint8_t>(c)]; }
 
 std::string HexText(uint32_t value) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -39,6 +44,12 @@ class Reader {
   // The field reader: `width` characters at position n of line zeile (fewer when the line ends
   // sooner, none past its end, which reads as 0).
   uint16_t gethex(int width);
+  [[gnu::noinline]] uint16_t FieldError() {
+    Report("Error in Hex-File!");
+    fault = true;
+    ready = true;
+    return 0;
+  }
   void Report(const char* text) {
     dialogs_.MessageBox(std::string(text) + "\nat Line:" + std::to_string(zeile + 1));
   }
@@ -68,15 +79,15 @@ uint16_t Reader::gethex(int width) {
   std::string_view field;
   const size_t start = static_cast<size_t>(n - 1);
   if (start < line.size()) field = std::string_view(line).substr(start, static_cast<size_t>(width));
-  if (!Util::IsValidHex(field)) {
-    Report("Error in Hex-File!");
-    fault = true;
-    ready = true;
-    return 0;
-  }
-  if (field.size() >= 2 && field[0] == '&') field.remove_prefix(2);  // IsValidHex allowed "&h"
+  // The same test as Util::IsValidHex (an optional "&h", then hex digits or nothing), done while
+  // taking the value: this runs once per data byte.
+  if (field.size() >= 2 && field[0] == '&' && (field[1] == 'h' || field[1] == 'H')) field.remove_prefix(2);
   uint16_t value = 0;
-  for (char c : field) value = static_cast<uint16_t>(value * 16 + HexDigit(c));
+  for (char c : field) {
+    const int digit = HexDigit(c);
+    if (digit < 0) return FieldError();
+    value = static_cast<uint16_t>(value * 16 + digit);
+  }
   n += width;
   chk = static_cast<uint8_t>(chk + Util::lo(value) + Util::hi(value));
   return value;
