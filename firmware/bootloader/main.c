@@ -19,117 +19,105 @@
 static uint8_t page[SPM_PAGESIZE];
 static uint32_t address; /* byte address set by "A" */
 
-static void put_id(uint16_t id)
-{
-    link_put((uint8_t)(id >> 8));
-    link_put((uint8_t)id);
+static void put_id(uint16_t id) {
+  link_put((uint8_t)(id >> 8));
+  link_put((uint8_t)id);
 }
 
-static void identify(void)
-{
-    link_put(CMD_IDENTIFY);
-    link_put(SIGNATURE_0);
-    link_put(SIGNATURE_1);
-    link_put(SIGNATURE_2);
-    link_put(SPM_PAGESIZE / 2);
-    link_put((uint8_t)APP_WORDS);
-    link_put((uint8_t)(APP_WORDS >> 8));
+static void identify(void) {
+  link_put(CMD_IDENTIFY);
+  link_put(SIGNATURE_0);
+  link_put(SIGNATURE_1);
+  link_put(SIGNATURE_2);
+  link_put(SPM_PAGESIZE / 2);
+  link_put((uint8_t)APP_WORDS);
+  link_put((uint8_t)(APP_WORDS >> 8));
 }
 
 /* Reads the two bytes of a 16-bit number, low byte first. */
-static bool get_u16(uint16_t *value)
-{
-    uint8_t lo, hi;
-    if (!link_get_timed(&lo) || !link_get_timed(&hi))
-        return false;
-    *value = lo | ((uint16_t)hi << 8);
-    return true;
+static bool get_u16(uint16_t *value) {
+  uint8_t lo, hi;
+  if (!link_get_timed(&lo) || !link_get_timed(&hi)) return false;
+  *value = lo | ((uint16_t)hi << 8);
+  return true;
 }
 
-static void set_address(void)
-{
-    uint16_t word;
-    if (!get_u16(&word))
-        return;
-    address = (uint32_t)word * 2;
-    link_put(REPLY_ACK);
+static void set_address(void) {
+  uint16_t word;
+  if (!get_u16(&word)) return;
+  address = (uint32_t)word * 2;
+  link_put(REPLY_ACK);
 }
 
-static void load_page(void)
-{
-    uint8_t sum = 0;
-    for (uint16_t i = 0; i < SPM_PAGESIZE; i++) {
-        if (!link_get_timed(&page[i]))
-            return; /* host gone mid-page: no reply, back to idle */
-        sum += page[i];
-    }
-    link_put(sum);
+static void load_page(void) {
+  uint8_t sum = 0;
+  for (uint16_t i = 0; i < SPM_PAGESIZE; i++) {
+    if (!link_get_timed(&page[i])) return; /* host gone mid-page: no reply, back to idle */
+    sum += page[i];
+  }
+  link_put(sum);
 }
 
-static void write_eeprom(void)
-{
-    uint16_t at;
-    uint8_t value;
-    if (!get_u16(&at) || !link_get_timed(&value))
-        return;
-    if (at > E2END) {
-        link_put(REPLY_REFUSED);
-        return;
-    }
-    eeprom_update_byte((uint8_t *)at, value);
-    /* Acknowledge a finished write, so "X" right after cannot cut it. */
-    eeprom_busy_wait();
-    link_put(REPLY_ACK);
+static void write_eeprom(void) {
+  uint16_t at;
+  uint8_t value;
+  if (!get_u16(&at) || !link_get_timed(&value)) return;
+  if (at > E2END) {
+    link_put(REPLY_REFUSED);
+    return;
+  }
+  eeprom_update_byte((uint8_t *)at, value);
+  /* Acknowledge a finished write, so "X" right after cannot cut it. */
+  eeprom_busy_wait();
+  link_put(REPLY_ACK);
 }
 
 static void start_application(void) __attribute__((noreturn));
-static void start_application(void)
-{
-    link_close();
-    /* Hand over with the CPU as a reset leaves it, then jump to the
-     * application's reset vector. */
-    __asm__ __volatile__("jmp 0");
-    for (;;) {
-    }
+static void start_application(void) {
+  link_close();
+  /* Hand over with the CPU as a reset leaves it, then jump to the
+   * application's reset vector. */
+  __asm__ __volatile__("jmp 0");
+  for (;;) {
+  }
 }
 
-int main(void)
-{
-    link_open();
-    for (;;) {
-        switch (link_get()) {
-        case CMD_PING:
-            link_put(PING_REPLY_0);
-            link_put(PING_REPLY_1);
-            break;
-        case CMD_IDENTIFY:
-            identify();
-            break;
-        case CMD_LOADER_IDS:
-            put_id(LOADER_ID_0);
-            put_id(LOADER_ID_1);
-            put_id(LOADER_ID_2);
-            put_id(LOADER_ID_3);
-            break;
-        case CMD_ADDRESS:
-            set_address();
-            break;
-        case CMD_ERASE:
-            link_put(flash_erase_page(address) ? REPLY_ACK : REPLY_REFUSED);
-            break;
-        case CMD_DATA:
-            load_page();
-            break;
-        case CMD_PROGRAM:
-            link_put(flash_write_page(address, page) ? REPLY_ACK : REPLY_REFUSED);
-            break;
-        case CMD_EEPROM:
-            write_eeprom();
-            break;
-        case CMD_EXIT:
-            start_application();
-        default:
-            break; /* unknown letters are ignored without a reply */
-        }
+int main(void) {
+  link_open();
+  for (;;) {
+    switch (link_get()) {
+      case CMD_PING:
+        link_put(PING_REPLY_0);
+        link_put(PING_REPLY_1);
+        break;
+      case CMD_IDENTIFY:
+        identify();
+        break;
+      case CMD_LOADER_IDS:
+        put_id(LOADER_ID_0);
+        put_id(LOADER_ID_1);
+        put_id(LOADER_ID_2);
+        put_id(LOADER_ID_3);
+        break;
+      case CMD_ADDRESS:
+        set_address();
+        break;
+      case CMD_ERASE:
+        link_put(flash_erase_page(address) ? REPLY_ACK : REPLY_REFUSED);
+        break;
+      case CMD_DATA:
+        load_page();
+        break;
+      case CMD_PROGRAM:
+        link_put(flash_write_page(address, page) ? REPLY_ACK : REPLY_REFUSED);
+        break;
+      case CMD_EEPROM:
+        write_eeprom();
+        break;
+      case CMD_EXIT:
+        start_application();
+      default:
+        break; /* unknown letters are ignored without a reply */
     }
+  }
 }

@@ -4,54 +4,55 @@
 // transcript of everything the chip sent.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace avrtest {
 
 struct ChipConfig {
-    std::string mcu;        // atmega328p or atmega1284p
-    std::string app;        // optional .hex placed in the application section at start
+  std::string mcu;  // atmega328p or atmega1284p
+  std::string app;  // optional .hex placed in the application section at start
 };
 
 struct ChipState {
-    std::vector<uint8_t> flash;
-    std::vector<uint8_t> eeprom;
-    std::map<std::string, uint64_t> report; // faults, page_erases, page_writes, eeprom_writes, ...
-    std::string harnessLog;                 // the harness's stderr: one line per fault
+  std::vector<uint8_t> flash;
+  std::vector<uint8_t> eeprom;
+  std::map<std::string, uint64_t> report;  // faults, page_erases, page_writes, eeprom_writes, ...
+  std::string harnessLog;                  // the harness's stderr: one line per fault
 };
 
 class ChipProcess {
-public:
-    explicit ChipProcess(const ChipConfig &config);
-    ~ChipProcess();
-    ChipProcess(const ChipProcess &) = delete;
-    ChipProcess &operator=(const ChipProcess &) = delete;
+ public:
+  explicit ChipProcess(const ChipConfig &config);
+  ~ChipProcess();
+  ChipProcess(const ChipProcess &) = delete;
+  ChipProcess &operator=(const ChipProcess &) = delete;
 
-    bool started() const { return !port_.empty(); }
-    const std::string &port() const { return port_; }
-    const std::string &startError() const { return startError_; }
+  bool started() const { return !port_.empty(); }
+  const std::string &port() const { return port_; }
+  const std::string &startError() const { return startError_; }
 
-    // Waits until the chip has sent text (true) or the time is up (false).
-    bool waitForOutput(const std::string &text, double seconds) const;
-    std::string transcript() const;
+  // Waits until the chip has sent text (true) or the time is up (false).
+  bool waitForOutput(const std::string &text, double seconds) const;
+  std::string transcript() const;
 
-    // Ends the emulation and reads its results; later calls return the same.
-    const ChipState &stop();
+  // Ends the emulation and reads its results; later calls return the same.
+  const ChipState &stop();
 
-    static std::string loaderHex(const std::string &mcu);
+  static std::string loaderHex(const std::string &mcu);
 
-private:
-    std::string file(const char *name) const { return dir_ + "/" + name; }
+ private:
+  std::string file(const char *name) const { return dir_ + "/" + name; }
 
-    std::string dir_;
-    std::string port_;
-    std::string startError_;
-    pid_t pid_ = -1;
-    ChipState state_;
+  std::string dir_;
+  std::string port_;
+  std::string startError_;
+  pid_t pid_ = -1;
+  ChipState state_;
 };
 
-} // namespace avrtest
+}  // namespace avrtest

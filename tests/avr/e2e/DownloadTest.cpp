@@ -2,10 +2,11 @@
 // real serial port code: a project is downloaded and started, erased, or
 // refused; afterwards the chip's flash and EEPROM are compared with the
 // files the program was given.
-#include <cstdio>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/stat.h>
+
+#include <cstdio>
+#include <sstream>
 
 #include "ChipProcess.h"
 #include "Chips.h"
@@ -18,134 +19,125 @@ namespace {
 // Generous: a full 1284P image takes about half a minute at 57600 baud.
 constexpr double kCliTimeLimit = 180;
 
-RunResult cli(const std::vector<std::string> &args, std::vector<std::string> *argvOut = nullptr)
-{
-    std::vector<std::string> argv = {BRINDLEMARK_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    if (argvOut) *argvOut = argv;
-    return runProgram(argv, kCliTimeLimit);
+RunResult cli(const std::vector<std::string> &args, std::vector<std::string> *argvOut = nullptr) {
+  std::vector<std::string> argv = {BRINDLEMARK_CLI};
+  argv.insert(argv.end(), args.begin(), args.end());
+  if (argvOut) *argvOut = argv;
+  return runProgram(argv, kCliTimeLimit);
 }
 
 // The run and, since the test is failing anyway, what the chip saw.
-std::string explain(const std::vector<std::string> &argv, const RunResult &run, ChipProcess &chip)
-{
-    return describe(argv, run) + "chip log:\n" + chip.stop().harnessLog;
+std::string explain(const std::vector<std::string> &argv, const RunResult &run, ChipProcess &chip) {
+  return describe(argv, run) + "chip log:\n" + chip.stop().harnessLog;
 }
 
-bool cliBuilt()
-{
-    struct stat st {};
-    return stat(BRINDLEMARK_CLI, &st) == 0;
+bool cliBuilt() {
+  struct stat st {};
+  return stat(BRINDLEMARK_CLI, &st) == 0;
 }
 
-std::vector<std::string> lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::string line;
-    for (char ch : text) {
-        if (ch == '\r' || ch == '\n') {
-            if (!line.empty()) out.push_back(line);
-            line.clear();
-        } else {
-            line += ch;
-        }
+std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> out;
+  std::string line;
+  for (char ch : text) {
+    if (ch == '\r' || ch == '\n') {
+      if (!line.empty()) out.push_back(line);
+      line.clear();
+    } else {
+      line += ch;
     }
-    if (!line.empty()) out.push_back(line);
-    return out;
+  }
+  if (!line.empty()) out.push_back(line);
+  return out;
 }
 
-bool hasLine(const std::vector<std::string> &all, const std::string &wanted)
-{
-    for (const auto &l : all)
-        if (l.find(wanted) != std::string::npos && l.size() <= wanted.size() + 2) return true;
-    return false;
+bool hasLine(const std::vector<std::string> &all, const std::string &wanted) {
+  for (const auto &l : all)
+    if (l.find(wanted) != std::string::npos && l.size() <= wanted.size() + 2) return true;
+  return false;
 }
 
 class Download : public ::testing::TestWithParam<ChipCase> {
-protected:
-    void SetUp() override { ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built"; }
+ protected:
+  void SetUp() override { ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built"; }
 };
 
-TEST_P(Download, WritesTheProjectAndStartsItWithStop)
-{
-    const ChipCase &c = GetParam();
-    ChipProcess chip({c.mcu, {}});
-    ASSERT_TRUE(chip.started()) << chip.startError();
+TEST_P(Download, WritesTheProjectAndStartsItWithStop) {
+  const ChipCase &c = GetParam();
+  ChipProcess chip({c.mcu, {}});
+  ASSERT_TRUE(chip.started()) << chip.startError();
 
-    std::vector<std::string> argv;
-    const RunResult run = cli({"download", projectFile(c, ".ppro"), "--port", chip.port(), "--stop"}, &argv);
-    ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
-    std::printf("[ timing   ] %s: download of %s took %.1f s at %d baud\n", c.mcu, c.project, run.seconds,
-                BOOT_BAUD);
-    EXPECT_TRUE(chip.waitForOutput(c.greeting, 10)) << "the chip sent: " << chip.transcript();
+  std::vector<std::string> argv;
+  const RunResult run = cli({"download", projectFile(c, ".ppro"), "--port", chip.port(), "--stop"}, &argv);
+  ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
+  std::printf("[ timing   ] %s: download of %s took %.1f s at %d baud\n", c.mcu, c.project, run.seconds,
+              BOOT_BAUD);
+  EXPECT_TRUE(chip.waitForOutput(c.greeting, 10)) << "the chip sent: " << chip.transcript();
 
-    const ChipState &state = chip.stop();
-    EXPECT_EQ(state.report.at("faults"), 0u) << state.harnessLog;
-    const HexImage flash = loadImage(projectFile(c, ".hex"));
-    EXPECT_EQ(compareWithImage(state.flash, flash, 0, c.appBytes), "") << "application section";
-    EXPECT_EQ(compareWithImage(state.flash, loadImage(ChipProcess::loaderHex(c.mcu)), c.appBytes,
-                               uint32_t(state.flash.size())),
-              "")
-        << "boot section";
-    EXPECT_EQ(compareWithImage(state.eeprom, loadImage(projectFile(c, ".eep")), 0, c.eepromBytes), "")
-        << "EEPROM";
+  const ChipState &state = chip.stop();
+  EXPECT_EQ(state.report.at("faults"), 0u) << state.harnessLog;
+  const HexImage flash = loadImage(projectFile(c, ".hex"));
+  EXPECT_EQ(compareWithImage(state.flash, flash, 0, c.appBytes), "") << "application section";
+  EXPECT_EQ(compareWithImage(state.flash, loadImage(ChipProcess::loaderHex(c.mcu)), c.appBytes,
+                             uint32_t(state.flash.size())),
+            "")
+      << "boot section";
+  EXPECT_EQ(compareWithImage(state.eeprom, loadImage(projectFile(c, ".eep")), 0, c.eepromBytes), "")
+      << "EEPROM";
 }
 
-TEST_P(Download, EraseLeavesTheImagesPagesBlank)
-{
-    const ChipCase &c = GetParam();
-    ChipProcess chip({c.mcu, projectFile(c, ".hex")});
-    ASSERT_TRUE(chip.started()) << chip.startError();
+TEST_P(Download, EraseLeavesTheImagesPagesBlank) {
+  const ChipCase &c = GetParam();
+  ChipProcess chip({c.mcu, projectFile(c, ".hex")});
+  ASSERT_TRUE(chip.started()) << chip.startError();
 
-    std::vector<std::string> argv;
-    const RunResult run = cli({"erase", projectFile(c, ".ppro"), "--port", chip.port()}, &argv);
-    ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
+  std::vector<std::string> argv;
+  const RunResult run = cli({"erase", projectFile(c, ".ppro"), "--port", chip.port()}, &argv);
+  ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
 
-    const ChipState &state = chip.stop();
-    EXPECT_EQ(state.report.at("faults"), 0u) << state.harnessLog;
-    EXPECT_EQ(state.report.at("page_writes"), 0u);
-    EXPECT_EQ(compareWithImage(state.flash, HexImage{}, 0, c.appBytes), "") << "application section";
-    EXPECT_EQ(compareWithImage(state.flash, loadImage(ChipProcess::loaderHex(c.mcu)), c.appBytes,
-                               uint32_t(state.flash.size())),
-              "")
-        << "boot section";
+  const ChipState &state = chip.stop();
+  EXPECT_EQ(state.report.at("faults"), 0u) << state.harnessLog;
+  EXPECT_EQ(state.report.at("page_writes"), 0u);
+  EXPECT_EQ(compareWithImage(state.flash, HexImage{}, 0, c.appBytes), "") << "application section";
+  EXPECT_EQ(compareWithImage(state.flash, loadImage(ChipProcess::loaderHex(c.mcu)), c.appBytes,
+                             uint32_t(state.flash.size())),
+            "")
+      << "boot section";
 }
 
 INSTANTIATE_TEST_SUITE_P(Chips, Download, ::testing::Values(kAtmega328p, kAtmega1284p),
                          [](const auto &info) { return std::string(info.param.mcu); });
 
-TEST(DownloadRefused, AProjectForAnotherDeviceIsRefusedAndNothingIsWritten)
-{
-    ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built";
-    const std::string app = projectFile(kAtmega328p, ".hex");
-    ChipProcess chip({kAtmega328p.mcu, app});
-    ASSERT_TRUE(chip.started()) << chip.startError();
+TEST(DownloadRefused, AProjectForAnotherDeviceIsRefusedAndNothingIsWritten) {
+  ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built";
+  const std::string app = projectFile(kAtmega328p, ".hex");
+  ChipProcess chip({kAtmega328p.mcu, app});
+  ASSERT_TRUE(chip.started()) << chip.startError();
 
-    std::vector<std::string> argv;
-    const RunResult run =
-        cli({"download", std::string(PROJECTS_DIR) + "/wrongid328p.ppro", "--port", chip.port()}, &argv);
-    EXPECT_EQ(run.exitCode, 4) << explain(argv, run, chip);
-    const auto out = lines(run.output);
-    EXPECT_TRUE(hasLine(out, "Device ID :") && hasLine(out, "1E9705") && hasLine(out, "expected!"))
-        << describe(argv, run);
+  std::vector<std::string> argv;
+  const RunResult run =
+      cli({"download", std::string(PROJECTS_DIR) + "/wrongid328p.ppro", "--port", chip.port()}, &argv);
+  EXPECT_EQ(run.exitCode, 4) << explain(argv, run, chip);
+  const auto out = lines(run.output);
+  EXPECT_TRUE(hasLine(out, "Device ID :") && hasLine(out, "1E9705") && hasLine(out, "expected!"))
+      << describe(argv, run);
 
-    const ChipState &state = chip.stop();
-    EXPECT_EQ(state.report.at("page_erases"), 0u);
-    EXPECT_EQ(state.report.at("page_writes"), 0u);
-    EXPECT_EQ(state.report.at("eeprom_writes"), 0u);
-    EXPECT_EQ(compareWithImage(state.flash, loadImage(app), 0, kAtmega328p.appBytes), "");
+  const ChipState &state = chip.stop();
+  EXPECT_EQ(state.report.at("page_erases"), 0u);
+  EXPECT_EQ(state.report.at("page_writes"), 0u);
+  EXPECT_EQ(state.report.at("eeprom_writes"), 0u);
+  EXPECT_EQ(compareWithImage(state.flash, loadImage(app), 0, kAtmega328p.appBytes), "");
 }
 
 // The host program reads segment-addressed HEX only; the image above 64 KiB
 // must have been written that way.
-TEST(TestPrograms, TheImageAbove64KiBUsesSegmentRecordsOnly)
-{
-    const HexImage image = loadImage(projectFile(kAtmega1284p, ".hex"));
-    EXPECT_GT(image.end(), 0x10000u);
-    EXPECT_TRUE(image.hasType(2));
-    EXPECT_FALSE(image.hasType(4));
-    EXPECT_FALSE(image.hasType(5));
+TEST(TestPrograms, TheImageAbove64KiBUsesSegmentRecordsOnly) {
+  const HexImage image = loadImage(projectFile(kAtmega1284p, ".hex"));
+  EXPECT_GT(image.end(), 0x10000u);
+  EXPECT_TRUE(image.hasType(2));
+  EXPECT_FALSE(image.hasType(4));
+  EXPECT_FALSE(image.hasType(5));
 }
 
-} // namespace
-} // namespace avrtest
+}  // namespace
+}  // namespace avrtest

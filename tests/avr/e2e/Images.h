@@ -15,6 +15,6 @@ namespace avrtest {
 std::string compareWithImage(const std::vector<uint8_t> &memory, const HexImage &image, uint32_t from,
                              uint32_t to);
 
-HexImage loadImage(const std::string &path); // fails the test when unreadable
+HexImage loadImage(const std::string &path);  // fails the test when unreadable
 
-} // namespace avrtest
+}  // namespace avrtest

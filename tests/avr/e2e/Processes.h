@@ -8,10 +8,10 @@
 namespace avrtest {
 
 struct RunResult {
-    int exitCode = -1;    // -1 when it did not exit normally (signal, time limit)
-    bool timedOut = false;
-    std::string output;   // stdout and stderr, interleaved as written
-    double seconds = 0;   // wall time from start to exit
+  int exitCode = -1;  // -1 when it did not exit normally (signal, time limit)
+  bool timedOut = false;
+  std::string output;  // stdout and stderr, interleaved as written
+  double seconds = 0;  // wall time from start to exit
 };
 
 RunResult runProgram(const std::vector<std::string> &argv, double timeLimitSeconds);
@@ -19,4 +19,4 @@ RunResult runProgram(const std::vector<std::string> &argv, double timeLimitSecon
 // "sent ... | exit 1 | output: ..." for failure messages.
 std::string describe(const std::vector<std::string> &argv, const RunResult &result);
 
-} // namespace avrtest
+}  // namespace avrtest

@@ -11,12 +11,12 @@
 namespace avrchip {
 
 class Faults {
-public:
-    void report(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-    unsigned count() const { return count_; }
+ public:
+  void report(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+  unsigned count() const { return count_; }
 
-private:
-    unsigned count_ = 0;
+ private:
+  unsigned count_ = 0;
 };
 
-} // namespace avrchip
+}  // namespace avrchip

@@ -22,25 +22,25 @@ struct avr_t;
 namespace avrchip {
 
 class IdleSkip {
-public:
-    explicit IdleSkip(avr_t *avr);
+ public:
+  explicit IdleSkip(avr_t *avr);
 
-    // After an instruction: if the firmware is idling, advance the cycle
-    // count, never beyond limit. Returns the cycles skipped.
-    uint64_t skip(uint64_t limit);
+  // After an instruction: if the firmware is idling, advance the cycle
+  // count, never beyond limit. Returns the cycles skipped.
+  uint64_t skip(uint64_t limit);
 
-    uint8_t statusRead(uint16_t addr); // hook
+  uint8_t statusRead(uint16_t addr);  // hook
 
-private:
-    using Snapshot = std::array<uint8_t, 32 + 4>; // registers, SREG, SPL, SPH, value read
-    Snapshot snapshot(uint8_t value) const;
+ private:
+  using Snapshot = std::array<uint8_t, 32 + 4>;  // registers, SREG, SPL, SPH, value read
+  Snapshot snapshot(uint8_t value) const;
 
-    avr_t *avr_;
-    uint8_t (*original_)(avr_t *, uint16_t, void *) = nullptr;
-    void *originalParam_ = nullptr;
-    Snapshot last_{};
-    uint32_t lastPc_ = ~0u;
-    bool idle_ = false;
+  avr_t *avr_;
+  uint8_t (*original_)(avr_t *, uint16_t, void *) = nullptr;
+  void *originalParam_ = nullptr;
+  Snapshot last_{};
+  uint32_t lastPc_ = ~0u;
+  bool idle_ = false;
 };
 
-} // namespace avrchip
+}  // namespace avrchip

@@ -35,57 +35,57 @@ struct avr_eeprom_t;
 
 namespace avrchip {
 
-constexpr double kFlashWriteMs = 4.5;  // tWD_FLASH, datasheet maximum
-constexpr double kEepromWriteMs = 3.4; // tWD_EEPROM
+constexpr double kFlashWriteMs = 4.5;   // tWD_FLASH, datasheet maximum
+constexpr double kEepromWriteMs = 3.4;  // tWD_EEPROM
 
 struct SelfProgrammingCounts {
-    unsigned pageErases = 0;
-    unsigned pageWrites = 0;
-    unsigned eepromWrites = 0;
+  unsigned pageErases = 0;
+  unsigned pageWrites = 0;
+  unsigned eepromWrites = 0;
 };
 
 class SelfProgramming {
-public:
-    // bootStart: byte address where the boot section begins; nrwwStart: the
-    // first byte of the no-read-while-write section.
-    SelfProgramming(avr_t *avr, Faults &faults, uint32_t bootStart, uint32_t nrwwStart);
+ public:
+  // bootStart: byte address where the boot section begins; nrwwStart: the
+  // first byte of the no-read-while-write section.
+  SelfProgramming(avr_t *avr, Faults &faults, uint32_t bootStart, uint32_t nrwwStart);
 
-    // Called after each instruction: reports code running from the RWW
-    // section while that section is still busy or not re-enabled.
-    void checkExecution();
+  // Called after each instruction: reports code running from the RWW
+  // section while that section is still busy or not re-enabled.
+  void checkExecution();
 
-    const SelfProgrammingCounts &counts() const { return counts_; }
+  const SelfProgrammingCounts &counts() const { return counts_; }
 
-    // Hook entry points (static trampolines call these).
-    void spmcsrWritten(uint8_t value);
-    void spmExecuted();
-    void eecrWritten(uint16_t addr, uint8_t value);
-    void flashOperationDone();
-    void spmWindowExpired();
-    void eepromWriteDone();
+  // Hook entry points (static trampolines call these).
+  void spmcsrWritten(uint8_t value);
+  void spmExecuted();
+  void eecrWritten(uint16_t addr, uint8_t value);
+  void flashOperationDone();
+  void spmWindowExpired();
+  void eepromWriteDone();
 
-private:
-    enum class Pending { None, Erase, Write };
+ private:
+  enum class Pending { None, Erase, Write };
 
-    uint8_t spmcsr() const;
-    void setSpmcsr(uint8_t value);
-    void clearPageBuffer();
+  uint8_t spmcsr() const;
+  void setSpmcsr(uint8_t value);
+  void clearPageBuffer();
 
-    avr_t *avr_;
-    Faults &faults_;
-    avr_flash_t *flash_ = nullptr;
-    avr_eeprom_t *eeprom_ = nullptr;
-    uint32_t bootStart_, nrwwStart_, pageSize_, flashSize_;
-    std::vector<uint8_t> pageBuffer_;
-    std::vector<bool> pageBufferLoaded_;
-    Pending pending_ = Pending::None;
-    uint32_t pendingPage_ = 0;
-    bool rwwBusy_ = false;       // RWWSB
-    bool rwwReported_ = false;   // one report per busy period, not one per instruction
-    bool eepromBusy_ = false;
-    void (*eecrOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
-    void *eecrOriginalParam_ = nullptr;
-    SelfProgrammingCounts counts_;
+  avr_t *avr_;
+  Faults &faults_;
+  avr_flash_t *flash_ = nullptr;
+  avr_eeprom_t *eeprom_ = nullptr;
+  uint32_t bootStart_, nrwwStart_, pageSize_, flashSize_;
+  std::vector<uint8_t> pageBuffer_;
+  std::vector<bool> pageBufferLoaded_;
+  Pending pending_ = Pending::None;
+  uint32_t pendingPage_ = 0;
+  bool rwwBusy_ = false;      // RWWSB
+  bool rwwReported_ = false;  // one report per busy period, not one per instruction
+  bool eepromBusy_ = false;
+  void (*eecrOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
+  void *eecrOriginalParam_ = nullptr;
+  SelfProgrammingCounts counts_;
 };
 
-} // namespace avrchip
+}  // namespace avrchip

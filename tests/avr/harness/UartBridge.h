@@ -44,57 +44,57 @@ struct avr_irq_t;
 namespace avrchip {
 
 class UartBridge {
-public:
-    UartBridge(avr_t *avr, Faults &faults, unsigned nominalBaud);
-    ~UartBridge();
+ public:
+  UartBridge(avr_t *avr, Faults &faults, unsigned nominalBaud);
+  ~UartBridge();
 
-    const std::string &ptyPath() const { return ptyPath_; }
-    int ptyFd() const { return master_; }
-    bool hostConnected() const { return hostConnected_; }
+  const std::string &ptyPath() const { return ptyPath_; }
+  int ptyFd() const { return master_; }
+  bool hostConnected() const { return hostConnected_; }
 
-    // Every byte the chip sends is appended here as well (nullptr: none).
-    void setTranscript(std::FILE *file) { transcript_ = file; }
+  // Every byte the chip sends is appended here as well (nullptr: none).
+  void setTranscript(std::FILE *file) { transcript_ = file; }
 
-    // Moves bytes between the pty and the line; call often (each emulated
-    // millisecond or so).
-    void service();
+  // Moves bytes between the pty and the line; call often (each emulated
+  // millisecond or so).
+  void service();
 
-    // Hook entry points.
-    void chipSent(uint8_t byte);
-    void controlWritten(uint16_t addr, uint8_t value);
-    uint64_t deliverNext(); // next delivery cycle, 0 when the line is idle
+  // Hook entry points.
+  void chipSent(uint8_t byte);
+  void controlWritten(uint16_t addr, uint8_t value);
+  uint64_t deliverNext();  // next delivery cycle, 0 when the line is idle
 
-    uint64_t bytesToChip() const { return bytesToChip_; }
-    uint64_t bytesFromChip() const { return bytesFromChip_; }
+  uint64_t bytesToChip() const { return bytesToChip_; }
+  uint64_t bytesFromChip() const { return bytesFromChip_; }
 
-private:
-    struct Outgoing {
-        uint8_t byte;
-        uint64_t dueCycle;
-    };
-    uint64_t chipFrameCycles() const;
-    uint64_t hostFrameCycles(bool *usable) const;
-    unsigned chipBaud() const;
-    unsigned unreadBytes() const;
+ private:
+  struct Outgoing {
+    uint8_t byte;
+    uint64_t dueCycle;
+  };
+  uint64_t chipFrameCycles() const;
+  uint64_t hostFrameCycles(bool *usable) const;
+  unsigned chipBaud() const;
+  unsigned unreadBytes() const;
 
-    avr_t *avr_;
-    Faults &faults_;
-    avr_uart_t *uart_ = nullptr;
-    avr_irq_t *rxIrq_ = nullptr;
-    int master_ = -1;
-    std::string ptyPath_;
-    bool hostConnected_ = false;
-    std::deque<uint8_t> toChip_;
-    bool feeding_ = false;
-    uint64_t lineFreeAt_ = 0;     // cycle at which the host's line is idle again
-    uint64_t hostFrame_ = 0;      // cycles per byte on the host's line
-    uint64_t chipLineFreeAt_ = 0; // cycle at which the chip's transmitter is idle again
-    std::deque<Outgoing> fromChip_;
-    std::FILE *transcript_ = nullptr;
-    bool settingsReported_ = false;
-    void (*ucsrbOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
-    void *ucsrbOriginalParam_ = nullptr;
-    uint64_t bytesToChip_ = 0, bytesFromChip_ = 0;
+  avr_t *avr_;
+  Faults &faults_;
+  avr_uart_t *uart_ = nullptr;
+  avr_irq_t *rxIrq_ = nullptr;
+  int master_ = -1;
+  std::string ptyPath_;
+  bool hostConnected_ = false;
+  std::deque<uint8_t> toChip_;
+  bool feeding_ = false;
+  uint64_t lineFreeAt_ = 0;      // cycle at which the host's line is idle again
+  uint64_t hostFrame_ = 0;       // cycles per byte on the host's line
+  uint64_t chipLineFreeAt_ = 0;  // cycle at which the chip's transmitter is idle again
+  std::deque<Outgoing> fromChip_;
+  std::FILE *transcript_ = nullptr;
+  bool settingsReported_ = false;
+  void (*ucsrbOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
+  void *ucsrbOriginalParam_ = nullptr;
+  uint64_t bytesToChip_ = 0, bytesFromChip_ = 0;
 };
 
-} // namespace avrchip
+}  // namespace avrchip

@@ -10,6 +10,11 @@
 // usage: avr-chip --mcu atmega328p --loader boot.hex [--app app.hex]
 //                 [--freq HZ] [--baud N] [--pty-path-file F] [--flash-out F]
 //                 [--eeprom-out F] [--transcript F] [--report F] [--timeout S]
+#include <poll.h>
+#include <simavr/avr_eeprom.h>
+#include <simavr/sim_avr.h>
+#include <simavr/sim_io.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,14 +24,9 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <thread>
-
-#include <simavr/avr_eeprom.h>
-#include <simavr/sim_avr.h>
-#include <simavr/sim_io.h>
 
 #include "Faults.h"
 #include "IdleSkip.h"
@@ -39,206 +39,213 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-    std::string mcu, loader, app, ptyPathFile, flashOut, eepromOut, transcript, report;
-    unsigned long freq = 16000000;
-    unsigned baud = 57600;
-    double timeoutSeconds = 0;
+  std::string mcu, loader, app, ptyPathFile, flashOut, eepromOut, transcript, report;
+  unsigned long freq = 16000000;
+  unsigned baud = 57600;
+  double timeoutSeconds = 0;
 };
 
 struct McuFacts {
-    const char *name;
-    uint32_t nrwwStart; // first byte of the no-read-while-write section
+  const char *name;
+  uint32_t nrwwStart;  // first byte of the no-read-while-write section
 };
 constexpr McuFacts kMcus[] = {{"atmega328p", 0x7000}, {"atmega1284p", 0x1E000}};
 
 std::atomic<bool> g_stop{false};
 void onSignal(int) { g_stop = true; }
 
-[[noreturn]] void usage(const char *why)
-{
-    std::fprintf(stderr, "avr-chip: %s\n", why);
-    std::fprintf(stderr, "usage: avr-chip --mcu NAME --loader FILE.hex [--app FILE.hex] [--freq HZ] [--baud N]\n"
-                         "                [--pty-path-file F] [--flash-out F] [--eeprom-out F]\n"
-                         "                [--transcript F] [--report F] [--timeout SECONDS]\n");
-    std::exit(2);
+[[noreturn]] void usage(const char *why) {
+  std::fprintf(stderr, "avr-chip: %s\n", why);
+  std::fprintf(stderr,
+               "usage: avr-chip --mcu NAME --loader FILE.hex [--app FILE.hex] [--freq HZ] [--baud N]\n"
+               "                [--pty-path-file F] [--flash-out F] [--eeprom-out F]\n"
+               "                [--transcript F] [--report F] [--timeout SECONDS]\n");
+  std::exit(2);
 }
 
-Options parse(int argc, char **argv)
-{
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
-        const char *v = argv[++i];
-        if (arg == "--mcu") o.mcu = v;
-        else if (arg == "--loader") o.loader = v;
-        else if (arg == "--app") o.app = v;
-        else if (arg == "--freq") o.freq = std::strtoul(v, nullptr, 0);
-        else if (arg == "--baud") o.baud = unsigned(std::strtoul(v, nullptr, 0));
-        else if (arg == "--pty-path-file") o.ptyPathFile = v;
-        else if (arg == "--flash-out") o.flashOut = v;
-        else if (arg == "--eeprom-out") o.eepromOut = v;
-        else if (arg == "--transcript") o.transcript = v;
-        else if (arg == "--report") o.report = v;
-        else if (arg == "--timeout") o.timeoutSeconds = std::strtod(v, nullptr);
-        else usage(("unknown option " + arg).c_str());
-    }
-    if (o.mcu.empty() || o.loader.empty()) usage("--mcu and --loader are required");
-    return o;
+Options parse(int argc, char **argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
+    const char *v = argv[++i];
+    if (arg == "--mcu")
+      o.mcu = v;
+    else if (arg == "--loader")
+      o.loader = v;
+    else if (arg == "--app")
+      o.app = v;
+    else if (arg == "--freq")
+      o.freq = std::strtoul(v, nullptr, 0);
+    else if (arg == "--baud")
+      o.baud = unsigned(std::strtoul(v, nullptr, 0));
+    else if (arg == "--pty-path-file")
+      o.ptyPathFile = v;
+    else if (arg == "--flash-out")
+      o.flashOut = v;
+    else if (arg == "--eeprom-out")
+      o.eepromOut = v;
+    else if (arg == "--transcript")
+      o.transcript = v;
+    else if (arg == "--report")
+      o.report = v;
+    else if (arg == "--timeout")
+      o.timeoutSeconds = std::strtod(v, nullptr);
+    else
+      usage(("unknown option " + arg).c_str());
+  }
+  if (o.mcu.empty() || o.loader.empty()) usage("--mcu and --loader are required");
+  return o;
 }
 
-void writeFile(const std::string &path, const void *data, size_t size)
-{
-    if (path.empty()) return;
-    // Written under a temporary name and renamed, so a reader never sees
-    // half a file.
-    const std::string tmp = path + ".part";
-    std::FILE *f = std::fopen(tmp.c_str(), "wb");
-    if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0 ||
-        std::rename(tmp.c_str(), path.c_str()) != 0)
-        std::fprintf(stderr, "avr-chip: cannot write %s\n", path.c_str());
+void writeFile(const std::string &path, const void *data, size_t size) {
+  if (path.empty()) return;
+  // Written under a temporary name and renamed, so a reader never sees
+  // half a file.
+  const std::string tmp = path + ".part";
+  std::FILE *f = std::fopen(tmp.c_str(), "wb");
+  if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0 ||
+      std::rename(tmp.c_str(), path.c_str()) != 0)
+    std::fprintf(stderr, "avr-chip: cannot write %s\n", path.c_str());
 }
 
-void loadHex(avr_t *avr, const std::string &path, uint32_t from, uint32_t to)
-{
-    std::string error;
-    auto image = avrtest::readIntelHex(path, &error);
-    if (!image) throw std::runtime_error(error);
-    for (auto [address, value] : image->bytes) {
-        if (address < from || address >= to)
-            throw std::runtime_error(path + ": byte at 0x" + std::to_string(address) + " is outside its section");
-        avr->flash[address] = value;
-    }
+void loadHex(avr_t *avr, const std::string &path, uint32_t from, uint32_t to) {
+  std::string error;
+  auto image = avrtest::readIntelHex(path, &error);
+  if (!image) throw std::runtime_error(error);
+  for (auto [address, value] : image->bytes) {
+    if (address < from || address >= to)
+      throw std::runtime_error(path + ": byte at 0x" + std::to_string(address) + " is outside its section");
+    avr->flash[address] = value;
+  }
 }
 
 // simavr's raw run loop calls usleep() for a sleeping core; pacing is ours.
 void noSleep(avr_t *, avr_cycle_count_t) {}
 
-int run(const Options &o)
-{
-    const McuFacts *facts = nullptr;
-    for (const auto &m : kMcus)
-        if (o.mcu == m.name) facts = &m;
-    if (!facts) usage("unsupported --mcu (atmega328p, atmega1284p)");
+int run(const Options &o) {
+  const McuFacts *facts = nullptr;
+  for (const auto &m : kMcus)
+    if (o.mcu == m.name) facts = &m;
+  if (!facts) usage("unsupported --mcu (atmega328p, atmega1284p)");
 
-    avr_t *avr = avr_make_mcu_by_name(o.mcu.c_str());
-    if (!avr) throw std::runtime_error("simavr does not know " + o.mcu);
-    avr_init(avr);
-    avr->frequency = uint32_t(o.freq);
-    avr->log = 1; // errors only; simavr's trace output would flood the test logs
-    avr->sleep = noSleep;
+  avr_t *avr = avr_make_mcu_by_name(o.mcu.c_str());
+  if (!avr) throw std::runtime_error("simavr does not know " + o.mcu);
+  avr_init(avr);
+  avr->frequency = uint32_t(o.freq);
+  avr->log = 1;  // errors only; simavr's trace output would flood the test logs
+  avr->sleep = noSleep;
 
-    std::string error;
-    auto loader = avrtest::readIntelHex(o.loader, &error);
-    if (!loader) throw std::runtime_error(error);
-    const uint32_t bootStart = loader->lowest();
-    loadHex(avr, o.loader, bootStart, avr->flashend + 1);
-    if (!o.app.empty()) loadHex(avr, o.app, 0, bootStart);
-    // The reset vector is the boot section's start (BOOTRST programmed);
-    // codeend covers the whole flash so simavr's bad-jump check does not
-    // fire when the loader jumps to an application it did not load itself.
-    avr->codeend = avr->flashend;
-    avr->reset_pc = bootStart;
-    avr->pc = bootStart;
+  std::string error;
+  auto loader = avrtest::readIntelHex(o.loader, &error);
+  if (!loader) throw std::runtime_error(error);
+  const uint32_t bootStart = loader->lowest();
+  loadHex(avr, o.loader, bootStart, avr->flashend + 1);
+  if (!o.app.empty()) loadHex(avr, o.app, 0, bootStart);
+  // The reset vector is the boot section's start (BOOTRST programmed);
+  // codeend covers the whole flash so simavr's bad-jump check does not
+  // fire when the loader jumps to an application it did not load itself.
+  avr->codeend = avr->flashend;
+  avr->reset_pc = bootStart;
+  avr->pc = bootStart;
 
-    avrchip::Faults faults;
-    avrchip::SelfProgramming spm(avr, faults, bootStart, facts->nrwwStart);
-    avrchip::UartBridge bridge(avr, faults, o.baud);
-    avrchip::IdleSkip idle(avr);
+  avrchip::Faults faults;
+  avrchip::SelfProgramming spm(avr, faults, bootStart, facts->nrwwStart);
+  avrchip::UartBridge bridge(avr, faults, o.baud);
+  avrchip::IdleSkip idle(avr);
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> transcript(
-        o.transcript.empty() ? nullptr : std::fopen(o.transcript.c_str(), "wb"), std::fclose);
-    bridge.setTranscript(transcript.get());
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> transcript(
+      o.transcript.empty() ? nullptr : std::fopen(o.transcript.c_str(), "wb"), std::fclose);
+  bridge.setTranscript(transcript.get());
 
-    const std::string line = bridge.ptyPath() + "\n";
-    writeFile(o.ptyPathFile, line.data(), line.size());
-    std::printf("pty %s\n", bridge.ptyPath().c_str());
-    std::fflush(stdout);
+  const std::string line = bridge.ptyPath() + "\n";
+  writeFile(o.ptyPathFile, line.data(), line.size());
+  std::printf("pty %s\n", bridge.ptyPath().c_str());
+  std::fflush(stdout);
 
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
 
-    const auto start = Clock::now();
-    auto paceStart = start;
-    uint64_t paceCycle = avr->cycle;
-    const uint64_t perMs = o.freq / 1000;
-    // Emulated time follows the wall clock in steps of this size: finer
-    // than the host's 1 ms reply polls, coarse enough not to spin.
-    const uint64_t quantum = perMs / 4;
-    int exitCode = 0;
-    bool running = true;
-    while (!g_stop) {
-        const auto now = Clock::now();
-        if (o.timeoutSeconds > 0 && now - start > std::chrono::duration<double>(o.timeoutSeconds)) {
-            std::fprintf(stderr, "avr-chip: timeout after %.0f s\n", o.timeoutSeconds);
-            exitCode = 3;
-            break;
-        }
-        bridge.service();
-        const double elapsed = std::chrono::duration<double>(now - paceStart).count();
-        const uint64_t target = paceCycle + uint64_t(elapsed * o.freq);
-        if (running && avr->cycle + quantum <= target) {
-            // Fell far behind (a loaded machine): carry on from here rather
-            // than racing to catch up, which would squeeze line timings.
-            if (target - avr->cycle > 200 * perMs) {
-                paceStart = now;
-                paceCycle = avr->cycle;
-            }
-            const uint64_t until = std::min<uint64_t>(target, avr->cycle + perMs);
-            while (avr->cycle < until) {
-                const int state = avr_run(avr);
-                spm.checkExecution();
-                idle.skip(until);
-                if (state == cpu_Done || state == cpu_Crashed) {
-                    faults.report("the core %s at 0x%05X", state == cpu_Crashed ? "crashed" : "stopped",
-                                  unsigned(avr->pc));
-                    running = false;
-                    break;
-                }
-            }
-        } else if (bridge.hostConnected()) {
-            pollfd p{bridge.ptyFd(), POLLIN, 0};
-            poll(&p, 1, 1);
-        } else {
-            // Without a program on the pty the master reports a hang-up at
-            // once, so poll() cannot be used to wait.
-            std::this_thread::sleep_for(std::chrono::microseconds(250));
-        }
+  const auto start = Clock::now();
+  auto paceStart = start;
+  uint64_t paceCycle = avr->cycle;
+  const uint64_t perMs = o.freq / 1000;
+  // Emulated time follows the wall clock in steps of this size: finer
+  // than the host's 1 ms reply polls, coarse enough not to spin.
+  const uint64_t quantum = perMs / 4;
+  int exitCode = 0;
+  bool running = true;
+  while (!g_stop) {
+    const auto now = Clock::now();
+    if (o.timeoutSeconds > 0 && now - start > std::chrono::duration<double>(o.timeoutSeconds)) {
+      std::fprintf(stderr, "avr-chip: timeout after %.0f s\n", o.timeoutSeconds);
+      exitCode = 3;
+      break;
     }
-
-    const uint32_t flashSize = avr->flashend + 1;
-    writeFile(o.flashOut, avr->flash, flashSize);
-    avr_eeprom_desc_t ee{};
-    // Asking for the whole EEPROM is refused (simavr checks offset + size
-    // with >=), but a null buffer returns a pointer to it.
-    avr_ioctl(avr, AVR_IOCTL_EEPROM_GET, &ee);
-    if (ee.ee) writeFile(o.eepromOut, ee.ee, avr->e2end + 1);
-
-    if (!o.report.empty()) {
-        const auto &c = spm.counts();
-        char text[512];
-        const int n = std::snprintf(text, sizeof text,
-                                    "faults=%u\npage_erases=%u\npage_writes=%u\neeprom_writes=%u\n"
-                                    "bytes_to_chip=%llu\nbytes_from_chip=%llu\nboot_start=%u\ncycles=%llu\npc=%u\n",
-                                    faults.count(), c.pageErases, c.pageWrites, c.eepromWrites,
-                                    (unsigned long long)bridge.bytesToChip(),
-                                    (unsigned long long)bridge.bytesFromChip(), unsigned(bootStart),
-                                    (unsigned long long)avr->cycle, unsigned(avr->pc));
-        writeFile(o.report, text, size_t(n));
+    bridge.service();
+    const double elapsed = std::chrono::duration<double>(now - paceStart).count();
+    const uint64_t target = paceCycle + uint64_t(elapsed * o.freq);
+    if (running && avr->cycle + quantum <= target) {
+      // Fell far behind (a loaded machine): carry on from here rather
+      // than racing to catch up, which would squeeze line timings.
+      if (target - avr->cycle > 200 * perMs) {
+        paceStart = now;
+        paceCycle = avr->cycle;
+      }
+      const uint64_t until = std::min<uint64_t>(target, avr->cycle + perMs);
+      while (avr->cycle < until) {
+        const int state = avr_run(avr);
+        spm.checkExecution();
+        idle.skip(until);
+        if (state == cpu_Done || state == cpu_Crashed) {
+          faults.report("the core %s at 0x%05X", state == cpu_Crashed ? "crashed" : "stopped",
+                        unsigned(avr->pc));
+          running = false;
+          break;
+        }
+      }
+    } else if (bridge.hostConnected()) {
+      pollfd p{bridge.ptyFd(), POLLIN, 0};
+      poll(&p, 1, 1);
+    } else {
+      // Without a program on the pty the master reports a hang-up at
+      // once, so poll() cannot be used to wait.
+      std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
-    return exitCode;
+  }
+
+  const uint32_t flashSize = avr->flashend + 1;
+  writeFile(o.flashOut, avr->flash, flashSize);
+  avr_eeprom_desc_t ee{};
+  // Asking for the whole EEPROM is refused (simavr checks offset + size
+  // with >=), but a null buffer returns a pointer to it.
+  avr_ioctl(avr, AVR_IOCTL_EEPROM_GET, &ee);
+  if (ee.ee) writeFile(o.eepromOut, ee.ee, avr->e2end + 1);
+
+  if (!o.report.empty()) {
+    const auto &c = spm.counts();
+    char text[512];
+    const int n =
+        std::snprintf(text, sizeof text,
+                      "faults=%u\npage_erases=%u\npage_writes=%u\neeprom_writes=%u\n"
+                      "bytes_to_chip=%llu\nbytes_from_chip=%llu\nboot_start=%u\ncycles=%llu\npc=%u\n",
+                      faults.count(), c.pageErases, c.pageWrites, c.eepromWrites,
+                      (unsigned long long)bridge.bytesToChip(), (unsigned long long)bridge.bytesFromChip(),
+                      unsigned(bootStart), (unsigned long long)avr->cycle, unsigned(avr->pc));
+    writeFile(o.report, text, size_t(n));
+  }
+  return exitCode;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
-    try {
-        return run(parse(argc, argv));
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "avr-chip: %s\n", e.what());
-        return 1;
-    }
+int main(int argc, char **argv) {
+  try {
+    return run(parse(argc, argv));
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "avr-chip: %s\n", e.what());
+    return 1;
+  }
 }

@@ -17,16 +17,16 @@
 namespace avrtest {
 
 struct HexImage {
-    std::map<uint32_t, uint8_t> bytes; // address -> value, only what the file holds
-    unsigned recordTypesSeen = 0;      // bit n set when a record of type n occurred
+  std::map<uint32_t, uint8_t> bytes;  // address -> value, only what the file holds
+  unsigned recordTypesSeen = 0;       // bit n set when a record of type n occurred
 
-    uint32_t lowest() const { return bytes.empty() ? 0 : bytes.begin()->first; }
-    uint32_t end() const { return bytes.empty() ? 0 : bytes.rbegin()->first + 1; }
-    bool hasType(unsigned type) const { return recordTypesSeen & (1u << type); }
+  uint32_t lowest() const { return bytes.empty() ? 0 : bytes.begin()->first; }
+  uint32_t end() const { return bytes.empty() ? 0 : bytes.rbegin()->first + 1; }
+  bool hasType(unsigned type) const { return recordTypesSeen & (1u << type); }
 };
 
 // Empty optional and a reason in *error when the file cannot be read or a
 // record is malformed.
 std::optional<HexImage> readIntelHex(const std::string &path, std::string *error = nullptr);
 
-} // namespace avrtest
+}  // namespace avrtest
