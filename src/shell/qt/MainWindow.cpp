@@ -47,15 +47,14 @@ void MainWindow::Attach(Main& main) {
 
 void MainWindow::Connect() {
   const MainControls& c = controls_;
-  auto forward = [this](void (Main::*op)()) {
-    return [this, op] { Forward([this, op] { (main_->*op)(); }); };
-  };
-  connect(c.FOpenBtn, &QPushButton::clicked, this, forward(&Main::FOpenBtn_Action));
-  connect(c.ComportBtn, &QPushButton::clicked, this, forward(&Main::ComportBtn_Action));
-  connect(c.DownLdBtn, &QPushButton::clicked, this, forward(&Main::DownLdBtn_Action));
-  connect(c.EraseBtn, &QPushButton::clicked, this, forward(&Main::EraseBtn_Action));
-  connect(c.StopBtn, &QPushButton::clicked, this, forward(&Main::StopBtn_Action));
-  connect(c.Timer1, &QTimer::timeout, this, forward(&Main::Timer1_Action));
+  connect(c.FOpenBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->FOpenBtn_Action(); }); });
+  connect(c.ComportBtn, &QPushButton::clicked, this,
+          [this] { Forward([this] { main_->ComportBtn_Action(); }); });
+  connect(c.DownLdBtn, &QPushButton::clicked, this,
+          [this] { Forward([this] { main_->DownLdBtn_Action(); }); });
+  connect(c.EraseBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->EraseBtn_Action(); }); });
+  connect(c.StopBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->StopBtn_Action(); }); });
+  connect(c.Timer1, &QTimer::timeout, this, [this] { Forward([this] { main_->Timer1_Action(); }); });
   // Only the user's own choice reaches the logic; a selection the logic makes fires nothing.
   connect(c.BaudSelect, &QComboBox::activated, this,
           [this](int index) { Forward([this, index] { main_->BaudSelect_Change(index); }); });
