@@ -141,7 +141,7 @@ uint64_t UartBridge::hostFrameCycles(bool *usable) const {
   const unsigned host = speedToBaud(cfgetospeed(&t));
   const bool eightNone = (t.c_cflag & CSIZE) == CS8 && !(t.c_cflag & PARENB);
   *usable = host != 0 && eightNone && std::abs(double(host) - chip) <= kRateTolerance * chip;
-  if (!*usable && !settingsReported_) {
+  if (!*usable && !settingsReported_ && avr_regbit_get(avr_, uart_->rxen)) {
     const_cast<UartBridge *>(this)->settingsReported_ = true;
     faults_.report("host line is %u baud%s, chip runs %u baud 8N2: bytes dropped", host,
                    eightNone ? "" : " and not 8 data bits without parity", chip);
@@ -168,7 +168,9 @@ void UartBridge::service() {
       hostConnected_ = true;
       bool usable = true;
       hostFrame_ = hostFrameCycles(&usable);
-      if (usable) toChip_.insert(toChip_.end(), buf, buf + n);
+      // A receiver that is off loses the bytes anyway (simavr drops them);
+      // the rate only matters once the firmware has set it.
+      if (usable || !avr_regbit_get(avr_, uart_->rxen)) toChip_.insert(toChip_.end(), buf, buf + n);
       continue;
     }
     if (n < 0 && errno == EAGAIN) {
@@ -197,6 +199,12 @@ void UartBridge::service() {
     if (hostConnected_ && write(master_, &byte, 1) < 0 && errno != EAGAIN && errno != EIO)
       faults_.report("writing to %s failed: %s", ptyPath_.c_str(), std::strerror(errno));
   }
+}
+
+uint64_t UartBridge::lastQueuedStart() const {
+  if (toChip_.empty()) return 0;
+  const uint64_t next = lineFreeAt_ > avr_->cycle ? lineFreeAt_ : avr_->cycle;
+  return next + (toChip_.size() - 1) * hostFrame_;
 }
 
 uint64_t UartBridge::deliverNext() {

@@ -64,6 +64,10 @@ class UartBridge {
   void controlWritten(uint16_t addr, uint8_t value);
   uint64_t deliverNext();  // next delivery cycle, 0 when the line is idle
 
+  // Cycle at which the last byte now waiting for the line will start its
+  // frame (0 when none waits behind the one on the line).
+  uint64_t lastQueuedStart() const;
+
   uint64_t bytesToChip() const { return bytesToChip_; }
   uint64_t bytesFromChip() const { return bytesFromChip_; }
 
