@@ -20,5 +20,5 @@ ctest --preset asan -j "$jobs"
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing"
-  scripts/fuzz.sh
+  scripts/fuzz.sh 30
 fi

@@ -39,6 +39,8 @@ void QtEventLoop::processEvents(int maxWaitMs) {
 }
 
 void QtEventLoop::yield() {
+  if (++yieldsSinceClockRead_ < kYieldsPerClockRead) return;
+  yieldsSinceClockRead_ = 0;
   if (sinceEvents_.elapsed() < kYieldIntervalMs) return;
   QCoreApplication::processEvents();
   sinceEvents_.restart();
