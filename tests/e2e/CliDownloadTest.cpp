@@ -96,6 +96,22 @@ TEST(CliDownload, WritesTheProjectsFlashAndEepromIntoTheTarget) {
       << "nothing written past the image";
 }
 
+// A pseudo-terminal takes bytes far faster than a line carries them. The simulator here keeps
+// real line time, so at 9600 baud a 128-byte page needs about 147 ms to arrive: the checksum
+// only comes within its reply wait if the page's bytes really went out one at a time.
+TEST(CliDownload, PacesThePageAtTheLineRateOverAPseudoTerminal) {
+  TempDir dir;
+  const Images expected = Loaded(kBlink, dir.path);
+  const fs::path flashOut = dir.path / "flash.bin";
+  test::TargetSimProcess sim({"--paced", "--flash-out", flashOut.string()});
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  const CliResult r =
+      RunCli({"download", kBlink.string(), "--port", sim.Device(), "--baud", "9600"}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(sim.Stop(), 0) << sim.StderrText();
+  EXPECT_TRUE(StartsWith(ReadBytes(flashOut), expected.flash)) << "flash differs from the image";
+}
+
 TEST(CliErase, ErasesThePagesTheImageCoversAndNothingElse) {
   ASSERT_TRUE(fs::exists(kBlink)) << kBlink;
   TempDir dir;

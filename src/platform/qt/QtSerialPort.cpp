@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <thread>
 
 #include "platform/qt/QtEventLoop.h"
 
@@ -16,6 +17,15 @@ namespace {
 // A write that has not left after its line time twice over plus this margin is stuck (a
 // reader that stopped reading, a dead adapter); waiting longer would freeze the program.
 constexpr int kWriteMarginMs = 1000;
+
+// How far the written bytes may run ahead of the line before XmitWait holds the writer back.
+// A pseudo-terminal (or a device whose drain returns before the wire is done) takes bytes
+// faster than any line carries them; without a bound, a whole page would queue at once and the
+// checksum's reply wait would start while most of the page still had to cross the line.
+// Holding back only past this backlog keeps the far end's line busy without a sleep per byte.
+constexpr auto kMaxLineBacklog = std::chrono::milliseconds(2);
+constexpr auto kLineBacklogAfterWait = std::chrono::milliseconds(1);
+constexpr int kBitsPerFrame = 11;  // start bit, 8 data bits, 2 stop bits
 
 }  // namespace
 
@@ -81,6 +91,15 @@ void QtSerialPort::Write(std::string_view bytes) {
   if (!Usable() || bytes.empty()) return;
   port_->write(bytes.data(), static_cast<qint64>(bytes.size()));
   port_->flush();  // hand them to the OS now rather than on the next event-loop turn
+  const auto now = std::chrono::steady_clock::now();
+  const auto lineTime = std::chrono::nanoseconds(static_cast<int64_t>(bytes.size()) * kBitsPerFrame *
+                                                 1'000'000'000LL / std::max(baud_, 1));
+  lineFreeAt_ = std::max(lineFreeAt_, now) + lineTime;
+}
+
+void QtSerialPort::WaitForLine() {
+  const auto backlog = lineFreeAt_ - std::chrono::steady_clock::now();
+  if (backlog > kMaxLineBacklog) std::this_thread::sleep_for(backlog - kLineBacklogAfterWait);
 }
 
 void QtSerialPort::PassWritesToOs() {
@@ -97,6 +116,7 @@ void QtSerialPort::XmitWait() {
   if (!Usable()) return;
   PassWritesToOs();
   if (Usable()) ::tcdrain(port_->handle());
+  WaitForLine();
 }
 
 void QtSerialPort::Flush() {

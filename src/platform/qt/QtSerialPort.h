@@ -15,6 +15,7 @@
 //    kept in ErrorText() and nothing else is reported.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,8 +51,10 @@ class QtSerialPort : public SerialPort {
   bool Usable();          // open and not failed; closes a port whose device failed
   void PassWritesToOs();  // empties Qt's write buffer into the OS (bounded)
   void Pull();            // moves bytes the OS holds into Qt's buffer, without blocking
+  void WaitForLine();     // keeps the written bytes' line time from running ahead (see .cpp)
 
   std::string device_;
+  std::chrono::steady_clock::time_point lineFreeAt_{};  // when the bytes written so far are out
   int baud_ = 9600;
   std::unique_ptr<QSerialPort> port_;
   bool failed_ = false;
