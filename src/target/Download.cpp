@@ -86,13 +86,7 @@ bool EepromPhase(Main& main) {
 void Main::DownLdBtn_Action() {
   if (Busy()) return;
   BusyScope busy(*this);
-  display.SetProgress(0);
-  CheckComPort();
-  if (!g.COMok) return;
-  if (auto problem = PageGeometryProblem(g.BlockSize, g.FlashEnd)) {
-    dialogs.MessageBox(*problem);  // not identified (or refused): nothing to program with
-    return;
-  }
+  if (!ReadyToRun(*this)) return;
 
   RunScope run(*this);
   g.Modus = 3;

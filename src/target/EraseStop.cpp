@@ -25,13 +25,7 @@ bool EraseAcknowledged(Main& main) {
 void Main::EraseBtn_Action() {
   if (Busy()) return;
   BusyScope busy(*this);
-  display.SetProgress(0);
-  CheckComPort();
-  if (!g.COMok) return;
-  if (auto problem = PageGeometryProblem(g.BlockSize, g.FlashEnd)) {
-    dialogs.MessageBox(*problem);
-    return;
-  }
+  if (!ReadyToRun(*this)) return;
 
   RunScope run(*this);
   g.Modus = 3;
@@ -58,12 +52,7 @@ void Main::EraseBtn_Action() {
 
 void Main::StopBtn_Action() {
   display.SetProgress(0);
-  if (g.COMok) {
-    ComPort.Flush();
-    ComPort.Write(std::string(1, protocol::kLeave));
-    ComPort.XmitWait();  // the "X" must leave before the close
-    ComPort.Close();
-  }
+  if (g.COMok) LeaveLoader(*this);
   if (g.Modus > 0) g.Modus = 1;
   g.COMok = false;
   UpdateButtons();

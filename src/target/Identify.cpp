@@ -95,13 +95,7 @@ bool Main::GetDevice() {
 }
 
 void Main::release() {
-  if (g.COMok) {
-    ComPort.Flush();
-    ComPort.Write(std::string(1, protocol::kLeave));
-    // The "X" must reach the loader: a close right after a write can drop the byte.
-    ComPort.XmitWait();
-    ComPort.Close();
-  }
+  if (g.COMok) target::LeaveLoader(*this);
   g.COMok = false;
 }
 

@@ -55,6 +55,25 @@ std::optional<std::string> PageGeometryProblem(int32_t pageWords, int32_t flashW
   return std::nullopt;
 }
 
+bool ReadyToRun(Main& main) {
+  main.display.SetProgress(0);
+  main.CheckComPort();
+  if (!main.g.COMok) return false;
+  if (auto problem = PageGeometryProblem(main.g.BlockSize, main.g.FlashEnd)) {
+    main.dialogs.MessageBox(*problem);  // not identified (or refused): nothing to program with
+    return false;
+  }
+  return true;
+}
+
+void LeaveLoader(Main& main) {
+  main.ComPort.Flush();
+  main.ComPort.Write(std::string(1, protocol::kLeave));
+  // A close right after a write can drop the byte; the loader must get it.
+  main.ComPort.XmitWait();
+  main.ComPort.Close();
+}
+
 RunScope::RunScope(Main& main) : main_(main), uncaught_(std::uncaught_exceptions()) {}
 
 RunScope::~RunScope() {

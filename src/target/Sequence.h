@@ -38,6 +38,14 @@ int Percent(int64_t done, int64_t end);
 // when they can: the page must fit the 256-byte block buffer and the flash must hold a page.
 std::optional<std::string> PageGeometryProblem(int32_t pageWords, int32_t flashWords);
 
+// The start of a download or erase: clears the progress and runs the check on the port. False
+// when nothing may be sent: the target did not answer, or its page geometry (already refused at
+// identification) cannot be programmed.
+bool ReadyToRun(Main& main);
+
+// Tells the loader to leave and closes the port; the "X" leaves before the close.
+void LeaveLoader(Main& main);
+
 // Held by a download or erase run: if the run is unwound by an error, the window goes back to
 // mode 2 so it is not left showing "programming".
 class RunScope {
