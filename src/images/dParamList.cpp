@@ -217,7 +217,8 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// Steps after the file is open; `copied` tells the caller which images were really copied.
+// Steps after the file is open; false after a read error. `copied` tells the caller which images
+// were really copied, `skipped` that the pack was not read (it got its report already).
 bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params, Dialogs& dialogs,
                EventLoop& loop, bool& flashCopied, bool& eepromCopied, bool& skipped) {
   const uint32_t n = static_cast<uint32_t>(fileLength);  // what the report names: the low 32 bits
@@ -228,8 +229,10 @@ bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params
     if (fileLength > std::numeric_limits<int32_t>::max()) throw std::bad_alloc();
     content.resize(static_cast<size_t>(fileLength));
   } catch (const std::bad_alloc&) {
+    // Not a usable pack, but nothing failed to read either: its one report is this one.
     raiseExc(dialogs, outOfMemory, g, true);
-    return false;
+    skipped = true;
+    return true;
   }
   const size_t got = content.empty() ? 0 : std::fread(content.data(), 1, content.size(), file);
   const bool readError = std::ferror(file) != 0 || got != content.size();

@@ -323,6 +323,21 @@ TEST(LoadPackFile, FileErrors) {
                                       "No file specified (in class: dParamList)"}));
 }
 
+// A file too large to hold in memory (sparse here, so it costs no disk): the report names its
+// length, and nothing else is claimed about it.
+TEST(LoadPackFile, AFileTooLargeToHoldIsReportedOnce) {
+  PackFixture f;
+  const std::string path = f.dir.Write("huge.pack", "");
+  const uintmax_t size = uintmax_t{1} << 31;  // one past the largest 32-bit signed length
+  std::filesystem::resize_file(path, size);
+  f.main.g.FBytesRead = 12;
+  EXPECT_FALSE(dParamList::LoadPackFile(path, f.main.g, f.main.params, f.dialogs, f.loop));
+  EXPECT_EQ(f.dialogs.messages,
+            std::vector<std::string>{"Out of memory (2147483648) (in class: dParamList)\n (file: huge.pack)"})
+      << "the file was never read, so no read failure either";
+  EXPECT_EQ(f.main.g.FBytesRead, 0);
+}
+
 TEST(LoadEncFile, ChangesNothing) {
   PackFixture f;
   f.main.g.FBytesRead = 12;
