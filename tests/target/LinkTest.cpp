@@ -302,15 +302,93 @@ TEST(Identify, RefusalsReleaseTheLoaderAndShowTheirMessage) {
   }
 }
 
-TEST(Identify, ThePageAndFlashSizeBytesAreAwaitedOnASlowLine) {
-  auto config = test::TestBoard();
-  config.paced = true;  // at 9600 baud each reply byte takes over a millisecond
-  TargetBench b(config);
-  b.main.ComPort.SetBaudRate(9600);
-  b.Load(test::Image(10));
-  EXPECT_TRUE(b.Connect()) << b.TraceText();
-  EXPECT_EQ(b.main.g.BlockSize, 64);
-  EXPECT_EQ(b.main.g.FlashEnd, 0x4000);
+// A loader that answers "?" at once and splits its "I" reply: the echo and the signature come
+// at once, the page-size and flash-size bytes `tailMs` later, as a slow line or an adapter's
+// latency timer can deliver them. (The simulated target hands out a reply whole.)
+class SplitIdentifyService : public SerialService {
+ public:
+  SplitIdentifyService(const test::ScriptedEventLoop& loop, double tailMs) : loop_(loop), tailMs_(tailMs) {}
+  int Count() override { return 1; }
+  std::string PortName(int) override { return "split"; }
+  std::string Description(int) override { return "splits the identification reply"; }
+  std::unique_ptr<SerialPort> Bind(int) override { return std::make_unique<Port>(*this); }
+
+ private:
+  class Port : public SerialPort {
+   public:
+    explicit Port(SplitIdentifyService& line) : line_(line) {}
+    bool Open() override { return open_ = true; }
+    void Close() override { open_ = false; }
+    bool IsOpen() const override { return open_; }
+    void SetBaudRate(int baud) override { baud_ = baud; }
+    int BaudRate() const override { return baud_; }
+    void Write(std::string_view bytes) override {
+      for (char c : bytes) {
+        if (c == '?') Queue(0, "KW");
+        if (c == 'I') {
+          Queue(0, Bytes({'I', 0x1E, 0x95, 0x0F}));
+          Queue(line_.tailMs_, Bytes({64, 0x00, 0x40}));
+        }
+      }
+    }
+    void XmitWait() override {}
+    void Flush() override { Arrived(), received_.clear(); }
+    int BytesAvailable() override { return static_cast<int>(Arrived().size()); }
+    std::string Read(int n) override {
+      Arrived();
+      std::string out = received_.substr(0, static_cast<size_t>(n));
+      received_.erase(0, out.size());
+      return out;
+    }
+
+   private:
+    void Queue(double afterMs, std::string bytes) { pending_.push_back({line_.loop_.now + afterMs, bytes}); }
+    // Moves the bytes whose time has come into the receive buffer.
+    const std::string& Arrived() {
+      while (!pending_.empty() && pending_.front().first <= line_.loop_.now) {
+        received_ += pending_.front().second;
+        pending_.erase(pending_.begin());
+      }
+      return received_;
+    }
+    SplitIdentifyService& line_;
+    bool open_ = false;
+    int baud_ = 9600;
+    std::vector<std::pair<double, std::string>> pending_;
+    std::string received_;
+  };
+
+  const test::ScriptedEventLoop& loop_;
+  double tailMs_;
+};
+
+TEST(Identify, ThePageAndFlashSizeBytesAreAwaitedLikeAnyReply) {
+  struct Case {
+    double tailMs;
+    bool identified;
+    const char* why;
+  } cases[] = {
+      {0, true, "the whole reply at once"},
+      {5, true, "page and flash size a few milliseconds after the signature"},
+      {500, false, "they never come within the wait: refused, without a message"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    test::ScriptedEventLoop loop;
+    PortList ports;
+    ports.Add(std::make_unique<SplitIdentifyService>(loop, c.tailMs));
+    HeadlessDisplay display;
+    test::RecordingDialogs dialogs;
+    Main main(display, dialogs, loop, ports);
+    main.Open();
+    main.g.Modus = 1;
+    main.g.OrgBootID = -1;  // as a plain HEX file leaves it: no "i"
+    main.ComportBtn_Action();
+    EXPECT_EQ(main.g.Modus, c.identified ? 2 : 0);
+    EXPECT_EQ(main.g.BlockSize, c.identified ? 64 : 0);
+    EXPECT_EQ(main.g.FlashEnd, c.identified ? 0x4000 : 0);
+    EXPECT_TRUE(dialogs.messages.empty());
+  }
 }
 
 TEST(Release, SendsXOnlyWhenConnected) {
