@@ -31,8 +31,10 @@ std::optional<std::filesystem::path> Resolve(const std::string& path) {
 }
 
 bool CanOpen(const std::filesystem::path& file) {
+  // Only plain files: opening a named pipe blocks until a writer comes, and a device such as
+  // /dev/zero never ends; either would hang the program.
   std::error_code ec;
-  if (std::filesystem::is_directory(file, ec)) return false;
+  if (!std::filesystem::is_regular_file(file, ec)) return false;
   std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(file.c_str(), "rb"));
   return handle != nullptr;
 }
@@ -57,7 +59,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 
 std::optional<std::string> ReadAll(const std::filesystem::path& file) {
   std::error_code ec;
-  if (std::filesystem::is_directory(file, ec)) return std::nullopt;
+  if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;  // see CanOpen
   std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(file.c_str(), "rb"));
   if (!handle) return std::nullopt;
   std::string content;

@@ -16,13 +16,13 @@ namespace bm::TextFile {
 // The file reference a path resolves to: its absolute form, or none for an empty path.
 std::optional<std::filesystem::path> Resolve(const std::string& path);
 
-// True when `file` is a regular file (or other non-folder) that can be opened for reading.
+// True when `file` is a plain file that can be opened for reading (no folder, pipe or device).
 bool CanOpen(const std::filesystem::path& file);
 
 // Splits text into lines without their line ends.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// Reads the whole file; none when it cannot be opened or read.
+// Reads the whole plain file; none when it is not one or cannot be opened or read.
 std::optional<std::string> ReadAll(const std::filesystem::path& file);
 
 // Case-insensitive (ASCII) comparisons used for extensions and project keys.

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "ImagesFixture.h"
 #include "app/packwriter/PackWriter.h"
@@ -180,13 +183,17 @@ TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
   EXPECT_FALSE(f.main.g.f.has_value()) << "cancel leaves no current file";
   EXPECT_EQ(f.main.g.Modus, 1) << "and changes nothing else";
 
-  for (const std::string& path : {dir.Path("missing.hex"), dir.Path("")}) {
+  // Not plain files: a named pipe would block the open, /dev/zero would never end.
+  ASSERT_EQ(::mkfifo(dir.Path("pipe.hex").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir.Path("zero.hex"));
+  for (const std::string& path :
+       {dir.Path("missing.hex"), dir.Path(""), dir.Path("pipe.hex"), dir.Path("zero.hex")}) {
     f.Load(path);
     EXPECT_EQ(f.dialogs.messages.back(), "The selected file is not a text file.");
     EXPECT_EQ(f.main.g.Modus, 1) << path << ": LoadFiles did not run";
     EXPECT_EQ(f.main.g.FlashArr[0x1FFF], 0xAA);
   }
-  EXPECT_EQ(f.dialogs.messages.size(), 2u);
+  EXPECT_EQ(f.dialogs.messages.size(), 4u);
 }
 
 TEST(FOpenBtn, TheMenuItemPressesTheButton) {
