@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/qt/QtEventLoop.h"
+#include "protocol/wire.h"
 #include "platform/qt/QtSerialPort.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
@@ -25,7 +26,7 @@ constexpr int kImageBytes = 32 * 1024;
 constexpr int kPageWords = 64;
 constexpr int kPageBytes = 2 * kPageWords;
 constexpr double kPageOpMs = 4.5;
-constexpr double kBitsPerByte = 11;   // start, 8 data, 2 stop
+constexpr double kBitsPerByte = WIRE_BITS_PER_FRAME;
 constexpr double kUsbDrainMs = 1.0;   // one USB frame per drained byte
 constexpr double kUsbLatencyMs = 16;  // FTDI latency timer, default
 
@@ -64,14 +65,14 @@ int main(int argc, char** argv) {
   main.g.FBytesRead = kImageBytes;
   main.g.OrgID = 0;
   main.g.OrgBootID = -1;
-  main.g.Modus = 1;
+  main.g.Modus = Mode::FileLoaded;
   display.SetCheckValue(Check::ProgFlashChk, true);
   main.ComPort.SetBaudRate(baud);
 
   const auto t0 = std::chrono::steady_clock::now();
   main.ComportBtn_Action();
   const auto t1 = std::chrono::steady_clock::now();
-  if (main.g.Modus != 2) {
+  if (main.ModeNumber() != 2) {
     std::fprintf(stderr, "no target found\n");
     return 1;
   }

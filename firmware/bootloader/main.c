@@ -3,9 +3,9 @@
  * Runs from the boot section (BOOTRST fuse set) and serves the host until it
  * sends "X"; it never starts the application on its own, so a host that
  * searches the ports finds it listening. The command letters and replies are
- * in wire.h. Flash size in "I" is the application section only: the host
- * erases and writes below that and the 16-bit word addresses stay valid on
- * the 128 KiB part.
+ * in src/protocol/wire.h, shared with the host. Flash size in "I" is the
+ * application section only: the host erases and writes below that and the
+ * 16-bit word addresses stay valid on the 128 KiB part.
  */
 #include <avr/eeprom.h>
 #include <avr/io.h>
@@ -14,7 +14,14 @@
 
 #include "flash.h"
 #include "link.h"
-#include "wire.h"
+#include "protocol/wire.h"
+
+/* Loader identification answered to "i". A project file names the first
+ * one as BootLoaderID=$0101; the other three are reserved and stay 0. */
+#define LOADER_ID_0 0x0101
+#define LOADER_ID_1 0x0000
+#define LOADER_ID_2 0x0000
+#define LOADER_ID_3 0x0000
 
 static uint8_t page[SPM_PAGESIZE];
 static uint32_t address; /* byte address set by "A" */
@@ -25,7 +32,7 @@ static void put_id(uint16_t id) {
 }
 
 static void identify(void) {
-  link_put(CMD_IDENTIFY);
+  link_put(WIRE_IDENTIFY);
   link_put(SIGNATURE_0);
   link_put(SIGNATURE_1);
   link_put(SIGNATURE_2);
@@ -46,7 +53,7 @@ static void set_address(void) {
   uint16_t word;
   if (!get_u16(&word)) return;
   address = (uint32_t)word * 2;
-  link_put(REPLY_ACK);
+  link_put(WIRE_ACK);
 }
 
 static void load_page(void) {
@@ -63,13 +70,13 @@ static void write_eeprom(void) {
   uint8_t value;
   if (!get_u16(&at) || !link_get_timed(&value)) return;
   if (at > E2END) {
-    link_put(REPLY_REFUSED);
+    link_put(WIRE_REFUSED);
     return;
   }
   eeprom_update_byte((uint8_t *)at, value);
   /* Acknowledge a finished write, so "X" right after cannot cut it. */
   eeprom_busy_wait();
-  link_put(REPLY_ACK);
+  link_put(WIRE_ACK);
 }
 
 static void start_application(void) __attribute__((noreturn));
@@ -86,35 +93,35 @@ int main(void) {
   link_open();
   for (;;) {
     switch (link_get()) {
-      case CMD_PING:
-        link_put(PING_REPLY_0);
-        link_put(PING_REPLY_1);
+      case WIRE_ALIVE:
+        link_put(WIRE_ALIVE_REPLY_0);
+        link_put(WIRE_ALIVE_REPLY_1);
         break;
-      case CMD_IDENTIFY:
+      case WIRE_IDENTIFY:
         identify();
         break;
-      case CMD_LOADER_IDS:
+      case WIRE_LOADER_IDS:
         put_id(LOADER_ID_0);
         put_id(LOADER_ID_1);
         put_id(LOADER_ID_2);
         put_id(LOADER_ID_3);
         break;
-      case CMD_ADDRESS:
+      case WIRE_SET_ADDRESS:
         set_address();
         break;
-      case CMD_ERASE:
-        link_put(flash_erase_page(address) ? REPLY_ACK : REPLY_REFUSED);
+      case WIRE_ERASE_PAGE:
+        link_put(flash_erase_page(address) ? WIRE_ACK : WIRE_REFUSED);
         break;
-      case CMD_DATA:
+      case WIRE_LOAD_PAGE:
         load_page();
         break;
-      case CMD_PROGRAM:
-        link_put(flash_write_page(address, page) ? REPLY_ACK : REPLY_REFUSED);
+      case WIRE_PROGRAM_PAGE:
+        link_put(flash_write_page(address, page) ? WIRE_ACK : WIRE_REFUSED);
         break;
-      case CMD_EEPROM:
+      case WIRE_WRITE_EEPROM:
         write_eeprom();
         break;
-      case CMD_EXIT:
+      case WIRE_LEAVE:
         start_application();
       default:
         break; /* unknown letters are ignored without a reply */

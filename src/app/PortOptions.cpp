@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/qt/QtSerialPort.h"
+#include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
 
 namespace bm::app {
@@ -26,17 +27,6 @@ PortOptions TakePortOptions(std::vector<std::string>& args) {
   return options;
 }
 
-sim::SimTargetConfig ExampleBoardConfig() {
-  sim::SimTargetConfig config;
-  config.signature = 0x1E950F;
-  config.pageWords = 64;
-  config.flashWords = 0x3800;
-  config.bootWords = 0x0800;
-  config.loaderIds = {0x0101, 0, 0, 0};
-  config.eepromBytes = 1024;
-  return config;
-}
-
 Ports MakePorts(const PortOptions& options) {
   Ports ports;
   ports.list = std::make_unique<PortList>();
@@ -54,7 +44,7 @@ Ports MakePorts(const PortOptions& options) {
     auto now = [start] {
       return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     };
-    ports.simTarget = std::make_shared<sim::SimTarget>(ExampleBoardConfig(), now);
+    ports.simTarget = std::make_shared<sim::SimTarget>(sim::ExampleBoardConfig(), now);
     ports.list->Add(std::make_unique<sim::SimSerialService>(ports.simTarget));
   }
   return ports;

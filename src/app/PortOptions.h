@@ -26,10 +26,7 @@ struct Ports {
   std::shared_ptr<sim::SimTarget> simTarget;  // null unless offered
 };
 
-// Builds the list. The simulated target is configured as our example board.
+// Builds the list. The simulated target is our example board (platform/sim/ExampleBoard.h).
 Ports MakePorts(const PortOptions& options);
-
-// The simulated target's defaults: an ATmega328P with our bootloader's identity.
-sim::SimTargetConfig ExampleBoardConfig();
 
 }  // namespace bm::app

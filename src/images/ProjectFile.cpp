@@ -1,13 +1,11 @@
-// The project file: its line reader, its key lookup and the project branch of the loading step.
+// The project file: its value rules, its line reader, its key lookup and the reading of its keys.
 #include "images/ProjectFile.h"
 
+#include "base/RuntimeExceptionPlus.h"
 #include "images/TextFile.h"
-#include "images/UHexLoad.h"
-#include "shell/core/Main.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "protocol/wire.h"
 
-namespace bm {
-namespace ProjectFile {
+namespace bm::ProjectFile {
 
 std::string ValueText(std::string_view line) {
   const size_t first = line.find('=');
@@ -51,17 +49,6 @@ int32_t Val(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
-std::string Hex(int32_t value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  uint32_t v = static_cast<uint32_t>(value);
-  std::string out;
-  do {
-    out.insert(out.begin(), kDigits[v & 0xF]);
-    v >>= 4;
-  } while (v != 0);
-  return out;
-}
-
 std::string ReplaceFirstNoCase(std::string_view path, std::string_view from, std::string_view to) {
   std::string out(path);
   const size_t at = TextFile::FindNoCase(path, from);
@@ -69,41 +56,37 @@ std::string ReplaceFirstNoCase(std::string_view path, std::string_view from, std
   return out;
 }
 
-}  // namespace ProjectFile
-
-void Main::loader(const std::string& path) {
-  g.st.clear();
-  g.f = TextFile::Resolve(path);
+void loader(const std::string& path, LineBuffer& st, EventLoop& loop) {
+  st.clear();
+  const std::optional<std::filesystem::path> file = TextFile::Resolve(path);
   std::optional<std::string> text;
-  if (g.f) text = TextFile::ReadAll(*g.f);
+  if (file) text = TextFile::ReadAll(*file);
   if (!text) throw RuntimeError("Cannot open the project file: " + path);
   for (std::string& line : TextFile::SplitLines(*text)) {
-    g.st.push_back(std::move(line));
+    st.push_back(std::move(line));
     loop.yield();
   }
 }
 
-std::string Main::readINI(std::string_view key, const std::string& defaultValue) {
-  for (const std::string& line : g.st) {
-    if (!line.empty() && TextFile::StartsWithNoCase(line, key)) return ProjectFile::ValueText(line);
+std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue, EventLoop& loop) {
+  for (const std::string& line : st) {
+    if (!line.empty() && TextFile::StartsWithNoCase(line, key)) return ValueText(line);
     loop.yield();
   }
   return defaultValue;
 }
 
-void Main::LoadProject(std::string& deviceIdText, std::string& cpuText) {
-  loader(g.f->string());
-  g.OrgID = ProjectFile::Val(readINI("DeviceID", "1"));
-  deviceIdText = ProjectFile::Hex(g.OrgID);
-  cpuText = readINI("CPUname", "---");
-  g.OrgBootID = ProjectFile::Val(readINI("BootLoaderID", "0"));
-  g.OrgEEpEnd = ProjectFile::Val(readINI("EEpromMax", "0"));
-  baudFromLoad_ = ProjectFile::Val(readINI("BaudRate", "57600"));
-
-  const std::string flashPath = ProjectFile::ReplaceFirstNoCase(g.f->string(), ".ppro", ".hex");
-  g.FBytesRead = UHexLoad::IntelHex(flashPath, false, g, dialogs, loop);
-  const std::string eepromPath = ProjectFile::ReplaceFirstNoCase(g.f ? g.f->string() : "", ".hex", ".eep");
-  g.EBytesRead = UHexLoad::IntelHex(eepromPath, true, g, dialogs, loop);
+ProjectKeys ReadProject(const std::string& path, LineBuffer& st, EventLoop& loop) {
+  loader(path, st, loop);
+  ProjectKeys keys;
+  keys.OrgID = Val(readINI(st, "DeviceID", "1", loop));
+  keys.CPUname = readINI(st, "CPUname", "---", loop);
+  keys.OrgBootID = Val(readINI(st, "BootLoaderID", "0", loop));
+  keys.OrgEEpEnd = Val(readINI(st, "EEpromMax", "0", loop));
+  keys.BaudRate = Val(readINI(st, "BaudRate", std::to_string(WIRE_DEFAULT_BAUD), loop));
+  keys.flashPath = ReplaceFirstNoCase(path, ".ppro", ".hex");
+  keys.eepromPath = ReplaceFirstNoCase(keys.flashPath, ".hex", ".eep");
+  return keys;
 }
 
-}  // namespace bm
+}  // namespace bm::ProjectFile

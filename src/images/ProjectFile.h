@@ -1,4 +1,5 @@
-// The value rules of project (.ppro) files, apart from the file itself.
+// The project (.ppro) file: its line reader, its key lookup, its value rules and the reading of
+// a project's keys.
 //
 // A key line is key + "=" + value; its value text is what lies between the first and the second
 // "=" (blanks kept), with a leading "$" rewritten to "&h". Val turns such a text into a number
@@ -10,6 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "images/Images.h"
+#include "platform/EventLoop.h"
+
 namespace bm::ProjectFile {
 
 // The value text of a key line, after the "$" rewrite.
@@ -19,11 +23,32 @@ std::string ValueText(std::string_view line);
 // clamped to the 32-bit range.
 int32_t Val(std::string_view text);
 
-// The upper-case hexadecimal text of a 32-bit value, no leading zeros.
-std::string Hex(int32_t value);
-
 // The image paths next to a project: the first ".ppro" (any case) replaced by ".hex", and the
 // first ".hex" (any case) replaced by ".eep". The path is returned unchanged when it holds none.
 std::string ReplaceFirstNoCase(std::string_view path, std::string_view from, std::string_view to);
+
+// The line reader: every line of the project file at `path` into `st`, yielding per line. A file
+// that cannot be opened raises RuntimeError("Cannot open the project file: " + path).
+void loader(const std::string& path, LineBuffer& st, EventLoop& loop);
+
+// The key lookup: the value text of the first non-empty line of `st` that starts with `key`
+// (any case), or `defaultValue`. Yields per line looked at.
+std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue, EventLoop& loop);
+
+// What a project says: its keys, read as the loading step uses them, and the paths of its two
+// images. Keys a project leaves out take their defaults (DeviceID 1, CPUname "---",
+// BootLoaderID 0, EEpromMax 0, BaudRate 57600).
+struct ProjectKeys {
+  int32_t OrgID = 0;
+  std::string CPUname;
+  int32_t OrgBootID = 0;
+  int32_t OrgEEpEnd = 0;
+  int32_t BaudRate = 0;
+  std::string flashPath;   // the first ".ppro" of the project's path replaced by ".hex"
+  std::string eepromPath;  // then the first ".hex" of that replaced by ".eep"
+};
+
+// Reads the project at `path` (already resolved to its full path) into `st` and looks its keys up.
+ProjectKeys ReadProject(const std::string& path, LineBuffer& st, EventLoop& loop);
 
 }  // namespace bm::ProjectFile

@@ -4,9 +4,10 @@
 #include <string_view>
 
 #include "images/TextFile.h"
-#include "images/Util.h"
-#include "shell/core/FileError.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/HexText.h"
+#include "base/Util.h"
+#include "base/FileError.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm::UHexLoad {
 namespace {
@@ -22,21 +23,11 @@ constexpr auto kDigitValues = [] {
 }();
 inline int HexDigit(char c) { return kDigitValues[static_cast<uint8_t>(c)]; }
 
-std::string HexText(uint32_t value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  do {
-    out.insert(out.begin(), kDigits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  return out;
-}
-
 // The reader's state for one call.
 class Reader {
  public:
-  Reader(bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop)
-      : toEEPROM_(toEEPROM), g_(g), dialogs_(dialogs), loop_(loop) {}
+  Reader(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop)
+      : toEEPROM_(toEEPROM), g_(images), st_(st), dialogs_(dialogs), loop_(loop) {}
 
   int32_t Run();
 
@@ -58,7 +49,8 @@ class Reader {
   bool Record();
 
   const bool toEEPROM_;
-  Globals& g_;
+  ImageBuffers& g_;
+  LineBuffer& st_;
   Dialogs& dialogs_;
   EventLoop& loop_;
 
@@ -75,7 +67,7 @@ class Reader {
 };
 
 uint16_t Reader::gethex(int width) {
-  const std::string& line = g_.st[static_cast<size_t>(zeile)];
+  const std::string& line = st_[static_cast<size_t>(zeile)];
   std::string_view field;
   const size_t start = static_cast<size_t>(n - 1);
   if (start < line.size()) field = std::string_view(line).substr(start, static_cast<size_t>(width));
@@ -99,12 +91,12 @@ void Reader::Store(int32_t address, uint8_t value) {
     return;
   }
   if (address >= static_cast<int32_t>(g_.EEpromArr.size()))
-    throw RuntimeError("Out of bounds: EEPROM address &h" + HexText(static_cast<uint32_t>(address)));
+    throw RuntimeError("Out of bounds: EEPROM address &h" + HexNumber(static_cast<uint32_t>(address)));
   g_.EEpromArr[static_cast<size_t>(address)] = value;
 }
 
 bool Reader::Record() {
-  if (!g_.st[static_cast<size_t>(zeile)].empty() && g_.st[static_cast<size_t>(zeile)][0] == ':') n = 2;
+  if (!st_[static_cast<size_t>(zeile)].empty() && st_[static_cast<size_t>(zeile)][0] == ':') n = 2;
   anz = static_cast<uint8_t>(gethex(2));
   if (fault) return false;
   adr = gethex(4) + 16 * hexpage;
@@ -131,7 +123,7 @@ bool Reader::Record() {
       // A record without bytes still moves the image end; an EEPROM image cannot end past its
       // buffer, or the download would read beyond it.
       if (toEEPROM_ && adr > static_cast<int32_t>(g_.EEpromArr.size()))
-        throw RuntimeError("Out of bounds: EEPROM address &h" + HexText(static_cast<uint32_t>(adr)));
+        throw RuntimeError("Out of bounds: EEPROM address &h" + HexNumber(static_cast<uint32_t>(adr)));
       if (adr > result) result = adr;
       break;
     case 0x01:
@@ -161,7 +153,7 @@ bool Reader::Record() {
 }
 
 int32_t Reader::Run() {
-  std::vector<std::string>& st = g_.st;
+  std::vector<std::string>& st = st_;
   size_t leading = 0;
   while (leading < st.size() && st[leading].empty()) ++leading;
   st.erase(st.begin(), st.begin() + static_cast<std::ptrdiff_t>(leading));
@@ -179,33 +171,36 @@ int32_t Reader::Run() {
 
 }  // namespace
 
-void raiseExc(Dialogs& dialogs, const std::string& message, const Globals& g, bool withFile) {
-  FileError::Constructor(dialogs, message, "UHexLoad", withFile ? g.f : std::nullopt);
+void raiseExc(Dialogs& dialogs, const std::string& message, const std::optional<std::filesystem::path>& file) {
+  FileError::Constructor(dialogs, message, "UHexLoad", file);
 }
 
-int32_t ProcessLines(bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop) {
-  return Reader(toEEPROM, g, dialogs, loop).Run();
+int32_t ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop) {
+  return Reader(toEEPROM, images, st, dialogs, loop).Run();
 }
 
-int32_t IntelHex(const std::string& path, bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop) {
-  g.st.clear();
-  g.f = TextFile::Resolve(path);
-  if (!g.f) {
-    raiseExc(dialogs, "No file specified", g, false);
-    return 0;
+HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, LineBuffer& st,
+                 Dialogs& dialogs, EventLoop& loop) {
+  HexRead read;
+  st.clear();
+  read.file = TextFile::Resolve(path);
+  if (!read.file) {
+    raiseExc(dialogs, "No file specified", std::nullopt);
+    return read;
   }
   std::error_code ec;
-  if (std::filesystem::is_directory(*g.f, ec)) return 0;
-  std::optional<std::string> text = TextFile::ReadAll(*g.f);
+  if (std::filesystem::is_directory(*read.file, ec)) return read;
+  std::optional<std::string> text = TextFile::ReadAll(*read.file);
   if (!text) {
-    raiseExc(dialogs, "Open failed", g, true);
-    return 0;
+    raiseExc(dialogs, "Open failed", read.file);
+    return read;
   }
   for (std::string& line : TextFile::SplitLines(*text)) {
-    g.st.push_back(std::move(line));
+    st.push_back(std::move(line));
     loop.yield();
   }
-  return ProcessLines(toEEPROM, g, dialogs, loop);
+  read.end = ProcessLines(toEEPROM, images, st, dialogs, loop);
+  return read;
 }
 
 }  // namespace bm::UHexLoad

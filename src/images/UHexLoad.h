@@ -15,13 +15,16 @@
 //  - A file that ends without an end-of-file record is reported ("End of file record missing!")
 //    and its result kept: a cut-off file must not pass as a whole image unnoticed.
 //  - Nothing is ever written outside the buffer: an EEPROM byte above 0xFFFF raises RuntimeError.
-//  - g.f points at the file read, g.st holds its lines.
+//  - The result names the file read (the current file `f` is re-pointed to it); the line
+//    buffer holds its lines. The image end is 0 and the line buffer empty when nothing was read.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 
-#include "images/Globals.h"
+#include "images/Images.h"
 #include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 
@@ -29,14 +32,21 @@ namespace bm::UHexLoad {
 
 inline constexpr int32_t kMaxAddress = 0x3FFFF;
 
-// Reads the file at `path` into the flash buffer (toEEPROM false) or the EEPROM buffer.
-int32_t IntelHex(const std::string& path, bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop);
+struct HexRead {
+  int32_t end = 0;                           // the image end (FBytesRead or EBytesRead)
+  std::optional<std::filesystem::path> file;  // the file the path resolved to; none for ""
+};
 
-// The record pass of IntelHex over the lines already in g.st (leading empty lines are dropped
-// from g.st first). Exposed for the fuzz target.
-int32_t ProcessLines(bool toEEPROM, Globals& g, Dialogs& dialogs, EventLoop& loop);
+// Reads the file at `path` into the flash buffer (toEEPROM false) or the EEPROM buffer; `st`
+// receives its lines.
+HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, LineBuffer& st,
+                 Dialogs& dialogs, EventLoop& loop);
 
-// The file-error report of this reader.
-void raiseExc(Dialogs& dialogs, const std::string& message, const Globals& g, bool withFile);
+// The record pass of IntelHex over the lines already in `st` (leading empty lines are dropped
+// from it first). Exposed for the fuzz target.
+int32_t ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop);
+
+// The file-error report of this reader (origin "UHexLoad").
+void raiseExc(Dialogs& dialogs, const std::string& message, const std::optional<std::filesystem::path>& file);
 
 }  // namespace bm::UHexLoad

@@ -8,9 +8,9 @@
 #include <system_error>
 
 #include "images/TextFile.h"
-#include "images/Util.h"
-#include "shell/core/FileError.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/Util.h"
+#include "base/FileError.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm::dParamList {
 namespace {
@@ -18,8 +18,8 @@ namespace {
 constexpr const char* kOrigin = "dParamList";
 constexpr int64_t kHeaderSize = 24;
 
-void raiseExc(Dialogs& dialogs, const std::string& message, const Globals& g, bool withFile) {
-  FileError::Constructor(dialogs, message, kOrigin, withFile ? g.f : std::nullopt);
+void raiseExc(Dialogs& dialogs, const std::string& message, const std::optional<std::filesystem::path>& file) {
+  FileError::Constructor(dialogs, message, kOrigin, file);
 }
 
 std::string Range(int64_t offset, int64_t length) {
@@ -219,7 +219,8 @@ struct FileCloser {
 
 // Steps after the file is open; false after a read error. `copied` tells the caller which images
 // were really copied, `skipped` that the pack was not read (it got its report already).
-bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params, Dialogs& dialogs,
+bool ParseFile(std::FILE* file, const std::filesystem::path& name, int64_t fileLength, ImageBuffers& g,
+               ParamSet& params, Dialogs& dialogs,
                EventLoop& loop, bool& flashCopied, bool& eepromCopied, bool& skipped) {
   const uint32_t n = static_cast<uint32_t>(fileLength);  // what the report names: the low 32 bits
   const std::string outOfMemory = "Out of memory (" + std::to_string(n) + ")";
@@ -230,7 +231,7 @@ bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params
     content.resize(static_cast<size_t>(fileLength));
   } catch (const std::bad_alloc&) {
     // Not a usable pack, but nothing failed to read either: its one report is this one.
-    raiseExc(dialogs, outOfMemory, g, true);
+    raiseExc(dialogs, outOfMemory, name);
     skipped = true;
     return true;
   }
@@ -252,7 +253,7 @@ bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params
   if (paramLength < 0) {
     // Nothing of this pack was read: it must not pass as loaded, or the loader would take the
     // expected IDs from a parameter set that still holds an earlier file's values.
-    raiseExc(dialogs, outOfMemory, g, true);
+    raiseExc(dialogs, outOfMemory, name);
     skipped = true;
   } else {
     ReadParams(bytes.Sub(paramOffset, paramLength, "parameter block"), params);
@@ -270,32 +271,35 @@ bool ParseFile(std::FILE* file, int64_t fileLength, Globals& g, ParamSet& params
 
 }  // namespace
 
-bool LoadPackFile(const std::string& path, Globals& g, ParamSet& params, Dialogs& dialogs, EventLoop& loop) {
+PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params, Dialogs& dialogs,
+                      EventLoop& loop) {
+  PackRead read;
   bool flashCopied = false;
   bool eepromCopied = false;
   bool skipped = false;
   try {
-    g.f = TextFile::Resolve(path);
-    if (!g.f) {
-      raiseExc(dialogs, "No file specified", g, false);
-      return false;
+    read.file = TextFile::Resolve(path);
+    if (!read.file) {
+      raiseExc(dialogs, "No file specified", std::nullopt);
+      return read;
     }
     std::error_code ec;
-    if (std::filesystem::is_directory(*g.f, ec)) return false;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(g.f->c_str(), "rb"));
+    if (std::filesystem::is_directory(*read.file, ec)) return read;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(read.file->c_str(), "rb"));
     if (!file) {
-      raiseExc(dialogs, "Open failed", g, true);
-      return false;
+      raiseExc(dialogs, "Open failed", read.file);
+      return read;
     }
-    const auto size = std::filesystem::file_size(*g.f, ec);
-    const bool ok = ParseFile(file.get(), ec ? 0 : static_cast<int64_t>(size), g, params, dialogs, loop,
+    const auto size = std::filesystem::file_size(*read.file, ec);
+    const bool ok = ParseFile(file.get(), *read.file, ec ? 0 : static_cast<int64_t>(size), g, params, dialogs, loop,
                               flashCopied, eepromCopied, skipped);
     file.reset();
     // An image that was not copied counts nothing, whatever the header said.
     if (!flashCopied) g.FBytesRead = 0;
     if (!eepromCopied) g.EBytesRead = 0;
-    if (!ok) raiseExc(dialogs, "Read failed", g, true);
-    return ok && !skipped;
+    if (!ok) raiseExc(dialogs, "Read failed", read.file);
+    read.ok = ok && !skipped;
+    return read;
   } catch (...) {
     if (!flashCopied) g.FBytesRead = 0;
     if (!eepromCopied) g.EBytesRead = 0;

@@ -20,9 +20,11 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 
-#include "images/Globals.h"
+#include "images/Images.h"
 #include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 
@@ -128,11 +130,17 @@ struct ParamSet {
   uint8_t eReserved14 = 0;
 };
 
-// Reads the pack file at `path` into `params`, the image buffers and the counts of `g`, and
-// points g.f at it. True when the file was read to its end without a read error; false when the
-// file is unusable (after its report), including a negative parameter length, whose pack was
-// not read at all.
-bool LoadPackFile(const std::string& path, Globals& g, ParamSet& params, Dialogs& dialogs, EventLoop& loop);
+struct PackRead {
+  // True when the file was read to its end without a read error; false when the file is
+  // unusable (after its report), including a negative parameter length, whose pack was not
+  // read at all.
+  bool ok = false;
+  std::optional<std::filesystem::path> file;  // the file the path resolved to; none for ""
+};
+
+// Reads the pack file at `path` into `params`, the image buffers and their counts.
+PackRead LoadPackFile(const std::string& path, ImageBuffers& images, ParamSet& params, Dialogs& dialogs,
+                      EventLoop& loop);
 
 // The entry for encrypted packs: they are never accepted. Reads nothing, changes nothing.
 bool LoadEncFile(const std::string& path);

@@ -48,6 +48,13 @@ class SerialService {
   virtual std::unique_ptr<SerialPort> Bind(int index) = 0;
 };
 
+// Bytes that crossed the line in one direction; consecutive bytes in the same direction share an
+// entry. base/ByteTrace.h formats them.
+struct TraceEntry {
+  bool toTarget;
+  std::string bytes;
+};
+
 // Receives every byte that crosses the line, in order; `toTarget` tells the direction.
 // Used for --trace and for failure output in tests. Never required: an empty sink costs nothing.
 using TraceSink = std::function<void(bool toTarget, std::string_view bytes)>;

@@ -1,9 +1,8 @@
-// Fuzz target: a project file loaded through the Load button, with small valid images beside it,
-// so the key lookup, the value rules and the project branch all run on any text.
+// Fuzz target: a project file read as the loading step reads it, with small valid images beside
+// it, so the line reader, the key lookup, the value rules and the image names all run on any text.
 #include "FuzzSupport.h"
-#include "platform/PortList.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "images/ProjectFile.h"
+#include "images/UHexLoad.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool images = [] {
@@ -14,18 +13,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   }();
   (void)images;
-  static bm::HeadlessDisplay display;
-  static bm::fuzz::QuietDialogs dialogs;
-  static bm::fuzz::NoEvents loop;
-  static bm::PortList ports;
-  static bm::Main main(display, dialogs, loop, ports);
-  static bool escaped = false;
-  main.UnhandledException = [](std::exception_ptr) { escaped = true; };
+  static bm::ImageBuffers buffers;
+  static bm::LineBuffer st;
+  bm::fuzz::QuietDialogs dialogs;
+  bm::fuzz::NoEvents loop;
 
-  dialogs.file = bm::fuzz::WriteScratch("p.ppro", data, size);
-  escaped = false;
-  main.Handle([] { main.FOpenBtn_Action(); });
-  if (escaped || main.g.Modus != 1 || main.g.FBytesRead != 1 || main.g.EBytesRead != 2)
-    __builtin_trap();  // the images beside the project always load, whatever the project says
+  const std::string path = bm::fuzz::WriteScratch("p.ppro", data, size);
+  const bm::ProjectFile::ProjectKeys keys = bm::ProjectFile::ReadProject(path, st, loop);
+  const int32_t flash = bm::UHexLoad::IntelHex(keys.flashPath, false, buffers, st, dialogs, loop).end;
+  const int32_t eeprom = bm::UHexLoad::IntelHex(keys.eepromPath, true, buffers, st, dialogs, loop).end;
+  if (flash != 1 || eeprom != 2) __builtin_trap();  // the images beside the project always load
   return 0;
 }

@@ -4,7 +4,7 @@
 
 #include "ImagesFixture.h"
 #include "images/UHexLoad.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm {
 namespace {
@@ -189,11 +189,12 @@ TEST(IntelHex, RecordsAndFormatErrors) {
     test::RecordingDialogs dialogs;
     test::ScriptedEventLoop loop;
     const std::string path = dir.Write("image.hex", c.text);
-    EXPECT_EQ(UHexLoad::IntelHex(path, c.toEEPROM, g, dialogs, loop), c.result);
+    const UHexLoad::HexRead read = UHexLoad::IntelHex(path, c.toEEPROM, g, g.st, dialogs, loop);
+    EXPECT_EQ(read.end, c.result);
     EXPECT_EQ(dialogs.messages, c.messages);
     const auto& buffer = c.toEEPROM ? g.EEpromArr : g.FlashArr;
     for (auto [address, value] : c.bytes) EXPECT_EQ(buffer[address], value) << "at " << address;
-    EXPECT_EQ(g.f->filename(), "image.hex");
+    EXPECT_EQ(read.file->filename(), "image.hex");
   }
 }
 
@@ -202,10 +203,11 @@ TEST(IntelHex, FileErrorsReportAndGiveZero) {
   Globals g;
   test::RecordingDialogs dialogs;
   test::ScriptedEventLoop loop;
-  EXPECT_EQ(UHexLoad::IntelHex(dir.Path("missing.hex"), false, g, dialogs, loop), 0);
-  EXPECT_EQ(UHexLoad::IntelHex("", false, g, dialogs, loop), 0);
-  EXPECT_FALSE(g.f.has_value()) << "an empty path resolves to no file";
-  EXPECT_EQ(UHexLoad::IntelHex(dir.Path(""), false, g, dialogs, loop), 0) << "a folder gives 0 silently";
+  EXPECT_EQ(UHexLoad::IntelHex(dir.Path("missing.hex"), false, g, g.st, dialogs, loop).end, 0);
+  const UHexLoad::HexRead none = UHexLoad::IntelHex("", false, g, g.st, dialogs, loop);
+  EXPECT_EQ(none.end, 0);
+  EXPECT_FALSE(none.file.has_value()) << "an empty path resolves to no file";
+  EXPECT_EQ(UHexLoad::IntelHex(dir.Path(""), false, g, g.st, dialogs, loop).end, 0) << "a folder gives 0 silently";
   EXPECT_EQ(dialogs.messages,
             (std::vector<std::string>{"Open failed (in class: UHexLoad)\n (file: missing.hex)",
                                       "No file specified (in class: UHexLoad)"}));
@@ -230,7 +232,7 @@ TEST(IntelHex, EepromBeyondItsBufferIsAnErrorNotAWrite) {
     test::ScriptedEventLoop loop;
     const std::string path = dir.Write("data.eep", row.text);
     try {
-      UHexLoad::IntelHex(path, true, g, dialogs, loop);
+      UHexLoad::IntelHex(path, true, g, g.st, dialogs, loop);
       ADD_FAILURE() << "no error";
     } catch (const RuntimeError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("Out of bounds: EEPROM address &h1", 0), 0u) << e.what();
@@ -245,7 +247,7 @@ TEST(IntelHex, YieldsPerLineReadPerDataByteAndPerRecord) {
   test::RecordingDialogs dialogs;
   test::ScriptedEventLoop loop;
   const std::string path = dir.Write("y.hex", Rec(0, 0, Seq(16)) + Rec(3, 0, {1, 2, 3, 4}) + kEof);
-  UHexLoad::IntelHex(path, false, g, dialogs, loop);
+  UHexLoad::IntelHex(path, false, g, g.st, dialogs, loop);
   EXPECT_EQ(loop.yields, 3 /*lines read*/ + 16 /*data bytes*/ + 4 /*type 03 bytes*/ + 3 /*records*/);
 }
 

@@ -5,9 +5,9 @@
 
 #include "ImagesFixture.h"
 #include "app/packwriter/PackWriter.h"
-#include "images/Util.h"
-#include "shell/core/FileError.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/Util.h"
+#include "base/FileError.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm {
 namespace {
@@ -44,7 +44,7 @@ void Check(const MainFixture& f, const Expect& e) {
   EXPECT_EQ(f.display.Text(Caption::EEpSizeCapt), e.eeprom);
   EXPECT_EQ(f.display.Text(Caption::SourceDevIDcapt), e.deviceId);
   EXPECT_EQ(f.display.Text(Caption::CPUnameCapt), e.cpu);
-  EXPECT_EQ(f.main.g.Modus, e.modus);
+  EXPECT_EQ(f.main.ModeNumber(), e.modus);
   EXPECT_EQ(f.display.Text(Caption::ModeLabel), e.modus == 1 ? "file loaded" : "none");
   EXPECT_EQ(f.display.CheckValue(Check::ProgFlashChk), e.progFlash);
   EXPECT_EQ(f.display.CheckValue(Check::ProgEEpChk), e.progEep);
@@ -181,7 +181,7 @@ TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
   f.dialogs.answer.reset();
   f.main.Handle([&] { f.main.FOpenBtn_Action(); });
   EXPECT_FALSE(f.main.g.f.has_value()) << "cancel leaves no current file";
-  EXPECT_EQ(f.main.g.Modus, 1) << "and changes nothing else";
+  EXPECT_EQ(f.main.ModeNumber(), 1) << "and changes nothing else";
 
   // Not plain files: a named pipe would block the open, /dev/zero would never end.
   ASSERT_EQ(::mkfifo(dir.Path("pipe.hex").c_str(), 0600), 0);
@@ -190,7 +190,7 @@ TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
        {dir.Path("missing.hex"), dir.Path(""), dir.Path("pipe.hex"), dir.Path("zero.hex")}) {
     f.Load(path);
     EXPECT_EQ(f.dialogs.messages.back(), "The selected file is not a text file.");
-    EXPECT_EQ(f.main.g.Modus, 1) << path << ": LoadFiles did not run";
+    EXPECT_EQ(f.main.ModeNumber(), 1) << path << ": LoadFiles did not run";
     EXPECT_EQ(f.main.g.FlashArr[0x1FFF], 0xAA);
   }
   EXPECT_EQ(f.dialogs.messages.size(), 4u);
@@ -217,7 +217,7 @@ TEST(FOpenBtn, HoldsTheBusyGuardSoASecondLoadCannotStartInsideTheFirst) {
   EXPECT_EQ(f.dialogs.openCount, 1);
   EXPECT_FALSE(f.main.Busy());
   EXPECT_TRUE(f.display.baudEnabled);
-  EXPECT_EQ(f.main.g.Modus, 1);
+  EXPECT_EQ(f.main.ModeNumber(), 1);
 }
 
 TEST(FOpenBtn, FillsBothBuffersWithFFBeforeReadingEvenIfTheReadingFails) {
@@ -227,7 +227,7 @@ TEST(FOpenBtn, FillsBothBuffersWithFFBeforeReadingEvenIfTheReadingFails) {
   for (size_t i : {size_t{1}, size_t{0x3FFFF}}) EXPECT_EQ(f.main.g.FlashArr[i], 0xFF);
   for (size_t i : {size_t{0}, size_t{0xFFFF}}) EXPECT_EQ(f.main.g.EEpromArr[i], 0xFF);
   EXPECT_EQ(f.main.g.FlashArr[0], 0x42) << "the record is stored before its checksum is tested";
-  EXPECT_EQ(f.main.g.Modus, 1) << "a partial image counts as loaded";
+  EXPECT_EQ(f.main.ModeNumber(), 1) << "a partial image counts as loaded";
 }
 
 // An error inside a reader leaves the Load button's handler with its trail; the window then
@@ -254,11 +254,11 @@ TEST(FOpenBtn, AnEscapedErrorCarriesItsTrailAndLeavesModeNone) {
     ScratchDir dir;
     MainFixture f;
     f.Load(dir.Write("good.hex", kHexTo1FFF));
-    ASSERT_EQ(f.main.g.Modus, 1);
+    ASSERT_EQ(f.main.ModeNumber(), 1);
     f.Load(dir.Write(c.name, c.content));
     ASSERT_TRUE(f.escaped);
     EXPECT_EQ(RuntimeExceptionPlus::Locations(f.escaped), c.trail);
-    EXPECT_EQ(f.main.g.Modus, 0);
+    EXPECT_EQ(f.main.ModeNumber(), 0);
     EXPECT_EQ(f.display.Text(Caption::ModeLabel), "none");
     EXPECT_FALSE(f.display.Enabled(Button::ComportBtn));
     EXPECT_FALSE(f.display.Enabled(Check::ProgFlashChk));
@@ -282,7 +282,7 @@ TEST(UnhandledException, ShowsMessageAndTrailAndTheProgramGoesOn) {
   EXPECT_NE(text.find("\ndParamList.LoadPackFile\nMain.OpenButton.Action"), std::string::npos) << text;
   dialogs.answer = dir.Write("a.hex", kHexTo1FFF);
   main.Handle([&] { main.FOpenBtn_Action(); });
-  EXPECT_EQ(main.g.Modus, 1) << "the next load works";
+  EXPECT_EQ(main.ModeNumber(), 1) << "the next load works";
 }
 
 TEST(ErrorTrail, FileErrorTextsAndTwoHandlers) {

@@ -5,7 +5,7 @@
 #include "ImagesFixture.h"
 #include "app/packwriter/PackWriter.h"
 #include "images/dParamList.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm {
 namespace {
@@ -60,7 +60,9 @@ struct PackFixture : test::MainFixture {
     file = bytes;
     std::fill(main.g.FlashArr.begin(), main.g.FlashArr.end(), 0xFF);
     std::fill(main.g.EEpromArr.begin(), main.g.EEpromArr.end(), 0xFF);
-    return dParamList::LoadPackFile(dir.Write(name, bytes), main.g, main.params, dialogs, loop);
+    const dParamList::PackRead read = dParamList::LoadPackFile(dir.Write(name, bytes), main.g, main.params, dialogs, loop);
+    main.g.f = read.file;  // as the loading step re-points the current file
+    return read.ok;
   }
 };
 
@@ -314,10 +316,11 @@ TEST(LoadPackFile, TextAndFlagFields) {
 
 TEST(LoadPackFile, FileErrors) {
   PackFixture f;
-  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path("none.pack"), f.main.g, f.main.params, f.dialogs, f.loop));
-  EXPECT_FALSE(dParamList::LoadPackFile("", f.main.g, f.main.params, f.dialogs, f.loop));
-  EXPECT_FALSE(f.main.g.f.has_value());
-  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path(""), f.main.g, f.main.params, f.dialogs, f.loop));
+  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path("none.pack"), f.main.g, f.main.params, f.dialogs, f.loop).ok);
+  const dParamList::PackRead none = dParamList::LoadPackFile("", f.main.g, f.main.params, f.dialogs, f.loop);
+  EXPECT_FALSE(none.ok);
+  EXPECT_FALSE(none.file.has_value());
+  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path(""), f.main.g, f.main.params, f.dialogs, f.loop).ok);
   EXPECT_EQ(f.dialogs.messages,
             (std::vector<std::string>{"Open failed (in class: dParamList)\n (file: none.pack)",
                                       "No file specified (in class: dParamList)"}));
@@ -331,7 +334,7 @@ TEST(LoadPackFile, AFileTooLargeToHoldIsReportedOnce) {
   const uintmax_t size = uintmax_t{1} << 31;  // one past the largest 32-bit signed length
   std::filesystem::resize_file(path, size);
   f.main.g.FBytesRead = 12;
-  EXPECT_FALSE(dParamList::LoadPackFile(path, f.main.g, f.main.params, f.dialogs, f.loop));
+  EXPECT_FALSE(dParamList::LoadPackFile(path, f.main.g, f.main.params, f.dialogs, f.loop).ok);
   EXPECT_EQ(f.dialogs.messages,
             std::vector<std::string>{"Out of memory (2147483648) (in class: dParamList)\n (file: huge.pack)"})
       << "the file was never read, so no read failure either";

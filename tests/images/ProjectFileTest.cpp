@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "ImagesFixture.h"
+#include "base/HexText.h"
 #include "images/ProjectFile.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm {
 namespace {
@@ -35,8 +36,8 @@ TEST(ProjectFile, Val) {
   EXPECT_EQ(ProjectFile::ValueText("DeviceID=$1F"), "&h1F");
   EXPECT_EQ(ProjectFile::ValueText("CPUname= AT mega =x"), " AT mega ") << "blanks kept, up to the next '='";
   EXPECT_EQ(ProjectFile::ValueText("DeviceID"), "");
-  EXPECT_EQ(ProjectFile::Hex(0x1E950F), "1E950F");
-  EXPECT_EQ(ProjectFile::Hex(-1), "FFFFFFFF");
+  EXPECT_EQ(HexNumber(0x1E950F), "1E950F");
+  EXPECT_EQ(HexNumber(-1), "FFFFFFFF");
 }
 
 struct Case {
@@ -103,7 +104,7 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
     f.Load(dir.Write("Board.ppro", ""));
     EXPECT_EQ(f.dialogs.messages,
               std::vector<std::string>{"Open failed (in class: UHexLoad)\n (file: Board.eep)"});
-    EXPECT_EQ(f.main.g.Modus, 1);
+    EXPECT_EQ(f.main.ModeNumber(), 1);
     EXPECT_EQ(f.display.Text(Caption::EEpSizeCapt), "0 Bytes");
   }
   {

@@ -3,6 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "base/ByteTrace.h"
+#include "base/HexText.h"
+#include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
 #include "platform/sim/SimTarget.h"
 #include "support/ScriptedEventLoop.h"
@@ -12,14 +15,10 @@ namespace {
 
 using namespace std::string_literals;
 
+// The example board, with every loader ID slot in use.
 SimTargetConfig TestBoard() {
-  SimTargetConfig c;
-  c.signature = 0x1E950F;
-  c.pageWords = 64;
-  c.flashWords = 0x3800;
-  c.bootWords = 0x0800;
+  SimTargetConfig c = ExampleBoardConfig();
   c.loaderIds = {0x0101, 0x0203, 0, 0xABCD};
-  c.eepromBytes = 1024;
   return c;
 }
 
@@ -42,15 +41,7 @@ struct Bench {
 
 std::string Page(char fill, int bytes = 128) { return std::string(bytes, fill); }
 
-std::string Hex(const std::string& s) {
-  std::string out;
-  char buf[4];
-  for (char c : s) {
-    std::snprintf(buf, sizeof buf, "%02X ", static_cast<unsigned char>(c));
-    out += buf;
-  }
-  return out;
-}
+std::string Hex(const std::string& s) { return HexBytes(s); }
 
 TEST(SimTarget, RepliesToEachCommandByteExact) {
   struct Case {
@@ -83,7 +74,7 @@ TEST(SimTarget, RepliesToEachCommandByteExact) {
     SCOPED_TRACE(c.why);
     Bench b;
     const std::string got = b.Exchange(c.send);
-    EXPECT_EQ(Hex(got), Hex(c.reply)) << b.target->TraceText();
+    EXPECT_EQ(Hex(got), Hex(c.reply)) << TraceText(b.target->Trace());
 
     // The same bytes in one write give the same reply: framing does not depend on chunking.
     Bench whole;
@@ -171,7 +162,7 @@ TEST(SimTarget, InjectedFaults) {
     SCOPED_TRACE(c.why);
     Bench b;
     b.target->AddFault(c.fault);
-    EXPECT_EQ(Hex(b.Exchange(c.send)), Hex(c.reply)) << b.target->TraceText();
+    EXPECT_EQ(Hex(b.Exchange(c.send)), Hex(c.reply)) << TraceText(b.target->Trace());
   }
 }
 
@@ -268,8 +259,8 @@ TEST(SimTarget, TraceTextShowsBothDirections) {
   Bench b;
   b.Exchange("A\xC0\x37"s);
   b.Exchange("E");
-  EXPECT_EQ(b.target->TraceText(), "sent: 41 C0 37 | received: 0D | sent: 45 | received: 0D");
-  EXPECT_EQ(b.target->TraceText(2), "... | sent: 45 | received: 0D");
+  EXPECT_EQ(TraceText(b.target->Trace()), "sent: 41 C0 37 | received: 0D | sent: 45 | received: 0D");
+  EXPECT_EQ(TraceText(b.target->Trace(), 2), "... | sent: 45 | received: 0D");
   EXPECT_EQ(b.target->ReceivedBytes(), "\r\r");
 }
 

@@ -6,7 +6,7 @@
 
 #include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm::cli {
 namespace {
@@ -71,7 +71,7 @@ nlohmann::ordered_json Report(const CliSession& session) {
   j["eepromSize"] = d.Text(Caption::EEpSizeCapt);
   j["deviceId"] = d.Text(Caption::SourceDevIDcapt);
   j["cpuName"] = d.Text(Caption::CPUnameCapt);
-  j["mode"] = m.g.Modus;
+  j["mode"] = m.ModeNumber();
   j["flashBytes"] = m.g.FBytesRead;
   j["eepromBytes"] = m.g.EBytesRead;
   j["orgId"] = m.g.OrgID;
@@ -130,7 +130,7 @@ int Load(std::vector<std::string> args) {
   bool written = true;
   if (options.flashOut) written &= WriteImage(*options.flashOut, m.g.FlashArr, m.g.FBytesRead);
   if (options.eepromOut) written &= WriteImage(*options.eepromOut, m.g.EEpromArr, m.g.EBytesRead);
-  return (m.g.Modus == 1 && !session.error && written) ? 0 : 1;
+  return (m.LastLoad().loaded && !session.error && written) ? 0 : 1;
 }
 
 }  // namespace bm::cli

@@ -3,7 +3,6 @@
 // failure off as success, so every outcome maps to its own exit status.
 #include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -13,7 +12,8 @@
 #include "app/cli/CliProgress.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
-#include "shell/core/RuntimeExceptionPlus.h"
+#include "base/ByteTrace.h"
+#include "base/RuntimeExceptionPlus.h"
 
 namespace bm::cli {
 namespace {
@@ -97,21 +97,6 @@ bool Parse(Action action, const std::vector<std::string>& args, RunArgs& out) {
   return haveFile;
 }
 
-std::string HexBytes(std::string_view bytes) {
-  std::string out;
-  char digits[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(digits, sizeof digits, " %02X", c);
-    out += digits;
-  }
-  return out;
-}
-
-bool IsNumberedFailure(const std::string& message) {
-  return message.size() == 21 && message[0] >= '1' && message[0] <= '9' &&
-         message.compare(1, std::string::npos, " Communication error") == 0;
-}
-
 class Runner {
  public:
   Runner(Action action, RunArgs args, const app::PortOptions& options)
@@ -149,14 +134,13 @@ class Runner {
   int Load() {
     session_.dialogs.file = args_.file;
     Step([this] { main().FOpenBtn_Action(); });
-    const Globals& g = main().g;
-    const bool loaded = !session_.error && g.Modus == 1 && (g.FBytesRead > 0 || g.EBytesRead > 0);
-    if (!loaded) {
+    const LoadResult& load = main().LastLoad();
+    if (session_.error || !load.loaded) {
       display_->Note(std::string(Name(action_)) + ": nothing was loaded from '" + args_.file +
                      "'; nothing sent");
       return kExitNotLoaded;
     }
-    if (!session_.dialogs.messages.empty() && !args_.force) {
+    if (load.messages > 0 && !args_.force) {
       display_->Note(std::string(Name(action_)) +
                      ": the load reported a problem (above); nothing sent. Use --force to send it anyway.");
       return kExitNotLoaded;
@@ -169,42 +153,53 @@ class Runner {
     if (args_.noEeprom) session_.display->SetCheckValue(Check::ProgEEpChk, false);
     if (args_.trace) {
       main().ComPort.SetTrace([this](bool toTarget, std::string_view bytes) {
-        display_->Note((toTarget ? "> " : "< ") + HexBytes(bytes).substr(1));
+        display_->Note(TraceLine(toTarget ? ">" : "<", bytes));
       });
     }
     return kExitDone;
   }
 
   int Connect() {
-    const size_t before = session_.dialogs.messages.size();
     Step([this] { main().ComportBtn_Action(); });
-    const Globals& g = main().g;
-    if (g.Modus == 2 && g.COMok && !session_.error) return kExitDone;
-    if (g.Modus == 1 || session_.error) return kExitNotFound;  // "Target not found" was shown
-    if (session_.dialogs.messages.size() == before)
-      display_->Note("Identification failed: the target's reply to \"I\" was incomplete.");
+    if (session_.error) return kExitNotFound;
+    switch (main().LastSearch()) {
+      case SearchOutcome::Found:
+        return kExitDone;
+      case SearchOutcome::NotRun:
+      case SearchOutcome::NotFound:
+      case SearchOutcome::Quit:
+        return kExitNotFound;  // "Target not found" was shown
+      case SearchOutcome::Incomplete:
+        display_->Note("Identification failed: the target's reply to \"I\" was incomplete.");
+        return kExitRefused;
+      case SearchOutcome::Refused:
+      case SearchOutcome::Failed:
+        return kExitRefused;  // its message was shown
+    }
     return kExitRefused;
   }
 
   int Program() {
-    const size_t before = session_.dialogs.messages.size();
     Step([this] {
       if (action_ == Action::Download)
         main().DownLdBtn_Action();
       else
         main().EraseBtn_Action();
     });
-    const auto& messages = session_.dialogs.messages;
-    for (size_t i = before; i < messages.size(); ++i)
-      if (IsNumberedFailure(messages[i])) return kExitCommunication;
-    if (session_.error || messages.size() > before) return kExitCommunication;
-    if (!main().g.COMok) {
-      display_->Note(
-          std::string(Name(action_)) +
-          ": the target stopped answering (no \"KW\" to \"?\" before the run); nothing was written.");
-      return kExitCheckFailed;
+    if (session_.error) return kExitCommunication;
+    const RunReport& run = main().LastRun();
+    switch (run.start) {
+      case RunStart::Started:
+        return run.result.Clean() ? kExitDone : kExitCommunication;
+      case RunStart::NotIdentified:
+        return kExitCommunication;  // its message was shown
+      case RunStart::NoAnswer:
+      case RunStart::NotRun:
+        break;
     }
-    return kExitDone;
+    display_->Note(std::string(Name(action_)) +
+                   ": the target stopped answering (no \"KW\" to \"?\" before the run); nothing was written.");
+    return kExitCheckFailed;
   }
 
   Action action_;

@@ -35,12 +35,13 @@ class NoEvents : public bm::EventLoop {
 
 // The image a HEX file puts in the buffer: addresses 0 up to its image end.
 bool ReadImage(const std::string& path, bool eeprom, std::vector<uint8_t>& out) {
-  bm::Globals g;
+  bm::ImageBuffers g;
+  bm::LineBuffer lines;
   std::fill(g.FlashArr.begin(), g.FlashArr.end(), 0xFF);
   std::fill(g.EEpromArr.begin(), g.EEpromArr.end(), 0xFF);
   StderrDialogs dialogs;
   NoEvents loop;
-  const int32_t end = bm::UHexLoad::IntelHex(path, eeprom, g, dialogs, loop);
+  const int32_t end = bm::UHexLoad::IntelHex(path, eeprom, g, lines, dialogs, loop).end;
   if (dialogs.count > 0) return false;
   const std::vector<uint8_t>& buffer = eeprom ? g.EEpromArr : g.FlashArr;
   out.assign(buffer.begin(), buffer.begin() + end);

@@ -7,19 +7,15 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/ByteTrace.h"
+
 namespace bm::targetsim {
 namespace {
 
 constexpr double kHostCheckMs = 5;  // how often an absent host is looked for
 
-void TraceLine(const char* what, const std::string& bytes) {
-  std::string text = what;
-  char hex[4];
-  for (char c : bytes) {
-    std::snprintf(hex, sizeof hex, " %02X", static_cast<unsigned char>(c));
-    text += hex;
-  }
-  std::fprintf(stderr, "%s\n", text.c_str());
+void PrintTrace(const char* label, const std::string& bytes) {
+  std::fprintf(stderr, "%s\n", TraceLine(label, bytes).c_str());
 }
 
 class Server {
@@ -33,7 +29,7 @@ class Server {
       if (line_.master >= 0 && hostPresent_) {
         if (const int n = target_.Available(); n > 0) {
           const std::string reply = target_.Take(n);
-          if (options_.trace) TraceLine("received:", reply);
+          if (options_.trace) PrintTrace("received:", reply);
           out_ += reply;
         }
         WriteOut();
@@ -118,7 +114,7 @@ class Server {
         const ssize_t n = ::read(line_.master, buf, sizeof buf);
         if (n > 0) {
           const std::string bytes(buf, static_cast<size_t>(n));
-          if (options_.trace) TraceLine("sent:", bytes);
+          if (options_.trace) PrintTrace("sent:", bytes);
           target_.Receive(bytes, HostBaud(line_.master));
           continue;
         }

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/PortOptions.h"
 #include "app/target-sim/PtyLine.h"
 #include "app/target-sim/SimOptions.h"
 #include "app/target-sim/SimServer.h"
+#include "platform/sim/ExampleBoard.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   targetsim::SimOptions options;
   std::string error;
   const std::vector<std::string> args(argv + 1, argv + argc);
-  switch (targetsim::ParseSimOptions(args, app::ExampleBoardConfig(), options, error)) {
+  switch (targetsim::ParseSimOptions(args, sim::ExampleBoardConfig(), options, error)) {
     case targetsim::ParseResult::Help:
       std::fputs(targetsim::SimUsage().c_str(), stdout);
       return 0;

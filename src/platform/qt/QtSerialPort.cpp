@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/qt/QtEventLoop.h"
+#include "protocol/wire.h"
 
 namespace bm::qt {
 namespace {
@@ -25,7 +26,6 @@ constexpr int kWriteMarginMs = 1000;
 // Holding back only past this backlog keeps the far end's line busy without a sleep per byte.
 constexpr auto kMaxLineBacklog = std::chrono::milliseconds(2);
 constexpr auto kLineBacklogAfterWait = std::chrono::milliseconds(1);
-constexpr int kBitsPerFrame = 11;  // start bit, 8 data bits, 2 stop bits
 
 }  // namespace
 
@@ -92,7 +92,7 @@ void QtSerialPort::Write(std::string_view bytes) {
   port_->write(bytes.data(), static_cast<qint64>(bytes.size()));
   port_->flush();  // hand them to the OS now rather than on the next event-loop turn
   const auto now = std::chrono::steady_clock::now();
-  const auto lineTime = std::chrono::nanoseconds(static_cast<int64_t>(bytes.size()) * kBitsPerFrame *
+  const auto lineTime = std::chrono::nanoseconds(static_cast<int64_t>(bytes.size()) * WIRE_BITS_PER_FRAME *
                                                  1'000'000'000LL / std::max(baud_, 1));
   lineFreeAt_ = std::max(lineFreeAt_, now) + lineTime;
 }
@@ -105,7 +105,7 @@ void QtSerialPort::WaitForLine() {
 void QtSerialPort::PassWritesToOs() {
   const qint64 pending = port_->bytesToWrite();
   if (pending <= 0) return;
-  const qint64 lineMs = pending * 11 * 1000 / std::max(baud_, 1);
+  const qint64 lineMs = pending * WIRE_BITS_PER_FRAME * 1000 / std::max(baud_, 1);
   QDeadlineTimer deadline(2 * lineMs + kWriteMarginMs);
   while (Usable() && port_->bytesToWrite() > 0 && !deadline.hasExpired()) {
     if (!port_->waitForBytesWritten(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) break;

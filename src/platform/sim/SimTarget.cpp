@@ -1,24 +1,16 @@
 #include "platform/sim/SimTarget.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
-#include "target/Protocol.h"
+#include "protocol/wire.h"
 
 namespace bm::sim {
 namespace {
 
-namespace p = bm::protocol;
-
-// The loader's answer to a command it will not carry out (boot section, EEPROM range): any byte
-// other than the acknowledge makes the host's reply check fail.
-constexpr char kRefused = '?';
-constexpr double kBitsPerByte = 11;  // start, 8 data, 2 stop
-
 uint8_t U8(char c) { return static_cast<uint8_t>(c); }
 
-std::string Ack() { return std::string(1, static_cast<char>(p::kAck)); }
+std::string Ack() { return std::string(1, static_cast<char>(WIRE_ACK)); }
 
 }  // namespace
 
@@ -38,18 +30,18 @@ double SimTarget::Now() const { return nowMs_ ? nowMs_() : 0; }
 
 static size_t CommandLength(char letter, int pageWords) {
   switch (letter) {
-    case p::kSetAddress:
-      return 3;
-    case p::kLoadPage:
+    case WIRE_SET_ADDRESS:
+      return WIRE_SET_ADDRESS_BYTES;
+    case WIRE_LOAD_PAGE:
       return 1 + 2 * static_cast<size_t>(pageWords);
-    case p::kWriteEeprom:
-      return 4;
-    case p::kAlive:
-    case p::kIdentify:
-    case p::kLoaderIds:
-    case p::kErasePage:
-    case p::kProgramPage:
-    case p::kLeave:
+    case WIRE_WRITE_EEPROM:
+      return WIRE_WRITE_EEPROM_BYTES;
+    case WIRE_ALIVE:
+    case WIRE_IDENTIFY:
+    case WIRE_LOADER_IDS:
+    case WIRE_ERASE_PAGE:
+    case WIRE_PROGRAM_PAGE:
+    case WIRE_LEAVE:
       return 1;
     default:
       return 0;  // not a command
@@ -61,7 +53,7 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
   Record(true, bytes);
   if (config_.baud != 0 && hostBaud != config_.baud) return;  // framing garbage to the loader
   const double now = Now();
-  byteMs_ = config_.paced && hostBaud > 0 ? kBitsPerByte * 1000.0 / hostBaud : 0;
+  byteMs_ = config_.paced && hostBaud > 0 ? WIRE_BITS_PER_FRAME * 1000.0 / hostBaud : 0;
   for (char c : bytes) {
     lineInFreeMs_ = std::max(now, lineInFreeMs_) + byteMs_;
     if (started_) continue;
@@ -94,13 +86,13 @@ void SimTarget::Execute(double doneMs) {
   const size_t pageStart = 2 * static_cast<size_t>(address_ - address_ % config_.pageWords);
 
   switch (letter) {
-    case p::kAlive:
-      Reply(letter, std::string(p::kAliveReply), doneMs);
+    case WIRE_ALIVE:
+      Reply(letter, std::string(WIRE_ALIVE_REPLY), doneMs);
       break;
-    case p::kIdentify: {
+    case WIRE_IDENTIFY: {
       const uint32_t sig = config_.signature;
       const uint32_t words = static_cast<uint32_t>(config_.flashWords);
-      const char reply[] = {p::kIdentify,
+      const char reply[] = {WIRE_IDENTIFY,
                             static_cast<char>(sig >> 16),
                             static_cast<char>(sig >> 8),
                             static_cast<char>(sig),
@@ -110,7 +102,7 @@ void SimTarget::Execute(double doneMs) {
       Reply(letter, std::string(reply, sizeof reply), doneMs);
       break;
     }
-    case p::kLoaderIds: {
+    case WIRE_LOADER_IDS: {
       std::string reply;
       for (uint16_t id : config_.loaderIds) {
         reply += static_cast<char>(id >> 8);  // most significant first, unlike every other number
@@ -119,19 +111,19 @@ void SimTarget::Execute(double doneMs) {
       Reply(letter, reply, doneMs);
       break;
     }
-    case p::kSetAddress:
+    case WIRE_SET_ADDRESS:
       address_ = U8(cmd[1]) | (U8(cmd[2]) << 8);
       Reply(letter, Ack(), doneMs);
       break;
-    case p::kErasePage:
+    case WIRE_ERASE_PAGE:
       if (!PageWritable()) {
-        Reply(letter, std::string(1, kRefused), doneMs);
+        Reply(letter, std::string(1, WIRE_REFUSED), doneMs);
         break;
       }
       std::fill_n(flash_.begin() + static_cast<std::ptrdiff_t>(pageStart), pageBytes, 0xFF);
       Reply(letter, Ack(), doneMs, pageOpMs);
       break;
-    case p::kLoadPage: {
+    case WIRE_LOAD_PAGE: {
       uint8_t sum = 0;
       for (size_t i = 0; i < pageBytes; ++i) {
         page_[i] = U8(cmd[1 + i]);
@@ -140,9 +132,9 @@ void SimTarget::Execute(double doneMs) {
       Reply(letter, std::string(1, static_cast<char>(sum)), doneMs);
       break;
     }
-    case p::kProgramPage:
+    case WIRE_PROGRAM_PAGE:
       if (!PageWritable()) {
-        Reply(letter, std::string(1, kRefused), doneMs);
+        Reply(letter, std::string(1, WIRE_REFUSED), doneMs);
         break;
       }
       // Programming flash can only clear bits; only an erase sets them again.
@@ -150,17 +142,17 @@ void SimTarget::Execute(double doneMs) {
       page_.fill(0xFF);
       Reply(letter, Ack(), doneMs, pageOpMs);
       break;
-    case p::kWriteEeprom: {
+    case WIRE_WRITE_EEPROM: {
       const size_t at = U8(cmd[1]) | (U8(cmd[2]) << 8);
       if (at >= eeprom_.size()) {
-        Reply(letter, std::string(1, kRefused), doneMs);
+        Reply(letter, std::string(1, WIRE_REFUSED), doneMs);
         break;
       }
       eeprom_[at] = U8(cmd[3]);
       Reply(letter, Ack(), doneMs);
       break;
     }
-    case p::kLeave:
+    case WIRE_LEAVE:
       started_ = true;
       break;
   }
@@ -251,25 +243,6 @@ void SimTarget::Record(bool toTarget, std::string_view bytes) {
     trace_.back().bytes.append(bytes);
   else
     trace_.push_back({toTarget, std::string(bytes)});
-}
-
-std::string SimTarget::TraceText(size_t maxEntries) const {
-  size_t first = 0;
-  std::string text;
-  if (maxEntries > 0 && trace_.size() > maxEntries) {
-    first = trace_.size() - maxEntries;
-    text = "... | ";
-  }
-  char hex[4];
-  for (size_t i = first; i < trace_.size(); ++i) {
-    if (i > first) text += " | ";
-    text += trace_[i].toTarget ? "sent:" : "received:";
-    for (char c : trace_[i].bytes) {
-      std::snprintf(hex, sizeof hex, " %02X", U8(c));
-      text += hex;
-    }
-  }
-  return text;
 }
 
 std::string SimTarget::SentBytes() const {

@@ -11,7 +11,7 @@
 // queued with the time at which it becomes readable; Available()/Take() only see bytes whose
 // time has come. Replies leave in order: a late reply holds back the ones after it.
 //
-// Paced mode models the line: each byte from the host takes 11 bit times at the host's rate to
+// Paced mode models the line: each byte from the host takes WIRE_BITS_PER_FRAME (11) bit times at the host's rate to
 // arrive (bytes queue behind each other), a command is carried out when its last byte has
 // arrived, page erases and writes take `pageOpMs`, and a reply is readable once its last byte
 // has crossed back. Unpaced, a reply is readable at once.
@@ -26,6 +26,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/SerialPort.h"
 
 namespace bm::sim {
 
@@ -56,11 +58,6 @@ struct Fault {
   double lateMs = 0;
 };
 
-struct TraceEntry {
-  bool toTarget;
-  std::string bytes;
-};
-
 class SimTarget {
  public:
   explicit SimTarget(SimTargetConfig config = {}, std::function<double()> nowMs = {});
@@ -87,11 +84,10 @@ class SimTarget {
   const SimTargetConfig& Config() const { return config_; }
   std::vector<uint8_t>& Flash() { return flash_; }    // (flashWords + bootWords) * 2 bytes
   std::vector<uint8_t>& Eeprom() { return eeprom_; }  // eepromBytes bytes
+  // Both directions in order: what the host sent, and what the target replied (recorded when
+  // the reply was made, so a reply the host flushed is still there). base/ByteTrace.h turns it
+  // into "sent: 41 C0 3F 45 | received: 0D" for failure output.
   const std::vector<TraceEntry>& Trace() const { return trace_; }
-  // The trace in the form "sent: 41 C0 3F 45 | received: 0D", for failure output. "sent" is
-  // what the host sent, "received" what the target replied (recorded when the reply was made,
-  // so a reply the host flushed is still shown). With maxEntries > 0 only the last entries.
-  std::string TraceText(size_t maxEntries = 0) const;
   // Every byte the host sent, in order, and every byte the target sent.
   std::string SentBytes() const;
   std::string ReceivedBytes() const;

@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "images/Util.h"
-#include "shell/core/StatusDisplay.h"
+#include "base/Util.h"
+#include "base/StatusDisplay.h"
 
 namespace bm {
 

@@ -1,10 +1,14 @@
 // Main: the main window's logic without a toolkit.
 //
-// It owns the shared state, the port object and every operation of the main window: the button
-// and menu handlers, the loading step, the serial link and the programming sequences. The Qt
-// window, the command-line tool and the tests all drive this one object; none of them repeats a
-// step. It talks to the window only through StatusDisplay, to the user through Dialogs, to the
-// port only through ComPort, and reaches the event loop only through EventLoop.
+// It is the composition: it owns the shared state, the port object and the bootloader link, and
+// holds every documented handler and operation of the main window (MainLoad.cpp: the loading
+// step; MainLink.cpp: the baud pop-up, the port search and identification; MainRun.cpp:
+// download, erase and Stop). The readers (images/) and the runs (link/) return what happened;
+// Main turns that into the window's captions, lamps, modes and message boxes, and keeps the
+// outcome for whoever drives it (LastLoad, LastSearch, LastRun). The Qt window, the command-line
+// tool and the tests all drive this one object; none of them repeats a step. It talks to the
+// window only through StatusDisplay, to the user through Dialogs, to the port only through
+// ComPort, and reaches the event loop only through EventLoop.
 //
 // Handlers forwarded from a view run through Handle(): errors never unwind into the toolkit, and
 // the busy guard keeps a second run, search or load from starting inside a first one.
@@ -14,15 +18,16 @@
 #include <exception>
 #include <functional>
 #include <string>
-#include <string_view>
 
-#include "images/Globals.h"
+#include "base/StatusDisplay.h"
 #include "images/dParamList.h"
+#include "link/Bootloader.h"
+#include "link/ComPort.h"
 #include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
-#include "shell/core/StatusDisplay.h"
-#include "target/ComPort.h"
+#include "shell/core/Globals.h"
+#include "shell/core/Outcomes.h"
 
 namespace bm {
 
@@ -31,38 +36,42 @@ class Main {
   Main(StatusDisplay& display, Dialogs& dialogs, EventLoop& loop, SerialService& ports);
 
   // --- Shared state and window fields -------------------------------------------------------
-  Globals g;
-  bool ParaEnable = false;
-  dParamList::ParamSet params;  // the last pack file's parameter block
-  bm::ComPort ComPort;
-
   StatusDisplay& display;
   Dialogs& dialogs;
   EventLoop& loop;
 
+  Globals g;
+  bool ParaEnable = false;
+  dParamList::ParamSet params;  // the last pack file's parameter block
+  bm::ComPort ComPort;
+  Bootloader bootloader{ComPort, loop};  // the wire exchanges over ComPort
+
   // --- Handlers of the main window's controls (forwarded by the views) ----------------------
-  void BaudSelect_Change(int index);  // Part of the link: applies the entry's rate to the port
+  void BaudSelect_Change(int index);  // applies the entry's rate to the port
   void FOpenBtn_Action();
   void ComportBtn_Action();
   void DownLdBtn_Action();
   void EraseBtn_Action();
   void StopBtn_Action();
   void Timer1_Action();
-  void Open();                        // window opened
+  void Open();                                         // window opened
   bool EnableMenuItems() const { return ParaEnable; }  // state of the "Parameter" item
-  bool _load_Action();                // presses the Load button; returns false
+  bool _load_Action();                                 // presses the Load button; returns false
 
   // --- Operations -----------------------------------------------------------------------------
   void UpdateButtons();
-  void LoadFiles();
-  void loader(const std::string& path);
-  std::string readINI(std::string_view key, const std::string& defaultValue);
+  LoadResult LoadFiles();
   void CheckComPort();
   bool GetDevice();
   void release();
-  void COMwait(int count);
   void UpdateComSettings(int rate);
-  static std::string IntToHex(const std::string& reply, int position);
+
+  // --- Outcomes of the last operation of each kind --------------------------------------------
+  const LoadResult& LastLoad() const { return lastLoad_; }
+  SearchOutcome LastSearch() const { return lastSearch_; }
+  const RunReport& LastRun() const { return lastRun_; }
+  // The window's mode as its documented number (0 to 3).
+  int32_t ModeNumber() const { return Number(g.Modus); }
 
   // --- Sound behaviour around the handlers ------------------------------------------------------
   // True while a load, search, download or erase runs; Load, Comport, Download and Erase return
@@ -91,17 +100,40 @@ class Main {
   };
 
  private:
-  void ShowUnhandled(std::exception_ptr error);
+  // Shows a message box and counts it, so the loading step can say how many it showed.
+  class CountingDialogs : public Dialogs {
+   public:
+    explicit CountingDialogs(Dialogs& shown) : shown_(shown) {}
+    void MessageBox(const std::string& text) override {
+      ++count;
+      shown_.MessageBox(text);
+    }
+    std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override {
+      return shown_.OpenFile(kinds);
+    }
+    int count = 0;
 
+   private:
+    Dialogs& shown_;
+  };
+  class WindowRun;  // MainRun.cpp: turns a run's events into the window's captions and boxes
+
+  void ShowUnhandled(std::exception_ptr error);
+  // The project branch of LoadFiles: keys, then the .hex and .eep images beside the project.
+  void LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud);
+  // The start of a download or erase: clears the progress and runs the check on the port.
+  // False when nothing may be sent.
+  bool ReadyToRun();
+  // Runs `run` as the window runs a download or erase: mode 3, the run, mode 2 at its end.
+  void RunOnTarget(const std::function<RunResult(RunObserver&)>& run);
+
+  CountingDialogs shown_{dialogs};
   int busy_ = 0;
   bool quitRequested_ = false;
-
-  // --- Loading (implemented in src/images) ----------------------------------------------------
-  int baudFromLoad_ = 57600;  // the project's BaudRate, applied at the end of LoadFiles
-  // The project branch of LoadFiles: keys, then the .hex and .eep images beside the project.
-  void LoadProject(std::string& deviceIdText, std::string& cpuText);
-
-  // --- Link and programming (implemented in src/target) ---------------------------------------
+  LoadResult lastLoad_;
+  SearchOutcome lastSearch_ = SearchOutcome::NotRun;
+  Identification::Outcome lastIdentification_ = Identification::Outcome::Incomplete;
+  RunReport lastRun_;
 };
 
 }  // namespace bm

@@ -6,7 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "images/Util.h"
+#include "base/StatusDisplay.h"
+#include "shell/core/BaudRates.h"
 #include "shell/qt/Lamp.h"
 
 namespace bm::qt {
@@ -72,8 +73,7 @@ MainControls BuildMainControls(QWidget* content) {
   c.LedYellow = Place(new Lamp(content, Util::clOlive), "LedYellow", 249, 109, 20, 20);
   c.LedGreen = Place(new Lamp(content, Util::clGreen), "LedGreen", 249, 142, 20, 20);
   c.BaudSelect = Place(new QComboBox(content), "BaudSelect", 300, 76, 80, 20);
-  c.BaudSelect->addItems(
-      {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600")});
+  for (int rate : kBaudRates) c.BaudSelect->addItem(QString::number(rate));
   c.BaudSelect->setCurrentIndex(0);
   c.TargDevIDcapt = Text(content, "TargDevIDcapt", "Device ID: ---", 249, 215, 190, 20);
   c.TargLoaderIDcapt = Text(content, "TargLoaderIDcapt", "Loader ID: ---", 248, 190, 190, 20);

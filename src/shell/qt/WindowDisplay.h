@@ -5,7 +5,7 @@
 // window forwards only the user's own choice to the logic.
 #pragma once
 
-#include "shell/core/StatusDisplay.h"
+#include "base/StatusDisplay.h"
 #include "shell/qt/MainControls.h"
 
 class QWidget;

@@ -1,0 +1,64 @@
+#include "link/Bootloader.h"
+
+#include "base/Util.h"
+#include "protocol/wire.h"
+
+namespace bm {
+
+void Bootloader::SendCommand(char letter) {
+  port_.Flush();
+  port_.Write(std::string(1, letter));
+}
+
+void Bootloader::SendWord(uint16_t value) {
+  SendByte(Util::lo(value));
+  SendByte(Util::hi(value));
+}
+
+void Bootloader::SendByte(uint8_t value) { port_.Write(std::string(1, static_cast<char>(value))); }
+
+void Bootloader::WaitForReply(int count, int passes) {
+  for (int pass = 1;; ++pass) {
+    loop_.processEvents(kPassMs);
+    loop_.yield();
+    // A closed port (Stop, quit, unplugged adapter) receives nothing more: no point waiting.
+    if (!port_.IsOpen()) return;
+    if (port_.BytesAvailable() >= count || pass >= passes) return;
+  }
+}
+
+bool Bootloader::ReplyIs(uint8_t expected, int passes) {
+  WaitForReply(WIRE_ACK_BYTES, passes);
+  const std::string reply = port_.Read(WIRE_ACK_BYTES);
+  return reply.size() == 1 && static_cast<uint8_t>(reply[0]) == expected;
+}
+
+bool Bootloader::Acknowledged() { return ReplyIs(WIRE_ACK); }
+
+// The erase acknowledge may take longer than a COMwait, but not for ever.
+bool Bootloader::EraseAcknowledged() { return ReplyIs(WIRE_ACK, kEraseWaitPasses); }
+
+Liveness Bootloader::CheckAlive() {
+  if (port_.IsOpen()) {
+    // Still open from the search: whatever it received since is stale, and the loader may have
+    // left meanwhile, so it is asked again rather than trusted.
+    port_.Flush();
+  } else if (!port_.Open()) {
+    return Liveness::NotOpened;
+  }
+  port_.Write(std::string(1, WIRE_ALIVE));
+  COMwait(WIRE_ALIVE_REPLY_BYTES);
+  if (port_.Read(WIRE_ALIVE_REPLY_BYTES) == WIRE_ALIVE_REPLY) return Liveness::Alive;
+  port_.Close();
+  return Liveness::Silent;
+}
+
+void Bootloader::Leave() {
+  port_.Flush();
+  port_.Write(std::string(1, WIRE_LEAVE));
+  // A close right after a write can drop the byte; the loader must get it.
+  port_.XmitWait();
+  port_.Close();
+}
+
+}  // namespace bm

@@ -1,0 +1,107 @@
+// The bootloader link: the wire exchanges with a listening loader over the port object, with
+// the event loop for the reply waits.
+//
+// Every command starts with a flush, so a reply never mixes with older bytes. Every reply is
+// awaited by one wait, COMwait, made of passes of the event loop: Stop, quitting and the lamp
+// timer run inside it. A wait ends early when the awaited bytes are there or the port closed
+// (Stop, quit, an unplugged adapter: nothing more can arrive).
+//
+// The link never shows anything: identification returns what it found and why it failed; the
+// runs (Run.h) return their RunResult. Main tells the link when the user stopped or quit, so a
+// run that ends on a closed port can say which it was.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "images/Images.h"
+#include "link/ComPort.h"
+#include "link/TargetInfo.h"
+#include "platform/EventLoop.h"
+
+namespace bm {
+
+// Reply waits: passes of one event-loop wait of kPassMs each.
+inline constexpr int kPassMs = 1;
+inline constexpr int kComWaitPasses = 50;
+// A page erase can take longer than a COMwait; its wait is bounded all the same (a few seconds).
+inline constexpr int kEraseWaitPasses = 5000;
+
+// The answer of the liveness check.
+enum class Liveness {
+  Alive,      // "KW": a loader listens
+  Silent,     // no or another answer; the port is closed again
+  NotOpened,  // the port would not open
+};
+
+// Why the port was closed under a running exchange, as far as the user caused it.
+enum class Interruption { None, Stop, Quit };
+
+// What identification found. Captions texts are set only once their bytes arrived.
+struct Identification {
+  enum class Outcome {
+    Identified,  // every check passed
+    Incomplete,  // the "I" reply stopped short (nothing is shown)
+    Failed,      // a broken exchange ("Communication error")
+    Refused,     // wrong device or loader, or a page geometry that cannot be programmed
+  };
+  Outcome outcome = Outcome::Incomplete;
+  std::string message;                        // the message to show; empty when none
+  std::optional<std::string> signatureText;   // "1E950F", once the signature arrived
+  std::optional<std::string> loaderIdText;    // "101", once the loader IDs arrived
+
+  bool Identified() const { return outcome == Outcome::Identified; }
+};
+
+// 2 upper-case hex digits of the byte at the 1-based `position` of `reply`; "00" outside it.
+std::string IntToHex(const std::string& reply, int position);
+
+// Why a reported page size and flash size (both in words) cannot be programmed, or nothing
+// when they can: the page must fit the 256-byte block buffer and the flash must hold a page.
+std::optional<std::string> PageGeometryProblem(int32_t pageWords, int32_t flashWords);
+
+class Bootloader {
+ public:
+  Bootloader(ComPort& port, EventLoop& loop) : port_(port), loop_(loop) {}
+
+  ComPort& Port() { return port_; }
+  void Yield() { loop_.yield(); }
+
+  // Discards received bytes, then sends the command letter.
+  void SendCommand(char letter);
+  void SendWord(uint16_t value);  // low byte first
+  void SendByte(uint8_t value);
+
+  // The reply wait: passes until `count` bytes are waiting, the port closed, or `passes` passes
+  // (at least one) went by.
+  void WaitForReply(int count, int passes);
+  void COMwait(int count) { WaitForReply(count, kComWaitPasses); }
+
+  // One reply byte (within a COMwait, or the longer erase wait) and whether it is `expected`.
+  bool ReplyIs(uint8_t expected, int passes = kComWaitPasses);
+  bool Acknowledged();
+  bool EraseAcknowledged();
+
+  // The liveness check on the port: opens it (or, already open, discards what it received
+  // since), sends "?" and expects "KW". On any other answer the port is closed.
+  Liveness CheckAlive();
+
+  // "I", and "i" when the file names a loader ID (expected.OrgBootID >= 0); `target` receives
+  // each value as its bytes arrive.
+  Identification Identify(const ExpectedIds& expected, TargetInfo& target);
+
+  // Tells the loader to leave ("X") and closes the port; the "X" leaves first.
+  void Leave();
+
+  // Set by Main when Stop or quitting closed the port under a run; cleared when a run starts.
+  void Interrupt(Interruption why) { interruption_ = why; }
+  Interruption Interrupted() const { return interruption_; }
+
+ private:
+  ComPort& port_;
+  EventLoop& loop_;
+  Interruption interruption_ = Interruption::None;
+};
+
+}  // namespace bm

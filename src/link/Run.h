@@ -1,0 +1,79 @@
+// The runs over a connected loader, download and erase, and what they return.
+//
+// A run is a function of the link, the image and its limits, telling a RunObserver what happens
+// at the documented moments: each phase, each progress value, each numbered failure and whether
+// the run goes on after it. It returns a RunResult and never shows anything itself.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "images/Images.h"
+#include "link/Bootloader.h"
+#include "link/TargetInfo.h"
+
+namespace bm {
+
+// The numbered failures, one per protocol step; the number is the one in "N Communication error".
+enum class Failure {
+  LastPageAddressNotAcknowledged = 1,  // "A" of the last page, before the first erase
+  LastPageEraseNotAcknowledged = 2,    // "E" of the last page
+  AddressNotAcknowledged = 3,          // "A" of a page
+  EraseNotAcknowledged = 4,            // "E" of a page (at address 0 the run goes on)
+  ChecksumMismatch = 5,                // the reply to a page's "D" data
+  ProgramNotAcknowledged = 6,          // "P" of a page (at address 0 the run goes on)
+  EepromNotAcknowledged = 7,           // "B" of an EEPROM byte
+  EraseAddressNotAcknowledged = 8,     // "A" of a page in the erase run
+  ErasePageNotAcknowledged = 9,        // "E" of a page in the erase run (at address 0 it goes on)
+};
+
+constexpr int Number(Failure failure) { return static_cast<int>(failure); }
+
+enum class Phase { Flash, Eeprom, Erase };
+
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  virtual void OnPhase(Phase) {}
+  virtual void OnProgress(int /*percent*/) {}
+  // `mayGoOn`: the sequence allows going on after this failure and the port is still open.
+  virtual void OnFailure(Failure, bool /*mayGoOn*/) {}
+};
+
+enum class RunEnd {
+  Done,      // reached its end (perhaps after failures it could go on from)
+  Failed,    // ended by a numbered failure, the port still open
+  Stopped,   // ended because Stop closed the port
+  Quit,      // ended because the user quit
+  PortLost,  // ended because the port closed by itself (an unplugged adapter)
+};
+
+struct RunResult {
+  RunEnd end = RunEnd::Done;
+  std::vector<Failure> failures;  // every numbered failure met, in order
+
+  // Done without any numbered failure: the only outcome that is a success.
+  bool Clean() const { return end == RunEnd::Done && failures.empty(); }
+};
+
+struct RunLimits {
+  TargetInfo target;      // page size and flash size, from identification
+  int32_t eepromEnd = 0;  // OrgEEpEnd: when above 0, the EEPROM download stops there
+  // Asked as each download phase is reached, whether to run it (the window reads its check box
+  // at that moment); every phase runs when it is empty.
+  std::function<bool(Phase)> phaseWanted;
+
+  bool Wanted(Phase phase) const { return !phaseWanted || phaseWanted(phase); }
+};
+
+RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, RunObserver& observer);
+RunResult Erase(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, RunObserver& observer);
+
+// The image end in bytes, capped at the target's flash size (in words).
+int32_t FlashEndBytes(int32_t imageBytes, int32_t flashWords);
+
+// 100 × done / end rounded to the nearest integer; an end of 0 counts as done (100).
+int Percent(int64_t done, int64_t end);
+
+}  // namespace bm

@@ -1,0 +1,14 @@
+// What the target reported about itself at identification ("I").
+#pragma once
+
+#include <cstdint>
+
+namespace bm {
+
+struct TargetInfo {
+  int32_t TargID = 0;     // signature read from the target
+  int32_t FlashEnd = 0;   // target flash size in 16-bit words
+  int32_t BlockSize = 0;  // target page size in 16-bit words
+};
+
+}  // namespace bm

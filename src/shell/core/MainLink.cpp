@@ -1,0 +1,134 @@
+// The serial link as the window drives it: the baud pop-up, the liveness check, the port search
+// and identification, and the release of the loader.
+#include "link/Bootloader.h"
+#include "shell/core/BaudRates.h"
+#include "shell/core/Main.h"
+
+namespace bm {
+namespace {
+
+// Sets the progress bar back to a measured 0..100 however the search ends.
+class SearchProgress {
+ public:
+  explicit SearchProgress(StatusDisplay& display) : display_(display) {
+    display_.SetProgress(0);
+    display_.SetProgressMaximum(0);
+  }
+  ~SearchProgress() {
+    display_.SetProgress(0);
+    display_.SetProgressMaximum(100);
+  }
+
+ private:
+  StatusDisplay& display_;
+};
+
+SearchOutcome OutcomeOf(Identification::Outcome outcome) {
+  switch (outcome) {
+    case Identification::Outcome::Identified:
+      return SearchOutcome::Found;
+    case Identification::Outcome::Incomplete:
+      return SearchOutcome::Incomplete;
+    case Identification::Outcome::Failed:
+      return SearchOutcome::Failed;
+    case Identification::Outcome::Refused:
+      return SearchOutcome::Refused;
+  }
+  return SearchOutcome::Failed;
+}
+
+}  // namespace
+
+void Main::BaudSelect_Change(int index) {
+  if (index < 0 || index >= static_cast<int>(kBaudRates.size())) return;
+  ComPort.SetBaudRate(kBaudRates[static_cast<size_t>(index)]);
+}
+
+void Main::UpdateComSettings(int rate) {
+  for (int i = 0; i < static_cast<int>(kBaudRates.size()); ++i) {
+    if (kBaudRates[static_cast<size_t>(i)] != rate) continue;
+    // The view's pop-up fires nothing when set from here, so the rate is applied explicitly.
+    display.SetBaudIndex(i);
+    BaudSelect_Change(i);
+    return;
+  }
+}
+
+void Main::CheckComPort() {
+  switch (bootloader.CheckAlive()) {
+    case Liveness::Alive:
+      g.COMok = true;
+      break;
+    case Liveness::Silent:
+      g.COMok = false;
+      break;
+    case Liveness::NotOpened:
+      break;  // the port would not open: the link flag stays as it was
+  }
+}
+
+bool Main::GetDevice() {
+  const Identification found = bootloader.Identify(g, g);
+  if (found.signatureText) display.SetCaption(Caption::TargDevIDcapt, "Device ID : &&" + *found.signatureText);
+  if (found.loaderIdText) display.SetCaption(Caption::TargLoaderIDcapt, "Loader ID : &&" + *found.loaderIdText);
+  lastIdentification_ = found.outcome;
+  // A message is shown only while the user is still there: after a quit the search just ends.
+  if (!found.message.empty() && !QuitRequested()) shown_.MessageBox(found.message);
+  return found.Identified();
+}
+
+void Main::release() {
+  if (g.COMok) bootloader.Leave();
+  g.COMok = false;
+}
+
+void Main::ComportBtn_Action() {
+  if (Busy()) return;
+  BusyScope busy(*this);
+  SearchProgress progress(display);
+  lastSearch_ = SearchOutcome::NotFound;
+  g.COMok = false;
+  for (int i = g.serial_count; i >= 1 && !QuitRequested(); --i) {
+    try {
+      ComPort.Select(i - 1);
+      CheckComPort();
+      if (g.COMok) {
+        g.Modus = Mode::Connected;
+        break;
+      }
+      g.Modus = Mode::FileLoaded;
+    } catch (...) {
+      // An error on one port ends only that port's try; the search goes on with the next one.
+      ComPort.Close();
+      g.COMok = false;
+      g.Modus = Mode::FileLoaded;
+    }
+    loop.yield();
+  }
+  if (QuitRequested()) {  // the port is closed already; nothing more to show
+    lastSearch_ = SearchOutcome::Quit;
+    return;
+  }
+  if (g.COMok) {
+    g.Modus = Mode::Connected;
+    UpdateButtons();
+    display.SetCaption(Caption::status1, "COMport " + ComPort.Name());
+    if (GetDevice()) {
+      lastSearch_ = SearchOutcome::Found;
+    } else {
+      lastSearch_ = QuitRequested() ? SearchOutcome::Quit : OutcomeOf(lastIdentification_);
+      g.Modus = Mode::None;
+      release();
+      UpdateButtons();
+      display.SetCaption(Caption::status0, "COMport none");
+      display.SetCaption(Caption::status1, "ERROR");
+    }
+  } else {
+    g.Modus = Mode::FileLoaded;
+    UpdateButtons();
+    display.SetCaption(Caption::status1, "COMport none");
+    shown_.MessageBox("Target not found");
+  }
+}
+
+}  // namespace bm

@@ -1,0 +1,159 @@
+// The loading step: the Load button, and LoadFiles with its branch per file kind.
+#include <algorithm>
+
+#include "base/HexText.h"
+#include "base/RuntimeExceptionPlus.h"
+#include "images/ProjectFile.h"
+#include "images/TextFile.h"
+#include "images/UHexLoad.h"
+#include "protocol/wire.h"
+#include "shell/core/Main.h"
+
+namespace bm {
+namespace {
+
+constexpr size_t kFillChunk = 4096;  // a yield per 4 KiB keeps the fill well under a millisecond per turn
+
+void Fill(std::vector<uint8_t>& buffer, EventLoop& loop) {
+  for (size_t at = 0; at < buffer.size(); at += kFillChunk) {
+    const size_t end = std::min(buffer.size(), at + kFillChunk);
+    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(at),
+              buffer.begin() + static_cast<std::ptrdiff_t>(end), uint8_t{0xFF});
+    loop.yield();
+  }
+}
+
+}  // namespace
+
+void Main::FOpenBtn_Action() {
+  if (Busy()) return;
+  BusyScope busy(*this);
+  lastLoad_ = {};
+  const int shownBefore = shown_.count;
+  bool loading = false;
+  try {
+    const std::vector<FileKind> kinds{
+        {"qorm/hex", "HEX", {"hex", "HEX"}},
+        {"qorm/eep", "EEP", {"eep", "EEP"}},
+        {"qorm/ppro", "PPRO", {"ppro", "PPRO"}},
+        {"qorm/pack", "PACK", {"pac", "PAC", "pack", "PACK"}},
+    };
+    const std::optional<std::string> chosen = shown_.OpenFile(kinds);
+    g.f = chosen ? TextFile::Resolve(*chosen) : std::nullopt;
+    if (!g.f) return;
+    // Only whether it opens for reading: pack files are binary, so the content is not judged.
+    if (!TextFile::CanOpen(*g.f)) {
+      shown_.MessageBox("The selected file is not a text file.");
+      lastLoad_.messages = shown_.count - shownBefore;
+      return;
+    }
+    loading = true;
+    lastLoad_ = LoadFiles();
+  } catch (...) {
+    // The buffers are half-loaded: show mode 0 so nothing of them can be programmed while the
+    // captions still name the previous file.
+    if (loading) {
+      g.Modus = Mode::None;
+      UpdateButtons();
+    }
+    lastLoad_ = {false, shown_.count - shownBefore};
+    RuntimeExceptionPlus::Cascade(std::current_exception(), "Main.OpenButton.Action");
+  }
+}
+
+LoadResult Main::LoadFiles() {
+  const int shownBefore = shown_.count;
+  g.FBytesRead = 0;
+  g.EBytesRead = 0;
+  g.OrgEEpEnd = -1;
+  g.OrgBootID = -1;
+  g.Modus = Mode::None;
+  release();
+  Fill(g.FlashArr, loop);
+  Fill(g.EEpromArr, loop);
+
+  const std::string name = g.f ? g.f->filename().string() : std::string();
+  ParaEnable = false;
+  if (name.empty()) return {false, shown_.count - shownBefore};
+  const std::string path = g.f->string();
+
+  std::string deviceIdText;
+  std::string cpuText;
+  int baud = WIRE_DEFAULT_BAUD;
+  using TextFile::EndsWithNoCase;
+  if (EndsWithNoCase(name, ".PPRO")) {
+    LoadProject(deviceIdText, cpuText, baud);
+  } else if (EndsWithNoCase(name, ".PAC") || EndsWithNoCase(name, ".PACK") || EndsWithNoCase(name, ".ENC") ||
+             EndsWithNoCase(name, ".ENCR")) {
+    const bool encrypted = EndsWithNoCase(name, ".ENC") || EndsWithNoCase(name, ".ENCR");
+    bool ok = false;
+    if (encrypted) {
+      ok = dParamList::LoadEncFile(path);
+    } else {
+      const dParamList::PackRead read = dParamList::LoadPackFile(path, g, params, shown_, loop);
+      g.f = read.file;
+      ok = read.ok;
+    }
+    if (ok) {
+      g.OrgID = params.eDeviceID;
+      deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
+      cpuText = params.eCPUname;
+      g.OrgEEpEnd = params.eEEpromMax;
+      g.OrgBootID = params.eBootID;
+      ParaEnable = true;
+    }
+  } else if (EndsWithNoCase(name, ".HEX") || EndsWithNoCase(name, ".EEP")) {
+    const bool toEEPROM = EndsWithNoCase(name, ".EEP");
+    deviceIdText = "---";
+    g.OrgID = 0;
+    const UHexLoad::HexRead read = UHexLoad::IntelHex(path, toEEPROM, g, g.st, shown_, loop);
+    g.f = read.file;
+    (toEEPROM ? g.EBytesRead : g.FBytesRead) = read.end;
+  } else {
+    shown_.MessageBox("Project file \"*.ppro\" expected!");
+  }
+
+  const bool loaded = g.FBytesRead > 0 || g.EBytesRead > 0;
+  if (loaded) {
+    display.SetTitle("Brindlemark [" + name + "]");
+    display.SetCaption(Caption::FNameCapt, name);
+    display.SetCaption(Caption::FlashSizeCapt, std::to_string(g.FBytesRead) + " Bytes");
+    display.SetCaption(Caption::EEpSizeCapt, std::to_string(g.EBytesRead) + " Bytes");
+    display.SetCaption(Caption::SourceDevIDcapt, deviceIdText);
+    display.SetCaption(Caption::CPUnameCapt, cpuText);
+    g.Modus = Mode::FileLoaded;
+    ComPort.SetBaudRate(baud);
+    UpdateComSettings(baud);
+  } else {
+    display.SetTitle("Brindlemark []");
+    display.SetCaption(Caption::FNameCapt, "none");
+    display.SetCaption(Caption::FlashSizeCapt, "0 Bytes");
+    display.SetCaption(Caption::EEpSizeCapt, "0 Bytes");
+    display.SetCaption(Caption::SourceDevIDcapt, "---");
+    display.SetCaption(Caption::CPUnameCapt, "---");
+    g.Modus = Mode::None;
+  }
+  display.SetCheckValue(Check::ProgFlashChk, g.FBytesRead > 0);
+  display.SetCheckValue(Check::ProgEEpChk, g.EBytesRead > 0);
+  UpdateButtons();
+  return {loaded, shown_.count - shownBefore};
+}
+
+void Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud) {
+  const ProjectFile::ProjectKeys keys = ProjectFile::ReadProject(g.f->string(), g.st, loop);
+  g.OrgID = keys.OrgID;
+  deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
+  cpuText = keys.CPUname;
+  g.OrgBootID = keys.OrgBootID;
+  g.OrgEEpEnd = keys.OrgEEpEnd;
+  baud = keys.BaudRate;
+
+  const UHexLoad::HexRead flash = UHexLoad::IntelHex(keys.flashPath, false, g, g.st, shown_, loop);
+  g.f = flash.file;
+  g.FBytesRead = flash.end;
+  const UHexLoad::HexRead eeprom = UHexLoad::IntelHex(keys.eepromPath, true, g, g.st, shown_, loop);
+  g.f = eeprom.file;
+  g.EBytesRead = eeprom.end;
+}
+
+}  // namespace bm

@@ -1,0 +1,38 @@
+// What the window's operations return besides what they show: the loading step, the port search
+// with identification, and a download or erase. The command-line tool maps these to its exit
+// codes; the window shows its boxes and modes as it always did.
+#pragma once
+
+#include "link/Bootloader.h"
+#include "link/Run.h"
+
+namespace bm {
+
+struct LoadResult {
+  bool loaded = false;  // an image is in the buffers and shown (the window is in mode 1)
+  int messages = 0;     // message boxes the load showed (format errors, file errors, warnings)
+};
+
+enum class SearchOutcome {
+  NotRun,
+  Found,       // a loader answered and was identified
+  NotFound,    // no port answered "?" ("Target not found")
+  Refused,     // wrong device or loader, or a page geometry that cannot be programmed
+  Incomplete,  // the reply to "I" stopped short
+  Failed,      // a broken identification exchange ("Communication error")
+  Quit,        // the user quit during the search
+};
+
+enum class RunStart {
+  NotRun,
+  Started,        // the run went to the wire; its result says how it ended
+  NoAnswer,       // the liveness check before the run failed: nothing was written
+  NotIdentified,  // no usable page geometry (never identified, or refused): nothing was written
+};
+
+struct RunReport {
+  RunStart start = RunStart::NotRun;
+  RunResult result;
+};
+
+}  // namespace bm

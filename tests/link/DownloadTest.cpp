@@ -1,0 +1,193 @@
+// The download and erase sequences, exact to the byte, and Stop.
+#include <gtest/gtest.h>
+
+#include "link/TargetBench.h"
+
+namespace bm {
+namespace {
+
+using test::Bytes;
+using test::Hex;
+using test::Image;
+using test::TargetBench;
+using test::TraceOnFailure;
+
+// "A" with a word address.
+std::string SetAddress(int word) { return Bytes({'A', word & 0xFF, (word >> 8) & 0xFF}); }
+
+std::string Page(const std::vector<uint8_t>& image, size_t from, size_t bytes) {
+  std::string page;
+  for (size_t i = from; i < from + bytes; ++i) page += static_cast<char>(i < image.size() ? image[i] : 0xFF);
+  return page;
+}
+
+TEST(Download, ThreeBlocksOfA300ByteImageExactToTheByte) {
+  TargetBench b;
+  TraceOnFailure trace(b, "300-byte image");
+  const auto image = Image(300);
+  b.Load(image);
+  ASSERT_TRUE(b.Connect());
+  b.Mark();
+  b.display.progressLog.clear();
+  b.main.DownLdBtn_Action();
+
+  std::string expected = "?" + SetAddress(0x3FC0) + "E";  // the last page first: 41 C0 3F, 45
+  for (int block = 0; block < 3; ++block)
+    expected += SetAddress(block * 64) + "E" + "D" + Page(image, block * 128, 128) + "P";
+  EXPECT_EQ(Hex(b.Sent()), Hex(expected));
+  EXPECT_EQ(b.display.progressLog, (std::vector<int>{0, 43, 85, 128, 0}));
+  EXPECT_EQ(b.display.Text(Caption::status0), "programming Flash");
+  EXPECT_EQ(b.main.ModeNumber(), 2);
+  EXPECT_TRUE(b.dialogs.messages.empty());
+  EXPECT_TRUE(b.main.g.COMok) << "the run sends no release";
+  // The bytes past the image end went out as the buffer holds them, 0xFF.
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
+  EXPECT_EQ(b.target().Flash()[300], 0xFF);
+}
+
+TEST(Download, AllFFBlocksAreErasedButNotWritten) {
+  TargetBench b;
+  auto image = Image(384);
+  std::fill(image.begin() + 128, image.begin() + 256, 0xFF);
+  b.Load(image);
+  ASSERT_TRUE(b.Connect());
+  b.target().Flash().assign(b.target().Flash().size(), 0x00);  // erased pages show as 0xFF
+  b.Mark();
+  b.main.DownLdBtn_Action();
+  const std::string expected = "?" + SetAddress(0x3FC0) + "E" + SetAddress(0) + "E" + "D" +
+                               Page(image, 0, 128) + "P" + SetAddress(64) + "E" + SetAddress(128) + "E" +
+                               "D" + Page(image, 256, 128) + "P";
+  EXPECT_EQ(Hex(b.Sent()), Hex(expected)) << b.TraceText();
+  EXPECT_TRUE(std::all_of(b.target().Flash().begin() + 128, b.target().Flash().begin() + 256,
+                          [](uint8_t v) { return v == 0xFF; }));
+}
+
+TEST(Download, EepromUpToItsLimit) {
+  struct Case {
+    int bytes, limit, written;
+    const char* why;
+  } cases[] = {
+      {512, 256, 256, "the file's limit cuts the image"},
+      {100, 256, 100, "an image below the limit is written whole"},
+      {40, 0, 40, "no limit"},
+      {40, -1, 40, "a negative limit is no limit"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    auto eeprom = Image(c.bytes, 3);
+    eeprom[5] = 0xFF;  // written too
+    b.Load({}, eeprom);
+    b.main.g.OrgEEpEnd = c.limit;
+    ASSERT_TRUE(b.Connect());
+    b.Mark();
+    b.display.progressLog.clear();
+    b.main.DownLdBtn_Action();
+    std::string expected = "?";
+    for (int a = 0; a < c.written; ++a) expected += Bytes({'B', a & 0xFF, a >> 8, eeprom[a]});
+    EXPECT_EQ(Hex(b.Sent()), Hex(expected));
+    EXPECT_EQ(b.display.Text(Caption::status0), "programming EEprom");
+    EXPECT_EQ(b.display.progressLog.size(), static_cast<size_t>(c.written + 2));
+    EXPECT_EQ(b.display.progressLog[c.written], 100);
+    EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.begin() + c.written, b.target().Eeprom().begin()));
+    EXPECT_EQ(b.target().Eeprom()[c.written], 0xFF) << "nothing past the end";
+  }
+}
+
+TEST(Download, BothBoxesClearSendsOnlyTheCheck) {
+  TargetBench b;
+  b.Load(Image(300), Image(10));
+  ASSERT_TRUE(b.Connect());
+  b.display.SetCheckValue(Check::ProgFlashChk, false);
+  b.display.SetCheckValue(Check::ProgEEpChk, false);
+  b.Mark();
+  b.main.DownLdBtn_Action();
+  EXPECT_EQ(b.Sent(), "?");
+  EXPECT_EQ(b.main.ModeNumber(), 2);
+}
+
+TEST(Download, FlashEndIsCappedAtTheTargetsFlash) {
+  auto config = test::TestBoard();
+  config.flashWords = 128;  // two pages
+  config.bootWords = 0;
+  TargetBench b(config);
+  b.Load(Image(1000));
+  ASSERT_TRUE(b.Connect());
+  b.Mark();
+  b.display.progressLog.clear();
+  b.main.DownLdBtn_Action();
+  const auto image = Image(1000);
+  const std::string expected = "?" + SetAddress(64) + "E" + SetAddress(0) + "E" + "D" + Page(image, 0, 128) +
+                               "P" + SetAddress(64) + "E" + "D" + Page(image, 128, 128) + "P";
+  EXPECT_EQ(Hex(b.Sent()), Hex(expected)) << b.TraceText();
+  EXPECT_EQ(b.display.progressLog, (std::vector<int>{0, 50, 100, 0}));
+}
+
+TEST(Download, TheCheckFailingLeavesEverythingAsItWas) {
+  TargetBench b;
+  b.Load(Image(300));
+  ASSERT_TRUE(b.Connect());
+  b.target().AddFault({'?', 2, sim::FaultKind::WrongReply});
+  b.Mark();
+  b.display.progress = 55;
+  b.main.DownLdBtn_Action();
+  EXPECT_EQ(b.Sent(), "?");
+  EXPECT_EQ(b.main.ModeNumber(), 2);
+  EXPECT_EQ(b.display.progress, 0);
+  EXPECT_TRUE(b.dialogs.messages.empty());
+}
+
+TEST(Erase, PagesOverTheImageRangeOnly) {
+  struct Case {
+    int imageBytes;
+    std::vector<int> words;
+    std::vector<int> progress;
+    const char* why;
+  } cases[] = {
+      {300, {0, 64, 128}, {0, 43, 85, 128, 0}, "three pages, no last-page erase"},
+      {0, {0}, {0, 100, 0}, "EEPROM only: one page at 0, and no division by zero"},
+      {128, {0}, {0, 100, 0}, "exactly one page"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    b.Load(Image(c.imageBytes), Image(4));
+    ASSERT_TRUE(b.Connect());
+    b.Mark();
+    b.display.progressLog.clear();
+    b.main.EraseBtn_Action();
+    std::string expected = "?";
+    for (int w : c.words) expected += SetAddress(w) + "E";
+    EXPECT_EQ(Hex(b.Sent()), Hex(expected));
+    EXPECT_EQ(b.display.progressLog, c.progress);
+    EXPECT_EQ(b.main.ModeNumber(), 2);
+    EXPECT_TRUE(b.dialogs.messages.empty());
+  }
+}
+
+TEST(Stop, SendsXClosesAndDropsToFileLoaded) {
+  TargetBench b;
+  b.Load(Image(10));
+  b.main.StopBtn_Action();
+  EXPECT_EQ(b.target().SentBytes(), "") << "not connected: nothing sent";
+  EXPECT_EQ(b.main.ModeNumber(), 1);
+  ASSERT_TRUE(b.Connect());
+  b.Mark();
+  b.main.StopBtn_Action();
+  EXPECT_EQ(b.Sent(), "X");
+  EXPECT_TRUE(b.target().Started());
+  EXPECT_FALSE(b.main.ComPort.IsOpen());
+  EXPECT_FALSE(b.main.g.COMok);
+  EXPECT_EQ(b.main.ModeNumber(), 1);
+  EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
+  EXPECT_FALSE(b.display.Enabled(Button::DownLdBtn));
+
+  TargetBench none;
+  none.main.StopBtn_Action();
+  EXPECT_EQ(none.main.ModeNumber(), 0) << "mode 0 stays";
+}
+
+}  // namespace
+}  // namespace bm

@@ -1,0 +1,200 @@
+// Failures of the download and erase runs: each numbered failure by a missing and by a wrong
+// reply, Stop and quitting in the middle of a run, and a port that vanishes.
+#include <gtest/gtest.h>
+
+#include "link/TargetBench.h"
+
+namespace bm {
+namespace {
+
+using test::Image;
+using test::TargetBench;
+using test::TraceOnFailure;
+
+enum class Seq { Download, Erase };
+
+// A 300-byte flash image (three pages with data) and four EEPROM bytes. Whether the run went on
+// after its failure shows in the target: the EEPROM written (download) or page 2 erased (erase).
+struct Outcome {
+  std::vector<std::string> messages;
+  bool wentOn;
+};
+
+Outcome RunWithFault(TargetBench& b, Seq run, sim::Fault fault) {
+  b.Load(Image(300), Image(4, 9));
+  EXPECT_TRUE(b.Connect());
+  b.target().Flash().assign(b.target().Flash().size(), 0x00);
+  b.target().AddFault(fault);
+  if (run == Seq::Download)
+    b.main.DownLdBtn_Action();
+  else
+    b.main.EraseBtn_Action();
+  const auto eeprom = Image(4, 9);
+  const bool wentOn = run == Seq::Download
+                          ? std::equal(eeprom.begin(), eeprom.end(), b.target().Eeprom().begin())
+                          : b.target().Flash()[256] == 0xFF;
+  return {b.dialogs.messages, wentOn};
+}
+
+TEST(Failures, EachNumberedFailureByMissingAndByWrongReply) {
+  using K = sim::FaultKind;
+  struct Case {
+    Seq run;
+    sim::Fault fault;
+    int number;
+    bool wentOn;
+    const char* why;
+  } cases[] = {
+      {Seq::Download, {'A', 1, K::NoReply}, 1, false, "1: \"A\" of the last page, silent"},
+      {Seq::Download, {'A', 1, K::WrongReply}, 1, false, "1: \"A\" of the last page, wrong"},
+      {Seq::Download, {'E', 1, K::NoReply}, 2, false, "2: \"E\" of the last page, silent"},
+      {Seq::Download, {'E', 1, K::WrongReply}, 2, false, "2: \"E\" of the last page, wrong"},
+      {Seq::Download, {'A', 2, K::NoReply}, 3, false, "3: \"A\" of block 0, silent"},
+      {Seq::Download, {'A', 3, K::WrongReply}, 3, false, "3: \"A\" of block 1, wrong"},
+      {Seq::Download, {'E', 2, K::NoReply}, 4, true, "4 at block 0 goes on with \"D\", silent"},
+      {Seq::Download, {'E', 2, K::WrongReply}, 4, true, "4 at block 0 goes on with \"D\", wrong"},
+      {Seq::Download, {'E', 3, K::NoReply}, 4, false, "4 at block 1 ends the run, silent"},
+      {Seq::Download, {'E', 4, K::WrongReply}, 4, false, "4 at block 2 ends the run, wrong"},
+      {Seq::Download, {'D', 1, K::NoReply}, 5, false, "5: no checksum"},
+      {Seq::Download, {'D', 2, K::WrongReply}, 5, false, "5: wrong checksum"},
+      {Seq::Download, {'P', 1, K::NoReply}, 6, true, "6 at block 0 goes on, silent"},
+      {Seq::Download, {'P', 1, K::WrongReply}, 6, true, "6 at block 0 goes on, wrong"},
+      {Seq::Download, {'P', 2, K::NoReply}, 6, false, "6 at block 1 ends the run, silent"},
+      {Seq::Download, {'P', 3, K::WrongReply}, 6, false, "6 at block 2 ends the run, wrong"},
+      {Seq::Download, {'B', 1, K::NoReply}, 7, false, "7: first EEPROM byte, silent"},
+      {Seq::Download, {'B', 3, K::WrongReply}, 7, false, "7: third EEPROM byte, wrong"},
+      {Seq::Erase, {'A', 1, K::NoReply}, 8, false, "8: \"A\" of page 0, silent"},
+      {Seq::Erase, {'A', 2, K::WrongReply}, 8, false, "8: \"A\" of page 1, wrong"},
+      {Seq::Erase, {'E', 1, K::NoReply}, 9, true, "9 at page 0 goes on (bounded wait), silent"},
+      {Seq::Erase, {'E', 1, K::WrongReply}, 9, true, "9 at page 0 goes on, wrong"},
+      {Seq::Erase, {'E', 2, K::NoReply}, 9, false, "9 at page 1 ends the run, silent"},
+      {Seq::Erase, {'E', 2, K::WrongReply}, 9, false, "9 at page 1 ends the run, wrong"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    const Outcome outcome = RunWithFault(b, c.run, c.fault);
+    EXPECT_EQ(outcome.messages, std::vector<std::string>{std::to_string(c.number) + " Communication error"});
+    EXPECT_EQ(outcome.wentOn, c.wentOn);
+    EXPECT_EQ(b.main.ModeNumber(), 2);
+    EXPECT_EQ(b.display.Text(Caption::ModeLabel), "Target connected");
+    EXPECT_FALSE(b.display.timerOn);
+    EXPECT_FALSE(b.main.Busy());
+    EXPECT_LT(b.loop.now, 10000) << "every wait is bounded";
+  }
+}
+
+TEST(Failures, AFailureInTheFlashPhaseSkipsTheEeprom) {
+  TargetBench b;
+  const Outcome outcome = RunWithFault(b, Seq::Download, {'A', 2, sim::FaultKind::NoReply});
+  EXPECT_FALSE(outcome.wentOn);
+  EXPECT_EQ(b.target().Eeprom()[0], 0xFF);
+}
+
+TEST(Failures, ClicksDuringARunThatGoesOnAfterFailure4DoNothing) {
+  TargetBench b;
+  int clicks = 0;
+  b.dialogs.onMessage = [&](const std::string&) {
+    // The window shows mode 2 here, with Download and Erase enabled: the guard must hold.
+    ++clicks;
+    b.Mark();
+    b.main.DownLdBtn_Action();
+    b.main.EraseBtn_Action();
+    b.main.ComportBtn_Action();
+    EXPECT_EQ(b.Sent(), "");
+  };
+  const Outcome outcome = RunWithFault(b, Seq::Download, {'E', 2, sim::FaultKind::NoReply});
+  EXPECT_EQ(clicks, 1);
+  EXPECT_TRUE(outcome.wentOn);
+}
+
+// Stop, quit and an unplugged adapter in the middle of a run: one message at most, no hang.
+TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
+  struct Case {
+    Seq run;
+    const char* action;  // "stop", "quit" or "vanish"
+    sim::Fault fault;    // makes the run wait where the action strikes
+    std::vector<std::string> messages;
+    bool xSent;
+    const char* why;
+  } cases[] = {
+      {Seq::Download,
+       "stop",
+       {'D', 1, sim::FaultKind::LateReply, 30},
+       {"5 Communication error"},
+       true,
+       "Stop while the checksum is awaited"},
+      {Seq::Download,
+       "stop",
+       {'E', 2, sim::FaultKind::LateReply, 30},
+       {"4 Communication error"},
+       true,
+       "Stop while the erase of block 0 is awaited: it ends there, no second message"},
+      {Seq::Erase,
+       "stop",
+       {'E', 1, sim::FaultKind::LateReply, 3000},
+       {"9 Communication error"},
+       true,
+       "Stop during the erase wait of page 0 ends the wait and the run"},
+      {Seq::Download,
+       "quit",
+       {'D', 1, sim::FaultKind::LateReply, 30},
+       {},
+       false,
+       "quitting: no box, and never an \"X\""},
+      {Seq::Erase, "quit", {'E', 1, sim::FaultKind::LateReply, 3000}, {}, false, "quitting during an erase"},
+      {Seq::Download,
+       "vanish",
+       {'D', 1, sim::FaultKind::Vanish},
+       {"5 Communication error"},
+       false,
+       "the adapter is unplugged during a page"},
+      {Seq::Download,
+       "vanish",
+       {'E', 2, sim::FaultKind::Vanish},
+       {"4 Communication error"},
+       false,
+       "unplugged at block 0: no storm of messages"},
+      {Seq::Erase,
+       "vanish",
+       {'E', 1, sim::FaultKind::Vanish},
+       {"9 Communication error"},
+       false,
+       "unplugged during an erase"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    const std::string action = c.action;
+    const char letter = c.fault.command;
+    int armedAt = -1;  // the wait pass at which the faulty command had gone out
+    if (action != "vanish") {
+      // Strike on the tenth wait pass after the faulty command went out.
+      b.loop.When(
+          [&] {
+            const std::string sent = b.target().SentBytes();
+            if (armedAt < 0 && b.main.ModeNumber() == 3 && sent.find(letter, sent.rfind('?')) != std::string::npos)
+              armedAt = b.loop.passes;
+            return armedAt >= 0 && b.loop.passes >= armedAt + 10;
+          },
+          [&] {
+            if (action == "stop")
+              b.main.StopBtn_Action();
+            else
+              b.main.RequestQuit();
+          });
+    }
+    const Outcome outcome = RunWithFault(b, c.run, c.fault);
+    EXPECT_EQ(outcome.messages, c.messages);
+    EXPECT_FALSE(outcome.wentOn);
+    EXPECT_EQ(b.target().Started(), c.xSent);
+    EXPECT_FALSE(b.main.ComPort.IsOpen());
+    EXPECT_FALSE(b.main.Busy());
+    EXPECT_LT(b.loop.now, 2000) << "the run ended at its next wait";
+  }
+}
+
+}  // namespace
+}  // namespace bm

@@ -1,0 +1,428 @@
+// The serial link: baud pop-up, COMwait, the liveness check, the port search, identification
+// and release.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "link/TargetBench.h"
+
+namespace bm {
+namespace {
+
+using test::Bytes;
+using test::Hex;
+using test::TargetBench;
+using test::TraceOnFailure;
+
+TEST(BaudSelect, RatesOfThePopUpAndNothingElse) {
+  struct Case {
+    int rate;
+    int index;  // -1: nothing changes
+    const char* why;
+  } cases[] = {
+      {9600, 0, "first entry"},
+      {19200, 1, "second entry"},
+      {38400, 2, "third entry"},
+      {57600, 3, "the default after a load"},
+      {115200, -1, "not offered: pop-up and port rate stay"},
+      {0, -1, "nonsense rate"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    TargetBench b;
+    b.main.ComPort.SetBaudRate(1234);
+    b.display.SetBaudIndex(99);
+    b.main.UpdateComSettings(c.rate);
+    EXPECT_EQ(b.display.BaudIndex(), c.index < 0 ? 99 : c.index);
+    EXPECT_EQ(b.main.ComPort.BaudRate(), c.index < 0 ? 1234 : c.rate);
+  }
+  TargetBench b;
+  b.main.ComPort.SetBaudRate(1234);
+  b.main.BaudSelect_Change(4);
+  b.main.BaudSelect_Change(-1);
+  EXPECT_EQ(b.main.ComPort.BaudRate(), 1234) << "an index outside 0..3 changes nothing";
+  b.main.BaudSelect_Change(2);
+  EXPECT_EQ(b.main.ComPort.BaudRate(), 38400);
+}
+
+TEST(COMwait, AtLeastOnePassAtMostFifty) {
+  TargetBench b;
+  b.main.ComPort.Select(0);
+  ASSERT_TRUE(b.main.ComPort.Open());
+  b.main.bootloader.COMwait(0);
+  EXPECT_EQ(b.loop.passes, 1) << "one pass even when enough is waiting";
+  b.loop.passes = 0;
+  b.main.bootloader.COMwait(1);
+  EXPECT_EQ(b.loop.passes, 50) << "nothing comes: 50 passes of 1 ms";
+  EXPECT_GE(b.loop.now, 51);
+  b.loop.passes = 0;
+  b.main.ComPort.Write("?");
+  b.main.bootloader.COMwait(2);
+  EXPECT_EQ(b.loop.passes, 1) << "the reply is there after the first pass";
+  EXPECT_EQ(b.main.ComPort.Read(2), "KW");
+}
+
+TEST(PortSearch, HighestAnsweringPortWinsAndEachFailureOnlySkipsItsPort) {
+  struct Case {
+    bool upperSilent, lowerSilent;
+    int expectUsed;  // target index identified, -1 = none
+    const char* why;
+  } cases[] = {
+      {false, false, 1, "two targets: the higher index is used"},
+      {true, false, 0, "the higher port is silent: the search moves on"},
+      {true, true, -1, "no loader anywhere: Target not found"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b(test::TestBoard(), 2);
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    if (c.upperSilent) b.target(1).AddFault({'?', 0, sim::FaultKind::NoReply});
+    if (c.lowerSilent) b.target(0).AddFault({'?', 0, sim::FaultKind::NoReply});
+    b.Load(test::Image(10));
+    b.display.progressMaximum = 42;
+    const bool connected = b.Connect();
+    EXPECT_EQ(connected, c.expectUsed >= 0);
+    EXPECT_EQ(b.display.progressMaximum, 100);
+    EXPECT_EQ(b.display.progress, 0);
+    EXPECT_EQ(b.target(1).SentBytes(), c.expectUsed == 1 ? "?I" : "?");
+    EXPECT_EQ(b.target(0).SentBytes(), c.expectUsed == 1   ? ""
+                                       : c.expectUsed == 0 ? "?I"
+                                                           : "?")
+        << "the lower port is tried only when the higher one fails";
+    if (connected) {
+      EXPECT_EQ(b.display.Text(Caption::status1), "COMport sim");
+      EXPECT_TRUE(b.dialogs.messages.empty());
+      EXPECT_EQ(b.display.Text(Caption::ModeLabel), "Target connected");
+    } else {
+      EXPECT_EQ(b.main.ModeNumber(), 1);
+      EXPECT_EQ(b.display.Text(Caption::status1), "COMport none");
+      EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
+      EXPECT_FALSE(b.main.ComPort.IsOpen());
+    }
+  }
+}
+
+// A service whose one port fails when bound, as a driver might.
+class FailingService : public SerialService {
+ public:
+  int Count() override { return 1; }
+  std::string PortName(int) override { return "broken"; }
+  std::string Description(int) override { return "fails when bound"; }
+  std::unique_ptr<SerialPort> Bind(int) override { throw std::runtime_error("device busy"); }
+};
+
+TEST(PortSearch, AnErrorOnOnePortEndsOnlyThatPortsTry) {
+  TargetBench b;
+  b.ports.Add(std::make_unique<FailingService>());  // highest index: tried first
+  b.main.g.serial_count = b.ports.Count();
+  b.Load(test::Image(10));
+  EXPECT_TRUE(b.Connect());
+  EXPECT_TRUE(b.dialogs.messages.empty());
+  EXPECT_FALSE(b.main.Busy());
+}
+
+TEST(PortSearch, NoPortsAtAll) {
+  TargetBench b;
+  b.main.g.serial_count = 0;
+  b.Load(test::Image(10));
+  EXPECT_FALSE(b.Connect());
+  EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
+}
+
+TEST(PortSearch, TheLoaderAtAnotherRateDoesNotAnswer) {
+  auto config = test::TestBoard();
+  config.baud = 57600;
+  TargetBench b(config);
+  b.Load(test::Image(10));
+  b.main.UpdateComSettings(9600);
+  EXPECT_FALSE(b.Connect());
+  b.main.UpdateComSettings(57600);
+  b.dialogs.messages.clear();
+  EXPECT_TRUE(b.Connect()) << b.TraceText();
+}
+
+TEST(CheckComPort, OnTheOpenPortDiscardsStaleBytesAndAsksAgain) {
+  TargetBench b;
+  b.Load(test::Image(10));
+  ASSERT_TRUE(b.Connect());
+  // A "KW" is left unread on the line, then the loader stops answering: trusting the stale
+  // bytes would start a run on a dead link.
+  b.main.ComPort.Write("?");
+  b.main.bootloader.COMwait(2);
+  b.target().AddFault({'?', 0, sim::FaultKind::NoReply});
+  b.Mark();
+  b.main.DownLdBtn_Action();
+  EXPECT_EQ(b.Sent(), "?") << b.TraceText();
+  EXPECT_FALSE(b.main.g.COMok);
+  EXPECT_FALSE(b.main.ComPort.IsOpen());
+  EXPECT_EQ(b.main.ModeNumber(), 2) << "no mode change";
+  EXPECT_TRUE(b.dialogs.messages.empty());
+}
+
+TEST(IntToHex, TwoUpperCaseDigitsOfTheByteAtAOneBasedPosition) {
+  const std::string reply = Bytes({0x0F, 0xFF, 0x00, 0xA5});
+  EXPECT_EQ(IntToHex(reply, 1), "0F");
+  EXPECT_EQ(IntToHex(reply, 2), "FF");
+  EXPECT_EQ(IntToHex(reply, 3), "00");
+  EXPECT_EQ(IntToHex(reply, 4), "A5");
+}
+
+TEST(Identify, CaptionsAndTheLoaderExchangeOnlyWhenALoaderIdIsExpected) {
+  struct Case {
+    int32_t orgId, orgBootId;
+    const char* sent;
+    const char* loaderCaption;
+    const char* why;
+  } cases[] = {
+      {0, -1, "?I", "Loader ID: ---", "plain HEX: no device check, no \"i\""},
+      {0x1E950F, 0x0101, "?Ii", "Loader ID : &&101", "project file: both checked"},
+      {0x1E950F, -5, "?I", "Loader ID: ---", "any negative loader ID: not asked for"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    b.Load(test::Image(10), {}, c.orgId, c.orgBootId);
+    EXPECT_TRUE(b.Connect());
+    EXPECT_EQ(b.target().SentBytes(), c.sent);
+    EXPECT_EQ(b.display.Text(Caption::TargDevIDcapt), "Device ID : &&1E950F");
+    EXPECT_EQ(b.display.Text(Caption::TargLoaderIDcapt), c.loaderCaption);
+    EXPECT_EQ(b.main.g.TargID, 0x1E950F);
+    EXPECT_EQ(b.main.g.BlockSize, 64);
+    EXPECT_EQ(b.main.g.FlashEnd, 0x4000);
+    EXPECT_TRUE(b.dialogs.messages.empty());
+  }
+}
+
+TEST(Identify, RefusalsReleaseTheLoaderAndShowTheirMessage) {
+  struct Case {
+    uint32_t signature;
+    std::array<uint16_t, 4> loaderIds;
+    int pageWords, flashWords;
+    int32_t orgId, orgBootId;
+    sim::Fault fault;
+    const char* message;  // "" = none
+    const char* why;
+  } cases[] = {
+      {0x1E950F,
+       {0x0101, 0, 0, 0},
+       64,
+       0x4000,
+       0x1E9587,
+       0x0101,
+       {},
+       "Device ID :\r1E9587\rexpected!",
+       "another chip"},
+      {0x1E950F,
+       {0x0202, 0, 0, 0},
+       64,
+       0x4000,
+       0x1E950F,
+       0x0101,
+       {},
+       "Requested LoaderID is &h101\rLoaderID in device is &h202\r",
+       "another loader, no further IDs"},
+      {0x1E950F,
+       {0x0202, 0x0A, 0, 0xBEEF},
+       64,
+       0x4000,
+       0,
+       0,
+       {},
+       "Requested LoaderID is &h0\rLoaderID in device is &h202\rLoaderID1 in device is &hA\r"
+       "LoaderID2 in device is &h0\rLoaderID3 in device is &hBEEF",
+       "expected loader ID 0 is still asked for; further IDs listed"},
+      {0x1E950F,
+       {0x0101, 0, 0, 0},
+       64,
+       0x4000,
+       0,
+       0x0101,
+       {'I', 1, sim::FaultKind::NoReply},
+       "Communication error",
+       "no reply to \"I\""},
+      {0x1E950F,
+       {0x0101, 0, 0, 0},
+       64,
+       0x4000,
+       0,
+       0x0101,
+       {'I', 1, sim::FaultKind::WrongReply},
+       "Communication error",
+       "wrong echo to \"I\""},
+      {0x1E950F,
+       {0x0101, 0, 0, 0},
+       64,
+       0x4000,
+       0,
+       0x0101,
+       {'i', 1, sim::FaultKind::NoReply},
+       "Communication error",
+       "no reply to \"i\""},
+      {0x1E950F,
+       {0x0101, 0, 0, 0},
+       129,
+       0x4000,
+       0,
+       -1,
+       {},
+       "The target reports a flash page of 129 words; only pages of 1 to 128 words can be programmed.",
+       "a page larger than the block buffer"},
+      {0x1E950F,
+       {0x0101, 0, 0, 0},
+       64,
+       32,
+       0,
+       -1,
+       {},
+       "The target reports a flash size of 32 words, smaller than its page of 64 words.",
+       "a flash smaller than one page"},
+  };
+  for (const Case& c : cases) {
+    auto config = test::TestBoard();
+    config.signature = c.signature;
+    config.loaderIds = c.loaderIds;
+    config.pageWords = c.pageWords;
+    config.flashWords = c.flashWords;
+    TargetBench b(config);
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    if (c.fault.command) b.target().AddFault(c.fault);
+    b.Load(test::Image(10), {}, c.orgId, c.orgBootId);
+    EXPECT_FALSE(b.Connect());
+    EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(b.main.ModeNumber(), 0);
+    EXPECT_FALSE(b.main.g.COMok);
+    EXPECT_FALSE(b.main.ComPort.IsOpen());
+    EXPECT_TRUE(b.target().Started()) << "released: the loader got \"X\"";
+    EXPECT_EQ(b.target().SentBytes().back(), 'X');
+    EXPECT_EQ(b.display.Text(Caption::status0), "COMport none");
+    EXPECT_EQ(b.display.Text(Caption::status1), "ERROR");
+    EXPECT_EQ(b.display.Text(Caption::ModeLabel), "none");
+  }
+}
+
+// A loader that answers "?" at once and splits its "I" reply: the echo and the signature come
+// at once, the page-size and flash-size bytes `tailMs` later, as a slow line or an adapter's
+// latency timer can deliver them. (The simulated target hands out a reply whole.)
+class SplitIdentifyService : public SerialService {
+ public:
+  SplitIdentifyService(const test::ScriptedEventLoop& loop, double tailMs) : loop_(loop), tailMs_(tailMs) {}
+  int Count() override { return 1; }
+  std::string PortName(int) override { return "split"; }
+  std::string Description(int) override { return "splits the identification reply"; }
+  std::unique_ptr<SerialPort> Bind(int) override { return std::make_unique<Port>(*this); }
+
+ private:
+  class Port : public SerialPort {
+   public:
+    explicit Port(SplitIdentifyService& line) : line_(line) {}
+    bool Open() override { return open_ = true; }
+    void Close() override { open_ = false; }
+    bool IsOpen() const override { return open_; }
+    void SetBaudRate(int baud) override { baud_ = baud; }
+    int BaudRate() const override { return baud_; }
+    void Write(std::string_view bytes) override {
+      for (char c : bytes) {
+        if (c == '?') Queue(0, "KW");
+        if (c == 'I') {
+          Queue(0, Bytes({'I', 0x1E, 0x95, 0x0F}));
+          Queue(line_.tailMs_, Bytes({64, 0x00, 0x40}));
+        }
+      }
+    }
+    void XmitWait() override {}
+    void Flush() override { Arrived(), received_.clear(); }
+    int BytesAvailable() override { return static_cast<int>(Arrived().size()); }
+    std::string Read(int n) override {
+      Arrived();
+      std::string out = received_.substr(0, static_cast<size_t>(n));
+      received_.erase(0, out.size());
+      return out;
+    }
+
+   private:
+    void Queue(double afterMs, std::string bytes) { pending_.push_back({line_.loop_.now + afterMs, bytes}); }
+    // Moves the bytes whose time has come into the receive buffer.
+    const std::string& Arrived() {
+      while (!pending_.empty() && pending_.front().first <= line_.loop_.now) {
+        received_ += pending_.front().second;
+        pending_.erase(pending_.begin());
+      }
+      return received_;
+    }
+    SplitIdentifyService& line_;
+    bool open_ = false;
+    int baud_ = 9600;
+    std::vector<std::pair<double, std::string>> pending_;
+    std::string received_;
+  };
+
+  const test::ScriptedEventLoop& loop_;
+  double tailMs_;
+};
+
+TEST(Identify, ThePageAndFlashSizeBytesAreAwaitedLikeAnyReply) {
+  struct Case {
+    double tailMs;
+    bool identified;
+    const char* why;
+  } cases[] = {
+      {0, true, "the whole reply at once"},
+      {5, true, "page and flash size a few milliseconds after the signature"},
+      {500, false, "they never come within the wait: refused, without a message"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    test::ScriptedEventLoop loop;
+    PortList ports;
+    ports.Add(std::make_unique<SplitIdentifyService>(loop, c.tailMs));
+    HeadlessDisplay display;
+    test::RecordingDialogs dialogs;
+    Main main(display, dialogs, loop, ports);
+    main.Open();
+    main.g.Modus = Mode::FileLoaded;
+    main.g.OrgBootID = -1;  // as a plain HEX file leaves it: no "i"
+    main.ComportBtn_Action();
+    EXPECT_EQ(main.ModeNumber(), c.identified ? 2 : 0);
+    EXPECT_EQ(main.g.BlockSize, c.identified ? 64 : 0);
+    EXPECT_EQ(main.g.FlashEnd, c.identified ? 0x4000 : 0);
+    EXPECT_TRUE(dialogs.messages.empty());
+  }
+}
+
+TEST(Release, SendsXOnlyWhenConnected) {
+  TargetBench b;
+  b.main.release();
+  EXPECT_EQ(b.target().SentBytes(), "");
+  b.Load(test::Image(10));
+  ASSERT_TRUE(b.Connect());
+  b.Mark();
+  b.main.release();
+  EXPECT_EQ(b.Sent(), "X");
+  EXPECT_FALSE(b.main.ComPort.IsOpen());
+  EXPECT_FALSE(b.main.g.COMok);
+}
+
+TEST(BusyGuard, ClicksWhileIdentificationWaitsDoNothing) {
+  TargetBench b;
+  b.Load(test::Image(300), {}, 0x1E950F, 0x0101);
+  b.target().AddFault({'i', 1, sim::FaultKind::LateReply, 20});
+  int clicks = 0;
+  b.loop.When([&] { return b.target().SentBytes() == "?Ii"; },
+              [&] {
+                ++clicks;
+                EXPECT_TRUE(b.main.Busy());
+                EXPECT_FALSE(b.display.baudEnabled);
+                b.main.DownLdBtn_Action();
+                b.main.EraseBtn_Action();
+                b.main.ComportBtn_Action();
+              });
+  EXPECT_TRUE(b.Connect());
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(b.target().SentBytes(), "?Ii") << "nothing sent by the clicks";
+  EXPECT_TRUE(b.display.baudEnabled);
+}
+
+}  // namespace
+}  // namespace bm

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include "base/Util.h"
+#include "shell/core/HeadlessDisplay.h"
+#include "shell/core/Main.h"
+#include "support/RecordingDialogs.h"
+#include "support/ScriptedEventLoop.h"
+#include "platform/PortList.h"
+
+namespace bm {
+namespace {
+
+using namespace Util;
+
+struct Fixture {
+  HeadlessDisplay display;
+  test::RecordingDialogs dialogs;
+  test::ScriptedEventLoop loop;
+  PortList ports;
+  Main main{display, dialogs, loop, ports};
+};
+
+struct ModeRow {
+  int modus;
+  int flashBytes, eepromBytes;
+  bool timer;
+  uint32_t red, yellow, green;
+  bool load, comport, download, erase;
+  const char* mode;
+  bool flashChk, eepChk;  // enabled states afterwards (starting from enabled)
+  const char* why;
+};
+
+TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
+  const ModeRow rows[] = {
+      {0, 10, 10, false, clRed, clOlive, clGreen, true, false, false, false, "none", false, false,
+       "nothing loaded: red lit, check boxes off"},
+      {1, 10, 0, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", true, false,
+       "flash only: only the flash box usable"},
+      {1, 0, 5, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", false, true,
+       "EEPROM only: only the EEPROM box usable"},
+      {2, 10, 10, false, clMaroon, clOlive, clLime, true, true, true, true, "Target connected", true, true,
+       "connected: check boxes keep their state"},
+      {3, 10, 10, true, clRed, clYellow, clGreen, false, false, false, false, "programming", true, true,
+       "programming: timer on, every action but Stop off"},
+  };
+  for (const ModeRow& row : rows) {
+    SCOPED_TRACE(row.why);
+    Fixture f;
+    f.display.SetCaption(Caption::status0, "old status");
+    f.display.SetProgress(77);
+    f.main.g.Modus = static_cast<Mode>(row.modus);
+    f.main.g.FBytesRead = row.flashBytes;
+    f.main.g.EBytesRead = row.eepromBytes;
+    f.main.UpdateButtons();
+    EXPECT_EQ(f.display.timerOn, row.timer);
+    EXPECT_EQ(f.display.LedColour(Led::LedRed), row.red);
+    EXPECT_EQ(f.display.LedColour(Led::LedYellow), row.yellow);
+    EXPECT_EQ(f.display.LedColour(Led::LedGreen), row.green);
+    EXPECT_EQ(f.display.Enabled(Button::FOpenBtn), row.load);
+    EXPECT_EQ(f.display.Enabled(Button::ComportBtn), row.comport);
+    EXPECT_EQ(f.display.Enabled(Button::DownLdBtn), row.download);
+    EXPECT_EQ(f.display.Enabled(Button::EraseBtn), row.erase);
+    EXPECT_TRUE(f.display.Enabled(Button::StopBtn)) << "Stop is never changed";
+    EXPECT_EQ(f.display.Text(Caption::ModeLabel), row.mode);
+    EXPECT_EQ(f.display.Enabled(Check::ProgFlashChk), row.flashChk);
+    EXPECT_EQ(f.display.Enabled(Check::ProgEEpChk), row.eepChk);
+    EXPECT_EQ(f.display.Text(Caption::status0), row.modus == 1 ? "" : "old status");
+    EXPECT_EQ(f.display.progress, row.modus == 2 ? 0 : 77);
+  }
+}
+
+TEST(UpdateButtons, UnknownModeChangesNothing) {
+  Fixture f;
+  const HeadlessDisplay before = f.display;
+  f.main.g.Modus = Mode::LeaveAsIs;
+  f.main.UpdateButtons();
+  EXPECT_EQ(f.display.leds, before.leds);
+  EXPECT_EQ(f.display.buttons, before.buttons);
+  EXPECT_EQ(f.display.captions, before.captions);
+  EXPECT_EQ(f.display.checkEnabled, before.checkEnabled);
+  EXPECT_EQ(f.display.timerOn, before.timerOn);
+}
+
+TEST(UpdateButtons, LeavingProgrammingRelightsTheRedLampWhateverTheTimerLeft) {
+  Fixture f;
+  f.main.g.Modus = Mode::Programming;
+  f.main.UpdateButtons();
+  f.main.Timer1_Action();
+  EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
+  f.main.Timer1_Action();
+  EXPECT_EQ(f.display.LedColour(Led::LedRed), clRed);
+  f.main.g.Modus = Mode::Connected;
+  f.main.UpdateButtons();
+  EXPECT_FALSE(f.display.timerOn);
+  EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
+}
+
+TEST(MainOpen, EmptiesStatusLinesAndCountsPorts) {
+  Fixture f;
+  f.main.Open();
+  EXPECT_EQ(f.display.Text(Caption::status0), "");
+  EXPECT_EQ(f.display.Text(Caption::status1), "");
+  EXPECT_EQ(f.main.g.serial_count, 0);
+  EXPECT_EQ(f.display.Text(Caption::ModeLabel), "none") << "Open does not run UpdateButtons";
+  EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
+}
+
+TEST(Util, Conversions) {
+  for (uint8_t b : {1, 255}) EXPECT_TRUE(int2bool(b)) << int(b);
+  for (uint8_t b : {0, 2, 254}) EXPECT_FALSE(int2bool(b)) << int(b);
+  EXPECT_EQ(hi(0x12AB), 0x12);
+  EXPECT_EQ(lo(0x12AB), 0xAB);
+}
+
+TEST(Util, IsValidHex) {
+  const std::pair<const char*, bool> cases[] = {
+      {"&h1F", true}, {"1f", true}, {"&h", true}, {"&H", true}, {"", true}, {"&hAbCdEf09", true},
+      {"&h1G", false}, {" 1F", false}, {"-1", false}, {"&h-1", false}, {"h1F", false},
+  };
+  for (auto [text, valid] : cases) EXPECT_EQ(IsValidHex(text), valid) << '"' << text << '"';
+}
+
+TEST(Handle, AnEscapingErrorReachesTheHookAndTheProgramGoesOn) {
+  Fixture f;
+  f.main.Handle([] { throw std::out_of_range("index 70000 out of range"); });
+  ASSERT_EQ(f.dialogs.messages.size(), 1u);
+  EXPECT_NE(f.dialogs.messages[0].find("index 70000 out of range"), std::string::npos);
+}
+
+TEST(BusyScope, DisablesTheBaudPopUpUntilTheOutermostScopeEnds) {
+  Fixture f;
+  {
+    Main::BusyScope outer(f.main);
+    EXPECT_TRUE(f.main.Busy());
+    EXPECT_FALSE(f.display.baudEnabled);
+    { Main::BusyScope inner(f.main); }
+    EXPECT_FALSE(f.display.baudEnabled);
+  }
+  EXPECT_FALSE(f.main.Busy());
+  EXPECT_TRUE(f.display.baudEnabled);
+}
+
+}  // namespace
+}  // namespace bm

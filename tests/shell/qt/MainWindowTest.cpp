@@ -1,0 +1,310 @@
+// The main window's real widgets: creation state, menus, what UpdateButtons does to them, the
+// blink timer, and closing during a run.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "WindowRig.h"
+#include "base/Util.h"
+#include "shell/qt/AboutWindow.h"
+#include "shell/qt/HelpWindow.h"
+#include "shell/qt/Lamp.h"
+
+namespace bm {
+namespace {
+
+using namespace Util;
+using test::WindowRig;
+
+// The caption or state text a control shows, whatever its kind.
+QString Caption(QWidget* w) {
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+  if (auto* group = qobject_cast<QGroupBox*>(w)) return group->title();
+  if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+    return items.join(u',') + " @" + QString::number(combo->currentIndex());
+  }
+  if (auto* lamp = dynamic_cast<qt::Lamp*>(w)) return QString::number(lamp->Fill(), 16);
+  if (auto* bar = qobject_cast<QProgressBar*>(w))
+    return QStringLiteral("%1/%2 %3")
+        .arg(bar->value())
+        .arg(bar->maximum())
+        .arg(bar->orientation() == Qt::Vertical ? "v" : "h");
+  return QString();
+}
+
+TEST(MainWindow, EveryControlAtItsPositionWithItsCaptionAndState) {
+  struct Case {
+    const char* name;
+    int l, t, w, h;
+    const char* caption;
+    bool enabled;
+  };
+  const Case cases[] = {
+      {"GroupBox1", 8, 38, 216, 206, " File state  ", true},
+      {"StaticText9", 26, 64, 54, 20, "Loaded:", true},
+      {"FNameCapt", 26, 84, 161, 20, "none", true},
+      {"StaticText10", 26, 104, 69, 20, "Flash size:", true},
+      {"FlashSizeCapt", 117, 104, 100, 20, "0 Bytes", true},
+      {"ProgFlashChk", 26, 190, 110, 20, "ProgFlashChk", true},
+      {"ProgEEpChk", 26, 215, 100, 20, "ProgEEpChk", true},
+      {"StaticText4", 26, 124, 83, 20, "EEprom size:", true},
+      {"EEpSizeCapt", 117, 124, 100, 20, "0 Bytes", true},
+      {"StaticText5", 26, 144, 63, 20, "Device ID:", true},
+      {"StaticText11", 26, 164, 69, 20, "CPU name:", true},
+      {"SourceDevIDcapt", 117, 144, 100, 20, "---", true},
+      {"CPUnameCapt", 117, 164, 100, 20, "---", true},
+      {"GroupBox2", 231, 38, 216, 206, " Target state ", true},
+      {"LedRed", 249, 76, 20, 20, "800000", true},
+      {"LedYellow", 249, 109, 20, 20, "808000", true},
+      {"LedGreen", 249, 142, 20, 20, "8000", true},
+      {"BaudSelect", 300, 76, 80, 20, "9600,19200,38400,57600 @0", true},
+      {"TargDevIDcapt", 249, 215, 190, 20, "Device ID: ---", true},
+      {"TargLoaderIDcapt", 248, 190, 190, 20, "Loader ID: ---", true},
+      {"StaticText2", 300, 108, 42, 20, "Mode", true},
+      {"ModeLabel", 300, 127, 110, 20, "none", true},
+      {"ProgressBar1", 424, 67, 14, 166, "0/100 v", true},
+      {"FOpenBtn", 8, 6, 80, 20, "Load", true},
+      {"ComportBtn", 98, 6, 80, 20, "Comport", false},
+      {"DownLdBtn", 188, 6, 80, 20, "Download", false},
+      {"EraseBtn", 278, 6, 80, 20, "Erase", false},
+      {"StopBtn", 368, 6, 80, 20, "Stop", true},
+      {"GroupBox3", 8, 248, 440, 25, "", true},
+      {"status0", 17, 250, 207, 20, "", true},  // emptied by Open
+      {"status1", 239, 250, 208, 20, "", true},
+  };
+  WindowRig rig;
+  QWidget* content = rig.window.centralWidget();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget* w = rig.Find(c.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->parentWidget(), content) << "placed in window coordinates";
+    EXPECT_EQ(w->geometry(), QRect(c.l, c.t, c.w, c.h));
+    EXPECT_EQ(Caption(w).toStdString(), c.caption);
+    EXPECT_EQ(w->isEnabled(), c.enabled);
+  }
+  EXPECT_FALSE(rig.Find<QCheckBox>("ProgFlashChk")->isChecked());
+  EXPECT_FALSE(rig.Find<QCheckBox>("ProgEEpChk")->isChecked());
+  EXPECT_TRUE(rig.Find<QLabel>("StaticText2")->font().bold());
+  EXPECT_FALSE(rig.Find<QLabel>("ModeLabel")->font().bold());
+  EXPECT_TRUE(rig.Find("Rectangle1")->isHidden());
+  EXPECT_TRUE(rig.Find("Rectangle2")->isHidden());
+  auto* timer = rig.window.findChild<QTimer*>(QStringLiteral("Timer1"));
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(timer->interval(), 500);
+  EXPECT_FALSE(timer->isActive());
+}
+
+TEST(MainWindow, FixedSizeWithoutMaximiseButton) {
+  WindowRig rig;
+  rig.window.show();
+  EXPECT_EQ(rig.window.windowTitle(), "Brindlemark");
+  EXPECT_EQ(rig.window.centralWidget()->size(), QSize(455, 279));
+  EXPECT_EQ(rig.window.minimumSize(), rig.window.maximumSize()) << "not resizable";
+  const Qt::WindowFlags flags = rig.window.windowFlags();
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+}
+
+TEST(MainWindow, MenuBarNamesCaptionsAndShortcut) {
+  struct Case {
+    const char* menu;
+    const char* name;
+    const char* caption;  // "-" for a separator
+  };
+  const Case cases[] = {
+      {"FileMenu", "load", "Load"},
+      {"FileMenu", "Para", "Parameter"},
+      {"FileMenu", "UntitledSeparator", "-"},
+      {"FileMenu", "FileQuit", "&Quit"},
+      {"Help", "HelpContents", "Help Contents"},
+      {"Help", "ReleaseNotes", "Release Notes"},
+      {"Help", "UntitledSeparator0", "-"},
+      {"Help", "CheckforUpdates", "Check for Updates"},
+      {"Help", "UntitledSeparator1", "-"},
+      {"Help", "AboutTarnwick", "About Tarnwick"},
+  };
+  WindowRig rig;
+  QMenuBar* bar = rig.window.menuBar();
+  ASSERT_EQ(bar->objectName(), "MenuBar1");
+  ASSERT_EQ(bar->actions().size(), 2);
+  EXPECT_EQ(bar->actions()[0]->text(), "&File");
+  EXPECT_EQ(bar->actions()[1]->text(), "Help");
+  std::map<std::string, int> position;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* menu = bar->findChild<QMenu*>(QString::fromLatin1(c.menu));
+    ASSERT_NE(menu, nullptr);
+    const QList<QAction*> actions = menu->actions();
+    const int index = position[c.menu]++;
+    ASSERT_LT(index, actions.size());
+    QAction* a = actions[index];
+    EXPECT_EQ(a->objectName(), c.name) << "display order";
+    if (std::string(c.caption) == "-")
+      EXPECT_TRUE(a->isSeparator());
+    else
+      EXPECT_EQ(a->text(), c.caption);
+    EXPECT_EQ(a->isEnabled(), std::string(c.name) != "Para") << "only Parameter starts disabled";
+  }
+  EXPECT_EQ(rig.window.Menus().FileQuit->shortcut(), QKeySequence(QKeySequence::Quit));
+  EXPECT_EQ(rig.window.Menus().FileQuit->menuRole(), QAction::QuitRole);
+  EXPECT_EQ(rig.window.Menus().AboutTarnwick->menuRole(), QAction::AboutRole);
+}
+
+TEST(MainWindow, ParameterFollowsParaEnableWhenTheFileMenuOpens) {
+  WindowRig rig;
+  QAction* para = rig.window.Menus().Para;
+  rig.main.ParaEnable = true;
+  EXPECT_FALSE(para->isEnabled());
+  emit rig.window.Menus().FileMenu->aboutToShow();
+  EXPECT_TRUE(para->isEnabled());
+  rig.main.ParaEnable = false;
+  emit rig.window.Menus().FileMenu->aboutToShow();
+  EXPECT_FALSE(para->isEnabled());
+}
+
+TEST(MainWindow, UpdateButtonsDrivesTheRealWidgets) {
+  struct Case {
+    int modus;
+    int flashBytes, eepromBytes;
+    bool timer;
+    uint32_t red, yellow, green;
+    bool load, comport, download, erase;
+    const char* mode;
+    bool flashChk, eepChk;
+    const char* why;
+  };
+  const Case cases[] = {
+      {0, 0, 0, false, clRed, clOlive, clGreen, true, false, false, false, "none", false, false,
+       "nothing loaded"},
+      {1, 16, 0, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", true, false,
+       "flash only"},
+      {1, 0, 8, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", false, true,
+       "EEPROM only"},
+      {2, 16, 8, false, clMaroon, clOlive, clLime, true, true, true, true, "Target connected", true, true,
+       "connected"},
+      {3, 16, 8, true, clRed, clYellow, clGreen, false, false, false, false, "programming", true, true,
+       "programming"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    WindowRig rig;
+    rig.window.Display().SetCaption(Caption::status0, "busy");
+    rig.window.Display().SetProgress(60);
+    rig.main.g.Modus = static_cast<Mode>(c.modus);
+    rig.main.g.FBytesRead = c.flashBytes;
+    rig.main.g.EBytesRead = c.eepromBytes;
+    rig.main.UpdateButtons();
+    EXPECT_EQ(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(), c.timer);
+    EXPECT_EQ(rig.Find<qt::Lamp>("LedRed")->Fill(), c.red);
+    EXPECT_EQ(rig.Find<qt::Lamp>("LedYellow")->Fill(), c.yellow);
+    EXPECT_EQ(rig.Find<qt::Lamp>("LedGreen")->Fill(), c.green);
+    EXPECT_EQ(rig.Find("FOpenBtn")->isEnabled(), c.load);
+    EXPECT_EQ(rig.Find("ComportBtn")->isEnabled(), c.comport);
+    EXPECT_EQ(rig.Find("DownLdBtn")->isEnabled(), c.download);
+    EXPECT_EQ(rig.Find("EraseBtn")->isEnabled(), c.erase);
+    EXPECT_TRUE(rig.Find("StopBtn")->isEnabled());
+    EXPECT_EQ(rig.Find<QLabel>("ModeLabel")->text().toStdString(), c.mode);
+    EXPECT_EQ(rig.Find("ProgFlashChk")->isEnabled(), c.flashChk);
+    EXPECT_EQ(rig.Find("ProgEEpChk")->isEnabled(), c.eepChk);
+    EXPECT_EQ(rig.Find<QLabel>("status0")->text(), c.modus == 1 ? "" : "busy");
+    EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->value(), c.modus == 2 ? 0 : 60);
+  }
+}
+
+TEST(MainWindow, RedLampBlinksOnTheTimerInProgrammingAndStopsAfter) {
+  WindowRig rig;
+  auto* red = rig.Find<qt::Lamp>("LedRed");
+  rig.main.g.Modus = Mode::Programming;
+  rig.main.UpdateButtons();
+  ASSERT_EQ(red->Fill(), clRed);
+  // The real 500 ms timer, through the window's forwarding: wait for two ticks.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return red->Fill() == clMaroon; }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return red->Fill() == clRed; }, 3000));
+  rig.main.Timer1_Action();
+  rig.main.g.Modus = Mode::Connected;
+  rig.main.UpdateButtons();
+  EXPECT_FALSE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+  EXPECT_EQ(red->Fill(), clMaroon);
+}
+
+TEST(MainWindow, ProgressShowsValuesPastTheMaximumFullAndZeroMaximumAsBusy) {
+  WindowRig rig;
+  auto* bar = rig.Find<QProgressBar>("ProgressBar1");
+  StatusDisplay& display = rig.window.Display();
+  display.SetProgress(128);
+  EXPECT_EQ(bar->value(), 100);
+  display.SetProgressMaximum(0);
+  EXPECT_EQ(bar->maximum(), 0) << "busy indicator";
+  display.SetProgressMaximum(100);
+  display.SetProgress(43);
+  EXPECT_EQ(bar->value(), 43);
+}
+
+TEST(MainWindow, OnlyTheUsersBaudChoiceReachesThePort) {
+  WindowRig rig;
+  auto* baud = rig.Find<QComboBox>("BaudSelect");
+  rig.window.Display().SetBaudIndex(3);
+  EXPECT_EQ(baud->currentIndex(), 3);
+  EXPECT_EQ(rig.main.ComPort.BaudRate(), 9600) << "a selection by the logic fires nothing";
+  baud->setCurrentIndex(2);
+  emit baud->activated(2);
+  EXPECT_EQ(rig.main.ComPort.BaudRate(), 38400);
+  rig.window.Display().SetBaudEnabled(false);
+  EXPECT_FALSE(baud->isEnabled());
+}
+
+TEST(MainWindow, CaptionsShowTheLogicsTextLiterally) {
+  WindowRig rig;
+  rig.window.Display().SetCaption(Caption::TargDevIDcapt, "Device ID : &&1E950F");
+  EXPECT_EQ(rig.Find<QLabel>("TargDevIDcapt")->text(), "Device ID : &&1E950F");
+  rig.window.Display().SetTitle("Brindlemark [blink.hex]");
+  EXPECT_EQ(rig.window.windowTitle(), "Brindlemark [blink.hex]");
+}
+
+TEST(MainWindow, CheckForUpdatesSaysThisBuildDoesNotCheck) {
+  WindowRig rig;
+  rig.window.Menus().CheckforUpdates->trigger();
+  ASSERT_EQ(rig.dialogs.messages.size(), 1u);
+  EXPECT_NE(rig.dialogs.messages[0].find("does not check for updates"), std::string::npos);
+}
+
+TEST(MainWindow, HelpContentsAndReleaseNotesShowTheirTextInOneWindow) {
+  WindowRig rig;
+  rig.window.Menus().HelpContents->trigger();
+  ASSERT_NE(rig.window.Help(), nullptr);
+  EXPECT_TRUE(rig.window.Help()->isVisible());
+  QWidget* first = rig.window.Help();
+  rig.window.Menus().ReleaseNotes->trigger();
+  EXPECT_EQ(rig.window.Help(), first);
+  EXPECT_TRUE(rig.window.Help()->windowTitle().contains("Release Notes"));
+}
+
+TEST(MainWindow, ClosingWithNothingRunningClosesAndTakesTheOtherWindowsAlong) {
+  WindowRig rig;
+  rig.window.show();
+  rig.window.Menus().AboutTarnwick->trigger();
+  ASSERT_TRUE(rig.window.About()->isVisible());
+  rig.window.Menus().FileQuit->trigger();
+  EXPECT_FALSE(rig.window.isVisible());
+  EXPECT_FALSE(rig.window.About()->isVisible());
+  EXPECT_FALSE(rig.main.QuitRequested());
+}
+
+}  // namespace
+}  // namespace bm

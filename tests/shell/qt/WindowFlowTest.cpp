@@ -1,0 +1,291 @@
+// A person's run through the real window: Load, Comport with the simulated target, Download,
+// Stop; the File menu's Load and Parameter; closing the window in the middle of a run.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+
+#include "WindowRig.h"
+#include "app/packwriter/PackWriter.h"
+#include "base/ByteTrace.h"
+#include "base/Util.h"
+#include "shell/qt/Lamp.h"
+#include "shell/qt/ParamListWindow.h"
+
+namespace bm {
+namespace {
+
+using namespace Util;
+using test::WindowRig;
+
+// An Intel HEX file of `data` from address 0, 16 bytes a record.
+std::string HexFile(const std::vector<uint8_t>& data) {
+  std::string text;
+  char line[64];
+  for (size_t at = 0; at < data.size(); at += 16) {
+    const size_t n = std::min<size_t>(16, data.size() - at);
+    int sum = static_cast<int>(n) + static_cast<int>(at >> 8) + static_cast<int>(at & 0xFF);
+    std::snprintf(line, sizeof line, ":%02X%04X00", static_cast<unsigned>(n), static_cast<unsigned>(at));
+    text += line;
+    for (size_t i = 0; i < n; ++i) {
+      std::snprintf(line, sizeof line, "%02X", data[at + i]);
+      text += line;
+      sum += data[at + i];
+    }
+    std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += line;
+  }
+  return text + ":00000001FF\n";
+}
+
+// A small project for the simulated board (an ATmega328P with loader ID 0101) and a pack file.
+struct Fixtures {
+  Fixtures() {
+    for (int i = 0; i < 300; ++i) flash.push_back(static_cast<uint8_t>(i * 7 % 0x50));  // no 'X' (0x58)
+    eeprom = {0x11, 0x22, 0x33, 0x44};
+    Write("blink.hex", HexFile(flash));
+    Write("blink.eep", HexFile(eeprom));
+    Write("blink.ppro",
+          "[Project]\nDeviceID=$1E950F\nCPUname=ATmega328P\nBootLoaderID=$0101\nEEpromMax=1024\nBaudRate="
+          "57600\n");
+    dParamList::ParamSet params;
+    params.eProjectName = "Blink pack";
+    params.eCPUname = "ATmega328P";
+    params.eDeviceID = 0x1E950F;
+    params.eClock = 16000000;
+    params.eProgFlash = true;
+    params.eFProgEnd = 300;
+    const std::vector<uint8_t> pack = packwriter::Pack(params, flash, eeprom);
+    Write("blink.pac", std::string(pack.begin(), pack.end()));
+  }
+  void Write(const char* name, const std::string& bytes) {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  std::string Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)).toStdString(); }
+
+  QTemporaryDir dir;
+  std::vector<uint8_t> flash, eeprom;
+};
+
+QString Text(const WindowRig& rig, const char* name) { return rig.Find<QLabel>(name)->text(); }
+uint32_t Lamp(const WindowRig& rig, const char* name) { return rig.Find<qt::Lamp>(name)->Fill(); }
+void Click(const WindowRig& rig, const char* name) {
+  QTest::mouseClick(rig.Find<QPushButton>(name), Qt::LeftButton);
+}
+
+// What a person reads off the window.
+struct Seen {
+  QString title, file, flashSize, eepromSize, deviceId, cpu, mode;
+  uint32_t red, yellow, green;
+  bool flashChk, eepChk, comport, para;
+  int baud;
+  bool operator==(const Seen&) const = default;
+};
+
+Seen Look(const WindowRig& rig) {
+  return {rig.window.windowTitle(),
+          Text(rig, "FNameCapt"),
+          Text(rig, "FlashSizeCapt"),
+          Text(rig, "EEpSizeCapt"),
+          Text(rig, "SourceDevIDcapt"),
+          Text(rig, "CPUnameCapt"),
+          Text(rig, "ModeLabel"),
+          Lamp(rig, "LedRed"),
+          Lamp(rig, "LedYellow"),
+          Lamp(rig, "LedGreen"),
+          rig.Find<QCheckBox>("ProgFlashChk")->isChecked(),
+          rig.Find<QCheckBox>("ProgEEpChk")->isChecked(),
+          rig.Find("ComportBtn")->isEnabled(),
+          rig.window.Menus().Para->isEnabled(),
+          rig.Find<QComboBox>("BaudSelect")->currentIndex()};
+}
+
+TEST(WindowFlow, LoadByButtonAndByMenuLookTheSame) {
+  Fixtures files;
+  for (const char* name : {"blink.ppro", "blink.pac", "missing.hex"}) {
+    SCOPED_TRACE(name);
+    WindowRig byButton, byMenu;
+    byButton.window.show();
+    byButton.dialogs.answer = byMenu.dialogs.answer = files.Path(name);
+    Click(byButton, "FOpenBtn");
+    byMenu.window.Menus().load->trigger();
+    EXPECT_EQ(byButton.dialogs.openCount, 1);
+    EXPECT_EQ(byMenu.dialogs.openCount, 1);
+    EXPECT_TRUE(Look(byButton) == Look(byMenu))
+        << Look(byButton).title.toStdString() << " vs " << Look(byMenu).title.toStdString();
+    EXPECT_EQ(byButton.dialogs.messages, byMenu.dialogs.messages);
+  }
+}
+
+TEST(WindowFlow, ParameterOnlyAfterAPackFile) {
+  Fixtures files;
+  WindowRig rig;
+  QAction* para = rig.window.Menus().Para;
+  struct Step {
+    const char* file;  // null: the dialog is cancelled
+    bool enabled;
+    const char* why;
+  };
+  const Step steps[] = {
+      {"blink.ppro", false, "a project is no pack"},
+      {"blink.pac", true, "a pack file enables it"},
+      {nullptr, true, "cancelling the dialog changes nothing"},
+      {"blink.hex", false, "the next load of another kind disables it again"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.why);
+    rig.dialogs.answer = s.file ? std::optional(files.Path(s.file)) : std::nullopt;
+    rig.window.Menus().load->trigger();
+    EXPECT_EQ(para->isEnabled(), s.enabled) << "without opening the menu";
+    emit rig.window.Menus().FileMenu->aboutToShow();
+    EXPECT_EQ(para->isEnabled(), s.enabled);
+  }
+  rig.dialogs.answer = files.Path("blink.pac");
+  rig.window.Menus().load->trigger();
+  para->trigger();
+  ASSERT_NE(rig.window.ParamList(), nullptr);
+  EXPECT_EQ(rig.window.ParamList()->windowTitle(), "Parameter list of Blink pack");
+}
+
+TEST(WindowFlow, LoadComportDownloadStop) {
+  Fixtures files;
+  WindowRig rig(/*withTarget=*/true);
+  rig.window.show();
+  EXPECT_EQ(Text(rig, "status0"), "");
+  EXPECT_EQ(Text(rig, "status1"), "");
+
+  rig.dialogs.answer = files.Path("blink.ppro");
+  Click(rig, "FOpenBtn");
+  EXPECT_EQ(rig.window.windowTitle(), "Brindlemark [blink.ppro]");
+  EXPECT_EQ(Text(rig, "FNameCapt"), "blink.ppro");
+  EXPECT_EQ(Text(rig, "FlashSizeCapt"), "300 Bytes");
+  EXPECT_EQ(Text(rig, "EEpSizeCapt"), "4 Bytes");
+  EXPECT_EQ(Text(rig, "SourceDevIDcapt"), "1E950F");
+  EXPECT_EQ(Text(rig, "CPUnameCapt"), "ATmega328P");
+  EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
+  EXPECT_EQ(Lamp(rig, "LedYellow"), clYellow);
+  EXPECT_TRUE(rig.Find<QCheckBox>("ProgFlashChk")->isChecked());
+  EXPECT_TRUE(rig.Find<QCheckBox>("ProgEEpChk")->isChecked());
+  EXPECT_EQ(rig.Find<QComboBox>("BaudSelect")->currentText(), "57600");
+  EXPECT_TRUE(rig.Find("ComportBtn")->isEnabled());
+  EXPECT_FALSE(rig.Find("DownLdBtn")->isEnabled());
+  EXPECT_TRUE(rig.dialogs.messages.empty());
+
+  Click(rig, "ComportBtn");
+  EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
+  EXPECT_EQ(Lamp(rig, "LedGreen"), clLime);
+  EXPECT_EQ(Lamp(rig, "LedRed"), clMaroon);
+  EXPECT_EQ(Text(rig, "status1"), "COMport sim");
+  EXPECT_EQ(Text(rig, "TargDevIDcapt"), "Device ID : &&1E950F");
+  EXPECT_EQ(Text(rig, "TargLoaderIDcapt"), "Loader ID : &&101");
+  EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->maximum(), 100) << "busy indicator over";
+  EXPECT_TRUE(rig.Find("DownLdBtn")->isEnabled());
+  EXPECT_TRUE(rig.Find("EraseBtn")->isEnabled());
+  EXPECT_TRUE(rig.Find("BaudSelect")->isEnabled());
+
+  // While the download runs: blinking red with yellow lit, only Stop usable, baud locked.
+  bool sawRun = false;
+  rig.loop.When([&] { return rig.main.ModeNumber() == 3; },
+                [&] {
+                  sawRun = true;
+                  EXPECT_EQ(Text(rig, "ModeLabel"), "programming");
+                  EXPECT_EQ(Text(rig, "status0"), "programming Flash");
+                  EXPECT_EQ(Lamp(rig, "LedYellow"), clYellow);
+                  EXPECT_TRUE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+                  for (const char* name : {"FOpenBtn", "ComportBtn", "DownLdBtn", "EraseBtn"})
+                    EXPECT_FALSE(rig.Find(name)->isEnabled()) << name;
+                  EXPECT_TRUE(rig.Find("StopBtn")->isEnabled());
+                  EXPECT_FALSE(rig.Find("BaudSelect")->isEnabled());
+                });
+  Click(rig, "DownLdBtn");
+  EXPECT_TRUE(sawRun);
+  EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.messages.front();
+  EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
+  EXPECT_EQ(Text(rig, "status0"), "programming EEprom");
+  EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->value(), 0) << "mode 2 empties the bar";
+  EXPECT_FALSE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+  EXPECT_TRUE(std::equal(files.flash.begin(), files.flash.end(), rig.target->Flash().begin()))
+      << TraceText(rig.target->Trace(), 8);
+  EXPECT_TRUE(std::equal(files.eeprom.begin(), files.eeprom.end(), rig.target->Eeprom().begin()));
+
+  Click(rig, "StopBtn");
+  EXPECT_TRUE(rig.target->Started()) << "Stop sends X: the loader leaves";
+  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
+  EXPECT_EQ(Lamp(rig, "LedYellow"), clYellow);
+  EXPECT_EQ(Lamp(rig, "LedGreen"), clGreen);
+  EXPECT_FALSE(rig.Find("DownLdBtn")->isEnabled());
+  EXPECT_EQ(Text(rig, "status0"), "");
+}
+
+TEST(WindowFlow, LoadWhileConnectedReleasesTheTarget) {
+  Fixtures files;
+  WindowRig rig(true);
+  rig.window.show();
+  rig.dialogs.answer = files.Path("blink.ppro");
+  Click(rig, "FOpenBtn");
+  Click(rig, "ComportBtn");
+  ASSERT_EQ(Text(rig, "ModeLabel"), "Target connected");
+  ASSERT_FALSE(rig.target->Started());
+  Click(rig, "FOpenBtn");
+  EXPECT_TRUE(rig.target->Started()) << "the load sent X";
+  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
+}
+
+TEST(WindowFlow, DownloadClickedWhileIdentificationWaitsDoesNothing) {
+  Fixtures files;
+  WindowRig rig(true);
+  rig.window.show();
+  rig.dialogs.answer = files.Path("blink.ppro");
+  Click(rig, "FOpenBtn");
+  bool clicked = false;
+  // The search has found the loader and the window shows Download enabled; "I" is on its way.
+  rig.loop.When([&] { return rig.main.g.COMok && rig.target->SentBytes().find('I') != std::string::npos; },
+                [&] {
+                  ASSERT_TRUE(rig.Find("DownLdBtn")->isEnabled());
+                  Click(rig, "DownLdBtn");
+                  clicked = true;
+                });
+  Click(rig, "ComportBtn");
+  ASSERT_TRUE(clicked);
+  const std::string sent = rig.target->SentBytes();
+  EXPECT_EQ(sent.find('A'), std::string::npos) << TraceText(rig.target->Trace());
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), '?'), 1) << "no second liveness check from a download";
+  EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
+  EXPECT_TRUE(rig.dialogs.messages.empty());
+}
+
+TEST(WindowFlow, ClosingDuringADownloadEndsTheRunWithoutXAndThenCloses) {
+  Fixtures files;
+  WindowRig rig(true);
+  rig.window.show();
+  rig.dialogs.answer = files.Path("blink.ppro");
+  Click(rig, "FOpenBtn");
+  Click(rig, "ComportBtn");
+  bool stillOpen = false;
+  rig.loop.When([&] { return rig.main.ModeNumber() == 3; },
+                [&] {
+                  rig.window.close();
+                  stillOpen = rig.window.isVisible();
+                });
+  Click(rig, "DownLdBtn");
+  EXPECT_TRUE(stillOpen) << "the window waits for the run to end";
+  EXPECT_TRUE(rig.main.QuitRequested());
+  EXPECT_FALSE(rig.window.isVisible()) << "closed once the run had unwound";
+  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(rig.target->Started()) << "quitting never sends X";
+  EXPECT_TRUE(rig.dialogs.messages.empty()) << "no error box for a run the user ended";
+}
+
+}  // namespace
+}  // namespace bm
