@@ -1,6 +1,7 @@
 #include "app/target-sim/SimServer.h"
 
 #include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,7 +23,20 @@ class Server {
  public:
   Server(sim::SimTarget& target, PtyLine& line, const ServeOptions& options,
          const std::function<double()>& nowMs)
-      : target_(target), line_(line), options_(options), nowMs_(nowMs) {}
+      : target_(target), line_(line), options_(options), nowMs_(nowMs) {
+    // Every opening of the device is a new session. A close and a quick reopen between two
+    // looks leave no hang-up to see on the master, but each open is an event here.
+    opens_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens_ >= 0 && ::inotify_add_watch(opens_, line_.device.c_str(), IN_OPEN) < 0) {
+      ::close(opens_);
+      opens_ = -1;
+    }
+  }
+  ~Server() {
+    if (opens_ >= 0) ::close(opens_);
+  }
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
 
   void Run() {
     while (true) {
@@ -47,9 +61,10 @@ class Server {
  private:
   // One poll; false when the tool is to end.
   bool WaitAndHandle() {
-    pollfd fds[3];
+    pollfd fds[4];
     nfds_t count = 0;
     fds[count++] = {options_.signalFd, POLLIN, 0};
+    if (opens_ >= 0) fds[count++] = {opens_, POLLIN, 0};
     const int stdinAt = watchStdin_ ? static_cast<int>(count) : -1;
     if (watchStdin_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
     const int masterAt = line_.master >= 0 && hostPresent_ ? static_cast<int>(count) : -1;
@@ -69,6 +84,7 @@ class Server {
 
     if (fds[0].revents) return false;
     if (stdinAt >= 0 && fds[stdinAt].revents && !HandleStdin()) return false;
+    TakeOpens();
     if (masterAt >= 0 && fds[masterAt].revents) HandleMaster(fds[masterAt].revents);
     if (line_.master >= 0 && !hostPresent_) LookForHost();
     return true;
@@ -77,16 +93,39 @@ class Server {
   // A host that opened the device, or opened it, wrote and closed it again between two looks
   // (its bytes still wait in the master): either way a new session on a freshly reset board.
   void LookForHost() {
+    if (opens_ >= 0) return;  // TakeOpens sees every opening
     pollfd p{line_.master, POLLIN, 0};
     if (::poll(&p, 1, 0) < 0) return;
     const bool hungUp = p.revents & POLLHUP;
     const bool bytes = p.revents & POLLIN;
     if (hungUp && !bytes) return;
+    NewSession();
+    if (bytes) HandleMaster(p.revents);
+  }
+
+  // A host opened the device: a freshly reset board, nothing left over from before.
+  void NewSession() {
     hostPresent_ = true;
     out_.clear();
     target_.DropArrived();
     if (target_.Config().restartOnOpen) target_.Restart();
-    if (bytes) HandleMaster(p.revents);
+  }
+
+  // Starts a new session for each opening of the device since the last look. Called before the
+  // master is read, so bytes of a new session never reach the board of the old one.
+  void TakeOpens() {
+    if (opens_ < 0) return;
+    alignas(inotify_event) char buf[4096];
+    bool opened = false;
+    ssize_t n;
+    while ((n = ::read(opens_, buf, sizeof buf)) > 0) {
+      for (char* p = buf; p < buf + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(p);
+        opened |= (event->mask & IN_OPEN) != 0;
+        p += sizeof(inotify_event) + event->len;
+      }
+    }
+    if (opened) NewSession();
   }
 
   bool HandleStdin() {
@@ -108,6 +147,7 @@ class Server {
   }
 
   void HandleMaster(short revents) {
+    TakeOpens();
     if (revents & POLLIN) {
       char buf[4096];
       while (true) {
@@ -140,6 +180,7 @@ class Server {
   const std::function<double()>& nowMs_;
   bool watchStdin_ = options_.watchStdin;
   bool hostPresent_ = false;
+  int opens_ = -1;  // inotify descriptor watching the device for openings; -1 without one
   std::string out_;    // reply bytes waiting for room in the pseudo-terminal
   std::string input_;  // partial line from standard input
 };
