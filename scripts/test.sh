@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the default build (unit, window, end-to-end over a
+# Sets up, builds and runs every test: the formatting check, the default build (unit, window, end-to-end over a
 # pseudo-terminal, and the emulated AVR), the AddressSanitizer + UndefinedBehaviorSanitizer
 # build, and a short run of each fuzz target.
 set -euo pipefail
@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 jobs=$(nproc)
+
+echo "== formatting"
+scripts/check-format.sh
 
 echo "== default build"
 cmake --preset default >/dev/null

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/qt/QtEventLoop.h"
-#include "protocol/wire.h"
 #include "platform/qt/QtSerialPort.h"
+#include "protocol/wire.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
 #include "support/TargetSimProcess.h"

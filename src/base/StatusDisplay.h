@@ -48,10 +48,10 @@ class StatusDisplay {
   virtual void SetCheckEnabled(Check which, bool enabled) = 0;
   virtual void SetCheckValue(Check which, bool value) = 0;
   virtual bool CheckValue(Check which) const = 0;
-  virtual void SetProgress(int value) = 0;        // nominal 0..100; above is shown full
-  virtual void SetProgressMaximum(int max) = 0;   // 100 measured, 0 busy without a known end
-  virtual void SetTimer(bool repeating) = 0;      // Timer1: 500 ms, repeating or off
-  virtual void SetBaudIndex(int index) = 0;       // selects a BaudSelect entry, fires nothing
+  virtual void SetProgress(int value) = 0;       // nominal 0..100; above is shown full
+  virtual void SetProgressMaximum(int max) = 0;  // 100 measured, 0 busy without a known end
+  virtual void SetTimer(bool repeating) = 0;     // Timer1: 500 ms, repeating or off
+  virtual void SetBaudIndex(int index) = 0;      // selects a BaudSelect entry, fires nothing
   virtual int BaudIndex() const = 0;
   virtual void SetBaudEnabled(bool enabled) = 0;  // off while a run holds the busy guard
 };

@@ -68,7 +68,8 @@ void loader(const std::string& path, LineBuffer& st, EventLoop& loop) {
   }
 }
 
-std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue, EventLoop& loop) {
+std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue,
+                    EventLoop& loop) {
   for (const std::string& line : st) {
     if (!line.empty() && TextFile::StartsWithNoCase(line, key)) return ValueText(line);
     loop.yield();

@@ -33,7 +33,8 @@ void loader(const std::string& path, LineBuffer& st, EventLoop& loop);
 
 // The key lookup: the value text of the first non-empty line of `st` that starts with `key`
 // (any case), or `defaultValue`. Yields per line looked at.
-std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue, EventLoop& loop);
+std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue,
+                    EventLoop& loop);
 
 // What a project says: its keys, read as the loading step uses them, and the paths of its two
 // images. Keys a project leaves out take their defaults (DeviceID 1, CPUname "---",

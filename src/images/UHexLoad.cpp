@@ -3,11 +3,11 @@
 #include <array>
 #include <string_view>
 
-#include "images/TextFile.h"
-#include "base/HexText.h"
-#include "base/Util.h"
 #include "base/FileError.h"
+#include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "base/Util.h"
+#include "images/TextFile.h"
 
 namespace bm::UHexLoad {
 namespace {
@@ -171,7 +171,8 @@ int32_t Reader::Run() {
 
 }  // namespace
 
-void raiseExc(Dialogs& dialogs, const std::string& message, const std::optional<std::filesystem::path>& file) {
+void raiseExc(Dialogs& dialogs, const std::string& message,
+              const std::optional<std::filesystem::path>& file) {
   FileError::Constructor(dialogs, message, "UHexLoad", file);
 }
 

@@ -33,7 +33,7 @@ namespace bm::UHexLoad {
 inline constexpr int32_t kMaxAddress = 0x3FFFF;
 
 struct HexRead {
-  int32_t end = 0;                           // the image end (FBytesRead or EBytesRead)
+  int32_t end = 0;                            // the image end (FBytesRead or EBytesRead)
   std::optional<std::filesystem::path> file;  // the file the path resolved to; none for ""
 };
 

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <system_error>
 
-#include "images/TextFile.h"
-#include "base/Util.h"
 #include "base/FileError.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "base/Util.h"
+#include "images/TextFile.h"
 
 namespace bm::dParamList {
 namespace {
@@ -18,7 +18,8 @@ namespace {
 constexpr const char* kOrigin = "dParamList";
 constexpr int64_t kHeaderSize = 24;
 
-void raiseExc(Dialogs& dialogs, const std::string& message, const std::optional<std::filesystem::path>& file) {
+void raiseExc(Dialogs& dialogs, const std::string& message,
+              const std::optional<std::filesystem::path>& file) {
   FileError::Constructor(dialogs, message, kOrigin, file);
 }
 
@@ -220,8 +221,8 @@ struct FileCloser {
 // Steps after the file is open; false after a read error. `copied` tells the caller which images
 // were really copied, `skipped` that the pack was not read (it got its report already).
 bool ParseFile(std::FILE* file, const std::filesystem::path& name, int64_t fileLength, ImageBuffers& g,
-               ParamSet& params, Dialogs& dialogs,
-               EventLoop& loop, bool& flashCopied, bool& eepromCopied, bool& skipped) {
+               ParamSet& params, Dialogs& dialogs, EventLoop& loop, bool& flashCopied, bool& eepromCopied,
+               bool& skipped) {
   const uint32_t n = static_cast<uint32_t>(fileLength);  // what the report names: the low 32 bits
   const std::string outOfMemory = "Out of memory (" + std::to_string(n) + ")";
   // The file is read in one piece; a file too large to hold gets the report and is not used.
@@ -291,8 +292,8 @@ PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params
       return read;
     }
     const auto size = std::filesystem::file_size(*read.file, ec);
-    const bool ok = ParseFile(file.get(), *read.file, ec ? 0 : static_cast<int64_t>(size), g, params, dialogs, loop,
-                              flashCopied, eepromCopied, skipped);
+    const bool ok = ParseFile(file.get(), *read.file, ec ? 0 : static_cast<int64_t>(size), g, params, dialogs,
+                              loop, flashCopied, eepromCopied, skipped);
     file.reset();
     // An image that was not copied counts nothing, whatever the header said.
     if (!flashCopied) g.FBytesRead = 0;

@@ -47,9 +47,9 @@ struct Identification {
     Refused,     // wrong device or loader, or a page geometry that cannot be programmed
   };
   Outcome outcome = Outcome::Incomplete;
-  std::string message;                        // the message to show; empty when none
-  std::optional<std::string> signatureText;   // "1E950F", once the signature arrived
-  std::optional<std::string> loaderIdText;    // "101", once the loader IDs arrived
+  std::string message;                       // the message to show; empty when none
+  std::optional<std::string> signatureText;  // "1E950F", once the signature arrived
+  std::optional<std::string> loaderIdText;   // "101", once the loader IDs arrived
 
   bool Identified() const { return outcome == Outcome::Identified; }
 };

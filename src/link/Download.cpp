@@ -82,9 +82,11 @@ bool EepromPhase(Bootloader& link, const ImageBuffers& image, int32_t limit, Run
 
 }  // namespace
 
-RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, RunObserver& observer) {
+RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits& limits,
+                   RunObserver& observer) {
   RunRecorder run(link, observer);
-  if (limits.Wanted(Phase::Flash) && !FlashPhase(link, image, limits.target, observer, run)) return run.Result();
+  if (limits.Wanted(Phase::Flash) && !FlashPhase(link, image, limits.target, observer, run))
+    return run.Result();
   if (limits.Wanted(Phase::Eeprom) && !EepromPhase(link, image, limits.eepromEnd, observer, run))
     return run.Result();
   return run.Result();

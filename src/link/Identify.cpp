@@ -61,22 +61,27 @@ Identification Bootloader::Identify(const ExpectedIds& expected, TargetInfo& tar
   target.FlashEnd = Byte(flash, 0) + 256 * Byte(flash, 1);
 
   if (expected.OrgID > 0 && expected.OrgID != target.TargID)
-    return end(Outcome::Refused, "Device ID :\r" + HexNumber(static_cast<uint32_t>(expected.OrgID)) + "\rexpected!");
+    return end(Outcome::Refused,
+               "Device ID :\r" + HexNumber(static_cast<uint32_t>(expected.OrgID)) + "\rexpected!");
 
   // A page that does not fit the block buffer, or none at all, cannot be programmed: refused
   // here, before any run could overrun the buffer or loop without advancing.
-  if (auto problem = PageGeometryProblem(target.BlockSize, target.FlashEnd)) return end(Outcome::Refused, *problem);
+  if (auto problem = PageGeometryProblem(target.BlockSize, target.FlashEnd))
+    return end(Outcome::Refused, *problem);
 
   if (expected.OrgBootID < 0) return end(Outcome::Identified);
 
   SendCommand(WIRE_LOADER_IDS);
   COMwait(WIRE_LOADER_IDS_BYTES);
   const std::string ids = port_.Read(WIRE_LOADER_IDS_BYTES);
-  if (static_cast<int>(ids.size()) < WIRE_LOADER_IDS_MIN_BYTES) return end(Outcome::Failed, "Communication error");
+  if (static_cast<int>(ids.size()) < WIRE_LOADER_IDS_MIN_BYTES)
+    return end(Outcome::Failed, "Communication error");
 
   std::array<uint8_t, WIRE_LOADER_IDS_BYTES> buffer{};  // missing bytes read as 0
   for (size_t i = 0; i < ids.size() && i < buffer.size(); ++i) buffer[i] = Byte(ids, i);
-  auto id = [&buffer](size_t offset) { return static_cast<uint32_t>(buffer[offset] * 256 + buffer[offset + 1]); };
+  auto id = [&buffer](size_t offset) {
+    return static_cast<uint32_t>(buffer[offset] * 256 + buffer[offset + 1]);
+  };
   const uint32_t loaderId = id(0), loaderId1 = id(2), loaderId2 = id(4), loaderId3 = id(6);
   found.loaderIdText = HexNumber(loaderId);
 

@@ -67,7 +67,8 @@ struct RunLimits {
   bool Wanted(Phase phase) const { return !phaseWanted || phaseWanted(phase); }
 };
 
-RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, RunObserver& observer);
+RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits& limits,
+                   RunObserver& observer);
 RunResult Erase(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, RunObserver& observer);
 
 // The image end in bytes, capped at the target's flash size (in words).

@@ -10,15 +10,15 @@
 #define BRINDLEMARK_PROTOCOL_WIRE_H
 
 /* Command letters. */
-#define WIRE_ALIVE '?'         /* are you a loader -> "KW" */
-#define WIRE_IDENTIFY 'I'      /* -> 'I', signature[3], page words, flash words lo hi */
-#define WIRE_LOADER_IDS 'i'    /* -> four 16-bit loader IDs, MSB first */
-#define WIRE_SET_ADDRESS 'A'   /* + word address lo hi -> ACK */
-#define WIRE_ERASE_PAGE 'E'    /* erase the page at the set address -> ACK */
-#define WIRE_LOAD_PAGE 'D'     /* + one page of data -> the data's sum mod 256 */
-#define WIRE_PROGRAM_PAGE 'P'  /* write the loaded page at the set address -> ACK */
-#define WIRE_WRITE_EEPROM 'B'  /* + byte address lo hi, data byte -> ACK */
-#define WIRE_LEAVE 'X'         /* leave the loader, start the program; no reply */
+#define WIRE_ALIVE '?'        /* are you a loader -> "KW" */
+#define WIRE_IDENTIFY 'I'     /* -> 'I', signature[3], page words, flash words lo hi */
+#define WIRE_LOADER_IDS 'i'   /* -> four 16-bit loader IDs, MSB first */
+#define WIRE_SET_ADDRESS 'A'  /* + word address lo hi -> ACK */
+#define WIRE_ERASE_PAGE 'E'   /* erase the page at the set address -> ACK */
+#define WIRE_LOAD_PAGE 'D'    /* + one page of data -> the data's sum mod 256 */
+#define WIRE_PROGRAM_PAGE 'P' /* write the loaded page at the set address -> ACK */
+#define WIRE_WRITE_EEPROM 'B' /* + byte address lo hi, data byte -> ACK */
+#define WIRE_LEAVE 'X'        /* leave the loader, start the program; no reply */
 
 /* Replies. */
 #define WIRE_ALIVE_REPLY "KW"

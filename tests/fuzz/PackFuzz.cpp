@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = bm::fuzz::WriteScratch("f.pack", data, size);
   try {
     const bool ok = bm::dParamList::LoadPackFile(path, images, params, dialogs, loop).ok;
-    if (ok && (images.FBytesRead < 0 || images.FBytesRead > static_cast<int32_t>(size) || images.EBytesRead < 0 ||
-               images.EBytesRead > static_cast<int32_t>(size)))
+    if (ok && (images.FBytesRead < 0 || images.FBytesRead > static_cast<int32_t>(size) ||
+               images.EBytesRead < 0 || images.EBytesRead > static_cast<int32_t>(size)))
       __builtin_trap();  // a successful read counts only bytes the file holds
   } catch (const bm::RuntimeError&) {
     // Blocks outside the file are an expected outcome.

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "ImagesFixture.h"
-#include "images/UHexLoad.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "images/UHexLoad.h"
 
 namespace bm {
 namespace {
@@ -207,7 +207,8 @@ TEST(IntelHex, FileErrorsReportAndGiveZero) {
   const UHexLoad::HexRead none = UHexLoad::IntelHex("", false, g, g.st, dialogs, loop);
   EXPECT_EQ(none.end, 0);
   EXPECT_FALSE(none.file.has_value()) << "an empty path resolves to no file";
-  EXPECT_EQ(UHexLoad::IntelHex(dir.Path(""), false, g, g.st, dialogs, loop).end, 0) << "a folder gives 0 silently";
+  EXPECT_EQ(UHexLoad::IntelHex(dir.Path(""), false, g, g.st, dialogs, loop).end, 0)
+      << "a folder gives 0 silently";
   EXPECT_EQ(dialogs.messages,
             (std::vector<std::string>{"Open failed (in class: UHexLoad)\n (file: missing.hex)",
                                       "No file specified (in class: UHexLoad)"}));

@@ -5,9 +5,9 @@
 
 #include "ImagesFixture.h"
 #include "app/packwriter/PackWriter.h"
-#include "base/Util.h"
 #include "base/FileError.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "base/Util.h"
 
 namespace bm {
 namespace {

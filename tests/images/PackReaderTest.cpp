@@ -4,8 +4,8 @@
 
 #include "ImagesFixture.h"
 #include "app/packwriter/PackWriter.h"
-#include "images/dParamList.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "images/dParamList.h"
 
 namespace bm {
 namespace {
@@ -60,7 +60,8 @@ struct PackFixture : test::MainFixture {
     file = bytes;
     std::fill(main.g.FlashArr.begin(), main.g.FlashArr.end(), 0xFF);
     std::fill(main.g.EEpromArr.begin(), main.g.EEpromArr.end(), 0xFF);
-    const dParamList::PackRead read = dParamList::LoadPackFile(dir.Write(name, bytes), main.g, main.params, dialogs, loop);
+    const dParamList::PackRead read =
+        dParamList::LoadPackFile(dir.Write(name, bytes), main.g, main.params, dialogs, loop);
     main.g.f = read.file;  // as the loading step re-points the current file
     return read.ok;
   }
@@ -316,7 +317,8 @@ TEST(LoadPackFile, TextAndFlagFields) {
 
 TEST(LoadPackFile, FileErrors) {
   PackFixture f;
-  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path("none.pack"), f.main.g, f.main.params, f.dialogs, f.loop).ok);
+  EXPECT_FALSE(
+      dParamList::LoadPackFile(f.dir.Path("none.pack"), f.main.g, f.main.params, f.dialogs, f.loop).ok);
   const dParamList::PackRead none = dParamList::LoadPackFile("", f.main.g, f.main.params, f.dialogs, f.loop);
   EXPECT_FALSE(none.ok);
   EXPECT_FALSE(none.file.has_value());

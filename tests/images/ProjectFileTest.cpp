@@ -2,8 +2,8 @@
 
 #include "ImagesFixture.h"
 #include "base/HexText.h"
-#include "images/ProjectFile.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "images/ProjectFile.h"
 
 namespace bm {
 namespace {

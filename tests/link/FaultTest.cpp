@@ -77,6 +77,12 @@ TEST(Failures, EachNumberedFailureByMissingAndByWrongReply) {
     const Outcome outcome = RunWithFault(b, c.run, c.fault);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{std::to_string(c.number) + " Communication error"});
     EXPECT_EQ(outcome.wentOn, c.wentOn);
+    // The run says what happened: the one failure it met, and whether it still reached its end.
+    const RunReport& report = b.main.LastRun();
+    EXPECT_EQ(report.start, RunStart::Started);
+    EXPECT_EQ(report.result.failures, std::vector<Failure>{static_cast<Failure>(c.number)});
+    EXPECT_EQ(report.result.end, c.wentOn ? RunEnd::Done : RunEnd::Failed);
+    EXPECT_FALSE(report.result.Clean()) << "a run that went on after a failure is not a clean one";
     EXPECT_EQ(b.main.ModeNumber(), 2);
     EXPECT_EQ(b.display.Text(Caption::ModeLabel), "Target connected");
     EXPECT_FALSE(b.display.timerOn);
@@ -175,7 +181,8 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
       b.loop.When(
           [&] {
             const std::string sent = b.target().SentBytes();
-            if (armedAt < 0 && b.main.ModeNumber() == 3 && sent.find(letter, sent.rfind('?')) != std::string::npos)
+            if (armedAt < 0 && b.main.ModeNumber() == 3 &&
+                sent.find(letter, sent.rfind('?')) != std::string::npos)
               armedAt = b.loop.passes;
             return armedAt >= 0 && b.loop.passes >= armedAt + 10;
           },
@@ -190,6 +197,10 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
     EXPECT_EQ(outcome.messages, c.messages);
     EXPECT_FALSE(outcome.wentOn);
     EXPECT_EQ(b.target().Started(), c.xSent);
+    const RunEnd expectedEnd = action == "stop"   ? RunEnd::Stopped
+                               : action == "quit" ? RunEnd::Quit
+                                                  : RunEnd::PortLost;
+    EXPECT_EQ(b.main.LastRun().result.end, expectedEnd);
     EXPECT_FALSE(b.main.ComPort.IsOpen());
     EXPECT_FALSE(b.main.Busy());
     EXPECT_LT(b.loop.now, 2000) << "the run ended at its next wait";

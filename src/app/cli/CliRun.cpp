@@ -197,8 +197,9 @@ class Runner {
       case RunStart::NotRun:
         break;
     }
-    display_->Note(std::string(Name(action_)) +
-                   ": the target stopped answering (no \"KW\" to \"?\" before the run); nothing was written.");
+    display_->Note(
+        std::string(Name(action_)) +
+        ": the target stopped answering (no \"KW\" to \"?\" before the run); nothing was written.");
     return kExitCheckFailed;
   }
 

@@ -180,7 +180,7 @@ class Server {
   const std::function<double()>& nowMs_;
   bool watchStdin_ = options_.watchStdin;
   bool hostPresent_ = false;
-  int opens_ = -1;  // inotify descriptor watching the device for openings; -1 without one
+  int opens_ = -1;     // inotify descriptor watching the device for openings; -1 without one
   std::string out_;    // reply bytes waiting for room in the pseudo-terminal
   std::string input_;  // partial line from standard input
 };

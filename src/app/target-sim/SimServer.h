@@ -4,8 +4,9 @@
 // the due time of the next queued reply, so paced replies leave on time without spinning.
 // Each opening of the device is seen (inotify on the device's path; where that is missing, a
 // look every few milliseconds while no host has it open) and resets the board when the target
-// is so configured, as a DTR reset does; a close and an immediate reopen are two sessions. A target that vanished closes the master: the host's device fails like an unplugged
-// adapter, and the tool keeps running until it is told to stop, so its images still get saved.
+// is so configured, as a DTR reset does; a close and an immediate reopen are two sessions. A target that
+// vanished closes the master: the host's device fails like an unplugged adapter, and the tool keeps running
+// until it is told to stop, so its images still get saved.
 #pragma once
 
 #include <functional>

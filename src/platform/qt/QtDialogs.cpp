@@ -11,7 +11,8 @@ void QtDialogs::MessageBox(const std::string& text) {
 }
 
 std::optional<std::string> QtDialogs::OpenFile(const std::vector<FileKind>& kinds) {
-  const QString path = QFileDialog::getOpenFileName(parent_, QString(), QString(), QString::fromStdString(Filter(kinds)));
+  const QString path =
+      QFileDialog::getOpenFileName(parent_, QString(), QString(), QString::fromStdString(Filter(kinds)));
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
 }

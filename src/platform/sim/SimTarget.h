@@ -11,10 +11,10 @@
 // queued with the time at which it becomes readable; Available()/Take() only see bytes whose
 // time has come. Replies leave in order: a late reply holds back the ones after it.
 //
-// Paced mode models the line: each byte from the host takes WIRE_BITS_PER_FRAME (11) bit times at the host's rate to
-// arrive (bytes queue behind each other), a command is carried out when its last byte has
-// arrived, page erases and writes take `pageOpMs`, and a reply is readable once its last byte
-// has crossed back. Unpaced, a reply is readable at once.
+// Paced mode models the line: each byte from the host takes WIRE_BITS_PER_FRAME (11) bit times at the host's
+// rate to arrive (bytes queue behind each other), a command is carried out when its last byte has arrived,
+// page erases and writes take `pageOpMs`, and a reply is readable once its last byte has crossed back.
+// Unpaced, a reply is readable at once.
 //
 // After "X" the loader has left: it ignores everything until Restart() (a board reset; the
 // serial port front ends call it when the host opens the line, as boards reset by DTR do).

@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "base/Util.h"
 #include "base/StatusDisplay.h"
+#include "base/Util.h"
 
 namespace bm {
 
@@ -48,7 +48,9 @@ class HeadlessDisplay : public StatusDisplay {
 
  private:
   template <typename E>
-  static constexpr size_t Index(E e) { return static_cast<size_t>(e); }
+  static constexpr size_t Index(E e) {
+    return static_cast<size_t>(e);
+  }
 };
 
 }  // namespace bm

@@ -69,8 +69,10 @@ void Main::CheckComPort() {
 
 bool Main::GetDevice() {
   const Identification found = bootloader.Identify(g, g);
-  if (found.signatureText) display.SetCaption(Caption::TargDevIDcapt, "Device ID : &&" + *found.signatureText);
-  if (found.loaderIdText) display.SetCaption(Caption::TargLoaderIDcapt, "Loader ID : &&" + *found.loaderIdText);
+  if (found.signatureText)
+    display.SetCaption(Caption::TargDevIDcapt, "Device ID : &&" + *found.signatureText);
+  if (found.loaderIdText)
+    display.SetCaption(Caption::TargLoaderIDcapt, "Loader ID : &&" + *found.loaderIdText);
   lastIdentification_ = found.outcome;
   // A message is shown only while the user is still there: after a quit the search just ends.
   if (!found.message.empty() && !QuitRequested()) shown_.MessageBox(found.message);

@@ -88,16 +88,19 @@ void Main::RunOnTarget(const std::function<RunResult(RunObserver&)>& run) {
 
 void Main::DownLdBtn_Action() {
   RunOnTarget([this](RunObserver& observer) {
-    RunLimits limits{g, g.OrgEEpEnd, [this](Phase phase) {
-                       // Each check box is read when its phase is reached.
-                       return display.CheckValue(phase == Phase::Eeprom ? Check::ProgEEpChk : Check::ProgFlashChk);
-                     }};
+    RunLimits limits{
+        g, g.OrgEEpEnd, [this](Phase phase) {
+          // Each check box is read when its phase is reached.
+          return display.CheckValue(phase == Phase::Eeprom ? Check::ProgEEpChk : Check::ProgFlashChk);
+        }};
     return Download(bootloader, g, limits, observer);
   });
 }
 
 void Main::EraseBtn_Action() {
-  RunOnTarget([this](RunObserver& observer) { return Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer); });
+  RunOnTarget([this](RunObserver& observer) {
+    return Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
+  });
 }
 
 void Main::StopBtn_Action() {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "base/Util.h"
+#include "platform/PortList.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
-#include "platform/PortList.h"
 
 namespace bm {
 namespace {
@@ -115,7 +115,7 @@ TEST(Util, Conversions) {
 
 TEST(Util, IsValidHex) {
   const std::pair<const char*, bool> cases[] = {
-      {"&h1F", true}, {"1f", true}, {"&h", true}, {"&H", true}, {"", true}, {"&hAbCdEf09", true},
+      {"&h1F", true},  {"1f", true},   {"&h", true},  {"&H", true},    {"", true},     {"&hAbCdEf09", true},
       {"&h1G", false}, {" 1F", false}, {"-1", false}, {"&h-1", false}, {"h1F", false},
   };
   for (auto [text, valid] : cases) EXPECT_EQ(IsValidHex(text), valid) << '"' << text << '"';

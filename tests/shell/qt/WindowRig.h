@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "app/PortOptions.h"
-#include "platform/sim/ExampleBoard.h"
 #include "platform/PortList.h"
+#include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
 #include "shell/core/Main.h"
 #include "shell/qt/MainWindow.h"
