@@ -64,12 +64,15 @@ class Server {
     pollfd fds[4];
     nfds_t count = 0;
     fds[count++] = {options_.signalFd, POLLIN, 0};
-    if (opens_ >= 0) fds[count++] = {opens_, POLLIN, 0};
     const int stdinAt = watchStdin_ ? static_cast<int>(count) : -1;
     if (watchStdin_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
     const int masterAt = line_.master >= 0 && hostPresent_ ? static_cast<int>(count) : -1;
     if (masterAt >= 0)
       fds[count++] = {line_.master, static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
+    // After the master: poll looks at the descriptors in order, and a host opens the device
+    // before it writes, so bytes seen on the master mean their opening is seen here too.
+    const int opensAt = opens_ >= 0 ? static_cast<int>(count) : -1;
+    if (opensAt >= 0) fds[count++] = {opens_, POLLIN, 0};
 
     double waitMs = INFINITY;
     if (line_.master >= 0 && !hostPresent_) waitMs = kHostCheckMs;
@@ -84,7 +87,7 @@ class Server {
 
     if (fds[0].revents) return false;
     if (stdinAt >= 0 && fds[stdinAt].revents && !HandleStdin()) return false;
-    TakeOpens();
+    if (opensAt >= 0 && fds[opensAt].revents) TakeOpens();
     if (masterAt >= 0 && fds[masterAt].revents) HandleMaster(fds[masterAt].revents);
     if (line_.master >= 0 && !hostPresent_) LookForHost();
     return true;
@@ -112,7 +115,8 @@ class Server {
   }
 
   // Starts a new session for each opening of the device since the last look. Called before the
-  // master is read, so bytes of a new session never reach the board of the old one.
+  // master is read (see the order of the poll), so bytes of a new session never reach the board
+  // of the old one.
   void TakeOpens() {
     if (opens_ < 0) return;
     alignas(inotify_event) char buf[4096];
@@ -147,7 +151,6 @@ class Server {
   }
 
   void HandleMaster(short revents) {
-    TakeOpens();
     if (revents & POLLIN) {
       char buf[4096];
       while (true) {
