@@ -1,6 +1,7 @@
 #include "app/target-sim/PtyLine.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,6 +39,12 @@ bool OpenPtyLine(PtyLine& line, std::string& error) {
   ::close(slave);
   line.master = master;
   line.device = name;
+  // Watched from before anyone can know the device's name, so no host's opening goes unseen.
+  line.opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (line.opens >= 0 && ::inotify_add_watch(line.opens, name, IN_OPEN) < 0) {
+    ::close(line.opens);
+    line.opens = -1;
+  }
   return true;
 }
 

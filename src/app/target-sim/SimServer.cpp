@@ -23,20 +23,7 @@ class Server {
  public:
   Server(sim::SimTarget& target, PtyLine& line, const ServeOptions& options,
          const std::function<double()>& nowMs)
-      : target_(target), line_(line), options_(options), nowMs_(nowMs) {
-    // Every opening of the device is a new session. A close and a quick reopen between two
-    // looks leave no hang-up to see on the master, but each open is an event here.
-    opens_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (opens_ >= 0 && ::inotify_add_watch(opens_, line_.device.c_str(), IN_OPEN) < 0) {
-      ::close(opens_);
-      opens_ = -1;
-    }
-  }
-  ~Server() {
-    if (opens_ >= 0) ::close(opens_);
-  }
-  Server(const Server&) = delete;
-  Server& operator=(const Server&) = delete;
+      : target_(target), line_(line), options_(options), nowMs_(nowMs) {}
 
   void Run() {
     while (true) {
@@ -183,7 +170,9 @@ class Server {
   const std::function<double()>& nowMs_;
   bool watchStdin_ = options_.watchStdin;
   bool hostPresent_ = false;
-  int opens_ = -1;     // inotify descriptor watching the device for openings; -1 without one
+  // Every opening of the device is a new session. A close and a quick reopen between two looks
+  // leave no hang-up to see on the master, but each opening is an event here.
+  const int opens_ = line_.opens;
   std::string out_;    // reply bytes waiting for room in the pseudo-terminal
   std::string input_;  // partial line from standard input
 };

@@ -129,5 +129,6 @@ int main(int argc, char** argv) {
   if (!options.eepromOut.empty()) saved = Save(options.eepromOut, target.Eeprom()) && saved;
   if (!options.link.empty()) ::unlink(options.link.c_str());
   if (line.master >= 0) ::close(line.master);
+  if (line.opens >= 0) ::close(line.opens);
   return saved ? 0 : 1;
 }
