@@ -4,6 +4,7 @@
 #include "platform/PortList.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
+#include "support/ModeTable.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
 
@@ -20,31 +21,8 @@ struct Fixture {
   Main main{display, dialogs, loop, ports};
 };
 
-struct ModeRow {
-  int modus;
-  int flashBytes, eepromBytes;
-  bool timer;
-  uint32_t red, yellow, green;
-  bool load, comport, download, erase;
-  const char* mode;
-  bool flashChk, eepChk;  // enabled states afterwards (starting from enabled)
-  const char* why;
-};
-
 TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
-  const ModeRow rows[] = {
-      {0, 10, 10, false, clRed, clOlive, clGreen, true, false, false, false, "none", false, false,
-       "nothing loaded: red lit, check boxes off"},
-      {1, 10, 0, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", true, false,
-       "flash only: only the flash box usable"},
-      {1, 0, 5, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", false, true,
-       "EEPROM only: only the EEPROM box usable"},
-      {2, 10, 10, false, clMaroon, clOlive, clLime, true, true, true, true, "Target connected", true, true,
-       "connected: check boxes keep their state"},
-      {3, 10, 10, true, clRed, clYellow, clGreen, false, false, false, false, "programming", true, true,
-       "programming: timer on, every action but Stop off"},
-  };
-  for (const ModeRow& row : rows) {
+  for (const test::ModeRow& row : test::kModeRows) {
     SCOPED_TRACE(row.why);
     Fixture f;
     f.display.SetCaption(Caption::status0, "old status");

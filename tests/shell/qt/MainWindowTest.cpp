@@ -20,6 +20,7 @@
 #include "shell/qt/AboutWindow.h"
 #include "shell/qt/HelpWindow.h"
 #include "shell/qt/Lamp.h"
+#include "support/ModeTable.h"
 
 namespace bm {
 namespace {
@@ -179,29 +180,7 @@ TEST(MainWindow, ParameterFollowsParaEnableWhenTheFileMenuOpens) {
 }
 
 TEST(MainWindow, UpdateButtonsDrivesTheRealWidgets) {
-  struct Case {
-    int modus;
-    int flashBytes, eepromBytes;
-    bool timer;
-    uint32_t red, yellow, green;
-    bool load, comport, download, erase;
-    const char* mode;
-    bool flashChk, eepChk;
-    const char* why;
-  };
-  const Case cases[] = {
-      {0, 0, 0, false, clRed, clOlive, clGreen, true, false, false, false, "none", false, false,
-       "nothing loaded"},
-      {1, 16, 0, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", true, false,
-       "flash only"},
-      {1, 0, 8, false, clMaroon, clYellow, clGreen, true, true, false, false, "file loaded", false, true,
-       "EEPROM only"},
-      {2, 16, 8, false, clMaroon, clOlive, clLime, true, true, true, true, "Target connected", true, true,
-       "connected"},
-      {3, 16, 8, true, clRed, clYellow, clGreen, false, false, false, false, "programming", true, true,
-       "programming"},
-  };
-  for (const Case& c : cases) {
+  for (const test::ModeRow& c : test::kModeRows) {
     SCOPED_TRACE(c.why);
     WindowRig rig;
     rig.window.Display().SetCaption(Caption::status0, "busy");
