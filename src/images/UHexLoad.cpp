@@ -26,10 +26,11 @@ inline int HexDigit(char c) { return kDigitValues[static_cast<uint8_t>(c)]; }
 // The reader's state for one call.
 class Reader {
  public:
-  Reader(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop)
-      : toEEPROM_(toEEPROM), g_(images), st_(st), dialogs_(dialogs), loop_(loop) {}
+  Reader(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop,
+         const std::optional<std::filesystem::path>& file)
+      : toEEPROM_(toEEPROM), g_(images), st_(st), dialogs_(dialogs), loop_(loop), file_(file) {}
 
-  int32_t Run();
+  HexRead Run();
 
  private:
   // The field reader: `width` characters at position n of line zeile (fewer when the line ends
@@ -41,8 +42,15 @@ class Reader {
     ready = true;
     return 0;
   }
+  // A format error: its message, the line, and the file in the file-error report's form.
   void Report(const char* text) {
-    dialogs_.MessageBox(std::string(text) + "\nat Line:" + std::to_string(zeile + 1));
+    damaged = true;
+    Warn(text);
+  }
+  void Warn(const char* text) {
+    std::string message = std::string(text) + "\nat Line:" + std::to_string(zeile + 1);
+    if (file_) message += "\n (file: " + file_->filename().string() + ")";
+    dialogs_.MessageBox(message);
   }
   void Store(int32_t address, uint8_t value);
   // One record; false when the reading stops.
@@ -53,6 +61,7 @@ class Reader {
   LineBuffer& st_;
   Dialogs& dialogs_;
   EventLoop& loop_;
+  const std::optional<std::filesystem::path>& file_;
 
   int32_t zeile = 0;
   int32_t n = 2;
@@ -63,6 +72,7 @@ class Reader {
   uint8_t typ = 0;
   bool fault = false;
   bool ready = false;
+  bool damaged = false;  // a format error stopped the reading
   int32_t result = 0;
 };
 
@@ -152,21 +162,21 @@ bool Reader::Record() {
   return !fault;
 }
 
-int32_t Reader::Run() {
+HexRead Reader::Run() {
   std::vector<std::string>& st = st_;
   size_t leading = 0;
   while (leading < st.size() && st[leading].empty()) ++leading;
   st.erase(st.begin(), st.begin() + static_cast<std::ptrdiff_t>(leading));
 
   for (zeile = 0; static_cast<size_t>(zeile) < st.size(); ++zeile) {
-    if (!Record()) return result;
+    if (!Record()) return {result, file_, damaged};
     loop_.yield();
   }
   if (!ready) {
     zeile = st.empty() ? 0 : static_cast<int32_t>(st.size()) - 1;
-    Report("End of file record missing!");
+    Warn("End of file record missing!");  // some tools leave it out: the image stays usable
   }
-  return result;
+  return {result, file_, damaged};
 }
 
 }  // namespace
@@ -176,8 +186,9 @@ void raiseExc(Dialogs& dialogs, const std::string& message,
   FileError::Constructor(dialogs, message, "UHexLoad", file);
 }
 
-int32_t ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop) {
-  return Reader(toEEPROM, images, st, dialogs, loop).Run();
+HexRead ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop,
+                     const std::optional<std::filesystem::path>& file) {
+  return Reader(toEEPROM, images, st, dialogs, loop, file).Run();
 }
 
 HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, LineBuffer& st,
@@ -193,6 +204,7 @@ HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, L
   if (std::filesystem::is_directory(*read.file, ec)) return read;
   std::optional<std::string> text = TextFile::ReadAll(*read.file);
   if (!text) {
+    read.missing = !std::filesystem::exists(*read.file, ec);
     raiseExc(dialogs, "Open failed", read.file);
     return read;
   }
@@ -200,8 +212,7 @@ HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, L
     st.push_back(std::move(line));
     loop.yield();
   }
-  read.end = ProcessLines(toEEPROM, images, st, dialogs, loop);
-  return read;
+  return ProcessLines(toEEPROM, images, st, dialogs, loop, read.file);
 }
 
 }  // namespace bm::UHexLoad

@@ -8,12 +8,15 @@
 // What callers may rely on:
 //  - The result is the image end: one past the highest address a complete data record reached
 //    (0 when nothing was loaded), partial when a format error stopped the reading. Format errors
-//    are shown at once in a message box ending in "\nat Line:" + the 1-based line number; the
-//    data stored before them stay in the buffer.
+//    are shown at once in a message box: the error, "\nat Line:" + the 1-based line number and
+//    "\n (file: " + the file's name + ")". The data stored before them stay in the buffer, but
+//    the result says the file is damaged: the caller must not offer such an image for
+//    programming.
 //  - A file that cannot be found or opened gets the file-error report (origin "UHexLoad") and
-//    a result of 0; a folder gives 0 silently.
-//  - A file that ends without an end-of-file record is reported ("End of file record missing!")
-//    and its result kept: a cut-off file must not pass as a whole image unnoticed.
+//    a result of 0 (`missing` tells whether it does not exist); a folder gives 0 silently.
+//  - A file that ends without an end-of-file record is reported in the same form ("End of file
+//    record missing!") and its result kept, not damaged: some tools leave the record out, but a
+//    cut-off file must not pass as a whole image unnoticed.
 //  - Nothing is ever written outside the buffer: an EEPROM byte above 0xFFFF raises RuntimeError.
 //  - The result names the file read (the current file `f` is re-pointed to it); the line
 //    buffer holds its lines. The image end is 0 and the line buffer empty when nothing was read.
@@ -35,6 +38,8 @@ inline constexpr int32_t kMaxAddress = 0x3FFFF;
 struct HexRead {
   int32_t end = 0;                            // the image end (FBytesRead or EBytesRead)
   std::optional<std::filesystem::path> file;  // the file the path resolved to; none for ""
+  bool damaged = false;                       // a format error stopped the reading
+  bool missing = false;                       // the file does not exist
 };
 
 // Reads the file at `path` into the flash buffer (toEEPROM false) or the EEPROM buffer; `st`
@@ -43,8 +48,9 @@ HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, L
                  Dialogs& dialogs, EventLoop& loop);
 
 // The record pass of IntelHex over the lines already in `st` (leading empty lines are dropped
-// from it first). Exposed for the fuzz target.
-int32_t ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop);
+// from it first); `file` names them in the messages. Exposed for the fuzz target.
+HexRead ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop,
+                     const std::optional<std::filesystem::path>& file = std::nullopt);
 
 // The file-error report of this reader (origin "UHexLoad").
 void raiseExc(Dialogs& dialogs, const std::string& message, const std::optional<std::filesystem::path>& file);

@@ -53,6 +53,20 @@ Liveness Bootloader::CheckAlive() {
   return Liveness::Silent;
 }
 
+void Bootloader::EndCommand() {
+  inCommand_ = false;
+  if (!leavePending_) return;
+  leavePending_ = false;
+  if (port_.IsOpen()) Leave();
+}
+
+void Bootloader::Stop() {
+  if (inCommand_)
+    leavePending_ = true;
+  else
+    Leave();
+}
+
 void Bootloader::Leave() {
   port_.Flush();
   port_.Write(std::string(1, WIRE_LEAVE));

@@ -94,14 +94,29 @@ class Bootloader {
   // Tells the loader to leave ("X") and closes the port; the "X" leaves first.
   void Leave();
 
-  // Set by Main when Stop or quitting closed the port under a run; cleared when a run starts.
-  void Interrupt(Interruption why) { interruption_ = why; }
+  // A command whose bytes go out with yields between them (a page's "D" data) is bracketed by
+  // BeginCommand and EndCommand. Stop (the user's farewell) leaves at once between commands;
+  // inside such a command it waits for EndCommand, so the rest of the command's bytes go out
+  // first and the loader reads "X" as a command, not as a data byte.
+  void BeginCommand() { inCommand_ = true; }
+  void EndCommand();
+  void Stop();
+
+  // Set by Main when Stop or quitting ends a run; cleared when a run starts. Quitting drops a
+  // farewell still waiting for the end of a command: quitting never sends "X".
+  void Interrupt(Interruption why) {
+    interruption_ = why;
+    if (why == Interruption::None) inCommand_ = false;
+    if (why != Interruption::Stop) leavePending_ = false;
+  }
   Interruption Interrupted() const { return interruption_; }
 
  private:
   ComPort& port_;
   EventLoop& loop_;
   Interruption interruption_ = Interruption::None;
+  bool inCommand_ = false;
+  bool leavePending_ = false;
 };
 
 }  // namespace bm

@@ -43,13 +43,15 @@ bool FlashPhase(Bootloader& link, const ImageBuffers& image, const TargetInfo& t
       link.SendCommand(WIRE_LOAD_PAGE);
       link.Port().Flush();
       uint8_t checksum = 0;
-      for (int i = 0; i < blockBytes; ++i) {
+      link.BeginCommand();
+      for (int i = 0; i < blockBytes && link.Port().IsOpen(); ++i) {
         // One byte at a time at the pace of the line: the loader has no receive buffer to spare.
         link.SendByte(block[i]);
         link.Port().XmitWait();
         link.Yield();
         checksum = static_cast<uint8_t>(checksum + block[i]);
       }
+      link.EndCommand();  // a Stop that came during the data leaves now
       if (!link.ReplyIs(checksum)) return run.Fail(Failure::ChecksumMismatch, false);
       link.SendCommand(WIRE_PROGRAM_PAGE);
       if (!link.Acknowledged() && !run.Fail(Failure::ProgramNotAcknowledged, first)) return false;

@@ -1,6 +1,7 @@
 #include "link/Run.h"
 
 #include <cmath>
+#include <string>
 
 #include "link/RunRecorder.h"
 
@@ -15,19 +16,23 @@ int Percent(int64_t done, int64_t end) {
   return static_cast<int>(std::lround(100.0 * static_cast<double>(done) / static_cast<double>(end)));
 }
 
+std::optional<std::string> FlashFitProblem(int32_t imageBytes, int32_t flashWords) {
+  const int64_t flashBytes = 2 * static_cast<int64_t>(flashWords);
+  if (imageBytes <= flashBytes) return std::nullopt;
+  return "The flash image (" + std::to_string(imageBytes) + " bytes) is larger than the target's flash (" +
+         std::to_string(flashBytes) + " bytes).\nNothing was written.";
+}
+
 bool RunRecorder::Fail(Failure failure, bool mayContinue) {
+  // A run the user stopped or quit ends here: its failed reply check is the user's doing, not
+  // the target's, so it is neither counted nor reported.
+  if (link_.Interrupted() == Interruption::Quit) return End(RunEnd::Quit);
+  if (link_.Interrupted() == Interruption::Stop) return End(RunEnd::Stopped);
   result_.failures.push_back(failure);
-  observer_.OnFailure(failure, mayContinue && link_.Port().IsOpen());
-  if (mayContinue && link_.Port().IsOpen() && link_.Interrupted() != Interruption::Quit) return true;
-  if (link_.Interrupted() == Interruption::Quit)
-    result_.end = RunEnd::Quit;
-  else if (link_.Interrupted() == Interruption::Stop)
-    result_.end = RunEnd::Stopped;
-  else if (!link_.Port().IsOpen())
-    result_.end = RunEnd::PortLost;
-  else
-    result_.end = RunEnd::Failed;
-  return false;
+  const bool open = link_.Port().IsOpen();
+  observer_.OnFailure(failure, mayContinue && open);
+  if (mayContinue && open) return true;
+  return End(open ? RunEnd::Failed : RunEnd::PortLost);
 }
 
 }  // namespace bm

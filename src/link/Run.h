@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "images/Images.h"
@@ -37,21 +39,23 @@ class RunObserver {
   virtual ~RunObserver() = default;
   virtual void OnPhase(Phase) {}
   virtual void OnProgress(int /*percent*/) {}
-  // `mayGoOn`: the sequence allows going on after this failure and the port is still open.
+  // A failure the target caused (never one that followed Stop or a quit). `mayGoOn`: the
+  // sequence allows going on after it and the port is still open; a closed port here means the
+  // adapter went away.
   virtual void OnFailure(Failure, bool /*mayGoOn*/) {}
 };
 
 enum class RunEnd {
   Done,      // reached its end (perhaps after failures it could go on from)
   Failed,    // ended by a numbered failure, the port still open
-  Stopped,   // ended because Stop closed the port
-  Quit,      // ended because the user quit
+  Stopped,   // ended because the user pressed Stop (the loader was told to leave)
+  Quit,      // ended because the user quit (the port was closed without a farewell)
   PortLost,  // ended because the port closed by itself (an unplugged adapter)
 };
 
 struct RunResult {
   RunEnd end = RunEnd::Done;
-  std::vector<Failure> failures;  // every numbered failure met, in order
+  std::vector<Failure> failures;  // every numbered failure the target caused, in order
 
   // Done without any numbered failure: the only outcome that is a success.
   bool Clean() const { return end == RunEnd::Done && failures.empty(); }
@@ -73,6 +77,10 @@ RunResult Erase(Bootloader& link, const ImageBuffers& image, const RunLimits& li
 
 // The image end in bytes, capped at the target's flash size (in words).
 int32_t FlashEndBytes(int32_t imageBytes, int32_t flashWords);
+
+// Why a flash image of `imageBytes` cannot be downloaded into a flash of `flashWords` words
+// (it would not fit, and cutting it would lose its end without a word), or nothing when it fits.
+std::optional<std::string> FlashFitProblem(int32_t imageBytes, int32_t flashWords);
 
 // 100 × done / end rounded to the nearest integer; an end of 0 counts as done (100).
 int Percent(int64_t done, int64_t end);

@@ -32,6 +32,13 @@ class PortList : public SerialService {
     auto [s, i] = Locate(index);
     return s ? s->Bind(i) : nullptr;
   }
+  // Any of the ports may be the one the search finds: each service must accept the rate.
+  bool UsableBaudRate(int baud) override {
+    if (baud <= 0) return false;
+    for (auto& s : services_)
+      if (!s->UsableBaudRate(baud)) return false;
+    return true;
+  }
 
  private:
   std::pair<SerialService*, int> Locate(int index) {

@@ -46,6 +46,9 @@ class SerialService {
   virtual std::string PortName(int index) = 0;
   virtual std::string Description(int index) = 0;
   virtual std::unique_ptr<SerialPort> Bind(int index) = 0;
+  // Whether its ports can be set to `baud` (asked before a rate is taken over, so a rate they
+  // would refuse is reported at once rather than as a target that never answers).
+  virtual bool UsableBaudRate(int baud) { return baud > 0; }
 };
 
 // Bytes that crossed the line in one direction; consecutive bytes in the same direction share an

@@ -137,13 +137,23 @@ TEST(CliErase, ErasesThePagesTheImageCoversAndNothingElse) {
       std::all_of(flash.begin() + static_cast<long>(erased), flash.end(), [](uint8_t b) { return b == 0; }));
 }
 
-// A copy of the example project with its .hex, and its .eep unless left out.
-fs::path ProjectCopy(const fs::path& dir, bool withEep) {
+enum class Copy { Whole, WithoutEep, DamagedHex };
+
+// A copy of the example project with its .hex and .eep: whole, without the .eep, or with a
+// checksum error in the third line of the .hex.
+fs::path ProjectCopy(const fs::path& dir, Copy copy) {
   for (const char* ext : {".hex", ".eep"}) {
-    if (!withEep && std::string(ext) == ".eep") continue;
+    if (copy == Copy::WithoutEep && std::string(ext) == ".eep") continue;
     fs::path source = kBlink;
     source.replace_extension(ext);
-    if (fs::exists(source)) fs::copy_file(source, dir / (std::string("board") + ext));
+    const fs::path target = dir / (std::string("board") + ext);
+    if (fs::exists(source)) fs::copy_file(source, target);
+    if (copy == Copy::DamagedHex && std::string(ext) == ".hex") {
+      std::string text = ReadText(target);
+      const size_t third = text.find(':', text.find(':', text.find(':') + 1) + 1);
+      text[third + 9] = text[third + 9] == '0' ? '1' : '0';  // the first data digit
+      std::ofstream(target, std::ios::binary) << text;
+    }
   }
   fs::copy_file(kBlink, dir / "board.ppro");
   return dir / "board.ppro";
@@ -157,24 +167,32 @@ TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
     int status;
     const char* output;
     const char* why;
-    bool withEep = true;
+    Copy copy = Copy::Whole;
   } cases[] = {
       {{"--signature", "1E9587"}, {}, 4, "Device ID :\n1E950F\nexpected!", "another chip"},
       {{"--fault", "I:1:noreply"}, {}, 4, "Communication error", "no reply to the identification"},
-      {{"--fault", "?:2:noreply"}, {}, 6, "the target stopped answering", "the check before the run"},
+      {{"--fault", "?:2:noreply"}, {}, 6, "Target not found\ndownload: the target stopped answering",
+       "the check before the run"},
       {{"--fault", "D:1:noreply"}, {}, 5, "5 Communication error", "no checksum"},
       {{"--fault", "P:1:wrong"}, {}, 5, "6 Communication error", "goes on after 6 at block 0: still 5"},
       {{"--baud", "19200"}, {}, 3, "Target not found", "the loader listens at another rate"},
       {{"--baud", "19200"}, {"--baud", "19200"}, 0, "download: done", "--baud replaces the project's"},
       {{}, {"--no-flash", "--no-eeprom"}, 0, "download: done", "nothing to write is not a failure"},
       {{}, {"--bogus"}, 2, "unknown option", "usage"},
-      {{}, {}, 1, "nothing sent", "the load showed a message (no .eep)", false},
-      {{}, {"--force"}, 0, "download: done", "--force sends it all the same", false},
+      {{}, {"--baud", "0"}, 2, "the BaudRate 0 is not a usable rate; the rate stays at 57600.", "a rate no port takes"},
+      {{"--flash-words", "128"},
+       {},
+       7,
+       "The flash image (274 bytes) is larger than the target's flash (256 bytes).\nNothing was written.",
+       "an image the target cannot hold is refused"},
+      {{}, {}, 0, "warning: the project has no EEPROM image", "a project without .eep is no failure", Copy::WithoutEep},
+      {{}, {}, 1, "checksum error!\nat Line:3\n (file: board.hex)\n", "a damaged file loads nothing", Copy::DamagedHex},
+      {{}, {"--force"}, 1, "nothing was loaded", "not even with --force", Copy::DamagedHex},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     TempDir dir;
-    const fs::path project = ProjectCopy(dir.path, c.withEep);
+    const fs::path project = ProjectCopy(dir.path, c.copy);
     test::TargetSimProcess sim(c.simOptions);
     ASSERT_TRUE(sim.Started()) << sim.StderrText();
     std::vector<std::string> args{"download", project.string(), "--port", sim.Device()};

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (bool toEEPROM : {false, true}) {
     st = bm::TextFile::SplitLines(text);
     try {
-      const int32_t end = bm::UHexLoad::ProcessLines(toEEPROM, images, st, dialogs, loop);
+      const int32_t end = bm::UHexLoad::ProcessLines(toEEPROM, images, st, dialogs, loop).end;
       // The image end never passes the buffer it was read into.
       if (end < 0 || end > static_cast<int32_t>(toEEPROM ? images.EEpromArr.size() : images.FlashArr.size()))
         __builtin_trap();

@@ -62,7 +62,7 @@ TEST(CliLoad, ReportsTheLoadAsJson) {
        0,
        "---",
        false,
-       {"End of file record missing!\nat Line:1"},
+       {"End of file record missing!\nat Line:1\n (file: no.eep)"},
        {}},
       {"an error escaping the pack reader",
        Quote(dir.Write("cut.pack", std::string(5, 'x'))),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ImagesFixture.h"
@@ -80,7 +81,7 @@ TEST(IntelHex, RecordsAndFormatErrors) {
        "\n\n:0100000042BC\n" + kEof,
        false,
        1,
-       {"checksum error!\nat Line:1"},
+       {"checksum error!\nat Line:1\n (file: image.hex)"},
        {{0, 0x42}}},
       {"an empty line between records is a record without bytes at 16 x segment",
        Rec(2, 0, {0x10, 0x00}) + "\n" + kEof,
@@ -110,31 +111,31 @@ TEST(IntelHex, RecordsAndFormatErrors) {
        Rec(2, 0, {0x30, 0x00}) + Rec(0, 0xFFFE, {1, 2, 3}) + kEof,
        false,
        0,
-       {"Buffer overflow \nat Line:2"},
+       {"Buffer overflow \nat Line:2\n (file: image.hex)"},
        {{0x3FFFE, 1}, {0x3FFFF, 2}}},
       {"segment 0x4000 puts even the end record out of range",
        Rec(2, 0, {0x40, 0x00}) + kEof,
        false,
        0,
-       {"Buffer overflow!\nat Line:2"},
+       {"Buffer overflow!\nat Line:2\n (file: image.hex)"},
        {}},
       {"checksum off by one: earlier records stay, the bad one is stored and counted",
        Rec(0, 0, {1, 2}) + ":020002000304F6\n" + Rec(0, 0x10, {9}) + kEof,
        false,
        4,
-       {"checksum error!\nat Line:2"},
+       {"checksum error!\nat Line:2\n (file: image.hex)"},
        {{0, 1}, {3, 4}, {0x10, 0xFF}}},
       {"type 04 is refused and ends the reading",
        Rec(4, 0, {0, 1}) + Rec(0, 0, {7}) + kEof,
        false,
        0,
-       {"Error in Hex-File!\nat Line:1"},
+       {"Error in Hex-File!\nat Line:1\n (file: image.hex)"},
        {{0, 0xFF}}},
       {"type 05 is refused as well",
        Rec(0, 0, {7}) + Rec(5, 0, {0, 0, 0, 0}),
        false,
        1,
-       {"Error in Hex-File!\nat Line:2"},
+       {"Error in Hex-File!\nat Line:2\n (file: image.hex)"},
        {{0, 7}}},
       {"type 03 bytes are read and dropped",
        Rec(3, 0, {0x12, 0x34, 0x56, 0x78}) + Rec(0, 0, {7}) + kEof,
@@ -146,13 +147,13 @@ TEST(IntelHex, RecordsAndFormatErrors) {
        ":0200000011ZZ00\n" + kEof,
        false,
        0,
-       {"Error in Hex-File!\nat Line:1"},
+       {"Error in Hex-File!\nat Line:1\n (file: image.hex)"},
        {{0, 0x11}, {1, 0x00}, {2, 0xFF}}},
       {"a bad checksum field is reported, then the sum test still runs",
        ":0100000042XX\n" + kEof,
        false,
        1,
-       {"Error in Hex-File!\nat Line:1", "checksum error!\nat Line:1"},
+       {"Error in Hex-File!\nat Line:1\n (file: image.hex)", "checksum error!\nat Line:1\n (file: image.hex)"},
        {{0, 0x42}}},
       {"a line without ':' goes on at the previous line's read position",
        kEof + "xxxxxxxxxxx0100000042BD\n",
@@ -165,13 +166,13 @@ TEST(IntelHex, RecordsAndFormatErrors) {
        Rec(0, 0, {7, 8}),
        false,
        2,
-       {"End of file record missing!\nat Line:1"},
+       {"End of file record missing!\nat Line:1\n (file: image.hex)"},
        {{1, 8}}},
       {"an empty file loads nothing and says why",
        "",
        false,
        0,
-       {"End of file record missing!\nat Line:1"},
+       {"End of file record missing!\nat Line:1\n (file: image.hex)"},
        {}},
       {"EEPROM records go to the EEPROM buffer",
        Rec(0, 0x10, {0xAB}) + kEof,
@@ -195,6 +196,11 @@ TEST(IntelHex, RecordsAndFormatErrors) {
     const auto& buffer = c.toEEPROM ? g.EEpromArr : g.FlashArr;
     for (auto [address, value] : c.bytes) EXPECT_EQ(buffer[address], value) << "at " << address;
     EXPECT_EQ(read.file->filename(), "image.hex");
+    // Every message but the missing end record is a format error: the file must not be programmed.
+    const bool formatError = std::any_of(c.messages.begin(), c.messages.end(), [](const std::string& m) {
+      return m.rfind("End of file record missing!", 0) != 0;
+    });
+    EXPECT_EQ(read.damaged, formatError);
   }
 }
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "ImagesFixture.h"
 #include "app/packwriter/PackWriter.h"
@@ -227,7 +228,75 @@ TEST(FOpenBtn, FillsBothBuffersWithFFBeforeReadingEvenIfTheReadingFails) {
   for (size_t i : {size_t{1}, size_t{0x3FFFF}}) EXPECT_EQ(f.main.g.FlashArr[i], 0xFF);
   for (size_t i : {size_t{0}, size_t{0xFFFF}}) EXPECT_EQ(f.main.g.EEpromArr[i], 0xFF);
   EXPECT_EQ(f.main.g.FlashArr[0], 0x42) << "the record is stored before its checksum is tested";
-  EXPECT_EQ(f.main.ModeNumber(), 1) << "a partial image counts as loaded";
+}
+
+// A file that stops on a format error is not programmable: the not-loaded display, whatever
+// was read before the error. A missing end record is only a warning.
+TEST(FOpenBtn, ADamagedFileLoadsNothingThatCanBeProgrammed) {
+  const std::string good = ":0100000042BD\n";
+  const std::string eof = ":00000001FF\n";
+  struct Case {
+    const char* why;
+    std::string name, text;
+    std::string message;
+    bool loaded;
+  } cases[] = {
+      {"checksum error after a good record", "damaged.hex", good + ":0100010042BD\n" + eof,
+       "checksum error!\nat Line:2\n (file: damaged.hex)", false},
+      {"a bad digit", "damaged.hex", good + ":01000100ZZBC\n" + eof, "Error in Hex-File!\nat Line:2\n (file: damaged.hex)",
+       false},
+      {"an unknown record type", "damaged.eep", good + ":0100000742B6\n", "Error in Hex-File!\nat Line:2\n (file: damaged.eep)",
+       false},
+      {"past the buffer", "damaged.hex", good + ":020000024000BC\n" + eof, "Buffer overflow!\nat Line:3\n (file: damaged.hex)",
+       false},
+      {"no end record: a warning, the image loads", "cut.hex", good, "End of file record missing!\nat Line:1\n (file: cut.hex)",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchDir dir;
+    MainFixture f;
+    f.Load(dir.Write(c.name, c.text));
+    EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(f.main.LastLoad().loaded, c.loaded);
+    EXPECT_EQ(f.main.ModeNumber(), c.loaded ? 1 : 0);
+    if (!c.loaded) {
+      EXPECT_EQ(f.main.g.FBytesRead + f.main.g.EBytesRead, 0);
+      EXPECT_EQ(f.display.Text(Caption::FNameCapt), "none");
+      EXPECT_EQ(f.display.Text(Caption::FlashSizeCapt), "0 Bytes");
+      EXPECT_FALSE(f.display.Enabled(Button::ComportBtn));
+    }
+  }
+}
+
+// A project whose .hex or .eep is damaged is not programmable either; one without an .eep is a
+// project without an EEPROM image (the window still shows its "Open failed").
+TEST(FOpenBtn, AProjectIsProgrammableOnlyWhenBothItsImagesReadWithoutFormatError) {
+  const std::string hex = ":0100000042BD\n:00000001FF\n";
+  const std::string damaged = ":0100000042BC\n:00000001FF\n";
+  struct Case {
+    const char* why;
+    std::optional<std::string> hexText, eepText;
+    bool loaded, eepromMissing;
+  } cases[] = {
+      {"both images", hex, hex, true, false},
+      {"no .eep", hex, std::nullopt, true, true},
+      {"no .hex", std::nullopt, hex, true, false},
+      {"a damaged .hex", damaged, hex, false, false},
+      {"a damaged .eep", hex, damaged, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchDir dir;
+    MainFixture f;
+    if (c.hexText) dir.Write("Board.hex", *c.hexText);
+    if (c.eepText) dir.Write("Board.eep", *c.eepText);
+    f.Load(dir.Write("Board.ppro", "DeviceID=1\n"));
+    EXPECT_EQ(f.main.LastLoad().loaded, c.loaded);
+    EXPECT_EQ(f.main.LastLoad().eepromMissing, c.eepromMissing);
+    EXPECT_EQ(f.main.ModeNumber(), c.loaded ? 1 : 0);
+    EXPECT_EQ(f.main.LastLoad().messages, c.hexText && c.eepText ? (c.loaded ? 0 : 1) : 1);
+  }
 }
 
 // An error inside a reader leaves the Load button's handler with its trail; the window then

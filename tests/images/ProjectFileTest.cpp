@@ -61,7 +61,7 @@ TEST(ProjectFile, KeysDefaultsAndMatching) {
        57600},
       {"prefix match: a blank before '='", "DeviceID = 5\n", 5, "5", "---", 0, 0, 57600},
       {"prefix match: a longer key", "DeviceIDs=6\nCPUname=\n", 6, "6", "", 0, 0, 57600},
-      {"a present but empty value is 0, not the default", "BaudRate=\nDeviceID=\n", 0, "0", "---", 0, 0, 0},
+      {"a present but empty value is 0, not the default", "DeviceID=\nEEpromMax=\n", 0, "0", "---", 0, 0, 57600},
       {"CRLF lines", "DeviceID=$1F\r\nCPUname=ATmega128\r\n", 31, "1F", "ATmega128", 0, 0, 57600},
   };
   for (const Case& c : cases) {
@@ -81,6 +81,44 @@ TEST(ProjectFile, KeysDefaultsAndMatching) {
     EXPECT_EQ(f.main.g.EBytesRead, 2);
     EXPECT_EQ(f.display.title, "Brindlemark [Board.ppro]");
     EXPECT_TRUE(f.dialogs.messages.empty());
+  }
+}
+
+// A serial service that takes every rate but 1200.
+class NoSlowRates : public SerialService {
+ public:
+  int Count() override { return 0; }
+  std::string PortName(int) override { return {}; }
+  std::string Description(int) override { return {}; }
+  std::unique_ptr<SerialPort> Bind(int) override { return nullptr; }
+  bool UsableBaudRate(int baud) override { return baud != 1200; }
+};
+
+TEST(ProjectFile, ARateNoPortCanUseIsReportedAtLoadAndTheRateStays) {
+  const struct {
+    const char* value;
+    int baud;
+    const char* message;
+  } cases[] = {
+      {"115200", 115200, nullptr},
+      {"250000", 250000, nullptr},
+      {"0", 19200, "The project's BaudRate 0 is not a usable rate; the rate stays at 19200."},
+      {"-9600", 19200, "The project's BaudRate -9600 is not a usable rate; the rate stays at 19200."},
+      {"fast", 19200, "The project's BaudRate 0 is not a usable rate; the rate stays at 19200."},
+      {"1200", 19200, "The project's BaudRate 1200 is not a usable rate; the rate stays at 19200."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    ScratchDir dir;
+    MainFixture f;
+    f.ports.Add(std::make_unique<NoSlowRates>());
+    f.main.ComPort.SetBaudRate(19200);
+    dir.Write("Board.hex", kHex);
+    dir.Write("Board.eep", kEep);
+    f.Load(dir.Write("Board.ppro", std::string("BaudRate=") + c.value + "\n"));
+    EXPECT_EQ(f.main.ComPort.BaudRate(), c.baud);
+    EXPECT_EQ(f.dialogs.messages, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+    EXPECT_EQ(f.main.ModeNumber(), 1) << "the images are loaded all the same";
   }
 }
 

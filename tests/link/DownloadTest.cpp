@@ -15,6 +15,9 @@ using test::TraceOnFailure;
 // "A" with a word address.
 std::string SetAddress(int word) { return Bytes({'A', word & 0xFF, (word >> 8) & 0xFF}); }
 
+// What the window sends before every run: the liveness check, then the identification again.
+const std::string kCheck = "?I";
+
 std::string Page(const std::vector<uint8_t>& image, size_t from, size_t bytes) {
   std::string page;
   for (size_t i = from; i < from + bytes; ++i) page += static_cast<char>(i < image.size() ? image[i] : 0xFF);
@@ -31,7 +34,7 @@ TEST(Download, ThreeBlocksOfA300ByteImageExactToTheByte) {
   b.display.progressLog.clear();
   b.main.DownLdBtn_Action();
 
-  std::string expected = "?" + SetAddress(0x3FC0) + "E";  // the last page first: 41 C0 3F, 45
+  std::string expected = kCheck + SetAddress(0x3FC0) + "E";  // the last page first: 41 C0 3F, 45
   for (int block = 0; block < 3; ++block)
     expected += SetAddress(block * 64) + "E" + "D" + Page(image, block * 128, 128) + "P";
   EXPECT_EQ(Hex(b.Sent()), Hex(expected));
@@ -54,7 +57,7 @@ TEST(Download, AllFFBlocksAreErasedButNotWritten) {
   b.target().Flash().assign(b.target().Flash().size(), 0x00);  // erased pages show as 0xFF
   b.Mark();
   b.main.DownLdBtn_Action();
-  const std::string expected = "?" + SetAddress(0x3FC0) + "E" + SetAddress(0) + "E" + "D" +
+  const std::string expected = kCheck + SetAddress(0x3FC0) + "E" + SetAddress(0) + "E" + "D" +
                                Page(image, 0, 128) + "P" + SetAddress(64) + "E" + SetAddress(128) + "E" +
                                "D" + Page(image, 256, 128) + "P";
   EXPECT_EQ(Hex(b.Sent()), Hex(expected)) << b.TraceText();
@@ -84,7 +87,7 @@ TEST(Download, EepromUpToItsLimit) {
     b.Mark();
     b.display.progressLog.clear();
     b.main.DownLdBtn_Action();
-    std::string expected = "?";
+    std::string expected = kCheck;
     for (int a = 0; a < c.written; ++a) expected += Bytes({'B', a & 0xFF, a >> 8, eeprom[a]});
     EXPECT_EQ(Hex(b.Sent()), Hex(expected));
     EXPECT_EQ(b.display.Text(Caption::status0), "programming EEprom");
@@ -103,39 +106,101 @@ TEST(Download, BothBoxesClearSendsOnlyTheCheck) {
   b.display.SetCheckValue(Check::ProgEEpChk, false);
   b.Mark();
   b.main.DownLdBtn_Action();
-  EXPECT_EQ(b.Sent(), "?");
+  EXPECT_EQ(b.Sent(), kCheck);
   EXPECT_EQ(b.main.ModeNumber(), 2);
 }
 
-TEST(Download, FlashEndIsCappedAtTheTargetsFlash) {
+TEST(Download, AnImageLargerThanTheFlashIsRefusedBeforeAnythingIsWritten) {
   auto config = test::TestBoard();
-  config.flashWords = 128;  // two pages
+  config.flashWords = 128;  // two pages: 256 bytes
   config.bootWords = 0;
-  TargetBench b(config);
-  b.Load(Image(1000));
-  ASSERT_TRUE(b.Connect());
-  b.Mark();
-  b.display.progressLog.clear();
-  b.main.DownLdBtn_Action();
-  const auto image = Image(1000);
-  const std::string expected = "?" + SetAddress(64) + "E" + SetAddress(0) + "E" + "D" + Page(image, 0, 128) +
-                               "P" + SetAddress(64) + "E" + "D" + Page(image, 128, 128) + "P";
-  EXPECT_EQ(Hex(b.Sent()), Hex(expected)) << b.TraceText();
-  EXPECT_EQ(b.display.progressLog, (std::vector<int>{0, 50, 100, 0}));
+  struct Case {
+    int flashBytes;
+    bool flashTicked;
+    bool refused;
+    const char* why;
+  } cases[] = {
+      {257, true, true, "one byte too many"},
+      {256, true, false, "exactly the flash"},
+      {1000, false, false, "flash box clear: only the EEPROM is written"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b(config);
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    b.Load(Image(c.flashBytes), Image(3));
+    ASSERT_TRUE(b.Connect());
+    b.display.SetCheckValue(Check::ProgFlashChk, c.flashTicked);
+    b.Mark();
+    b.main.DownLdBtn_Action();
+    if (c.refused) {
+      EXPECT_EQ(b.Sent(), kCheck) << "nothing erased or written";
+      EXPECT_EQ(b.dialogs.messages, (std::vector<std::string>{
+                                        "The flash image (257 bytes) is larger than the target's flash (256 "
+                                        "bytes).\nNothing was written."}));
+      EXPECT_EQ(b.main.LastRun().start, RunStart::DoesNotFit);
+    } else {
+      EXPECT_TRUE(b.dialogs.messages.empty());
+      EXPECT_TRUE(b.main.LastRun().result.Clean());
+    }
+    EXPECT_EQ(b.main.ModeNumber(), 2) << "still connected";
+    EXPECT_TRUE(b.main.ComPort.IsOpen());
+  }
 }
 
-TEST(Download, TheCheckFailingLeavesEverythingAsItWas) {
-  TargetBench b;
-  b.Load(Image(300));
-  ASSERT_TRUE(b.Connect());
-  b.target().AddFault({'?', 2, sim::FaultKind::WrongReply});
-  b.Mark();
-  b.display.progress = 55;
-  b.main.DownLdBtn_Action();
-  EXPECT_EQ(b.Sent(), "?");
-  EXPECT_EQ(b.main.ModeNumber(), 2);
-  EXPECT_EQ(b.display.progress, 0);
-  EXPECT_TRUE(b.dialogs.messages.empty());
+TEST(Download, ATargetThatStoppedAnsweringIsReportedAndTheWindowDropsToFileLoaded) {
+  for (sim::FaultKind kind : {sim::FaultKind::WrongReply, sim::FaultKind::NoReply}) {
+    TargetBench b;
+    b.Load(Image(300));
+    ASSERT_TRUE(b.Connect());
+    b.target().AddFault({'?', 2, kind});
+    b.Mark();
+    b.display.progress = 55;
+    b.main.DownLdBtn_Action();
+    EXPECT_EQ(b.Sent(), "?") << "no X: the loader did not answer";
+    EXPECT_EQ(b.dialogs.messages, (std::vector<std::string>{"Target not found"}));
+    EXPECT_EQ(b.main.ModeNumber(), 1);
+    EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
+    EXPECT_EQ(b.display.Text(Caption::status1), "COMport none");
+    EXPECT_FALSE(b.main.ComPort.IsOpen());
+    EXPECT_FALSE(b.main.g.COMok);
+    EXPECT_EQ(b.display.progress, 0);
+    EXPECT_EQ(b.main.LastRun().start, RunStart::NoAnswer);
+  }
+}
+
+TEST(Download, ABoardSwappedBehindTheOpenPortIsIdentifiedAgainAndRefused) {
+  struct Case {
+    uint32_t signature;
+    std::array<uint16_t, 4> loaderIds;
+    std::string sent;
+    std::string message;
+    const char* why;
+  } cases[] = {
+      {0x1E9514, {0x101, 0, 0, 0}, "?IX", "Device ID :\r1E950F\rexpected!", "another chip"},
+      {0x1E950F, {0x202, 0, 0, 0}, "?IiX", "Requested LoaderID is &h101", "another loader"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    b.Load(Image(300), {}, 0x1E950F, 0x101);
+    ASSERT_TRUE(b.Connect());
+    // Another board behind the same port: its own signature and loader.
+    auto config = test::TestBoard();
+    config.signature = c.signature;
+    config.loaderIds = c.loaderIds;
+    *b.targets[0] = sim::SimTarget(config, b.loop.Clock());
+    b.Mark();
+    b.main.DownLdBtn_Action();
+    EXPECT_EQ(Hex(b.Sent()), Hex(c.sent)) << "identified, refused, released: nothing erased or written";
+    ASSERT_EQ(b.dialogs.messages.size(), 1u);
+    EXPECT_NE(b.dialogs.messages[0].find(c.message), std::string::npos) << b.dialogs.messages[0];
+    EXPECT_EQ(b.main.ModeNumber(), 0);
+    EXPECT_EQ(b.display.Text(Caption::status0), "COMport none");
+    EXPECT_EQ(b.display.Text(Caption::status1), "ERROR");
+    EXPECT_EQ(b.main.LastRun().start, RunStart::NotIdentified);
+  }
 }
 
 TEST(Erase, PagesOverTheImageRangeOnly) {
@@ -148,6 +213,7 @@ TEST(Erase, PagesOverTheImageRangeOnly) {
       {300, {0, 64, 128}, {0, 43, 85, 128, 0}, "three pages, no last-page erase"},
       {0, {0}, {0, 100, 0}, "EEPROM only: one page at 0, and no division by zero"},
       {128, {0}, {0, 100, 0}, "exactly one page"},
+      {0x8000 + 300, {}, {}, "larger than the flash: erased up to its end"},
   };
   for (const Case& c : cases) {
     TargetBench b;
@@ -158,10 +224,13 @@ TEST(Erase, PagesOverTheImageRangeOnly) {
     b.Mark();
     b.display.progressLog.clear();
     b.main.EraseBtn_Action();
-    std::string expected = "?";
-    for (int w : c.words) expected += SetAddress(w) + "E";
+    std::string expected = kCheck;
+    std::vector<int> words = c.words;
+    if (words.empty())
+      for (int w = 0; w < 0x4000; w += 64) words.push_back(w);
+    for (int w : words) expected += SetAddress(w) + "E";
     EXPECT_EQ(Hex(b.Sent()), Hex(expected));
-    EXPECT_EQ(b.display.progressLog, c.progress);
+    if (!c.progress.empty()) EXPECT_EQ(b.display.progressLog, c.progress);
     EXPECT_EQ(b.main.ModeNumber(), 2);
     EXPECT_TRUE(b.dialogs.messages.empty());
   }

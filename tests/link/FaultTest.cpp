@@ -115,7 +115,8 @@ TEST(Failures, ClicksDuringARunThatGoesOnAfterFailure4DoNothing) {
   EXPECT_TRUE(outcome.wentOn);
 }
 
-// Stop, quit and an unplugged adapter in the middle of a run: one message at most, no hang.
+// Stop, quit and an unplugged adapter in the middle of a run: the run ends at its next wait, the
+// window ends in mode 1 (the port is closed), and only an unplugged adapter gets a box.
 TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
   struct Case {
     Seq run;
@@ -125,22 +126,17 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
     bool xSent;
     const char* why;
   } cases[] = {
-      {Seq::Download,
-       "stop",
-       {'D', 1, sim::FaultKind::LateReply, 30},
-       {"5 Communication error"},
-       true,
-       "Stop while the checksum is awaited"},
+      {Seq::Download, "stop", {'D', 1, sim::FaultKind::LateReply, 30}, {}, true, "Stop while the checksum is awaited"},
       {Seq::Download,
        "stop",
        {'E', 2, sim::FaultKind::LateReply, 30},
-       {"4 Communication error"},
+       {},
        true,
-       "Stop while the erase of block 0 is awaited: it ends there, no second message"},
+       "Stop while the erase of block 0 is awaited: no box, the run does not go on"},
       {Seq::Erase,
        "stop",
        {'E', 1, sim::FaultKind::LateReply, 3000},
-       {"9 Communication error"},
+       {},
        true,
        "Stop during the erase wait of page 0 ends the wait and the run"},
       {Seq::Download,
@@ -193,17 +189,92 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
               b.main.RequestQuit();
           });
     }
+    // The box of an unplugged adapter comes after the window stopped saying "Target connected".
+    std::vector<int> modesAtBox;
+    b.dialogs.onMessage = [&](const std::string&) { modesAtBox.push_back(b.main.ModeNumber()); };
     const Outcome outcome = RunWithFault(b, c.run, c.fault);
     EXPECT_EQ(outcome.messages, c.messages);
+    EXPECT_EQ(modesAtBox, std::vector<int>(c.messages.size(), 1));
     EXPECT_FALSE(outcome.wentOn);
     EXPECT_EQ(b.target().Started(), c.xSent);
     const RunEnd expectedEnd = action == "stop"   ? RunEnd::Stopped
                                : action == "quit" ? RunEnd::Quit
                                                   : RunEnd::PortLost;
     EXPECT_EQ(b.main.LastRun().result.end, expectedEnd);
+    EXPECT_EQ(b.main.LastRun().result.failures.size(), c.messages.size()) << "Stop and quit are no failures";
     EXPECT_FALSE(b.main.ComPort.IsOpen());
+    EXPECT_FALSE(b.main.g.COMok);
+    EXPECT_EQ(b.main.ModeNumber(), 1) << "the port is closed: never \"Target connected\"";
+    EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
     EXPECT_FALSE(b.main.Busy());
     EXPECT_LT(b.loop.now, 2000) << "the run ended at its next wait";
+  }
+}
+
+// Stop pressed while a page's data goes out: the rest of the page goes first, then "X" without
+// "P", so the loader reads the farewell as a command and leaves.
+TEST(Interrupted, StopDuringAPagesDataSendsTheRestOfThePageThenTheFarewell) {
+  TargetBench b;
+  TraceOnFailure trace(b, "Stop in the middle of block 1's data");
+  const auto image = Image(300);
+  b.Load(image);
+  ASSERT_TRUE(b.Connect());
+  // "?I", the last page's "A" "E", block 0 (A E D+128 P), block 1's "A" "E": its "D" stands at 144.
+  constexpr size_t d = 144;
+  b.Mark();
+  const size_t before = b.AllSent().size();
+  // Strike after 61 data bytes of block 1 have gone out.
+  b.loop.When([&] { return b.AllSent().size() - before == d + 1 + 61; }, [&] { b.main.StopBtn_Action(); });
+  b.main.DownLdBtn_Action();
+  const std::string sent = b.Sent();
+  ASSERT_GT(sent.size(), d);
+  EXPECT_EQ(test::Hex(sent.substr(d)),
+            test::Hex("D" + std::string(image.begin() + 128, image.begin() + 256) + "X"))
+      << "the whole page, no \"P\", then \"X\"";
+  EXPECT_TRUE(b.target().Started()) << "the loader read \"X\" as a command";
+  EXPECT_EQ(b.target().Flash()[128], 0xFF) << "the page was not programmed";
+  EXPECT_EQ(b.main.LastRun().result.end, RunEnd::Stopped);
+  EXPECT_TRUE(b.dialogs.messages.empty());
+  EXPECT_EQ(b.main.ModeNumber(), 1);
+  EXPECT_FALSE(b.main.ComPort.IsOpen());
+}
+
+// The runs that go on after failure 4, 6 (download) or 9 (erase) at address 0 send the rest of
+// block 0's commands and then the next block's.
+TEST(Failures, GoingOnAtAddressZeroSendsTheRestOfTheBlock) {
+  using test::Bytes;
+  const auto image = Image(300);
+  const std::string block0 = "D" + std::string(image.begin(), image.begin() + 128) + "P";
+  struct Case {
+    Seq run;
+    sim::Fault fault;
+    size_t failedAt;    // where the failed command stands in what the run sent after "?I"
+    std::string after;  // what follows it: the rest of block 0, then block 1 begins
+    const char* why;
+  } cases[] = {
+      // "A C0 3F" "E" (the last page), "A 00 00" "E" (block 0)
+      {Seq::Download, {'E', 2, sim::FaultKind::WrongReply}, 9, block0 + Bytes({'A', 64, 0}), "4: \"D\" and \"P\" of block 0"},
+      {Seq::Download, {'P', 1, sim::FaultKind::WrongReply}, 9 + block0.size(), Bytes({'A', 64, 0, 'E', 'D'}),
+       "6: block 1 follows"},
+      {Seq::Erase, {'E', 1, sim::FaultKind::WrongReply}, 5, Bytes({'A', 64, 0, 'E'}), "9: page 1 follows"},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    b.Load(image, Image(4, 9));
+    ASSERT_TRUE(b.Connect());
+    b.target().AddFault(c.fault);
+    b.Mark();
+    if (c.run == Seq::Download)
+      b.main.DownLdBtn_Action();
+    else
+      b.main.EraseBtn_Action();
+    const std::string sent = b.Sent();
+    ASSERT_GT(sent.size(), c.failedAt);
+    EXPECT_EQ(sent[c.failedAt], c.fault.command);
+    const size_t at = c.failedAt;
+    EXPECT_EQ(test::Hex(sent.substr(at + 1, c.after.size())), test::Hex(c.after));
   }
 }
 

@@ -155,8 +155,8 @@ TEST(CheckComPort, OnTheOpenPortDiscardsStaleBytesAndAsksAgain) {
   EXPECT_EQ(b.Sent(), "?") << b.TraceText();
   EXPECT_FALSE(b.main.g.COMok);
   EXPECT_FALSE(b.main.ComPort.IsOpen());
-  EXPECT_EQ(b.main.ModeNumber(), 2) << "no mode change";
-  EXPECT_TRUE(b.dialogs.messages.empty());
+  EXPECT_EQ(b.main.ModeNumber(), 1) << "no longer connected";
+  EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
 }
 
 TEST(IntToHex, TwoUpperCaseDigitsOfTheByteAtAOneBasedPosition) {

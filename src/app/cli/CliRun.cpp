@@ -24,6 +24,7 @@ constexpr int kExitNotFound = 3;
 constexpr int kExitRefused = 4;
 constexpr int kExitCommunication = 5;
 constexpr int kExitCheckFailed = 6;
+constexpr int kExitDoesNotFit = 7;
 
 enum class Action { Download, Erase };
 
@@ -40,14 +41,16 @@ void Usage(Action action) {
     std::cerr << "Usage: brindlemark-cli download FILE [--port DEVICE]... [--baud N] [--no-flash] "
                  "[--no-eeprom] [--stop] [--force] [--trace]\n";
   else
-    std::cerr << "Usage: brindlemark-cli erase FILE [--port DEVICE]... [--stop] [--force] [--trace]\n";
+    std::cerr << "Usage: brindlemark-cli erase FILE [--port DEVICE]... [--baud N] [--stop] [--force] [--trace]\n";
 }
 
+// A whole number (its usability is judged once the file's own rate is known).
 std::optional<int> ParseBaud(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+  const size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (text.size() <= digits || text.size() > digits + 9 ||
+      text.find_first_not_of("0123456789", digits) != std::string::npos)
     return std::nullopt;
-  const int baud = std::stoi(text);
-  return baud > 0 ? std::optional<int>(baud) : std::nullopt;
+  return std::stoi(text);
 }
 
 // False (after a note on stderr) when the arguments do not fit the command.
@@ -66,7 +69,7 @@ bool Parse(Action action, const std::vector<std::string>& args, RunArgs& out) {
       out.noFlash = true;
     } else if (download && a == "--no-eeprom") {
       out.noEeprom = true;
-    } else if (download && (a == "--baud" || a.rfind("--baud=", 0) == 0)) {
+    } else if (a == "--baud" || a.rfind("--baud=", 0) == 0) {
       std::string value;
       if (a == "--baud") {
         if (i + 1 >= args.size()) {
@@ -79,7 +82,7 @@ bool Parse(Action action, const std::vector<std::string>& args, RunArgs& out) {
       }
       out.baud = ParseBaud(value);
       if (!out.baud) {
-        std::cerr << Name(action) << ": --baud needs a positive rate in baud, not '" << value << "'\n";
+        std::cerr << Name(action) << ": --baud needs a rate in baud, not '" << value << "'\n";
         return false;
       }
     } else if (a.size() > 1 && a[0] == '-') {
@@ -106,6 +109,8 @@ class Runner {
     display_ = display.get();
     session_.SetDisplay(std::move(display));
     session_.dialogs.echo = false;  // the display prints them, so a bar is never cut in two
+    // The search just identified the target; the run follows at once on the same port.
+    main().identifyBeforeEachRun = false;
     main().Open();
   }
 
@@ -140,12 +145,23 @@ class Runner {
                      "'; nothing sent");
       return kExitNotLoaded;
     }
-    if (load.messages > 0 && !args_.force) {
+    // A project without its .eep is a project without an EEPROM image, not a damaged one.
+    const int problems = load.messages - (load.eepromMissing ? 1 : 0);
+    if (problems > 0 && !args_.force) {
       display_->Note(std::string(Name(action_)) +
                      ": the load reported a problem (above); nothing sent. Use --force to send it anyway.");
       return kExitNotLoaded;
     }
+    if (load.eepromMissing)
+      display_->Note("warning: the project has no EEPROM image (its .eep file does not exist); only the flash "
+                     "image is written.");
     if (args_.baud) {
+      if (!main().UsableBaudRate(*args_.baud)) {
+        display_->Note(std::string(Name(action_)) + ": the BaudRate " + std::to_string(*args_.baud) +
+                       " is not a usable rate; the rate stays at " + std::to_string(main().ComPort.BaudRate()) +
+                       ".");
+        return kExitUsage;
+      }
       main().UpdateComSettings(*args_.baud);  // one of the pop-up's rates: selected there too
       main().ComPort.SetBaudRate(*args_.baud);
     }
@@ -192,7 +208,9 @@ class Runner {
       case RunStart::Started:
         return run.result.Clean() ? kExitDone : kExitCommunication;
       case RunStart::NotIdentified:
-        return kExitCommunication;  // its message was shown
+        return kExitRefused;  // its message was shown
+      case RunStart::DoesNotFit:
+        return kExitDoesNotFit;  // its message was shown
       case RunStart::NoAnswer:
       case RunStart::NotRun:
         break;

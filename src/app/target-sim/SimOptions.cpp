@@ -53,11 +53,21 @@ bool ParseFault(const std::string& text, sim::Fault& fault) {
     fault.kind = sim::FaultKind::LateReply;
   else if (kind == "vanish")
     fault.kind = sim::FaultKind::Vanish;
+  else if (kind == "short")
+    fault.kind = sim::FaultKind::ShortReply;
+  else if (kind == "stray-after")
+    fault.kind = sim::FaultKind::StrayAfterReply;
+  else if (kind == "stray-before")
+    fault.kind = sim::FaultKind::StrayBeforeReply;
   else
     return false;
   fault.lateMs = 0;
+  fault.keepBytes = 1;
   if (parts.size() == 3) {
-    if (fault.kind != sim::FaultKind::LateReply || !Milliseconds(parts[2], fault.lateMs)) return false;
+    if (fault.kind == sim::FaultKind::LateReply) return Milliseconds(parts[2], fault.lateMs);
+    long keep = 0;
+    if (fault.kind != sim::FaultKind::ShortReply || !Number(parts[2], 0, 255, keep, 10)) return false;
+    fault.keepBytes = static_cast<int>(keep);
   } else if (fault.kind == sim::FaultKind::LateReply) {
     return false;  // a late reply needs its delay
   }
@@ -95,8 +105,10 @@ std::string SimUsage() {
          "  --baud N              rate the loader listens at; 0 = any (default 0)\n"
          "  --paced               replies take the line time (11 bits per byte at the host's rate)\n"
          "                        plus 4.5 ms per page erase or write\n"
-         "  --fault CMD:N:KIND[:MS]  misbehave at the N-th CMD (0 = every one); KIND is noreply,\n"
-         "                        wrong, late (needs MS) or vanish; repeatable\n"
+         "  --fault CMD:N:KIND[:V]  misbehave at the N-th CMD (0 = every one); KIND is noreply,\n"
+         "                        wrong, late:MS, vanish, short[:BYTES] (the reply cut to BYTES,\n"
+         "                        default 1), stray-after or stray-before (a stray byte 0x55 after\n"
+         "                        the reply, or as soon as the command letter arrived); repeatable\n"
          "  --flash-in PATH       preload flash from a raw image\n"
          "  --eeprom-in PATH      preload EEPROM from a raw image\n"
          "  --flash-out PATH      write the whole flash, raw, on exit\n"

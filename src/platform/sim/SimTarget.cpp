@@ -66,6 +66,8 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
         pending_.clear();
         return;
       }
+      if (activeFault_ >= 0 && faults_[activeFault_].kind == FaultKind::StrayBeforeReply)
+        Queue(std::string(1, kStrayByte), lineInFreeMs_);
     }
     command_ += c;
     if (command_.size() == CommandLength(command_[0], config_.pageWords)) Execute(lineInFreeMs_);
@@ -173,10 +175,23 @@ void SimTarget::Reply(char, std::string bytes, double doneMs, double extraMs) {
         break;
       case FaultKind::Vanish:
         return;
+      case FaultKind::ShortReply:
+        bytes.resize(std::min(bytes.size(), static_cast<size_t>(std::max(fault.keepBytes, 0))));
+        break;
+      case FaultKind::StrayAfterReply:
+        bytes += kStrayByte;
+        break;
+      case FaultKind::StrayBeforeReply:
+        break;  // already on the line
     }
   }
+  Queue(std::move(bytes), start);
+}
+
+void SimTarget::Queue(std::string bytes, double startMs) {
+  if (bytes.empty()) return;
   // Replies share one line back: a reply cannot overtake the one before it.
-  const double due = std::max(start, lineOutFreeMs_) + static_cast<double>(bytes.size()) * byteMs_;
+  const double due = std::max(startMs, lineOutFreeMs_) + static_cast<double>(bytes.size()) * byteMs_;
   lineOutFreeMs_ = due;
   Record(false, bytes);
   pending_.push_back({due, std::move(bytes)});

@@ -49,6 +49,12 @@ enum class FaultKind {
   WrongReply,  // a wrong reply byte (or wrong first byte) is sent
   LateReply,   // the reply comes `lateMs` later than usual
   Vanish,      // the device disappears: no further bytes either way, the port reports failure
+  ShortReply,  // only the first `keepBytes` bytes of the reply are sent
+  // A stray byte on the line: right after the reply (the host's flush before its next command
+  // must drop it), or as soon as the command's letter has arrived, ahead of the rest of the
+  // command and of its reply (the host's flush after "D" or after "B" and its address must).
+  StrayAfterReply,
+  StrayBeforeReply,
 };
 
 struct Fault {
@@ -56,7 +62,10 @@ struct Fault {
   int occurrence = 1;  // 1-based count of that command; 0 = every time
   FaultKind kind = FaultKind::NoReply;
   double lateMs = 0;
+  int keepBytes = 1;  // ShortReply
 };
+
+inline constexpr char kStrayByte = 0x55;  // what a stray byte fault puts on the line
 
 class SimTarget {
  public:
@@ -99,6 +108,7 @@ class SimTarget {
   };
   void Execute(double doneMs);
   void Reply(char command, std::string bytes, double doneMs, double extraMs = 0);
+  void Queue(std::string bytes, double startMs);  // onto the line back, behind what is queued
   void Record(bool toTarget, std::string_view bytes);
   int FaultFor(char command) const;  // index into faults_, or -1
   bool PageWritable() const;

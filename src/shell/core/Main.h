@@ -65,6 +65,8 @@ class Main {
   bool GetDevice();
   void release();
   void UpdateComSettings(int rate);
+  // A rate the port can be set to: positive, and not rejected by the serial port service.
+  bool UsableBaudRate(int baud);
 
   // --- Outcomes of the last operation of each kind --------------------------------------------
   const LoadResult& LastLoad() const { return lastLoad_; }
@@ -79,6 +81,11 @@ class Main {
   bool Busy() const { return busy_ > 0; }
   // Quitting during a run: the run ends at its next wait, the port is closed without "X".
   void RequestQuit();
+
+  // Download and Erase identify the target again after their liveness check, so a board swapped
+  // behind a port that stayed open is never written with another chip's image. A driver whose
+  // search and run are one step (the command-line tool) may leave that out.
+  bool identifyBeforeEachRun = true;
   bool QuitRequested() const { return quitRequested_; }
 
   // Runs `handler` so that no error escapes: an error is handed to UnhandledException.
@@ -120,12 +127,22 @@ class Main {
 
   void ShowUnhandled(std::exception_ptr error);
   // The project branch of LoadFiles: keys, then the .hex and .eep images beside the project.
-  void LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud);
-  // The start of a download or erase: clears the progress and runs the check on the port.
-  // False when nothing may be sent.
+  struct ProjectImages {
+    bool damaged = false;        // either image stopped on a format error
+    bool eepromMissing = false;  // the .eep does not exist
+  };
+  ProjectImages LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud);
+  // The start of a download or erase: clears the progress, runs the liveness check on the port
+  // and identifies the target again. False (after saying why) when nothing may be sent.
   bool ReadyToRun();
-  // Runs `run` as the window runs a download or erase: mode 3, the run, mode 2 at its end.
-  void RunOnTarget(const std::function<RunResult(RunObserver&)>& run);
+  // Runs `run` as the window runs a download or erase: the checks, then `fits` (false: the run
+  // is refused, nothing sent, after its message), mode 3, the run, and the mode its end calls for.
+  void RunOnTarget(const std::function<bool()>& fits, const std::function<RunResult(RunObserver&)>& run);
+  // Mode 2 while the port is open, else mode 1 with the link flag down; then UpdateButtons.
+  void ShowConnection();
+  // The end of a search or run whose identification failed or was refused: the loader is
+  // released, mode 0, "COMport none" / "ERROR".
+  void EndUnidentified();
 
   CountingDialogs shown_{dialogs};
   int busy_ = 0;

@@ -79,6 +79,14 @@ bool Main::GetDevice() {
   return found.Identified();
 }
 
+void Main::EndUnidentified() {
+  g.Modus = Mode::None;
+  release();
+  UpdateButtons();
+  display.SetCaption(Caption::status0, "COMport none");
+  display.SetCaption(Caption::status1, "ERROR");
+}
+
 void Main::release() {
   if (g.COMok) bootloader.Leave();
   g.COMok = false;
@@ -119,11 +127,7 @@ void Main::ComportBtn_Action() {
       lastSearch_ = SearchOutcome::Found;
     } else {
       lastSearch_ = QuitRequested() ? SearchOutcome::Quit : OutcomeOf(lastIdentification_);
-      g.Modus = Mode::None;
-      release();
-      UpdateButtons();
-      display.SetCaption(Caption::status0, "COMport none");
-      display.SetCaption(Caption::status1, "ERROR");
+      EndUnidentified();
     }
   } else {
     g.Modus = Mode::FileLoaded;

@@ -80,9 +80,13 @@ LoadResult Main::LoadFiles() {
   std::string deviceIdText;
   std::string cpuText;
   int baud = WIRE_DEFAULT_BAUD;
+  bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
+  bool eepromMissing = false;
   using TextFile::EndsWithNoCase;
   if (EndsWithNoCase(name, ".PPRO")) {
-    LoadProject(deviceIdText, cpuText, baud);
+    const ProjectImages images = LoadProject(deviceIdText, cpuText, baud);
+    damaged = images.damaged;
+    eepromMissing = images.eepromMissing;
   } else if (EndsWithNoCase(name, ".PAC") || EndsWithNoCase(name, ".PACK") || EndsWithNoCase(name, ".ENC") ||
              EndsWithNoCase(name, ".ENCR")) {
     const bool encrypted = EndsWithNoCase(name, ".ENC") || EndsWithNoCase(name, ".ENCR");
@@ -93,6 +97,8 @@ LoadResult Main::LoadFiles() {
       const dParamList::PackRead read = dParamList::LoadPackFile(path, g, params, shown_, loop);
       g.f = read.file;
       ok = read.ok;
+      // Images copied before a failed read belong to a pack whose IDs were never taken over.
+      damaged = !ok;
     }
     if (ok) {
       g.OrgID = params.eDeviceID;
@@ -109,8 +115,13 @@ LoadResult Main::LoadFiles() {
     const UHexLoad::HexRead read = UHexLoad::IntelHex(path, toEEPROM, g, g.st, shown_, loop);
     g.f = read.file;
     (toEEPROM ? g.EBytesRead : g.FBytesRead) = read.end;
+    damaged = read.damaged;
   } else {
     shown_.MessageBox("Project file \"*.ppro\" expected!");
+  }
+  if (damaged) {
+    g.FBytesRead = 0;
+    g.EBytesRead = 0;
   }
 
   const bool loaded = g.FBytesRead > 0 || g.EBytesRead > 0;
@@ -122,8 +133,13 @@ LoadResult Main::LoadFiles() {
     display.SetCaption(Caption::SourceDevIDcapt, deviceIdText);
     display.SetCaption(Caption::CPUnameCapt, cpuText);
     g.Modus = Mode::FileLoaded;
-    ComPort.SetBaudRate(baud);
-    UpdateComSettings(baud);
+    if (UsableBaudRate(baud)) {
+      ComPort.SetBaudRate(baud);
+      UpdateComSettings(baud);
+    } else {
+      shown_.MessageBox("The project's BaudRate " + std::to_string(baud) + " is not a usable rate; the rate stays at " +
+                        std::to_string(ComPort.BaudRate()) + ".");
+    }
   } else {
     display.SetTitle("Brindlemark []");
     display.SetCaption(Caption::FNameCapt, "none");
@@ -136,10 +152,12 @@ LoadResult Main::LoadFiles() {
   display.SetCheckValue(Check::ProgFlashChk, g.FBytesRead > 0);
   display.SetCheckValue(Check::ProgEEpChk, g.EBytesRead > 0);
   UpdateButtons();
-  return {loaded, shown_.count - shownBefore};
+  return {loaded, shown_.count - shownBefore, loaded && eepromMissing};
 }
 
-void Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud) {
+bool Main::UsableBaudRate(int baud) { return baud > 0 && ComPort.Service().UsableBaudRate(baud); }
+
+Main::ProjectImages Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud) {
   const ProjectFile::ProjectKeys keys = ProjectFile::ReadProject(g.f->string(), g.st, loop);
   g.OrgID = keys.OrgID;
   deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
@@ -154,6 +172,7 @@ void Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& bau
   const UHexLoad::HexRead eeprom = UHexLoad::IntelHex(keys.eepromPath, true, g, g.st, shown_, loop);
   g.f = eeprom.file;
   g.EBytesRead = eeprom.end;
+  return {flash.damaged || eeprom.damaged, eeprom.missing};
 }
 
 }  // namespace bm

@@ -1,5 +1,6 @@
-// Download, erase and Stop as the window runs them: the check before a run, mode 3 while it
-// runs, the run's events as captions, progress and numbered "Communication error" boxes.
+// Download, erase and Stop as the window runs them: the checks before a run, mode 3 while it
+// runs, the run's events as captions, progress and numbered "Communication error" boxes, and a
+// mode at its end that says whether the target is still connected.
 #include <exception>
 
 #include "link/Run.h"
@@ -17,11 +18,9 @@ class Main::WindowRun : public RunObserver {
     if (phase == Phase::Eeprom) main_.display.SetCaption(Caption::status0, "programming EEprom");
   }
   void OnProgress(int percent) override { main_.display.SetProgress(percent); }
-  // Mode 2 and its display, then the numbered box, unless the user quit meanwhile.
+  // The mode first (2 while the port is open, 1 when the adapter went away), then the box.
   void OnFailure(Failure failure, bool) override {
-    main_.g.Modus = Mode::Connected;
-    main_.UpdateButtons();
-    if (main_.QuitRequested()) return;
+    main_.ShowConnection();
     main_.shown_.MessageBox(std::to_string(Number(failure)) + " Communication error");
   }
 
@@ -32,31 +31,53 @@ class Main::WindowRun : public RunObserver {
 namespace {
 
 // Held by a download or erase run: if the run is unwound by an error, the window goes back to
-// mode 2 so it is not left showing "programming".
+// the mode the port's state calls for, so it is not left showing "programming".
 class RunScope {
  public:
-  explicit RunScope(Main& main) : main_(main), uncaught_(std::uncaught_exceptions()) {}
+  explicit RunScope(std::function<void()> restore)
+      : restore_(std::move(restore)), uncaught_(std::uncaught_exceptions()) {}
   ~RunScope() {
-    if (std::uncaught_exceptions() > uncaught_) {
-      main_.g.Modus = Mode::Connected;
-      main_.UpdateButtons();
-    }
+    if (std::uncaught_exceptions() > uncaught_) restore_();
   }
   RunScope(const RunScope&) = delete;
   RunScope& operator=(const RunScope&) = delete;
 
  private:
-  Main& main_;
+  std::function<void()> restore_;
   int uncaught_;
 };
 
 }  // namespace
 
+void Main::ShowConnection() {
+  if (ComPort.IsOpen()) {
+    g.Modus = Mode::Connected;
+  } else {
+    g.COMok = false;
+    g.Modus = Mode::FileLoaded;
+  }
+  UpdateButtons();
+}
+
 bool Main::ReadyToRun() {
   display.SetProgress(0);
-  CheckComPort();
-  if (!g.COMok) {
+  if (bootloader.CheckAlive() != Liveness::Alive) {
+    // The target went away since the search (a reset, another rate, a pulled cable): reported
+    // as the search reports it, with the port closed and nothing sent beyond "?".
+    ComPort.Close();
+    g.COMok = false;
+    g.Modus = Mode::FileLoaded;
+    UpdateButtons();
+    display.SetCaption(Caption::status1, "COMport none");
+    shown_.MessageBox("Target not found");
     lastRun_.start = RunStart::NoAnswer;
+    return false;
+  }
+  g.COMok = true;
+  // Another board may sit behind the port since it was identified: ask again before writing.
+  if (identifyBeforeEachRun && !GetDevice()) {
+    EndUnidentified();
+    lastRun_.start = RunStart::NotIdentified;
     return false;
   }
   if (auto problem = PageGeometryProblem(g.BlockSize, g.FlashEnd)) {
@@ -67,46 +88,56 @@ bool Main::ReadyToRun() {
   return true;
 }
 
-void Main::RunOnTarget(const std::function<RunResult(RunObserver&)>& run) {
+void Main::RunOnTarget(const std::function<bool()>& fits, const std::function<RunResult(RunObserver&)>& run) {
   if (Busy()) return;
   BusyScope busy(*this);
   lastRun_ = {};
   if (!ReadyToRun()) return;
+  if (!fits()) {
+    lastRun_.start = RunStart::DoesNotFit;  // nothing was erased or written; still connected
+    return;
+  }
 
-  RunScope unwinding(*this);
+  RunScope unwinding([this] { ShowConnection(); });
   g.Modus = Mode::Programming;
   UpdateButtons();
   bootloader.Interrupt(Interruption::None);
   WindowRun observer(*this);
   lastRun_.start = RunStart::Started;
   lastRun_.result = run(observer);
-  if (lastRun_.result.end == RunEnd::Done) {
-    g.Modus = Mode::Connected;
-    UpdateButtons();
-  }
+  // Stop, a quit or an unplugged adapter closed the port: the target is no longer connected.
+  if (lastRun_.result.end == RunEnd::Done || !ComPort.IsOpen()) ShowConnection();
 }
 
 void Main::DownLdBtn_Action() {
-  RunOnTarget([this](RunObserver& observer) {
-    RunLimits limits{
-        g, g.OrgEEpEnd, [this](Phase phase) {
-          // Each check box is read when its phase is reached.
-          return display.CheckValue(phase == Phase::Eeprom ? Check::ProgEEpChk : Check::ProgFlashChk);
-        }};
-    return Download(bootloader, g, limits, observer);
+  const auto wanted = [this](Phase phase) {
+    // Each check box is read when its phase is reached.
+    return display.CheckValue(phase == Phase::Eeprom ? Check::ProgEEpChk : Check::ProgFlashChk);
+  };
+  const auto fits = [this, wanted] {
+    if (!wanted(Phase::Flash)) return true;
+    const auto problem = FlashFitProblem(g.FBytesRead, g.FlashEnd);
+    if (problem) shown_.MessageBox(*problem);
+    return !problem;
+  };
+  RunOnTarget(fits, [this, wanted](RunObserver& observer) {
+    return Download(bootloader, g, RunLimits{g, g.OrgEEpEnd, wanted}, observer);
   });
 }
 
 void Main::EraseBtn_Action() {
-  RunOnTarget([this](RunObserver& observer) {
-    return Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
-  });
+  // Erasing stops at the flash end whatever the image's size: that harms nothing.
+  RunOnTarget([] { return true; },
+              [this](RunObserver& observer) {
+                return Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
+              });
 }
 
 void Main::StopBtn_Action() {
   display.SetProgress(0);
   if (Busy()) bootloader.Interrupt(Interruption::Stop);
-  if (g.COMok) bootloader.Leave();
+  // During a page's data the farewell waits for the page's last byte (Bootloader::Stop).
+  if (g.COMok) bootloader.Stop();
   if (Number(g.Modus) > 0) g.Modus = Mode::FileLoaded;
   g.COMok = false;
   UpdateButtons();

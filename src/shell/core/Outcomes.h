@@ -11,6 +11,9 @@ namespace bm {
 struct LoadResult {
   bool loaded = false;  // an image is in the buffers and shown (the window is in mode 1)
   int messages = 0;     // message boxes the load showed (format errors, file errors, warnings)
+  // A project loaded without its EEPROM image because the .eep does not exist; one of the
+  // messages is that file's "Open failed" report.
+  bool eepromMissing = false;
 };
 
 enum class SearchOutcome {
@@ -27,7 +30,8 @@ enum class RunStart {
   NotRun,
   Started,        // the run went to the wire; its result says how it ended
   NoAnswer,       // the liveness check before the run failed: nothing was written
-  NotIdentified,  // no usable page geometry (never identified, or refused): nothing was written
+  NotIdentified,  // identification failed or was refused, or no usable page geometry: nothing was written
+  DoesNotFit,     // the flash image is larger than the target's flash: nothing was written
 };
 
 struct RunReport {
