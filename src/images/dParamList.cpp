@@ -220,9 +220,9 @@ struct FileCloser {
 
 // Steps after the file is open; false after a read error. `copied` tells the caller which images
 // were really copied, `skipped` that the pack was not read (it got its report already).
-bool ParseFile(std::FILE* file, const std::filesystem::path& name, int64_t fileLength, ImageBuffers& g,
-               ParamSet& params, Dialogs& dialogs, EventLoop& loop, bool& flashCopied, bool& eepromCopied,
-               bool& skipped) {
+bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesystem::path& name,
+               int64_t fileLength, ImageBuffers& g, ParamSet& params, Dialogs& dialogs, EventLoop& loop,
+               bool& flashCopied, bool& eepromCopied, bool& skipped) {
   const uint32_t n = static_cast<uint32_t>(fileLength);  // what the report names: the low 32 bits
   const std::string outOfMemory = "Out of memory (" + std::to_string(n) + ")";
   // The file is read in one piece; a file too large to hold gets the report and is not used.
@@ -236,7 +236,9 @@ bool ParseFile(std::FILE* file, const std::filesystem::path& name, int64_t fileL
     skipped = true;
     return true;
   }
-  const size_t got = content.empty() ? 0 : std::fread(content.data(), 1, content.size(), file);
+  const size_t got = content.empty() ? 0
+                     : readBytes      ? readBytes(file, content.data(), content.size())
+                                      : std::fread(content.data(), 1, content.size(), file);
   const bool readError = std::ferror(file) != 0 || got != content.size();
   content.resize(got);
 
@@ -273,7 +275,7 @@ bool ParseFile(std::FILE* file, const std::filesystem::path& name, int64_t fileL
 }  // namespace
 
 PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params, Dialogs& dialogs,
-                      EventLoop& loop) {
+                      EventLoop& loop, const ReadBytes& readBytes) {
   PackRead read;
   bool flashCopied = false;
   bool eepromCopied = false;
@@ -292,12 +294,13 @@ PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params
       return read;
     }
     const auto size = std::filesystem::file_size(*read.file, ec);
-    const bool ok = ParseFile(file.get(), *read.file, ec ? 0 : static_cast<int64_t>(size), g, params, dialogs,
-                              loop, flashCopied, eepromCopied, skipped);
+    const bool ok = ParseFile(file.get(), readBytes, *read.file, ec ? 0 : static_cast<int64_t>(size), g, params,
+                              dialogs, loop, flashCopied, eepromCopied, skipped);
     file.reset();
-    // An image that was not copied counts nothing, whatever the header said.
-    if (!flashCopied) g.FBytesRead = 0;
-    if (!eepromCopied) g.EBytesRead = 0;
+    // An image that was not copied counts nothing, whatever the header said; nor does one from
+    // a pack whose read failed, since its IDs were never taken over.
+    if (!flashCopied || !ok) g.FBytesRead = 0;
+    if (!eepromCopied || !ok) g.EBytesRead = 0;
     if (!ok) raiseExc(dialogs, "Read failed", read.file);
     read.ok = ok && !skipped;
     return read;

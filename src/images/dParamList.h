@@ -12,7 +12,8 @@
 //    Latin-1 and stored as UTF-8, so they can be shown as they are.
 //  - FBytesRead / EBytesRead count only image bytes that were really copied: an image that is
 //    skipped (no count, a negative parameter length) counts 0, so nothing shows as loaded that
-//    was never read.
+//    was never read. After a failed read ("Read failed": the file shrank between its size and
+//    its read) both count 0 even when images were copied: the pack is not usable.
 //  - File problems (no file, cannot open, cannot read, a negative parameter length) are reported
 //    through the file-error report with origin "dParamList"; a block, field or image outside the
 //    file, or an image longer than its buffer, raises a RuntimeError whose trail gains
@@ -20,6 +21,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -138,9 +141,13 @@ struct PackRead {
   std::optional<std::filesystem::path> file;  // the file the path resolved to; none for ""
 };
 
+// Reads up to `size` bytes of the open `file` into `into`, returning how many it read: the one
+// read of a pack's content. Empty means std::fread; tests put a short read here.
+using ReadBytes = std::function<size_t(std::FILE* file, uint8_t* into, size_t size)>;
+
 // Reads the pack file at `path` into `params`, the image buffers and their counts.
 PackRead LoadPackFile(const std::string& path, ImageBuffers& images, ParamSet& params, Dialogs& dialogs,
-                      EventLoop& loop);
+                      EventLoop& loop, const ReadBytes& readBytes = {});
 
 // The entry for encrypted packs: they are never accepted. Reads nothing, changes nothing.
 bool LoadEncFile(const std::string& path);

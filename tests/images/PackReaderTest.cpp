@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "ImagesFixture.h"
@@ -313,6 +315,48 @@ TEST(LoadPackFile, TextAndFlagFields) {
   block[0xC2 - 1] = 0;
   block[0x15] = 200;  // the CPU name would run past the block's end
   EXPECT_THROW(f.Read(Layout(block, 0, {}, 0, {})), RuntimeError);
+}
+
+// The file shrank between its size and its read: the images may have been copied already, but
+// the pack is not usable, so nothing of it counts as loaded (its IDs were never taken over).
+TEST(LoadPackFile, AShortReadLeavesNothingThatCountsAsLoaded) {
+  PackFixture f;
+  Bytes pack = packwriter::Pack(Sample(), Ramp(10, 1), Ramp(3, 0x80));
+  pack.push_back(0);  // a byte past the images: the short read loses only that one
+  const std::string path = f.dir.Write("short.pack", pack);
+  const dParamList::ReadBytes shortRead = [](std::FILE* file, uint8_t* into, size_t size) {
+    return std::fread(into, 1, size - 1, file);
+  };
+  const dParamList::PackRead read =
+      dParamList::LoadPackFile(path, f.main.g, f.main.params, f.dialogs, f.loop, shortRead);
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(f.main.g.FlashArr[0], 1) << "the image was copied before the failure showed";
+  EXPECT_EQ(f.main.g.FBytesRead, 0);
+  EXPECT_EQ(f.main.g.EBytesRead, 0);
+  EXPECT_EQ(f.dialogs.messages,
+            std::vector<std::string>{"Read failed (in class: dParamList)\n (file: short.pack)"});
+}
+
+// The offsets of the fields the program uses, placed by hand (not by the pack writer).
+TEST(LoadPackFile, FieldsTheProgramUsesAtTheirHandPlacedOffsets) {
+  Bytes block(195, 0);
+  auto put = [&block](size_t at, Bytes bytes) { std::copy(bytes.begin(), bytes.end(), block.begin() + at); };
+  put(0x02, {5, ' ', 'B', 'l', 'k', ' '});  // eProjectName: length 5, trimmed
+  put(0x15, {4, 'm', '3', '2', '8'});       // eCPUname
+  put(0x3E, {0x0F, 0x95, 0x1E, 0x00});      // eDeviceID, little-endian
+  put(0x4E, {0x00, 0x04, 0x00, 0x00});      // eEEpromMax 1024
+  put(0x61, {'Q', 'r'});                    // eSername1, eSername2
+  put(0x7C, {0x01, 0x01});                  // eBootID 0x0101
+  PackFixture f;
+  ASSERT_TRUE(f.Read(Layout(block, 1, {}, 1, {})));
+  const auto& p = f.main.params;
+  EXPECT_EQ(p.eProjectName, "Blk");
+  EXPECT_EQ(p.eCPUname, "m328");
+  EXPECT_EQ(p.eDeviceID, 0x1E950F);
+  EXPECT_EQ(p.eEEpromMax, 1024);
+  EXPECT_EQ(p.eSername1, "Q");
+  EXPECT_EQ(p.eSername2, "r");
+  EXPECT_EQ(p.eBootID, 0x0101);
 }
 
 TEST(LoadPackFile, FileErrors) {

@@ -110,6 +110,40 @@ TEST(Download, BothBoxesClearSendsOnlyTheCheck) {
   EXPECT_EQ(b.main.ModeNumber(), 2);
 }
 
+// A stray byte on the line ahead of a reply must be flushed away: before each command, after
+// the "D" letter and after "B" with its address. A flush left out reads the stray byte as the
+// next reply, and the run fails.
+TEST(Download, StrayBytesAheadOfAReplyAreFlushedAway) {
+  using K = sim::FaultKind;
+  struct Case {
+    sim::Fault fault;
+    const char* why;
+  } cases[] = {
+      {{'?', 2, K::StrayAfterReply}, "after \"KW\" of the check: the flush before \"I\""},
+      {{'A', 1, K::StrayAfterReply}, "after an \"A\" acknowledge: the flush before \"E\""},
+      {{'E', 2, K::StrayAfterReply}, "after an \"E\" acknowledge: the flush before \"D\""},
+      {{'D', 1, K::StrayBeforeReply}, "on the line as \"D\" arrives: the flush after \"D\""},
+      {{'D', 1, K::StrayAfterReply}, "after the checksum: the flush before \"P\""},
+      {{'P', 1, K::StrayAfterReply}, "after a \"P\" acknowledge: the flush before the next \"A\""},
+      {{'B', 1, K::StrayBeforeReply}, "on the line as \"B\" arrives: the flush after its address"},
+      {{'B', 1, K::StrayAfterReply}, "after a \"B\" acknowledge: the flush before the next \"B\""},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    const auto flash = Image(300), eeprom = Image(4, 9);
+    b.Load(flash, eeprom, 0x1E950F, 0x0101);
+    ASSERT_TRUE(b.Connect());
+    b.target().AddFault(c.fault);
+    b.main.DownLdBtn_Action();
+    EXPECT_TRUE(b.dialogs.messages.empty());
+    EXPECT_TRUE(b.main.LastRun().result.Clean());
+    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), b.target().Flash().begin()));
+    EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), b.target().Eeprom().begin()));
+  }
+}
+
 TEST(Download, AnImageLargerThanTheFlashIsRefusedBeforeAnythingIsWritten) {
   auto config = test::TestBoard();
   config.flashWords = 128;  // two pages: 256 bytes

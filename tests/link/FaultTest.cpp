@@ -126,7 +126,12 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
     bool xSent;
     const char* why;
   } cases[] = {
-      {Seq::Download, "stop", {'D', 1, sim::FaultKind::LateReply, 30}, {}, true, "Stop while the checksum is awaited"},
+      {Seq::Download,
+       "stop",
+       {'D', 1, sim::FaultKind::LateReply, 30},
+       {},
+       true,
+       "Stop while the checksum is awaited"},
       {Seq::Download,
        "stop",
        {'E', 2, sim::FaultKind::LateReply, 30},
@@ -253,8 +258,15 @@ TEST(Failures, GoingOnAtAddressZeroSendsTheRestOfTheBlock) {
     const char* why;
   } cases[] = {
       // "A C0 3F" "E" (the last page), "A 00 00" "E" (block 0)
-      {Seq::Download, {'E', 2, sim::FaultKind::WrongReply}, 9, block0 + Bytes({'A', 64, 0}), "4: \"D\" and \"P\" of block 0"},
-      {Seq::Download, {'P', 1, sim::FaultKind::WrongReply}, 9 + block0.size(), Bytes({'A', 64, 0, 'E', 'D'}),
+      {Seq::Download,
+       {'E', 2, sim::FaultKind::WrongReply},
+       9,
+       block0 + Bytes({'A', 64, 0}),
+       "4: \"D\" and \"P\" of block 0"},
+      {Seq::Download,
+       {'P', 1, sim::FaultKind::WrongReply},
+       9 + block0.size(),
+       Bytes({'A', 64, 0, 'E', 'D'}),
        "6: block 1 follows"},
       {Seq::Erase, {'E', 1, sim::FaultKind::WrongReply}, 5, Bytes({'A', 64, 0, 'E'}), "9: page 1 follows"},
   };

@@ -261,6 +261,15 @@ TEST(Identify, RefusalsReleaseTheLoaderAndShowTheirMessage) {
        "no reply to \"i\""},
       {0x1E950F,
        {0x0101, 0, 0, 0},
+       64,
+       0x4000,
+       0,
+       0x0101,
+       {'i', 1, sim::FaultKind::ShortReply, 0, 1},
+       "Communication error",
+       "a one-byte reply to \"i\""},
+      {0x1E950F,
+       {0x0101, 0, 0, 0},
        129,
        0x4000,
        0,
@@ -299,6 +308,57 @@ TEST(Identify, RefusalsReleaseTheLoaderAndShowTheirMessage) {
     EXPECT_EQ(b.display.Text(Caption::status0), "COMport none");
     EXPECT_EQ(b.display.Text(Caption::status1), "ERROR");
     EXPECT_EQ(b.display.Text(Caption::ModeLabel), "none");
+  }
+}
+
+// A reply to "i" of 2 to 7 bytes is read with the missing bytes as 0.
+TEST(Identify, AShortLoaderIdReplyIsZeroFilled) {
+  struct Case {
+    int keep;
+    const char* message;
+  } cases[] = {
+      {2, "Requested LoaderID is &h202\rLoaderID in device is &h101\r"},
+      {5,
+       "Requested LoaderID is &h202\rLoaderID in device is &h101\rLoaderID1 in device is &hA0B\r"
+       "LoaderID2 in device is &hC00\rLoaderID3 in device is &h0"},
+      {7,
+       "Requested LoaderID is &h202\rLoaderID in device is &h101\rLoaderID1 in device is &hA0B\r"
+       "LoaderID2 in device is &hC0D\rLoaderID3 in device is &hE00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keep);
+    auto config = test::TestBoard();
+    config.loaderIds = {0x0101, 0x0A0B, 0x0C0D, 0x0E0F};
+    TargetBench b(config);
+    b.target().AddFault({'i', 1, sim::FaultKind::ShortReply, 0, c.keep});
+    b.Load(test::Image(10), {}, 0, 0x0202);
+    EXPECT_FALSE(b.Connect());
+    EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(b.display.Text(Caption::TargLoaderIDcapt), "Loader ID : &&101");
+  }
+}
+
+// The answer to "?" must be "KW": more bytes after it do no harm (the next command's flush
+// drops them), one byte or another answer is no loader.
+TEST(PortSearch, OnlyKWAnswersTheLivenessCheck) {
+  struct Case {
+    sim::Fault fault;
+    bool found;
+    const char* why;
+  } cases[] = {
+      {{'?', 1, sim::FaultKind::StrayAfterReply}, true, "\"KW\" and a stray byte"},
+      {{'?', 1, sim::FaultKind::ShortReply, 0, 1}, false, "only \"K\""},
+      {{'?', 1, sim::FaultKind::WrongReply}, false, "\"LW\""},
+  };
+  for (const Case& c : cases) {
+    TargetBench b;
+    TraceOnFailure trace(b, c.why);
+    SCOPED_TRACE(c.why);
+    b.target().AddFault(c.fault);
+    b.Load(test::Image(10), {}, 0x1E950F, 0x0101);
+    EXPECT_EQ(b.Connect(), c.found);
+    EXPECT_EQ(b.dialogs.messages,
+              c.found ? std::vector<std::string>{} : std::vector<std::string>{"Target not found"});
   }
 }
 

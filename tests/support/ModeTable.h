@@ -15,8 +15,12 @@ struct ModeRow {
   uint32_t red, yellow, green;
   bool load, comport, download, erase;
   const char* mode;
-  bool flashChk, eepChk;  // enabled states afterwards (starting from enabled)
+  bool flashChk, eepChk;  // enabled states afterwards (modes 2 and 3 keep whatever they were)
   const char* why;
+
+  // The enabled state a check box has after UpdateButtons, given the one it had before.
+  bool FlashChkAfter(bool before) const { return modus >= 2 ? before : flashChk; }
+  bool EepChkAfter(bool before) const { return modus >= 2 ? before : eepChk; }
 };
 
 inline constexpr ModeRow kModeRows[] = {

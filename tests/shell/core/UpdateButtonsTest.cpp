@@ -22,30 +22,34 @@ struct Fixture {
 };
 
 TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
-  for (const test::ModeRow& row : test::kModeRows) {
-    SCOPED_TRACE(row.why);
-    Fixture f;
-    f.display.SetCaption(Caption::status0, "old status");
-    f.display.SetProgress(77);
-    f.main.g.Modus = static_cast<Mode>(row.modus);
-    f.main.g.FBytesRead = row.flashBytes;
-    f.main.g.EBytesRead = row.eepromBytes;
-    f.main.UpdateButtons();
-    EXPECT_EQ(f.display.timerOn, row.timer);
-    EXPECT_EQ(f.display.LedColour(Led::LedRed), row.red);
-    EXPECT_EQ(f.display.LedColour(Led::LedYellow), row.yellow);
-    EXPECT_EQ(f.display.LedColour(Led::LedGreen), row.green);
-    EXPECT_EQ(f.display.Enabled(Button::FOpenBtn), row.load);
-    EXPECT_EQ(f.display.Enabled(Button::ComportBtn), row.comport);
-    EXPECT_EQ(f.display.Enabled(Button::DownLdBtn), row.download);
-    EXPECT_EQ(f.display.Enabled(Button::EraseBtn), row.erase);
-    EXPECT_TRUE(f.display.Enabled(Button::StopBtn)) << "Stop is never changed";
-    EXPECT_EQ(f.display.Text(Caption::ModeLabel), row.mode);
-    EXPECT_EQ(f.display.Enabled(Check::ProgFlashChk), row.flashChk);
-    EXPECT_EQ(f.display.Enabled(Check::ProgEEpChk), row.eepChk);
-    EXPECT_EQ(f.display.Text(Caption::status0), row.modus == 1 ? "" : "old status");
-    EXPECT_EQ(f.display.progress, row.modus == 2 ? 0 : 77);
-  }
+  for (const test::ModeRow& row : test::kModeRows)
+    for (bool checksBefore : {true, false}) {
+      SCOPED_TRACE(row.why);
+      SCOPED_TRACE(checksBefore ? "check boxes enabled before" : "check boxes disabled before");
+      Fixture f;
+      f.display.SetCheckEnabled(Check::ProgFlashChk, checksBefore);
+      f.display.SetCheckEnabled(Check::ProgEEpChk, checksBefore);
+      f.display.SetCaption(Caption::status0, "old status");
+      f.display.SetProgress(77);
+      f.main.g.Modus = static_cast<Mode>(row.modus);
+      f.main.g.FBytesRead = row.flashBytes;
+      f.main.g.EBytesRead = row.eepromBytes;
+      f.main.UpdateButtons();
+      EXPECT_EQ(f.display.timerOn, row.timer);
+      EXPECT_EQ(f.display.LedColour(Led::LedRed), row.red);
+      EXPECT_EQ(f.display.LedColour(Led::LedYellow), row.yellow);
+      EXPECT_EQ(f.display.LedColour(Led::LedGreen), row.green);
+      EXPECT_EQ(f.display.Enabled(Button::FOpenBtn), row.load);
+      EXPECT_EQ(f.display.Enabled(Button::ComportBtn), row.comport);
+      EXPECT_EQ(f.display.Enabled(Button::DownLdBtn), row.download);
+      EXPECT_EQ(f.display.Enabled(Button::EraseBtn), row.erase);
+      EXPECT_TRUE(f.display.Enabled(Button::StopBtn)) << "Stop is never changed";
+      EXPECT_EQ(f.display.Text(Caption::ModeLabel), row.mode);
+      EXPECT_EQ(f.display.Enabled(Check::ProgFlashChk), row.FlashChkAfter(checksBefore));
+      EXPECT_EQ(f.display.Enabled(Check::ProgEEpChk), row.EepChkAfter(checksBefore));
+      EXPECT_EQ(f.display.Text(Caption::status0), row.modus == 1 ? "" : "old status");
+      EXPECT_EQ(f.display.progress, row.modus == 2 ? 0 : 77);
+    }
 }
 
 TEST(UpdateButtons, UnknownModeChangesNothing) {

@@ -180,30 +180,34 @@ TEST(MainWindow, ParameterFollowsParaEnableWhenTheFileMenuOpens) {
 }
 
 TEST(MainWindow, UpdateButtonsDrivesTheRealWidgets) {
-  for (const test::ModeRow& c : test::kModeRows) {
-    SCOPED_TRACE(c.why);
-    WindowRig rig;
-    rig.window.Display().SetCaption(Caption::status0, "busy");
-    rig.window.Display().SetProgress(60);
-    rig.main.g.Modus = static_cast<Mode>(c.modus);
-    rig.main.g.FBytesRead = c.flashBytes;
-    rig.main.g.EBytesRead = c.eepromBytes;
-    rig.main.UpdateButtons();
-    EXPECT_EQ(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(), c.timer);
-    EXPECT_EQ(rig.Find<qt::Lamp>("LedRed")->Fill(), c.red);
-    EXPECT_EQ(rig.Find<qt::Lamp>("LedYellow")->Fill(), c.yellow);
-    EXPECT_EQ(rig.Find<qt::Lamp>("LedGreen")->Fill(), c.green);
-    EXPECT_EQ(rig.Find("FOpenBtn")->isEnabled(), c.load);
-    EXPECT_EQ(rig.Find("ComportBtn")->isEnabled(), c.comport);
-    EXPECT_EQ(rig.Find("DownLdBtn")->isEnabled(), c.download);
-    EXPECT_EQ(rig.Find("EraseBtn")->isEnabled(), c.erase);
-    EXPECT_TRUE(rig.Find("StopBtn")->isEnabled());
-    EXPECT_EQ(rig.Find<QLabel>("ModeLabel")->text().toStdString(), c.mode);
-    EXPECT_EQ(rig.Find("ProgFlashChk")->isEnabled(), c.flashChk);
-    EXPECT_EQ(rig.Find("ProgEEpChk")->isEnabled(), c.eepChk);
-    EXPECT_EQ(rig.Find<QLabel>("status0")->text(), c.modus == 1 ? "" : "busy");
-    EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->value(), c.modus == 2 ? 0 : 60);
-  }
+  for (const test::ModeRow& c : test::kModeRows)
+    for (bool checksBefore : {true, false}) {
+      SCOPED_TRACE(c.why);
+      SCOPED_TRACE(checksBefore ? "check boxes enabled before" : "check boxes disabled before");
+      WindowRig rig;
+      rig.window.Display().SetCheckEnabled(Check::ProgFlashChk, checksBefore);
+      rig.window.Display().SetCheckEnabled(Check::ProgEEpChk, checksBefore);
+      rig.window.Display().SetCaption(Caption::status0, "busy");
+      rig.window.Display().SetProgress(60);
+      rig.main.g.Modus = static_cast<Mode>(c.modus);
+      rig.main.g.FBytesRead = c.flashBytes;
+      rig.main.g.EBytesRead = c.eepromBytes;
+      rig.main.UpdateButtons();
+      EXPECT_EQ(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(), c.timer);
+      EXPECT_EQ(rig.Find<qt::Lamp>("LedRed")->Fill(), c.red);
+      EXPECT_EQ(rig.Find<qt::Lamp>("LedYellow")->Fill(), c.yellow);
+      EXPECT_EQ(rig.Find<qt::Lamp>("LedGreen")->Fill(), c.green);
+      EXPECT_EQ(rig.Find("FOpenBtn")->isEnabled(), c.load);
+      EXPECT_EQ(rig.Find("ComportBtn")->isEnabled(), c.comport);
+      EXPECT_EQ(rig.Find("DownLdBtn")->isEnabled(), c.download);
+      EXPECT_EQ(rig.Find("EraseBtn")->isEnabled(), c.erase);
+      EXPECT_TRUE(rig.Find("StopBtn")->isEnabled());
+      EXPECT_EQ(rig.Find<QLabel>("ModeLabel")->text().toStdString(), c.mode);
+      EXPECT_EQ(rig.Find("ProgFlashChk")->isEnabled(), c.FlashChkAfter(checksBefore));
+      EXPECT_EQ(rig.Find("ProgEEpChk")->isEnabled(), c.EepChkAfter(checksBefore));
+      EXPECT_EQ(rig.Find<QLabel>("status0")->text(), c.modus == 1 ? "" : "busy");
+      EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->value(), c.modus == 2 ? 0 : 60);
+    }
 }
 
 TEST(MainWindow, RedLampBlinksOnTheTimerInProgrammingAndStopsAfter) {
