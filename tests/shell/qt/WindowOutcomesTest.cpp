@@ -1,0 +1,141 @@
+// What the window says must be what happened to the chip: refused images, damaged files, runs
+// that end with the port closed, a target gone or swapped behind an open port.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QTimer>
+
+#include "WindowFiles.h"
+#include "WindowRig.h"
+#include "base/ByteTrace.h"
+#include "base/Util.h"
+
+namespace bm {
+namespace {
+
+using namespace Util;
+using namespace test::window;
+using test::WindowRig;
+
+// The window with the example project loaded and the simulated board connected. `board` replaces
+// the board before the search when given.
+struct Connected {
+  explicit Connected(std::optional<sim::SimTargetConfig> board = std::nullopt) {
+    if (board) *rig.target = sim::SimTarget(*board, rig.loop.Clock());
+    rig.window.show();
+    rig.dialogs.answer = files.Path("blink.ppro");
+    Click(rig, "FOpenBtn");
+    Click(rig, "ComportBtn");
+    EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
+  }
+  // Another board behind the same open port.
+  void Swap(sim::SimTargetConfig board) { *rig.target = sim::SimTarget(board, rig.loop.Clock()); }
+
+  Fixtures files;
+  WindowRig rig{/*withTarget=*/true};
+};
+
+TEST(WindowOutcomes, AnImageLargerThanTheTargetsFlashIsRefusedAndTheTargetStaysConnected) {
+  sim::SimTargetConfig small = sim::ExampleBoardConfig();
+  small.flashWords = 128;  // 256 bytes; the project's image has 300
+  Connected c(small);
+  const size_t before = c.rig.target->SentBytes().size();
+  Click(c.rig, "DownLdBtn");
+  EXPECT_EQ(c.rig.dialogs.messages,
+            std::vector<std::string>{"The flash image (300 bytes) is larger than the target's flash (256 "
+                                     "bytes).\nNothing was written."});
+  EXPECT_EQ(c.rig.target->SentBytes().substr(before), "?Ii") << "checked and identified, nothing erased";
+  EXPECT_EQ(Text(c.rig, "ModeLabel"), "Target connected");
+  EXPECT_TRUE(c.rig.Find("DownLdBtn")->isEnabled());
+
+  c.rig.dialogs.messages.clear();
+  QTest::mouseClick(c.rig.Find<QCheckBox>("ProgFlashChk"), Qt::LeftButton);  // the EEPROM alone fits
+  Click(c.rig, "DownLdBtn");
+  EXPECT_TRUE(c.rig.dialogs.messages.empty());
+  EXPECT_EQ(c.rig.target->Eeprom()[0], c.files.eeprom[0]);
+}
+
+TEST(WindowOutcomes, ADamagedFileShowsTheNotLoadedDisplay) {
+  Fixtures files;
+  files.Write("damaged.hex", ":0100000042BD\n:0100010042BD\n:00000001FF\n");
+  WindowRig rig;
+  rig.window.show();
+  rig.dialogs.answer = files.Path("blink.ppro");
+  Click(rig, "FOpenBtn");
+  rig.dialogs.answer = files.Path("damaged.hex");
+  Click(rig, "FOpenBtn");
+  EXPECT_EQ(rig.dialogs.messages,
+            std::vector<std::string>{"checksum error!\nat Line:2\n (file: damaged.hex)"});
+  EXPECT_EQ(rig.window.windowTitle(), "Brindlemark []");
+  EXPECT_EQ(Text(rig, "FNameCapt"), "none");
+  EXPECT_EQ(Text(rig, "FlashSizeCapt"), "0 Bytes");
+  EXPECT_EQ(Text(rig, "ModeLabel"), "none");
+  EXPECT_EQ(Lamp(rig, "LedRed"), clRed);
+  EXPECT_FALSE(rig.Find("ComportBtn")->isEnabled()) << "nothing of it can reach a chip";
+}
+
+// Stop, an unplugged adapter: the port is closed, so the window says "file loaded". Stop shows
+// no box; the unplugged adapter's box comes after the mode changed.
+TEST(WindowOutcomes, ARunThatEndsWithThePortClosedEndsInFileLoaded) {
+  for (const bool unplug : {false, true}) {
+    SCOPED_TRACE(unplug ? "unplugged" : "Stop");
+    Connected c;
+    std::vector<QString> modeAtBox;
+    c.rig.dialogs.onMessage = [&](const std::string&) { modeAtBox.push_back(Text(c.rig, "ModeLabel")); };
+    if (unplug) c.rig.target->AddFault({'P', 2, sim::FaultKind::Vanish});
+    c.rig.loop.When([&] { return !unplug && c.rig.main.ModeNumber() == 3 && c.rig.loop.passes > 20; },
+                    [&] { Click(c.rig, "StopBtn"); });
+    Click(c.rig, "DownLdBtn");
+    EXPECT_EQ(c.rig.dialogs.messages,
+              unplug ? std::vector<std::string>{"6 Communication error"} : std::vector<std::string>{});
+    EXPECT_EQ(modeAtBox, unplug ? std::vector<QString>{"file loaded"} : std::vector<QString>{});
+    EXPECT_EQ(Text(c.rig, "ModeLabel"), "file loaded");
+    EXPECT_FALSE(c.rig.Find("DownLdBtn")->isEnabled());
+    EXPECT_TRUE(c.rig.Find("ComportBtn")->isEnabled()) << "a new search is the way on";
+    EXPECT_FALSE(c.rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
+    EXPECT_EQ(c.rig.target->Started(), !unplug) << "Stop's farewell reached the loader";
+  }
+}
+
+TEST(WindowOutcomes, ATargetThatNoLongerAnswersIsReported) {
+  Connected c;
+  c.rig.target->AddFault({'?', 2, sim::FaultKind::NoReply});  // the board was reset meanwhile
+  Click(c.rig, "EraseBtn");
+  EXPECT_EQ(c.rig.dialogs.messages, std::vector<std::string>{"Target not found"});
+  EXPECT_EQ(Text(c.rig, "ModeLabel"), "file loaded");
+  EXPECT_EQ(Text(c.rig, "status1"), "COMport none");
+  EXPECT_FALSE(c.rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(c.rig.target->Started()) << "no \"X\" to a loader that does not answer";
+}
+
+TEST(WindowOutcomes, ABoardSwappedBehindTheOpenPortIsIdentifiedAgain) {
+  Connected c;
+  sim::SimTargetConfig other = sim::ExampleBoardConfig();
+  other.signature = 0x1E9514;
+  c.Swap(other);
+  Click(c.rig, "DownLdBtn");
+  EXPECT_EQ(c.rig.dialogs.messages, std::vector<std::string>{"Device ID :\r1E950F\rexpected!"});
+  EXPECT_EQ(c.rig.target->SentBytes(), "?IX") << TraceText(c.rig.target->Trace());
+  EXPECT_EQ(Text(c.rig, "TargDevIDcapt"), "Device ID : &&1E9514");
+  EXPECT_EQ(Text(c.rig, "ModeLabel"), "none");
+  EXPECT_EQ(Text(c.rig, "status0"), "COMport none");
+  EXPECT_EQ(Text(c.rig, "status1"), "ERROR");
+}
+
+TEST(WindowOutcomes, AProjectRateNoPortCanUseIsReportedAtLoad) {
+  Fixtures files;
+  files.Write("fast.hex", HexFile({1, 2, 3}));
+  files.Write("fast.ppro", "DeviceID=$1E950F\nBaudRate=-1\n");
+  WindowRig rig;
+  rig.window.show();
+  rig.dialogs.answer = files.Path("fast.ppro");
+  Click(rig, "FOpenBtn");
+  ASSERT_FALSE(rig.dialogs.messages.empty());
+  EXPECT_EQ(rig.dialogs.messages.back(),
+            "The project's BaudRate -1 is not a usable rate; the rate stays at 9600.");
+  EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
+}
+
+}  // namespace
+}  // namespace bm
