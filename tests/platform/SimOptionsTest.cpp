@@ -36,6 +36,8 @@ TEST(SimOptions, RejectsWhatTheWireCannotCarry) {
       {"--loader-ids 10000,0,0,0", ParseResult::Error, "an ID is 16 bits"},
       {"--fault D:1:late", ParseResult::Error, "a late reply needs its delay"},
       {"--fault E:1:noreply:5", ParseResult::Error, "only a late reply takes a delay"},
+      {"--fault E:1:short:x", ParseResult::Error, "a short reply keeps a number of bytes"},
+      {"--fault E:1:stray-after:1", ParseResult::Error, "a stray byte takes no value"},
       {"--fault E:x:noreply", ParseResult::Error, "occurrence is a number"},
       {"--fault E:1:sometimes", ParseResult::Error, "unknown kind"},
       {"--fault E", ParseResult::Error, "incomplete"},
@@ -62,7 +64,8 @@ TEST(SimOptions, ReadsTheBoardAndItsFaults) {
   ASSERT_EQ(
       ParseSimOptions(Words("--signature 1E9587 --page-words 0x40 --flash-words 14336 --boot-words=2048 "
                             "--loader-ids 0101,0,2,ABCD --baud=57600 --paced --fault E:2:noreply "
-                            "--fault ?:0:late:80.5 --fault P:3:vanish --fault D:1:wrong "
+                            "--fault ?:0:late:80.5 --fault P:3:vanish --fault D:1:wrong --fault i:1:short:5 "
+                            "--fault I:1:short --fault A:2:stray-after --fault B:1:stray-before "
                             "--flash-out f.bin --link /tmp/l --exit-after-stop --trace"),
                       defaults, o, error),
       ParseResult::Run)
@@ -75,7 +78,7 @@ TEST(SimOptions, ReadsTheBoardAndItsFaults) {
   EXPECT_EQ(o.config.loaderIds, (std::array<uint16_t, 4>{0x0101, 0, 2, 0xABCD}));
   EXPECT_EQ(o.config.baud, 57600);
   EXPECT_TRUE(o.config.paced);
-  ASSERT_EQ(o.faults.size(), 4u);
+  ASSERT_EQ(o.faults.size(), 8u);
   EXPECT_EQ(o.faults[0].command, 'E');
   EXPECT_EQ(o.faults[0].occurrence, 2);
   EXPECT_EQ(o.faults[0].kind, sim::FaultKind::NoReply);
@@ -85,6 +88,11 @@ TEST(SimOptions, ReadsTheBoardAndItsFaults) {
   EXPECT_DOUBLE_EQ(o.faults[1].lateMs, 80.5);
   EXPECT_EQ(o.faults[2].kind, sim::FaultKind::Vanish);
   EXPECT_EQ(o.faults[3].kind, sim::FaultKind::WrongReply);
+  EXPECT_EQ(o.faults[4].kind, sim::FaultKind::ShortReply);
+  EXPECT_EQ(o.faults[4].keepBytes, 5);
+  EXPECT_EQ(o.faults[5].keepBytes, 1) << "one byte unless told";
+  EXPECT_EQ(o.faults[6].kind, sim::FaultKind::StrayAfterReply);
+  EXPECT_EQ(o.faults[7].kind, sim::FaultKind::StrayBeforeReply);
   EXPECT_EQ(o.flashOut, "f.bin");
   EXPECT_EQ(o.link, "/tmp/l");
   EXPECT_TRUE(o.exitAfterStop);

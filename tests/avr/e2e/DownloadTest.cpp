@@ -4,7 +4,9 @@
 // files the program was given.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -130,6 +132,51 @@ TEST(DownloadRefused, AProjectForAnotherDeviceIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(state.report.at("page_writes"), 0u);
   EXPECT_EQ(state.report.at("eeprom_writes"), 0u);
   EXPECT_EQ(compareWithImage(state.flash, loadImage(app), 0, kAtmega328p.appBytes), "");
+}
+
+// A plain HEX file of `bytes` bytes (below 64 KiB), 16 to a record.
+std::string writeHexFile(const std::string &path, uint32_t bytes, uint8_t value) {
+  FILE *out = std::fopen(path.c_str(), "w");
+  if (!out) return "cannot write " + path;
+  for (uint32_t at = 0; at < bytes; at += 16) {
+    const uint32_t n = std::min<uint32_t>(16, bytes - at);
+    unsigned sum = n + (at >> 8) + (at & 0xFF);
+    std::fprintf(out, ":%02X%04X00", n, at);
+    for (uint32_t i = 0; i < n; ++i, sum += value) std::fprintf(out, "%02X", value);
+    std::fprintf(out, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+  }
+  std::fprintf(out, ":00000001FF\n");
+  std::fclose(out);
+  return "";
+}
+
+TEST(DownloadRefused, AnImageOnePageLargerThanTheFlashIsRefusedAndTheChipIsUntouched) {
+  ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built";
+  const ChipCase &c = kAtmega328p;
+  const std::string app = projectFile(c, ".hex");
+  ChipProcess chip({c.mcu, app});
+  ASSERT_TRUE(chip.started()) << chip.startError();
+  char dir[] = "/tmp/bm-avr-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string big = std::string(dir) + "/big.hex";
+  ASSERT_EQ(writeHexFile(big, c.appBytes + c.pageBytes, 0x2A), "");
+
+  std::vector<std::string> argv;
+  const RunResult run = cli({"download", big, "--port", chip.port()}, &argv);
+  std::remove(big.c_str());
+  ::rmdir(dir);
+  EXPECT_EQ(run.exitCode, 7) << explain(argv, run, chip);
+  const auto out = lines(run.output);
+  EXPECT_TRUE(
+      hasLine(out, "The flash image (30848 bytes) is larger than the target's flash (30720 bytes).") &&
+      hasLine(out, "Nothing was written."))
+      << describe(argv, run);
+
+  const ChipState &state = chip.stop();
+  EXPECT_EQ(state.report.at("page_erases"), 0u);
+  EXPECT_EQ(state.report.at("page_writes"), 0u);
+  EXPECT_EQ(compareWithImage(state.flash, loadImage(app), 0, c.appBytes), "")
+      << "the application is untouched";
 }
 
 // The host program reads segment-addressed HEX only; the image above 64 KiB
