@@ -92,6 +92,7 @@ void Main::RunOnTarget(const std::function<bool()>& fits, const std::function<Ru
   if (Busy()) return;
   BusyScope busy(*this);
   lastRun_ = {};
+  bootloader.Interrupt(Interruption::None);
   if (!ReadyToRun()) return;
   if (!fits()) {
     lastRun_.start = RunStart::DoesNotFit;  // nothing was erased or written; still connected
@@ -101,7 +102,6 @@ void Main::RunOnTarget(const std::function<bool()>& fits, const std::function<Ru
   RunScope unwinding([this] { ShowConnection(); });
   g.Modus = Mode::Programming;
   UpdateButtons();
-  bootloader.Interrupt(Interruption::None);
   WindowRun observer(*this);
   lastRun_.start = RunStart::Started;
   lastRun_.result = run(observer);
