@@ -237,8 +237,8 @@ bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesyste
     return true;
   }
   const size_t got = content.empty() ? 0
-                     : readBytes      ? readBytes(file, content.data(), content.size())
-                                      : std::fread(content.data(), 1, content.size(), file);
+                     : readBytes     ? readBytes(file, content.data(), content.size())
+                                     : std::fread(content.data(), 1, content.size(), file);
   const bool readError = std::ferror(file) != 0 || got != content.size();
   content.resize(got);
 
@@ -294,8 +294,8 @@ PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params
       return read;
     }
     const auto size = std::filesystem::file_size(*read.file, ec);
-    const bool ok = ParseFile(file.get(), readBytes, *read.file, ec ? 0 : static_cast<int64_t>(size), g, params,
-                              dialogs, loop, flashCopied, eepromCopied, skipped);
+    const bool ok = ParseFile(file.get(), readBytes, *read.file, ec ? 0 : static_cast<int64_t>(size), g,
+                              params, dialogs, loop, flashCopied, eepromCopied, skipped);
     file.reset();
     // An image that was not copied counts nothing, whatever the header said; nor does one from
     // a pack whose read failed, since its IDs were never taken over.

@@ -22,8 +22,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 

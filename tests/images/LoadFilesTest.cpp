@@ -243,14 +243,14 @@ TEST(FOpenBtn, ADamagedFileLoadsNothingThatCanBeProgrammed) {
   } cases[] = {
       {"checksum error after a good record", "damaged.hex", good + ":0100010042BD\n" + eof,
        "checksum error!\nat Line:2\n (file: damaged.hex)", false},
-      {"a bad digit", "damaged.hex", good + ":01000100ZZBC\n" + eof, "Error in Hex-File!\nat Line:2\n (file: damaged.hex)",
-       false},
-      {"an unknown record type", "damaged.eep", good + ":0100000742B6\n", "Error in Hex-File!\nat Line:2\n (file: damaged.eep)",
-       false},
-      {"past the buffer", "damaged.hex", good + ":020000024000BC\n" + eof, "Buffer overflow!\nat Line:3\n (file: damaged.hex)",
-       false},
-      {"no end record: a warning, the image loads", "cut.hex", good, "End of file record missing!\nat Line:1\n (file: cut.hex)",
-       true},
+      {"a bad digit", "damaged.hex", good + ":01000100ZZBC\n" + eof,
+       "Error in Hex-File!\nat Line:2\n (file: damaged.hex)", false},
+      {"an unknown record type", "damaged.eep", good + ":0100000742B6\n",
+       "Error in Hex-File!\nat Line:2\n (file: damaged.eep)", false},
+      {"past the buffer", "damaged.hex", good + ":020000024000BC\n" + eof,
+       "Buffer overflow!\nat Line:3\n (file: damaged.hex)", false},
+      {"no end record: a warning, the image loads", "cut.hex", good,
+       "End of file record missing!\nat Line:1\n (file: cut.hex)", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -279,10 +279,8 @@ TEST(FOpenBtn, AProjectIsProgrammableOnlyWhenBothItsImagesReadWithoutFormatError
     std::optional<std::string> hexText, eepText;
     bool loaded, eepromMissing;
   } cases[] = {
-      {"both images", hex, hex, true, false},
-      {"no .eep", hex, std::nullopt, true, true},
-      {"no .hex", std::nullopt, hex, true, false},
-      {"a damaged .hex", damaged, hex, false, false},
+      {"both images", hex, hex, true, false},         {"no .eep", hex, std::nullopt, true, true},
+      {"no .hex", std::nullopt, hex, true, false},    {"a damaged .hex", damaged, hex, false, false},
       {"a damaged .eep", hex, damaged, false, false},
   };
   for (const Case& c : cases) {

@@ -61,7 +61,8 @@ TEST(ProjectFile, KeysDefaultsAndMatching) {
        57600},
       {"prefix match: a blank before '='", "DeviceID = 5\n", 5, "5", "---", 0, 0, 57600},
       {"prefix match: a longer key", "DeviceIDs=6\nCPUname=\n", 6, "6", "", 0, 0, 57600},
-      {"a present but empty value is 0, not the default", "DeviceID=\nEEpromMax=\n", 0, "0", "---", 0, 0, 57600},
+      {"a present but empty value is 0, not the default", "DeviceID=\nEEpromMax=\n", 0, "0", "---", 0, 0,
+       57600},
       {"CRLF lines", "DeviceID=$1F\r\nCPUname=ATmega128\r\n", 31, "1F", "ATmega128", 0, 0, 57600},
   };
   for (const Case& c : cases) {
@@ -117,7 +118,8 @@ TEST(ProjectFile, ARateNoPortCanUseIsReportedAtLoadAndTheRateStays) {
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.ppro", std::string("BaudRate=") + c.value + "\n"));
     EXPECT_EQ(f.main.ComPort.BaudRate(), c.baud);
-    EXPECT_EQ(f.dialogs.messages, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+    EXPECT_EQ(f.dialogs.messages,
+              c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(f.main.ModeNumber(), 1) << "the images are loaded all the same";
   }
 }

@@ -41,7 +41,8 @@ void Usage(Action action) {
     std::cerr << "Usage: brindlemark-cli download FILE [--port DEVICE]... [--baud N] [--no-flash] "
                  "[--no-eeprom] [--stop] [--force] [--trace]\n";
   else
-    std::cerr << "Usage: brindlemark-cli erase FILE [--port DEVICE]... [--baud N] [--stop] [--force] [--trace]\n";
+    std::cerr
+        << "Usage: brindlemark-cli erase FILE [--port DEVICE]... [--baud N] [--stop] [--force] [--trace]\n";
 }
 
 // A whole number (its usability is judged once the file's own rate is known).
@@ -153,13 +154,14 @@ class Runner {
       return kExitNotLoaded;
     }
     if (load.eepromMissing)
-      display_->Note("warning: the project has no EEPROM image (its .eep file does not exist); only the flash "
-                     "image is written.");
+      display_->Note(
+          "warning: the project has no EEPROM image (its .eep file does not exist); only the flash "
+          "image is written.");
     if (args_.baud) {
       if (!main().UsableBaudRate(*args_.baud)) {
         display_->Note(std::string(Name(action_)) + ": the BaudRate " + std::to_string(*args_.baud) +
-                       " is not a usable rate; the rate stays at " + std::to_string(main().ComPort.BaudRate()) +
-                       ".");
+                       " is not a usable rate; the rate stays at " +
+                       std::to_string(main().ComPort.BaudRate()) + ".");
         return kExitUsage;
       }
       main().UpdateComSettings(*args_.baud);  // one of the pop-up's rates: selected there too

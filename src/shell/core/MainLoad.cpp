@@ -137,8 +137,9 @@ LoadResult Main::LoadFiles() {
       ComPort.SetBaudRate(baud);
       UpdateComSettings(baud);
     } else {
-      shown_.MessageBox("The project's BaudRate " + std::to_string(baud) + " is not a usable rate; the rate stays at " +
-                        std::to_string(ComPort.BaudRate()) + ".");
+      shown_.MessageBox("The project's BaudRate " + std::to_string(baud) +
+                        " is not a usable rate; the rate stays at " + std::to_string(ComPort.BaudRate()) +
+                        ".");
     }
   } else {
     display.SetTitle("Brindlemark []");
