@@ -66,7 +66,7 @@ class Reader {
   int32_t zeile = 0;
   int32_t n = 2;
   uint8_t chk = 0;
-  int32_t hexpage = 0;
+  int64_t base = 0;  // from the latest type 02 or 04 record; 0xFFFF << 16 must not wrap
   uint8_t anz = 0;
   int32_t adr = 0;
   uint8_t typ = 0;
@@ -109,12 +109,13 @@ bool Reader::Record() {
   if (!st_[static_cast<size_t>(zeile)].empty() && st_[static_cast<size_t>(zeile)][0] == ':') n = 2;
   anz = static_cast<uint8_t>(gethex(2));
   if (fault) return false;
-  adr = gethex(4) + 16 * hexpage;
+  const int64_t start = gethex(4) + base;
   if (fault) return false;
-  if (adr > kMaxAddress) {
+  if (start > kMaxAddress) {
     Report("Buffer overflow!");
     return false;
   }
+  adr = static_cast<int32_t>(start);
   typ = static_cast<uint8_t>(gethex(2));
   if (fault) return false;
   switch (typ) {
@@ -139,11 +140,17 @@ bool Reader::Record() {
     case 0x01:
       ready = true;
       break;
+    // Either base record replaces the other: 02 gives 16 x segment, 04 the upper 16 bits.
     case 0x02:
-      hexpage = gethex(4);
+      base = int64_t{16} * gethex(4);
       if (fault) return false;
       break;
-    case 0x03:
+    case 0x04:
+      base = int64_t{gethex(4)} << 16;
+      if (fault) return false;
+      break;
+    case 0x03:  // start addresses mean nothing to a bootloader: only the checksum needs the bytes
+    case 0x05:
       for (int i = 1; i <= anz; ++i) {
         gethex(2);
         if (fault) return false;

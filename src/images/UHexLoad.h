@@ -1,9 +1,12 @@
 // The Intel HEX reader: one .hex or .eep file into the flash or the EEPROM image buffer.
 //
-// Records 00 (data), 01 (end of file), 02 (extended segment address) and 03 (start segment
-// address) are understood; every other type is a format error. Fields are read at a running
-// position, so a line without ":" goes on where the previous line stopped (an empty line reads
-// as a data record without bytes). Load addresses are offset + 16 x segment, 0 to 0x3FFFF.
+// Records 00 (data), 01 (end of file), 02 (extended segment address), 03 (start segment
+// address), 04 (extended linear address) and 05 (start linear address) are understood; every
+// other type is a format error. Fields are read at a running position, so a line without ":"
+// goes on where the previous line stopped (an empty line reads as a data record without bytes).
+// Load addresses are offset + base, 0 to 0x3FFFF; the latest 02 or 04 record sets the base
+// (16 x segment, or the upper 16 address bits) and replaces the other. Start records are read
+// for their checksum and ignored.
 //
 // What callers may rely on:
 //  - The result is the image end: one past the highest address a complete data record reached

@@ -125,18 +125,54 @@ TEST(IntelHex, RecordsAndFormatErrors) {
        4,
        {"checksum error!\nat Line:2\n (file: image.hex)"},
        {{0, 1}, {3, 4}, {0x10, 0xFF}}},
-      {"type 04 is refused and ends the reading",
+      {"type 04 value 1 moves the next record to 0x10000",
        Rec(4, 0, {0, 1}) + Rec(0, 0, {7}) + kEof,
        false,
+       0x10001,
+       {},
+       {{0, 0xFF}, {0x10000, 7}}},
+      {"type 04 value 3 + offset 0xFFF0 fills the last 16 bytes",
+       ":020000040003F7\n" + Rec(0, 0xFFF0, Seq(16, 0xA0)) + kEof,
+       false,
+       0x40000,
+       {},
+       {{0x3FFEF, 0xFF}, {0x3FFF0, 0xA0}, {0x3FFFF, 0xAF}, {0xFFF0, 0xFF}}},
+      {"type 02 after type 04 replaces its base, not adds to it",
+       Rec(4, 0, {0, 3}) + Rec(2, 0, {0x10, 0x00}) + Rec(0, 0x0100, {0x5A}) + kEof,
+       false,
+       0x10101,
+       {},
+       {{0x10100, 0x5A}}},
+      {"type 04 after type 02 replaces its base, not adds to it",
+       Rec(2, 0, {0x30, 0x00}) + Rec(4, 0, {0, 1}) + Rec(0, 0x0020, {0x5A}) + kEof,
+       false,
+       0x10021,
+       {},
+       {{0x10020, 0x5A}}},
+      {"type 04 value 4 is base 0x40000, past the buffer",
+       Rec(4, 0, {0, 4}) + Rec(0, 0, {7}) + kEof,
+       false,
        0,
-       {"Error in Hex-File!\nat Line:1\n (file: image.hex)"},
+       {"Buffer overflow!\nat Line:2\n (file: image.hex)"},
        {{0, 0xFF}}},
-      {"type 05 is refused as well",
-       Rec(0, 0, {7}) + Rec(5, 0, {0, 0, 0, 0}),
+      {"type 04 value 0xFFFF does not wrap to a small or negative address",
+       Rec(4, 0, {0xFF, 0xFF}) + Rec(0, 0xFFFF, {7}) + kEof,
+       false,
+       0,
+       {"Buffer overflow!\nat Line:2\n (file: image.hex)"},
+       {{0xFFFF, 0xFF}, {0x3FFFF, 0xFF}}},
+      {"type 05 bytes are read and dropped like type 03",
+       Rec(0, 0, {7}) + Rec(5, 0, {0x00, 0x00, 0x01, 0x00}) + kEof,
+       false,
+       1,
+       {},
+       {{0, 7}, {0x100, 0xFF}}},
+      {"type 06 is refused and ends the reading",
+       Rec(0, 0, {7}) + Rec(6, 0, {0, 0}) + Rec(0, 1, {8}) + kEof,
        false,
        1,
        {"Error in Hex-File!\nat Line:2\n (file: image.hex)"},
-       {{0, 7}}},
+       {{0, 7}, {1, 0xFF}}},
       {"type 03 bytes are read and dropped",
        Rec(3, 0, {0x12, 0x34, 0x56, 0x78}) + Rec(0, 0, {7}) + kEof,
        false,
@@ -205,6 +241,48 @@ TEST(IntelHex, RecordsAndFormatErrors) {
   }
 }
 
+// Toolchains write addresses above 0xFFFF either way: segment (02) or linear (04) base records,
+// and often a type 04 record of 0 ahead of everything. All must give the same image.
+TEST(IntelHex, SegmentAndLinearBasesLoadTheSameImage) {
+  const int from = 0xFF80, size = 0x300;  // crosses 0x10000
+  std::vector<int> data;
+  for (int i = 0; i < size; ++i) data.push_back((i * 7 + 3) & 0xFF);
+  // 16-byte records, each preceded by a base record of `type` when the upper address bits change.
+  auto write = [&](int type) {
+    std::string out;
+    int upper = -1;
+    for (int at = 0; at < size; at += 16) {
+      const int address = from + at;
+      if (address >> 16 != upper) {
+        upper = address >> 16;
+        out += type == 2 ? Rec(2, 0, {(upper << 4) & 0xFF, 0}) : Rec(4, 0, {0, upper});
+      }
+      out += Rec(0, address & 0xFFFF, std::vector<int>(data.begin() + at, data.begin() + at + 16));
+    }
+    return out;
+  };
+  const std::pair<const char*, std::string> files[] = {
+      {"type 02 bases", write(2) + kEof},
+      {"type 04 bases and a type 05 start", write(4) + Rec(5, 0, {0, 0, 0xFF, 0x80}) + kEof},
+      {"a leading type 04 of 0, then type 02 bases", ":020000040000FA\n" + write(2) + kEof},
+  };
+  std::vector<uint8_t> expected(kFlashSize, 0xFF);
+  std::copy(data.begin(), data.end(), expected.begin() + from);
+  for (const auto& [why, text] : files) {
+    SCOPED_TRACE(why);
+    test::ScratchDir dir;
+    Globals g;
+    std::fill(g.FlashArr.begin(), g.FlashArr.end(), 0xFF);
+    test::RecordingDialogs dialogs;
+    test::ScriptedEventLoop loop;
+    const UHexLoad::HexRead read =
+        UHexLoad::IntelHex(dir.Write("image.hex", text), false, g, g.st, dialogs, loop);
+    EXPECT_EQ(read.end, from + size);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(g.FlashArr == expected) << "the whole 256 KiB image, byte for byte";
+  }
+}
+
 TEST(IntelHex, FileErrorsReportAndGiveZero) {
   test::ScratchDir dir;
   Globals g;
@@ -231,6 +309,7 @@ TEST(IntelHex, EepromBeyondItsBufferIsAnErrorNotAWrite) {
       {"a record crossing 0xFFFF stores up to it, then fails", Rec(0, 0xFFFF, {1, 2}) + kEof},
       {"a record without bytes cannot move the image end past the buffer",
        Rec(2, 0, {0x10, 0x01}) + "\n" + kEof},
+      {"a type 04 base of 0x10000", Rec(4, 0, {0, 1}) + Rec(0, 0, {1}) + kEof},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
