@@ -117,6 +117,7 @@ std::string SimUsage() {
          "  --exit-after-stop     exit once the loader received \"X\"\n"
          "  --trace               print every byte both ways on stderr\n"
          "  --help                this text\n"
+         "  --version             the version and the licence\n"
          "\n"
          "Numbers may be given in hex with 0x. The tool exits on SIGTERM, SIGINT, or end of input or\n"
          "\"quit\" on a terminal or pipe as standard input. Opening the device again resets the\n"
@@ -158,6 +159,8 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args, const sim::Sim
     long n = 0;
     if (name == "--help") {
       return ParseResult::Help;
+    } else if (name == "--version") {
+      return ParseResult::Version;
     } else if (name == "--paced" || name == "--exit-after-stop" || name == "--trace") {
       if (!flag()) return ParseResult::Error;
       if (name == "--paced") c.paced = true;

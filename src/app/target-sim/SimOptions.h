@@ -19,8 +19,9 @@ struct SimOptions {
   bool trace = false;               // every byte both ways on stderr
 };
 
-// What parsing found: run, print the usage and succeed, or a usage error (`error` says which).
-enum class ParseResult { Run, Help, Error };
+// What parsing found: run, print the usage or the version and succeed, or a usage error (`error`
+// says which).
+enum class ParseResult { Run, Help, Version, Error };
 
 // Starts from `defaults` (the example board); `args` excludes the program name.
 ParseResult ParseSimOptions(const std::vector<std::string>& args, const sim::SimTargetConfig& defaults,

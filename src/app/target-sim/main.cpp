@@ -72,6 +72,9 @@ int main(int argc, char** argv) {
     case targetsim::ParseResult::Help:
       std::fputs(targetsim::SimUsage().c_str(), stdout);
       return 0;
+    case targetsim::ParseResult::Version:
+      std::printf("brindlemark-target-sim %s\nLicense: MIT\n", BRINDLEMARK_VERSION_TEXT);
+      return 0;
     case targetsim::ParseResult::Error:
       std::fprintf(stderr, "brindlemark-target-sim: %s\n%s", error.c_str(), targetsim::SimUsage().c_str());
       return 2;
