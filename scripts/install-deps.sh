@@ -10,6 +10,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   gcc-avr avr-libc binutils-avr simavr libsimavr-dev libelf-dev srecord
   xvfb xauth
+  dpkg-dev desktop-file-utils groff-base
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the formatting check, the default build (unit, window, end-to-end over a
-# pseudo-terminal, and the emulated AVR), the AddressSanitizer + UndefinedBehaviorSanitizer
-# build, and a short run of each fuzz target.
+# pseudo-terminal, and the emulated AVR), the Debian package built from it and its programs run
+# unpacked, the AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of each fuzz
+# target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,9 @@ echo "== default build"
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
+
+echo "== Debian package"
+scripts/check-package.sh
 
 echo "== asan build"
 cmake --preset asan >/dev/null

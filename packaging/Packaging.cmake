@@ -1,0 +1,77 @@
+# What `cmake --install` puts in place and what `cmake --build build --target package` packs into
+# a Debian package: the three programs (stripped), their manual pages, the desktop entry and
+# icon, the bash completion of brindlemark-cli and the copyright file.
+#
+# Everything here belongs to the install component "brindlemark", and only that component is
+# packed: tests, benchmarks, the pack writer, the AVR firmware and the emulated-chip harness
+# (tests/avr, which links the GPL-3 libsimavr) never reach the package, even should they get
+# install rules of their own.
+include(GNUInstallDirs)
+
+set(BM_PACKAGE brindlemark)
+set(BM_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+install(TARGETS brindlemark brindlemark-cli brindlemark-target-sim
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${BM_PACKAGE})
+
+# Manual pages, gzipped as Debian wants them (-n: no name or time stamp, so builds repeat).
+set(bm_man_pages)
+foreach(program brindlemark brindlemark-cli brindlemark-target-sim)
+  set(page ${PROJECT_SOURCE_DIR}/docs/man/${program}.1)
+  set(gz ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
+  add_custom_command(
+    OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" sh ${page} ${gz}
+    DEPENDS ${page}
+    COMMENT "Compressing the manual page ${program}.1"
+    VERBATIM)
+  list(APPEND bm_man_pages ${gz})
+endforeach()
+add_custom_target(man-pages ALL DEPENDS ${bm_man_pages})
+install(FILES ${bm_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${BM_PACKAGE})
+
+install(FILES ${BM_PACKAGING_DIR}/brindlemark.desktop
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT ${BM_PACKAGE})
+# The window icon, so the menu and the window show the same picture.
+install(FILES ${PROJECT_SOURCE_DIR}/src/shell/qt/resources/brindlemark.svg
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps COMPONENT ${BM_PACKAGE})
+install(FILES ${BM_PACKAGING_DIR}/brindlemark-cli.bash
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME brindlemark-cli
+        COMPONENT ${BM_PACKAGE})
+install(FILES ${BM_PACKAGING_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${BM_PACKAGE})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Brindlemark developers")
+set(CPACK_PACKAGE_CONTACT "The Brindlemark developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write firmware into AVR microcontrollers through a serial bootloader")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Brindlemark loads an Intel HEX image, a project or a pack file, finds the bootloader
+listening on a serial port, identifies the chip and the loader, refuses a mismatch, and
+downloads flash and EEPROM or erases the flash.
+.
+The package holds the desktop program (brindlemark), a command-line tool for scripts and
+production lines (brindlemark-cli) and a simulated target on a pseudo-terminal for use
+without hardware (brindlemark-target-sim).")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+# One package made of the one component.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL ${BM_PACKAGE})
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_NAME ${BM_PACKAGE})
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps sees the libraries the programs link; the desktop program also needs Qt's
+# platform plugins, which it loads at run time.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
