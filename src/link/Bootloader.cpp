@@ -44,13 +44,15 @@ Liveness Bootloader::CheckAlive() {
     // left meanwhile, so it is asked again rather than trusted.
     port_.Flush();
   } else if (!port_.Open()) {
+    answer_.clear();
     return Liveness::NotOpened;
   }
   port_.Write(std::string(1, WIRE_ALIVE));
   COMwait(WIRE_ALIVE_REPLY_BYTES);
-  if (port_.Read(WIRE_ALIVE_REPLY_BYTES) == WIRE_ALIVE_REPLY) return Liveness::Alive;
+  answer_ = port_.Read(WIRE_ALIVE_REPLY_BYTES);
+  if (answer_ == WIRE_ALIVE_REPLY) return Liveness::Alive;
   port_.Close();
-  return Liveness::Silent;
+  return answer_.empty() ? Liveness::Silent : Liveness::WrongAnswer;
 }
 
 void Bootloader::EndCommand() {

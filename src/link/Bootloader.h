@@ -30,9 +30,10 @@ inline constexpr int kEraseWaitPasses = 5000;
 
 // The answer of the liveness check.
 enum class Liveness {
-  Alive,      // "KW": a loader listens
-  Silent,     // no or another answer; the port is closed again
-  NotOpened,  // the port would not open
+  Alive,        // "KW": a loader listens
+  Silent,       // no answer; the port is closed again
+  WrongAnswer,  // another answer (LastAnswer() holds it); the port is closed again
+  NotOpened,    // the port would not open (ComPort::LastOpenFailure() says why)
 };
 
 // Why the port was closed under a running exchange, as far as the user caused it.
@@ -86,6 +87,8 @@ class Bootloader {
   // The liveness check on the port: opens it (or, already open, discards what it received
   // since), sends "?" and expects "KW". On any other answer the port is closed.
   Liveness CheckAlive();
+  // What the last liveness check received (empty when nothing came).
+  const std::string& LastAnswer() const { return answer_; }
 
   // "I", and "i" when the file names a loader ID (expected.OrgBootID >= 0); `target` receives
   // each value as its bytes arrive.
@@ -117,6 +120,7 @@ class Bootloader {
   Interruption interruption_ = Interruption::None;
   bool inCommand_ = false;
   bool leavePending_ = false;
+  std::string answer_;
 };
 
 }  // namespace bm

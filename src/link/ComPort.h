@@ -24,7 +24,8 @@ class ComPort {
   void SetBaudRate(int baud);  // kept across port changes
   int BaudRate() const { return baud_; }
 
-  bool Open();   // false when nothing is selected or the device refuses
+  bool Open();  // false when nothing is selected or the device refuses
+  OpenFailure LastOpenFailure() const;
   void Close();  // written bytes leave first
   bool IsOpen() const;
   void Write(std::string_view bytes);

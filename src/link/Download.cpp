@@ -58,7 +58,7 @@ bool FlashPhase(Bootloader& link, const ImageBuffers& image, const TargetInfo& t
     }
 
     address += blockBytes;
-    observer.OnProgress(Percent(address, end));
+    observer.OnProgress(Percent(address, end), address, end);
     link.Yield();
   } while (address < end);
   return true;
@@ -76,7 +76,7 @@ bool EepromPhase(Bootloader& link, const ImageBuffers& image, int32_t limit, Run
     link.SendByte(image.EEpromArr.at(static_cast<size_t>(address)));
     if (!link.Acknowledged()) return run.Fail(Failure::EepromNotAcknowledged, false);
     ++address;
-    observer.OnProgress(Percent(address, end));
+    observer.OnProgress(Percent(address, end), address, end);
     link.Yield();
   } while (address < end);
   return true;

@@ -22,7 +22,7 @@ RunResult Erase(Bootloader& link, const ImageBuffers& image, const RunLimits& li
     if (!link.EraseAcknowledged() && !run.Fail(Failure::ErasePageNotAcknowledged, address == 0))
       return run.Result();
     address += pageBytes;
-    observer.OnProgress(Percent(address, end));
+    observer.OnProgress(Percent(address, end), address, end);
     link.Yield();
   } while (address < end);
   return run.Result();

@@ -37,6 +37,7 @@ Identification Bootloader::Identify(const ExpectedIds& expected, TargetInfo& tar
     return found;
   };
 
+  target.LoaderIds.reset();
   SendCommand(WIRE_IDENTIFY);
   COMwait(WIRE_IDENTIFY_ECHO_BYTES);
   const std::string echo = port_.Read(WIRE_IDENTIFY_ECHO_BYTES);
@@ -84,6 +85,7 @@ Identification Bootloader::Identify(const ExpectedIds& expected, TargetInfo& tar
   };
   const uint32_t loaderId = id(0), loaderId1 = id(2), loaderId2 = id(4), loaderId3 = id(6);
   found.loaderIdText = HexNumber(loaderId);
+  target.LoaderIds = std::array<uint32_t, 4>{loaderId, loaderId1, loaderId2, loaderId3};
 
   if (static_cast<int64_t>(loaderId) != expected.OrgBootID) {
     std::string message = "Requested LoaderID is &h" + HexNumber(static_cast<uint32_t>(expected.OrgBootID)) +

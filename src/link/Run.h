@@ -38,7 +38,8 @@ class RunObserver {
  public:
   virtual ~RunObserver() = default;
   virtual void OnPhase(Phase) {}
-  virtual void OnProgress(int /*percent*/) {}
+  // `done` of `total` bytes (flash or EEPROM bytes written, flash bytes erased) as a percent.
+  virtual void OnProgress(int /*percent*/, int64_t /*done*/, int64_t /*total*/) {}
   // A failure the target caused (never one that followed Stop or a quit). `mayGoOn`: the
   // sequence allows going on after it and the port is still open; a closed port here means the
   // adapter went away.

@@ -22,6 +22,20 @@
 
 namespace bm {
 
+// Why a port would not open, told apart by the error the system gave.
+struct OpenFailure {
+  enum class Kind {
+    None,
+    PermissionDenied,  // the user may not read and write the device file
+    Busy,              // another program holds the port
+    NoDevice,          // the device is not there (unplugged)
+    Other,
+  };
+  Kind kind = Kind::None;
+  std::string group;   // PermissionDenied: the group that owns the device file, when known
+  std::string detail;  // the system's own words
+};
+
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
@@ -36,6 +50,8 @@ class SerialPort {
   virtual void Flush() = 0;
   virtual int BytesAvailable() = 0;
   virtual std::string Read(int n) = 0;
+  // Why the last Open() failed; Kind::None after a successful one.
+  virtual OpenFailure LastOpenFailure() const { return {}; }
 };
 
 class SerialService {

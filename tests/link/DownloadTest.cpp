@@ -264,7 +264,9 @@ TEST(Erase, PagesOverTheImageRangeOnly) {
       for (int w = 0; w < 0x4000; w += 64) words.push_back(w);
     for (int w : words) expected += SetAddress(w) + "E";
     EXPECT_EQ(Hex(b.Sent()), Hex(expected));
-    if (!c.progress.empty()) EXPECT_EQ(b.display.progressLog, c.progress);
+    if (!c.progress.empty()) {
+      EXPECT_EQ(b.display.progressLog, c.progress);
+    }
     EXPECT_EQ(b.main.ModeNumber(), 2);
     EXPECT_TRUE(b.dialogs.messages.empty());
   }

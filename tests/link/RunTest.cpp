@@ -13,7 +13,7 @@ struct RecordingObserver : RunObserver {
   void OnPhase(Phase phase) override {
     events.push_back(phase == Phase::Flash ? "flash" : phase == Phase::Eeprom ? "eeprom" : "erase");
   }
-  void OnProgress(int percent) override { events.push_back(std::to_string(percent) + "%"); }
+  void OnProgress(int percent, int64_t, int64_t) override { events.push_back(std::to_string(percent) + "%"); }
   void OnFailure(Failure failure, bool mayGoOn) override {
     events.push_back("failure " + std::to_string(Number(failure)) + (mayGoOn ? " goes on" : " ends"));
   }
@@ -27,7 +27,7 @@ struct Link {
     port.SetBaudRate(57600);
     EXPECT_EQ(link.CheckAlive(), Liveness::Alive);
     image.FlashArr.assign(image.FlashArr.size(), 0xFF);
-    limits.target = {0x1E950F, config.flashWords, config.pageWords};
+    limits.target = {0x1E950F, config.flashWords, config.pageWords, std::nullopt};
   }
   test::ScriptedEventLoop loop;
   std::shared_ptr<sim::SimTarget> target;

@@ -1,12 +1,16 @@
 #include "platform/qt/QtSerialPort.h"
 
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <cerrno>
 #include <thread>
 
 #include "platform/qt/QtEventLoop.h"
@@ -27,7 +31,28 @@ constexpr int kWriteMarginMs = 1000;
 constexpr auto kMaxLineBacklog = std::chrono::milliseconds(2);
 constexpr auto kLineBacklogAfterWait = std::chrono::milliseconds(1);
 
+// The device file of a port name ("ttyUSB0" or a full path).
+std::string DeviceFile(const std::string& device) {
+  return device.rfind('/', 0) == 0 ? device : "/dev/" + device;
+}
+
+std::string GroupOf(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return {};
+  const struct group* g = ::getgrgid(st.st_gid);
+  return g ? g->gr_name : std::to_string(st.st_gid);
+}
+
 }  // namespace
+
+OpenFailure ExplainOpenFailure(bool permissionError, bool notFound, int accessErrno, const std::string& group,
+                               const std::string& systemText) {
+  if (notFound) return {OpenFailure::Kind::NoDevice, "", systemText};
+  if (!permissionError) return {OpenFailure::Kind::Other, "", systemText};
+  if (accessErrno == EACCES || accessErrno == EPERM)
+    return {OpenFailure::Kind::PermissionDenied, group, systemText};
+  return {OpenFailure::Kind::Busy, "", systemText};
+}
 
 QtSerialPort::QtSerialPort(std::string device) : device_(std::move(device)) {}
 
@@ -50,7 +75,15 @@ bool QtSerialPort::Open() {
     if (error_.empty()) error_ = raw->errorString().toStdString();
     if (e == QSerialPort::ResourceError) failed_ = true;
   });
-  if (!port->open(QIODevice::ReadWrite)) return false;
+  openFailure_ = {};
+  if (!port->open(QIODevice::ReadWrite)) {
+    const std::string file = DeviceFile(device_);
+    const int accessErrno = ::access(file.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
+    openFailure_ = ExplainOpenFailure(port->error() == QSerialPort::PermissionError,
+                                      port->error() == QSerialPort::DeviceNotFoundError, accessErrno,
+                                      GroupOf(file), port->errorString().toStdString());
+    return false;
+  }
   const bool configured = port->setBaudRate(baud_) && port->setDataBits(QSerialPort::Data8) &&
                           port->setParity(QSerialPort::NoParity) && port->setStopBits(QSerialPort::TwoStop) &&
                           port->setFlowControl(QSerialPort::NoFlowControl);

@@ -41,6 +41,7 @@ class QtSerialPort : public SerialPort {
   void Flush() override;
   int BytesAvailable() override;
   std::string Read(int n) override;
+  OpenFailure LastOpenFailure() const override { return openFailure_; }
 
   // The OS handle of the open device (-1 when closed), for checking the line settings.
   int Handle() const;
@@ -59,7 +60,16 @@ class QtSerialPort : public SerialPort {
   std::unique_ptr<QSerialPort> port_;
   bool failed_ = false;
   std::string error_;
+  OpenFailure openFailure_;
 };
+
+// Why QSerialPort would not open a device: `permissionError` (Qt's PermissionError) with the
+// device file not readable and writable for this user (`accessErrno` EACCES or EPERM from
+// access()) is a permission problem, naming `group`, the file's group; Qt's permission error on
+// a file the user may use means another program holds the port (its exclusive lock or lock
+// file). `notFound`: Qt's DeviceNotFoundError.
+OpenFailure ExplainOpenFailure(bool permissionError, bool notFound, int accessErrno, const std::string& group,
+                               const std::string& systemText);
 
 // The ports the system lists when it is created (the list is not refreshed), followed by the
 // extra devices.

@@ -86,6 +86,11 @@ class Main {
   // behind a port that stayed open is never written with another chip's image. A driver whose
   // search and run are one step (the command-line tool) may leave that out.
   bool identifyBeforeEachRun = true;
+
+  // Watchers for a driver that reports more than the window shows: each port the search tries,
+  // and the phases, progress and failures of a run (besides what the window does with them).
+  std::function<void(const PortTry&)> onPortTried;
+  RunObserver* runWatcher = nullptr;
   bool QuitRequested() const { return quitRequested_; }
 
   // Runs `handler` so that no error escapes: an error is handed to UnhandledException.
@@ -138,6 +143,8 @@ class Main {
   // Runs `run` as the window runs a download or erase: the checks, then `fits` (false: the run
   // is refused, nothing sent, after its message), mode 3, the run, and the mode its end calls for.
   void RunOnTarget(const std::function<bool()>& fits, const std::function<RunResult(RunObserver&)>& run);
+  // Tells onPortTried about the selected port; a skip carries the last liveness check's reason.
+  void TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure = std::nullopt);
   // Mode 2 while the port is open, else mode 1 with the link flag down; then UpdateButtons.
   void ShowConnection();
   // The end of a search or run whose identification failed or was refused: the loader is
@@ -150,6 +157,7 @@ class Main {
   LoadResult lastLoad_;
   SearchOutcome lastSearch_ = SearchOutcome::NotRun;
   Identification::Outcome lastIdentification_ = Identification::Outcome::Incomplete;
+  Liveness lastLiveness_ = Liveness::Silent;
   RunReport lastRun_;
 };
 

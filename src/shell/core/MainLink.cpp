@@ -55,11 +55,13 @@ void Main::UpdateComSettings(int rate) {
 }
 
 void Main::CheckComPort() {
-  switch (bootloader.CheckAlive()) {
+  lastLiveness_ = bootloader.CheckAlive();
+  switch (lastLiveness_) {
     case Liveness::Alive:
       g.COMok = true;
       break;
     case Liveness::Silent:
+    case Liveness::WrongAnswer:
       g.COMok = false;
       break;
     case Liveness::NotOpened:
@@ -92,6 +94,20 @@ void Main::release() {
   g.COMok = false;
 }
 
+void Main::TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure) {
+  if (!onPortTried) return;
+  PortTry tried;
+  tried.port = ComPort.Name();
+  tried.status = status;
+  if (status == PortTry::Status::Skipped) {
+    tried.liveness = lastLiveness_;
+    if (lastLiveness_ == Liveness::NotOpened)
+      tried.openFailure = failure ? *failure : ComPort.LastOpenFailure();
+    if (lastLiveness_ == Liveness::WrongAnswer) tried.answer = bootloader.LastAnswer();
+  }
+  onPortTried(tried);
+}
+
 void Main::ComportBtn_Action() {
   if (Busy()) return;
   BusyScope busy(*this);
@@ -101,7 +117,9 @@ void Main::ComportBtn_Action() {
   for (int i = g.serial_count; i >= 1 && !QuitRequested(); --i) {
     try {
       ComPort.Select(i - 1);
+      TellPortTried(PortTry::Status::Trying);
       CheckComPort();
+      TellPortTried(g.COMok ? PortTry::Status::Found : PortTry::Status::Skipped);
       if (g.COMok) {
         g.Modus = Mode::Connected;
         break;
@@ -109,6 +127,9 @@ void Main::ComportBtn_Action() {
       g.Modus = Mode::FileLoaded;
     } catch (...) {
       // An error on one port ends only that port's try; the search goes on with the next one.
+      lastLiveness_ = Liveness::NotOpened;
+      TellPortTried(PortTry::Status::Skipped,
+                    OpenFailure{OpenFailure::Kind::Other, "", "an error while trying it"});
       ComPort.Close();
       g.COMok = false;
       g.Modus = Mode::FileLoaded;

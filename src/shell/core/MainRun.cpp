@@ -14,13 +14,18 @@ class Main::WindowRun : public RunObserver {
   explicit WindowRun(Main& main) : main_(main) {}
 
   void OnPhase(Phase phase) override {
+    if (main_.runWatcher) main_.runWatcher->OnPhase(phase);
     if (phase == Phase::Flash) main_.display.SetCaption(Caption::status0, "programming Flash");
     if (phase == Phase::Eeprom) main_.display.SetCaption(Caption::status0, "programming EEprom");
   }
-  void OnProgress(int percent) override { main_.display.SetProgress(percent); }
+  void OnProgress(int percent, int64_t done, int64_t total) override {
+    main_.display.SetProgress(percent);
+    if (main_.runWatcher) main_.runWatcher->OnProgress(percent, done, total);
+  }
   // The mode first (2 while the port is open, 1 when the adapter went away), then the box.
   void OnFailure(Failure failure, bool) override {
     main_.ShowConnection();
+    if (main_.runWatcher) main_.runWatcher->OnFailure(failure, false);
     main_.shown_.MessageBox(std::to_string(Number(failure)) + " Communication error");
   }
 

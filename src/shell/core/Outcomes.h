@@ -3,6 +3,8 @@
 // codes; the window shows its boxes and modes as it always did.
 #pragma once
 
+#include <string>
+
 #include "link/Bootloader.h"
 #include "link/Run.h"
 
@@ -24,6 +26,16 @@ enum class SearchOutcome {
   Incomplete,  // the reply to "I" stopped short
   Failed,      // a broken identification exchange ("Communication error")
   Quit,        // the user quit during the search
+};
+
+// One port of the search as it is tried: "Trying", then "Found" or "Skipped" with the reason.
+struct PortTry {
+  enum class Status { Trying, Found, Skipped };
+  std::string port;
+  Status status = Status::Trying;
+  Liveness liveness = Liveness::Alive;  // Skipped: the answer to "?", or that the port would not open
+  OpenFailure openFailure;              // Skipped with NotOpened: why
+  std::string answer;                   // Skipped with WrongAnswer: what came instead of "KW"
 };
 
 enum class RunStart {
