@@ -181,7 +181,7 @@ TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
       {{"--baud", "19200"}, {}, 3, "Target not found", "the loader listens at another rate"},
       {{"--baud", "19200"}, {"--baud", "19200"}, 0, "download: done", "--baud replaces the project's"},
       {{}, {"--no-flash", "--no-eeprom"}, 0, "download: done", "nothing to write is not a failure"},
-      {{}, {"--bogus"}, 2, "unknown option", "usage"},
+      {{}, {"--bogus"}, 2, "brindlemark-cli download: Unknown option 'bogus'.", "usage"},
       {{},
        {"--baud", "0"},
        2,

@@ -6,50 +6,11 @@
 
 #include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
+#include "app/cli/ExitCodes.h"
 #include "base/RuntimeExceptionPlus.h"
 
 namespace bm::cli {
 namespace {
-
-struct LoadArgs {
-  std::string file;
-  bool json = false;
-  std::optional<std::string> flashOut;
-  std::optional<std::string> eepromOut;
-};
-
-// False (after a note on stderr) when the arguments do not fit the command.
-bool Parse(const std::vector<std::string>& args, LoadArgs& out) {
-  bool haveFile = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--json") {
-      out.json = true;
-    } else if (a == "--flash-out" || a == "--eeprom-out") {
-      if (i + 1 >= args.size()) {
-        std::cerr << "load: " << a << " needs a PATH\n";
-        return false;
-      }
-      (a == "--flash-out" ? out.flashOut : out.eepromOut) = args[++i];
-    } else if (a.rfind("--flash-out=", 0) == 0) {
-      out.flashOut = a.substr(12);
-    } else if (a.rfind("--eeprom-out=", 0) == 0) {
-      out.eepromOut = a.substr(13);
-    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-      std::cerr << "load: unknown option '" << a << "'\n";
-      return false;
-    } else if (!haveFile) {
-      out.file = a;
-      haveFile = true;
-    } else {
-      std::cerr << "load: unexpected argument '" << a << "'\n";
-      return false;
-    }
-  }
-  if (!haveFile)
-    std::cerr << "Usage: brindlemark-cli load FILE [--json] [--flash-out PATH] [--eeprom-out PATH]\n";
-  return haveFile;
-}
 
 // The first `count` bytes of `buffer` (none when count <= 0, at most the whole buffer).
 bool WriteImage(const std::string& path, const std::vector<uint8_t>& buffer, int32_t count) {
@@ -109,10 +70,7 @@ void PrintReadable(const nlohmann::ordered_json& j) {
 
 }  // namespace
 
-int Load(std::vector<std::string> args) {
-  LoadArgs options;
-  if (!Parse(args, options)) return kExitUsage;
-
+int Load(const CommandLine& options) {
   app::PortOptions ports;
   ports.onlyNamed = true;  // a load never touches a port
   CliSession session(ports);
@@ -130,7 +88,7 @@ int Load(std::vector<std::string> args) {
   bool written = true;
   if (options.flashOut) written &= WriteImage(*options.flashOut, m.g.FlashArr, m.g.FBytesRead);
   if (options.eepromOut) written &= WriteImage(*options.eepromOut, m.g.EEpromArr, m.g.EBytesRead);
-  return (m.LastLoad().loaded && !session.error && written) ? 0 : 1;
+  return (m.LastLoad().loaded && !session.error && written) ? kExitDone : kExitNotLoaded;
 }
 
 }  // namespace bm::cli

@@ -1,22 +1,48 @@
+// brindlemark-cli ports: the serial ports the tool would search, read-only; with --probe each
+// port is opened and asked "?" (closed again without "X"), and the answer or the reason it gave
+// none is shown.
 #include <iostream>
 
-#include "app/PortOptions.h"
+#include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
+#include "app/cli/EventLog.h"
+#include "app/cli/ExitCodes.h"
+#include "app/cli/SkipReason.h"
 
 namespace bm::cli {
 
-int Ports(std::vector<std::string> args) {
-  const app::PortOptions options = app::TakePortOptions(args);
-  if (!args.empty()) {
-    std::cerr << "ports: unexpected argument '" << args.front() << "'\n";
-    return kExitUsage;
+int Ports(const CommandLine& line) {
+  EventLog log(std::cout, line.json);
+  CliSession session(line.ports);
+  Main& main = *session.main;
+  main.Open();
+  const int count = session.ports.list->Count();
+  if (line.probe) std::cerr << "Opening a port may reset the board behind it (many boards reset on DTR).\n";
+  for (int i = 0; i < count; ++i) {
+    const std::string name = session.ports.list->PortName(i);
+    const std::string description = session.ports.list->Description(i);
+    nlohmann::ordered_json fields{{"port", name}, {"index", i}, {"description", description}};
+    std::string probe;
+    if (line.probe) {
+      main.ComPort.Select(i);
+      PortTry tried;
+      tried.port = name;
+      tried.liveness = main.bootloader.CheckAlive();
+      tried.status = tried.liveness == Liveness::Alive ? PortTry::Status::Found : PortTry::Status::Skipped;
+      if (tried.liveness == Liveness::NotOpened) tried.openFailure = main.ComPort.LastOpenFailure();
+      tried.answer = main.bootloader.LastAnswer();
+      main.ComPort.Close();  // no "X": the loader keeps listening
+      fields["status"] = tried.status == PortTry::Status::Found ? "found" : "skipped";
+      probe = tried.status == PortTry::Status::Found ? "a loader answers" : SkipReason(tried);
+      if (tried.status == PortTry::Status::Skipped) fields["reason"] = probe;
+    }
+    if (line.json)
+      log.Emit("port", fields);
+    else
+      std::cout << i << '\t' << name << '\t' << description << (probe.empty() ? "" : "\t" + probe) << '\n';
   }
-  app::Ports ports = app::MakePorts(options);
-  const int count = ports.list->Count();
-  for (int i = 0; i < count; ++i)
-    std::cout << i << '\t' << ports.list->PortName(i) << '\t' << ports.list->Description(i) << '\n';
   if (count == 0) std::cerr << "No serial ports found.\n";
-  return 0;
+  return kExitDone;
 }
 
 }  // namespace bm::cli

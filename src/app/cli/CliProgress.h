@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -37,10 +38,7 @@ class ProgressDisplay : public HeadlessDisplay {
     if (terminal_) {
       if (shown == drawn_) return;
       drawn_ = shown;
-      const int filled = shown * kBarWidth / 100;
-      out_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] " << shown
-           << " %" << std::flush;
-      barOpen_ = true;
+      Draw();
     } else {
       const int decade = shown / 10;
       if (decade > decade_) {
@@ -48,6 +46,15 @@ class ProgressDisplay : public HeadlessDisplay {
         out_ << "progress " << shown << " %\n" << std::flush;
       }
     }
+  }
+
+  // The run's rate and time left, shown beside the bar on a terminal.
+  void SetRate(double bytesPerSecond, double secondsLeft) {
+    char text[64];
+    std::snprintf(text, sizeof text, "  %.0f B/s  %.0f s left", bytesPerSecond, secondsLeft);
+    if (rate_ == text) return;
+    rate_ = text;
+    if (terminal_ && barOpen_) Draw();
   }
 
   void SetCaption(Caption which, const std::string& text) override {
@@ -81,9 +88,17 @@ class ProgressDisplay : public HeadlessDisplay {
     out_ << '\n';
     barOpen_ = false;
     drawn_ = -1;
+    rate_.clear();
   }
 
  private:
+  void Draw() {
+    const int filled = drawn_ * kBarWidth / 100;
+    out_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] " << drawn_
+         << " %" << rate_ << "\x1b[K" << std::flush;
+    barOpen_ = true;
+  }
+
   static constexpr int kBarWidth = 40;
   std::ostream& out_;
   bool terminal_;
@@ -92,6 +107,7 @@ class ProgressDisplay : public HeadlessDisplay {
   int drawn_ = -1;  // value the bar shows
   int decade_ = 0;  // last 10 % step printed
   bool barOpen_ = false;
+  std::string rate_;
 };
 
 }  // namespace bm::cli

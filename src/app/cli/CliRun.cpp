@@ -1,245 +1,303 @@
 // brindlemark-cli download and erase: Load, Comport, then Download or Erase (and Stop when
 // asked), run through the same handlers the window uses. Unattended use must never pass a
-// failure off as success, so every outcome maps to its own exit status.
+// failure off as success, so every outcome maps to its own exit status; with --json each step
+// is also told as a JSON line on stdout.
 #include <unistd.h>
 
+#include <QCryptographicHash>
+#include <QFile>
+#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/PortOptions.h"
 #include "app/cli/CliProgress.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
+#include "app/cli/EventLog.h"
+#include "app/cli/ExitCodes.h"
+#include "app/cli/Interrupts.h"
+#include "app/cli/SkipReason.h"
 #include "base/ByteTrace.h"
+#include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
 
 namespace bm::cli {
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitNotLoaded = 1;
-constexpr int kExitNotFound = 3;
-constexpr int kExitRefused = 4;
-constexpr int kExitCommunication = 5;
-constexpr int kExitCheckFailed = 6;
-constexpr int kExitDoesNotFit = 7;
+using json = nlohmann::ordered_json;
 
-enum class Action { Download, Erase };
-
-struct RunArgs {
-  std::string file;
-  std::optional<int> baud;
-  bool noFlash = false, noEeprom = false, stop = false, force = false, trace = false;
-};
-
-const char* Name(Action action) { return action == Action::Download ? "download" : "erase"; }
-
-void Usage(Action action) {
-  if (action == Action::Download)
-    std::cerr << "Usage: brindlemark-cli download FILE [--port DEVICE]... [--baud N] [--no-flash] "
-                 "[--no-eeprom] [--stop] [--force] [--trace]\n";
-  else
-    std::cerr
-        << "Usage: brindlemark-cli erase FILE [--port DEVICE]... [--baud N] [--stop] [--force] [--trace]\n";
+std::string Sha256Of(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  hash.addData(&file);
+  return hash.result().toHex().toStdString();
 }
 
-// A whole number (its usability is judged once the file's own rate is known).
-std::optional<int> ParseBaud(const std::string& text) {
-  const size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
-  if (text.size() <= digits || text.size() > digits + 9 ||
-      text.find_first_not_of("0123456789", digits) != std::string::npos)
-    return std::nullopt;
-  return std::stoi(text);
-}
-
-// False (after a note on stderr) when the arguments do not fit the command.
-bool Parse(Action action, const std::vector<std::string>& args, RunArgs& out) {
-  bool haveFile = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool download = action == Action::Download;
-    if (a == "--stop") {
-      out.stop = true;
-    } else if (a == "--force") {
-      out.force = true;
-    } else if (a == "--trace") {
-      out.trace = true;
-    } else if (download && a == "--no-flash") {
-      out.noFlash = true;
-    } else if (download && a == "--no-eeprom") {
-      out.noEeprom = true;
-    } else if (a == "--baud" || a.rfind("--baud=", 0) == 0) {
-      std::string value;
-      if (a == "--baud") {
-        if (i + 1 >= args.size()) {
-          std::cerr << Name(action) << ": --baud needs a rate\n";
-          return false;
-        }
-        value = args[++i];
-      } else {
-        value = a.substr(7);
-      }
-      out.baud = ParseBaud(value);
-      if (!out.baud) {
-        std::cerr << Name(action) << ": --baud needs a rate in baud, not '" << value << "'\n";
-        return false;
-      }
-    } else if (a.size() > 1 && a[0] == '-') {
-      std::cerr << Name(action) << ": unknown option '" << a << "'\n";
-      return false;
-    } else if (!haveFile) {
-      out.file = a;
-      haveFile = true;
-    } else {
-      std::cerr << Name(action) << ": unexpected argument '" << a << "'\n";
-      return false;
-    }
+const char* PhaseName(Phase phase) {
+  switch (phase) {
+    case Phase::Flash:
+      return "flash";
+    case Phase::Eeprom:
+      return "eeprom";
+    case Phase::Erase:
+      return "erase";
   }
-  if (!haveFile) Usage(action);
-  return haveFile;
+  return "";
 }
+
+// A warning rather than an error: the image still loads.
+bool IsWarning(const std::string& text) { return text.rfind("End of file record missing!", 0) == 0; }
+
+// The run's phases and progress as JSON lines, and its rate and time left for the bar.
+class RunLines : public RunObserver {
+ public:
+  RunLines(EventLog& log, ProgressDisplay& display) : log_(log), display_(display) {}
+
+  void OnPhase(Phase phase) override {
+    phase_ = phase;
+    lastPercent_ = -1;
+    phaseStart_ = log_.Seconds();
+    log_.Emit("phase", {{"name", PhaseName(phase)}});
+  }
+  void OnProgress(int percent, int64_t done, int64_t total) override {
+    // The last page may reach past the image end: the bar and the lines stop at 100 %.
+    percent = std::min(percent, 100);
+    done = std::min(done, total);
+    const double elapsed = log_.Seconds() - phaseStart_;
+    const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
+    const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
+    display_.SetRate(rate, left);
+    if (percent == lastPercent_) return;  // at most one line per whole percent
+    lastPercent_ = percent;
+    log_.Emit("progress", {{"phase", PhaseName(phase_)},
+                           {"percent", percent},
+                           {"bytes", done},
+                           {"totalBytes", total},
+                           {"bytesPerSecond", std::lround(rate)},
+                           {"secondsLeft", Millis(left)}});
+  }
+
+ private:
+  EventLog& log_;
+  ProgressDisplay& display_;
+  Phase phase_ = Phase::Flash;
+  int lastPercent_ = -1;
+  double phaseStart_ = 0;
+};
 
 class Runner {
  public:
-  Runner(Action action, RunArgs args, const app::PortOptions& options)
-      : action_(action), args_(std::move(args)), session_(options) {
+  Runner(const CommandLine& line, EventLog& log) : line_(line), log_(log), session_(PortsOf(line)) {
     auto display =
         std::make_unique<ProgressDisplay>(std::cerr, isatty(STDERR_FILENO) == 1, session_.dialogs.messages);
     display_ = display.get();
     session_.SetDisplay(std::move(display));
     session_.dialogs.echo = false;  // the display prints them, so a bar is never cut in two
+    session_.dialogs.onMessage = [this](const std::string& text) {
+      if (!loading_) Message(IsWarning(text) ? "warning" : "error", text, false);
+    };
     // The search just identified the target; the run follows at once on the same port.
     main().identifyBeforeEachRun = false;
+    main().onPortTried = [this](const PortTry& tried) { PortLine(tried); };
     main().Open();
   }
 
   int Run() {
-    if (int status = Load(); status != kExitDone) return status;
-    if (int status = Connect(); status != kExitDone) return status;
-    if (int status = Program(); status != kExitDone) return status;
-    if (args_.stop) Step([this] { main().StopBtn_Action(); });
-    display_->Note(std::string(Name(action_)) + ": done");
-    return kExitDone;
+    Interrupts interrupts([this] { main().RequestQuit(); });
+    if (auto end = Load()) return *end;
+    if (auto end = Connect()) return *end;
+    if (auto end = Program()) return *end;
+    if (line_.stop) Step([this] { main().StopBtn_Action(); });
+    return Finish(kExitDone, "done", std::string(Name()) + ": done");
   }
 
  private:
+  static app::PortOptions PortsOf(const CommandLine& line) {
+    app::PortOptions options = line.ports;
+    options.onlyNamed = !options.devices.empty();
+    return options;
+  }
   Main& main() { return *session_.main; }
+  const char* Name() const { return CommandName(line_.command); }
+
+  // One line for the user (stderr) and, with --json, a "message" line.
+  void Message(const char* kind, const std::string& text, bool print = true) {
+    if (print) display_->Note(NormalizeLineBreaks(text));
+    log_.Emit("message", {{"kind", kind}, {"text", NormalizeLineBreaks(text)}});
+  }
+
+  // The result line, and the status to exit with.
+  int Finish(int exitCode, const char* outcome, const std::string& note = {}) {
+    if (Interrupts::Received()) {
+      exitCode = kExitInterrupted;
+      outcome = "stopped";
+    }
+    if (!note.empty()) Message(exitCode == kExitDone ? "info" : "error", note);
+    json failures = json::array();
+    for (Failure f : main().LastRun().result.failures) failures.push_back(Number(f));
+    log_.Emit("result", {{"outcome", outcome},
+                         {"failures", failures},
+                         {"exitCode", exitCode},
+                         {"seconds", Millis(log_.Seconds())},
+                         {"sha256", sha256_}});
+    return exitCode;
+  }
 
   // Runs one handler as the window would, then prints what it showed.
   void Step(const std::function<void()>& handler) {
     main().Handle(handler);
     display_->ShowMessages();
     if (session_.error) {
-      display_->Note("Unexpected error: " + RuntimeExceptionPlus::Message(session_.error) +
-                     NormalizeLineBreaks(RuntimeExceptionPlus::stackTrace(session_.error)));
+      Message("error", "Unexpected error: " + RuntimeExceptionPlus::Message(session_.error) +
+                           NormalizeLineBreaks(RuntimeExceptionPlus::stackTrace(session_.error)));
+      session_.error = nullptr;
+      failedByError_ = true;
     }
   }
 
-  int Load() {
-    session_.dialogs.file = args_.file;
+  std::optional<int> Load() {
+    session_.dialogs.file = line_.file;
+    sha256_ = Sha256Of(line_.file);
+    loading_ = true;
     Step([this] { main().FOpenBtn_Action(); });
+    loading_ = false;
     const LoadResult& load = main().LastLoad();
-    if (session_.error || !load.loaded) {
-      display_->Note(std::string(Name(action_)) + ": nothing was loaded from '" + args_.file +
-                     "'; nothing sent");
-      return kExitNotLoaded;
+    log_.Emit("start", {{"version", BRINDLEMARK_VERSION_TEXT},
+                        {"command", Name()},
+                        {"file", line_.file},
+                        {"sha256", sha256_},
+                        {"flashBytes", main().g.FBytesRead},
+                        {"eepromBytes", main().g.EBytesRead},
+                        {"baud", line_.baud.value_or(main().ComPort.BaudRate())}});
+    for (const std::string& text : session_.dialogs.messages) {
+      const bool warning = IsWarning(text) || (load.eepromMissing && text.rfind("Open failed", 0) == 0);
+      log_.Emit("message", {{"kind", warning ? "warning" : "error"}, {"text", NormalizeLineBreaks(text)}});
     }
+    if (failedByError_ || !load.loaded)
+      return Finish(kExitNotLoaded, "load-failed",
+                    std::string(Name()) + ": nothing was loaded from '" + line_.file + "'; nothing sent");
     // A project without its .eep is a project without an EEPROM image, not a damaged one.
     const int problems = load.messages - (load.eepromMissing ? 1 : 0);
-    if (problems > 0 && !args_.force) {
-      display_->Note(std::string(Name(action_)) +
-                     ": the load reported a problem (above); nothing sent. Use --force to send it anyway.");
-      return kExitNotLoaded;
-    }
+    if (problems > 0 && !line_.force)
+      return Finish(
+          kExitNotLoaded, "load-failed",
+          std::string(Name()) +
+              ": the load reported a problem (above); nothing sent. Use --force to send it anyway.");
     if (load.eepromMissing)
-      display_->Note(
-          "warning: the project has no EEPROM image (its .eep file does not exist); only the flash "
-          "image is written.");
-    if (args_.baud) {
-      if (!main().UsableBaudRate(*args_.baud)) {
-        display_->Note(std::string(Name(action_)) + ": the BaudRate " + std::to_string(*args_.baud) +
-                       " is not a usable rate; the rate stays at " +
-                       std::to_string(main().ComPort.BaudRate()) + ".");
-        return kExitUsage;
-      }
-      main().UpdateComSettings(*args_.baud);  // one of the pop-up's rates: selected there too
-      main().ComPort.SetBaudRate(*args_.baud);
+      Message(
+          "warning",
+          "warning: the project has no EEPROM image (its .eep file does not exist); only the flash image is "
+          "written.");
+    if (line_.baud) {
+      if (!main().UsableBaudRate(*line_.baud))
+        return Finish(kExitUsage, "usage",
+                      std::string(Name()) + ": the BaudRate " + std::to_string(*line_.baud) +
+                          " is not a usable rate; the rate stays at " +
+                          std::to_string(main().ComPort.BaudRate()) + ".");
+      main().UpdateComSettings(*line_.baud);  // one of the pop-up's rates: selected there too
+      main().ComPort.SetBaudRate(*line_.baud);
     }
-    if (args_.noFlash) session_.display->SetCheckValue(Check::ProgFlashChk, false);
-    if (args_.noEeprom) session_.display->SetCheckValue(Check::ProgEEpChk, false);
-    if (args_.trace) {
+    if (line_.noFlash) session_.display->SetCheckValue(Check::ProgFlashChk, false);
+    if (line_.noEeprom) session_.display->SetCheckValue(Check::ProgEEpChk, false);
+    if (line_.trace) {
       main().ComPort.SetTrace([this](bool toTarget, std::string_view bytes) {
         display_->Note(TraceLine(toTarget ? ">" : "<", bytes));
       });
     }
-    return kExitDone;
+    return std::nullopt;
   }
 
-  int Connect() {
+  void PortLine(const PortTry& tried) {
+    static constexpr const char* kStatus[] = {"trying", "found", "skipped"};
+    json fields{{"port", tried.port}, {"status", kStatus[static_cast<int>(tried.status)]}};
+    if (tried.status == PortTry::Status::Skipped) {
+      fields["reason"] = SkipReason(tried);
+      skipped_.push_back(tried);
+    }
+    log_.Emit("port", fields);
+  }
+
+  std::optional<int> Connect() {
     Step([this] { main().ComportBtn_Action(); });
-    if (session_.error) return kExitNotFound;
+    if (failedByError_) return Finish(kExitNotFound, "not-found");
     switch (main().LastSearch()) {
-      case SearchOutcome::Found:
-        return kExitDone;
+      case SearchOutcome::Found: {
+        const Globals& g = main().g;
+        json ids = nullptr;
+        if (g.LoaderIds) ids = json(std::vector<uint32_t>(g.LoaderIds->begin(), g.LoaderIds->end()));
+        log_.Emit("identified", {{"signature", HexNumber(static_cast<uint32_t>(g.TargID))},
+                                 {"pageBytes", 2 * g.BlockSize},
+                                 {"flashBytes", 2 * g.FlashEnd},
+                                 {"loaderIds", ids}});
+        return std::nullopt;
+      }
       case SearchOutcome::NotRun:
       case SearchOutcome::NotFound:
       case SearchOutcome::Quit:
-        return kExitNotFound;  // "Target not found" was shown
+        // "Target not found" was shown; say for each port why it was passed by.
+        for (const PortTry& tried : skipped_) display_->Note("  " + tried.port + ": " + SkipReason(tried));
+        if (skipped_.empty()) display_->Note("  no serial port to try (name one with --port DEVICE)");
+        return Finish(kExitNotFound, "not-found");
       case SearchOutcome::Incomplete:
-        display_->Note("Identification failed: the target's reply to \"I\" was incomplete.");
-        return kExitRefused;
+        return Finish(kExitRefused, "refused",
+                      "Identification failed: the target's reply to \"I\" was incomplete.");
       case SearchOutcome::Refused:
       case SearchOutcome::Failed:
-        return kExitRefused;  // its message was shown
+        return Finish(kExitRefused, "refused");  // its message was shown
     }
-    return kExitRefused;
+    return Finish(kExitRefused, "refused");
   }
 
-  int Program() {
+  std::optional<int> Program() {
+    RunLines lines(log_, *display_);
+    main().runWatcher = &lines;
     Step([this] {
-      if (action_ == Action::Download)
+      if (line_.command == Command::Download)
         main().DownLdBtn_Action();
       else
         main().EraseBtn_Action();
     });
-    if (session_.error) return kExitCommunication;
+    main().runWatcher = nullptr;
+    if (failedByError_) return Finish(kExitCommunication, "failed");
     const RunReport& run = main().LastRun();
     switch (run.start) {
       case RunStart::Started:
-        return run.result.Clean() ? kExitDone : kExitCommunication;
+        if (run.result.Clean()) return std::nullopt;
+        if (run.result.end == RunEnd::Stopped || run.result.end == RunEnd::Quit)
+          return Finish(kExitInterrupted, "stopped");
+        return Finish(kExitCommunication, run.result.end == RunEnd::PortLost ? "port-lost" : "failed");
       case RunStart::NotIdentified:
-        return kExitRefused;  // its message was shown
+        return Finish(kExitRefused, "refused");  // its message was shown
       case RunStart::DoesNotFit:
-        return kExitDoesNotFit;  // its message was shown
+        return Finish(kExitDoesNotFit, "does-not-fit");  // its message was shown
       case RunStart::NoAnswer:
       case RunStart::NotRun:
         break;
     }
-    display_->Note(
-        std::string(Name(action_)) +
-        ": the target stopped answering (no \"KW\" to \"?\" before the run); nothing was written.");
-    return kExitCheckFailed;
+    return Finish(
+        kExitCheckFailed, "not-found",
+        std::string(Name()) +
+            ": the target stopped answering (no \"KW\" to \"?\" before the run); nothing was written.");
   }
 
-  Action action_;
-  RunArgs args_;
+  const CommandLine& line_;
+  EventLog& log_;
   CliSession session_;
   ProgressDisplay* display_ = nullptr;
+  std::string sha256_;
+  std::vector<PortTry> skipped_;
+  bool loading_ = false;
+  bool failedByError_ = false;
 };
-
-int RunCommand(Action action, std::vector<std::string> args) {
-  app::PortOptions options = app::TakePortOptions(args);
-  options.onlyNamed = !options.devices.empty();
-  RunArgs runArgs;
-  if (!Parse(action, args, runArgs)) return kExitUsage;
-  return Runner(action, std::move(runArgs), options).Run();
-}
 
 }  // namespace
 
-int Download(std::vector<std::string> args) { return RunCommand(Action::Download, std::move(args)); }
-int Erase(std::vector<std::string> args) { return RunCommand(Action::Erase, std::move(args)); }
+int Run(const CommandLine& line) {
+  EventLog log(std::cout, line.json);
+  return Runner(line, log).Run();
+}
 
 }  // namespace bm::cli

@@ -21,6 +21,7 @@ std::string NormalizeLineBreaks(const std::string& text) {
 void CliDialogs::MessageBox(const std::string& text) {
   messages.push_back(text);
   if (echo) std::cerr << NormalizeLineBreaks(text) << '\n';
+  if (onMessage) onMessage(text);
 }
 
 CliSession::CliSession(const app::PortOptions& options)

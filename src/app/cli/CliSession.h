@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ class CliDialogs : public Dialogs {
   std::vector<std::string> messages;
   std::optional<std::string> file;
   bool echo = false;
+  std::function<void(const std::string&)> onMessage;  // told of each message as it is shown
 };
 
 // Every CR, LF or CRLF inside a text as one "\n".

@@ -1,17 +1,14 @@
-// The commands of brindlemark-cli. Each takes the arguments after its name and returns the
-// process exit status.
+// The commands of brindlemark-cli. Each takes its parsed command line and returns the process
+// exit status (ExitCodes.h).
 #pragma once
 
-#include <string>
-#include <vector>
+#include "app/cli/CommandLine.h"
 
 namespace bm::cli {
 
-int Ports(std::vector<std::string> args);
-int Load(std::vector<std::string> args);
-int Download(std::vector<std::string> args);
-int Erase(std::vector<std::string> args);
-
-inline constexpr int kExitUsage = 2;
+int Ports(const CommandLine& line);
+int Load(const CommandLine& line);
+int Run(const CommandLine& line);  // download and erase
+int Gang(const CommandLine& line);
 
 }  // namespace bm::cli

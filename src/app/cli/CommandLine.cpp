@@ -1,0 +1,312 @@
+#include "app/cli/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/cli/ExitCodes.h"
+
+namespace bm::cli {
+namespace {
+
+struct OptionSpec {
+  const char* names;  // "port" or "h,help"
+  const char* value;  // value name, or nullptr for a flag
+  const char* description;
+};
+
+const OptionSpec kGlobal[] = {
+    {"port", "DEVICE",
+     "Also offer DEVICE (repeatable). With download, erase and gang only these are searched. \"sim\" is the "
+     "simulated target."},
+    {"simulated-target", nullptr, "Offer the simulated target as port \"sim\"."},
+    {"json", nullptr,
+     "Machine-readable output: JSON lines on stdout (load: one object); human text stays on stderr."},
+    {"h,help", nullptr, "Show this help."},
+};
+
+const OptionSpec kRun[] = {
+    {"baud", "N", "The rate instead of the file's (any rate the port accepts)."},
+    {"stop", nullptr, "Tell the loader to leave (\"X\") after the run, so the new program starts."},
+    {"force", nullptr, "Send even though the load showed a message (a damaged file loads nothing)."},
+    {"trace", nullptr, "Print every byte both ways on stderr."},
+};
+const OptionSpec kImages[] = {
+    {"no-flash", nullptr, "Leave the flash image out."},
+    {"no-eeprom", nullptr, "Leave the EEPROM image out."},
+};
+
+struct CommandSpec {
+  Command command;
+  const char* name;
+  const char* file;  // the positional argument, or nullptr
+  const char* summary;
+  std::vector<OptionSpec> options;
+};
+
+std::vector<OptionSpec> Join(std::initializer_list<std::vector<OptionSpec>> parts) {
+  std::vector<OptionSpec> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+const std::vector<CommandSpec>& Commands() {
+  static const std::vector<CommandSpec> commands = {
+      {Command::Ports,
+       "ports",
+       nullptr,
+       "List the serial ports (index, name, description).",
+       {{"probe", nullptr,
+         "Open each port and ask \"?\"; say which answer and why the others do not. Opening a "
+         "port may reset the board behind it."}}},
+      {Command::Load,
+       "load",
+       "FILE",
+       "Load FILE as the Load button does and show the result.",
+       {{"flash-out", "PATH", "Write the loaded flash image, raw, to PATH."},
+        {"eeprom-out", "PATH", "Write the loaded EEPROM image, raw, to PATH."}}},
+      {Command::Download, "download", "FILE",
+       "Load FILE, find the bootloader, identify the chip and write flash and EEPROM.",
+       Join({std::vector<OptionSpec>(std::begin(kRun), std::end(kRun)),
+             std::vector<OptionSpec>(std::begin(kImages), std::end(kImages))})},
+      {Command::Erase, "erase", "FILE",
+       "Load FILE, find the bootloader and erase the flash pages the image covers.",
+       std::vector<OptionSpec>(std::begin(kRun), std::end(kRun))},
+      {Command::Gang, "gang", "FILE",
+       "Flash FILE into every listed port at the same time, one child process per board.",
+       Join({std::vector<OptionSpec>(std::begin(kRun), std::end(kRun)),
+             std::vector<OptionSpec>(std::begin(kImages), std::end(kImages)),
+             {{"all-ports", nullptr,
+               "Every serial port the system lists (and --port devices); a port that does "
+               "not answer \"?\" is skipped, not failed."},
+              {"timeout", "S", "Give up on a board after S seconds (it is stopped; the others go on)."},
+              {"log-dir", "DIR", "Keep each board's output and byte trace in DIR."}}})},
+      {Command::Help, "help", "COMMAND", "Show the help of COMMAND.", {}},
+  };
+  return commands;
+}
+
+const CommandSpec* Find(const std::string& name) {
+  for (const CommandSpec& c : Commands())
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+const CommandSpec& Spec(Command command) {
+  for (const CommandSpec& c : Commands())
+    if (c.command == command) return c;
+  return Commands().front();
+}
+
+constexpr const char* kFileKinds = R"(Files:
+  .hex        Intel HEX flash image (records 00-05)
+  .eep        Intel HEX EEPROM image
+  .ppro       project: DeviceID, CPUname, BootLoaderID, EEpromMax, BaudRate; its images are the
+              .hex and .eep of the same name beside it (a missing .eep: no EEPROM image)
+  .pac .pack  pack file: parameters, flash and EEPROM image in one
+)";
+
+constexpr const char* kExitCodes = R"(Exit codes:
+  0    done
+  1    nothing loaded (a damaged file loads nothing), or the load showed a message (without --force)
+  2    usage: a wrong option or value, also a --baud rate the port cannot use
+  3    target not found
+  4    identification refused or failed
+  5    a numbered communication failure during the run
+  6    the target stopped answering before the run (no "KW" to "?")
+  7    the flash image does not fit the target's flash (nothing was written)
+  8    gang: some boards failed
+  130  interrupted (Ctrl-C, SIGTERM): the run ends at its next wait, the port closes without "X"
+)";
+
+std::string OptionLines(const std::vector<OptionSpec>& options) {
+  std::string text;
+  for (const OptionSpec& o : options) {
+    std::string names;
+    const std::string all = o.names;
+    size_t start = 0;
+    while (start <= all.size()) {
+      const size_t comma = all.find(',', start);
+      const std::string name =
+          all.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      if (!names.empty()) names += ", ";
+      names += (name.size() == 1 ? "-" : "--") + name;
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    if (o.value) names += std::string(" ") + o.value;
+    text += "  " + names;
+    text += names.size() < 22 ? std::string(22 - names.size(), ' ') : "\n" + std::string(24, ' ');
+    text += std::string(o.description) + "\n";
+  }
+  return text;
+}
+
+std::string Synopsis(const CommandSpec& c) {
+  std::string text = std::string("brindlemark-cli ") + c.name + " [OPTIONS]";
+  if (c.file) text += std::string(" ") + (c.command == Command::Help ? "[COMMAND]" : c.file);
+  return text;
+}
+
+QCommandLineOption ToOption(const OptionSpec& o) {
+  const QStringList names = QString::fromLatin1(o.names).split(u',');
+  return o.value ? QCommandLineOption(names, QString::fromUtf8(o.description), QString::fromLatin1(o.value))
+                 : QCommandLineOption(names, QString::fromUtf8(o.description));
+}
+
+// Whether option `arg` ("--baud", "-x") takes the next argument as its value, in any command.
+bool TakesValue(const std::string& arg) {
+  if (arg.size() < 2 || arg[0] != '-' || arg.find('=') != std::string::npos) return false;
+  const std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
+  auto takes = [&name](const OptionSpec& o) { return o.value && name == o.names; };
+  if (std::any_of(std::begin(kGlobal), std::end(kGlobal), takes)) return true;
+  for (const CommandSpec& c : Commands())
+    if (std::any_of(c.options.begin(), c.options.end(), takes)) return true;
+  return false;
+}
+
+ParsedCommandLine Fail(const std::string& where, const std::string& what, bool json) {
+  ParsedCommandLine parsed;
+  parsed.text = where + ": " + what;
+  parsed.exitCode = kExitUsage;
+  parsed.wantsJson = json;
+  return parsed;
+}
+
+}  // namespace
+
+const char* CommandName(Command command) { return Spec(command).name; }
+
+std::string HelpText(std::optional<Command> command) {
+  if (command && *command != Command::Help) {
+    const CommandSpec& c = Spec(*command);
+    return "Usage: " + Synopsis(c) + "\n" + c.summary + "\n\nOptions:\n" + OptionLines(c.options) +
+           "\nGlobal options (before or after the command):\n" +
+           OptionLines(std::vector<OptionSpec>(std::begin(kGlobal), std::end(kGlobal))) +
+           (c.file && c.command != Command::Help ? "\n" + std::string(kFileKinds) : "") + "\n" + kExitCodes;
+  }
+  std::string text =
+      "Usage: brindlemark-cli [GLOBAL OPTIONS] COMMAND [OPTIONS] [FILE]\n"
+      "Writes firmware into AVR microcontrollers through a bootloader listening on a serial line.\n\n"
+      "Commands:\n";
+  for (const CommandSpec& c : Commands()) {
+    text += "  " + Synopsis(c) + "\n      " + c.summary + "\n";
+    if (!c.options.empty()) {
+      for (const OptionSpec& o : c.options)
+        text += std::string("      --") + o.names + (o.value ? std::string(" ") + o.value : "") + "\n";
+    }
+  }
+  text += "\nGlobal options (before or after the command):\n" +
+          OptionLines(std::vector<OptionSpec>(std::begin(kGlobal), std::end(kGlobal))) +
+          "  --version             Show the version and the license.\n\n" + kFileKinds + "\n" + kExitCodes +
+          "\n'brindlemark-cli help COMMAND' or 'brindlemark-cli COMMAND --help' describes one command.\n";
+  return text;
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+  // The command is the first argument that is neither an option nor an option's value.
+  const CommandSpec* spec = nullptr;
+  std::string commandWord;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") break;
+    if (!args[i].empty() && args[i][0] == '-' && args[i] != "-") {
+      if (TakesValue(args[i])) ++i;
+      continue;
+    }
+    commandWord = args[i];
+    spec = Find(commandWord);
+    break;
+  }
+  if (!spec) {
+    const bool wantsHelp = std::find(args.begin(), args.end(), "--help") != args.end() ||
+                           std::find(args.begin(), args.end(), "-h") != args.end();
+    if (commandWord.empty() && wantsHelp) return {std::nullopt, HelpText(), kExitDone, json};
+    if (commandWord.empty()) return {std::nullopt, HelpText(), kExitUsage, json};
+    return Fail("brindlemark-cli", "unknown command '" + commandWord + "'", json);
+  }
+
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  for (const OptionSpec& o : kGlobal) parser.addOption(ToOption(o));
+  for (const OptionSpec& o : spec->options) parser.addOption(ToOption(o));
+  QStringList arguments{QStringLiteral("brindlemark-cli")};
+  for (const std::string& a : args) arguments << QString::fromStdString(a);
+  const std::string where = std::string("brindlemark-cli ") + spec->name;
+  if (!parser.parse(arguments)) return Fail(where, parser.errorText().toStdString(), json);
+
+  CommandLine line;
+  line.command = spec->command;
+  line.json = parser.isSet("json");
+  line.help = parser.isSet("help");
+  for (const QString& d : parser.values("port")) line.ports.devices.push_back(d.toStdString());
+  line.ports.simulatedTarget = parser.isSet("simulated-target");
+  if (line.help) return {std::nullopt, HelpText(spec->command), kExitDone, json};
+
+  QStringList positional = parser.positionalArguments();
+  positional.removeFirst();  // the command
+  if (spec->command == Command::Help) {
+    if (positional.size() > 1) return Fail(where, "one COMMAND at most", json);
+    if (positional.empty()) return {std::nullopt, HelpText(), kExitDone, json};
+    const CommandSpec* topic = Find(positional.front().toStdString());
+    if (!topic) return Fail(where, "unknown command '" + positional.front().toStdString() + "'", json);
+    return {std::nullopt, HelpText(topic->command), kExitDone, json};
+  }
+  if (spec->file) {
+    if (positional.empty()) return Fail(where, std::string(spec->file) + " is missing", json);
+    line.file = positional.takeFirst().toStdString();
+  }
+  if (!positional.empty())
+    return Fail(where, "unexpected argument '" + positional.front().toStdString() + "'", json);
+
+  auto has = [&](const char* name) {
+    return std::any_of(spec->options.begin(), spec->options.end(),
+                       [name](const OptionSpec& o) { return std::string(o.names) == name; }) &&
+           parser.isSet(QString::fromLatin1(name));
+  };
+  if (has("flash-out")) line.flashOut = parser.value("flash-out").toStdString();
+  if (has("eeprom-out")) line.eepromOut = parser.value("eeprom-out").toStdString();
+  if (has("baud")) {
+    bool ok = false;
+    const int baud = parser.value("baud").toInt(&ok);
+    if (!ok)
+      return Fail(where, "--baud needs a rate in baud, not '" + parser.value("baud").toStdString() + "'",
+                  json);
+    line.baud = baud;
+  }
+  line.noFlash = has("no-flash");
+  line.noEeprom = has("no-eeprom");
+  line.stop = has("stop");
+  line.force = has("force");
+  line.trace = has("trace");
+  line.probe = has("probe");
+  line.allPorts = has("all-ports");
+  if (has("timeout")) {
+    bool ok = false;
+    const double seconds = parser.value("timeout").toDouble(&ok);
+    if (!ok || seconds <= 0)
+      return Fail(
+          where,
+          "--timeout needs a positive number of seconds, not '" + parser.value("timeout").toStdString() + "'",
+          json);
+    line.timeoutSeconds = seconds;
+  }
+  if (has("log-dir")) line.logDir = parser.value("log-dir").toStdString();
+  if (spec->command == Command::Gang && !line.allPorts && line.ports.devices.empty())
+    return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
+  return {line, "", kExitDone, json};
+}
+
+std::vector<std::string> ChildArguments(const CommandLine& gang, const std::string& device) {
+  std::vector<std::string> args{"download", gang.file, "--port", device, "--json"};
+  if (gang.baud) args.insert(args.end(), {"--baud", std::to_string(*gang.baud)});
+  if (gang.stop) args.push_back("--stop");
+  if (gang.noFlash) args.push_back("--no-flash");
+  if (gang.noEeprom) args.push_back("--no-eeprom");
+  if (gang.force) args.push_back("--force");
+  if (gang.trace || gang.logDir) args.push_back("--trace");
+  return args;
+}
+
+}  // namespace bm::cli

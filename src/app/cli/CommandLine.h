@@ -1,0 +1,54 @@
+// The command line of brindlemark-cli: one option table per command, read with
+// QCommandLineParser, and the help texts made from the same tables, so the help always lists
+// every option. Global options (--port, --simulated-target, --json) may stand before or after
+// the command.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/PortOptions.h"
+
+namespace bm::cli {
+
+enum class Command { Ports, Load, Download, Erase, Gang, Help };
+
+struct CommandLine {
+  Command command = Command::Help;
+  std::string file;  // FILE of load, download, erase and gang
+  app::PortOptions ports;
+  bool json = false;
+  bool help = false;                       // --help: show the command's help
+  std::optional<Command> helpTopic;        // help COMMAND
+  std::optional<std::string> flashOut;     // load
+  std::optional<std::string> eepromOut;    // load
+  std::optional<int> baud;                 // download, erase, gang
+  bool noFlash = false, noEeprom = false;  // download, gang
+  bool stop = false, force = false, trace = false;
+  bool probe = false;                    // ports
+  bool allPorts = false;                 // gang
+  std::optional<double> timeoutSeconds;  // gang, per board
+  std::optional<std::string> logDir;     // gang
+};
+
+struct ParsedCommandLine {
+  std::optional<CommandLine> line;  // none: print `text` and exit with `exitCode`
+  std::string text;                 // the help (stdout) or the one-line error (stderr)
+  int exitCode = 0;
+  bool wantsJson = false;  // --json was given, even if the rest did not parse
+};
+
+// `args` without the program name.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The whole help, or one command's.
+std::string HelpText(std::optional<Command> command = std::nullopt);
+
+const char* CommandName(Command command);
+
+// The arguments a gang board's child gets: `download FILE --port DEVICE --json` and the options
+// gang passes through.
+std::vector<std::string> ChildArguments(const CommandLine& gang, const std::string& device);
+
+}  // namespace bm::cli

@@ -1,0 +1,36 @@
+#include "app/cli/SkipReason.h"
+
+#include "base/HexText.h"
+
+namespace bm::cli {
+
+std::string SkipReason(const PortTry& tried) {
+  if (tried.status != PortTry::Status::Skipped) return {};
+  switch (tried.liveness) {
+    case Liveness::Alive:
+      return {};
+    case Liveness::Silent:
+      return "no answer to \"?\"";
+    case Liveness::WrongAnswer:
+      return "wrong answer to \"?\" (" + HexBytes(tried.answer) + " instead of \"KW\")";
+    case Liveness::NotOpened:
+      break;
+  }
+  const OpenFailure& f = tried.openFailure;
+  switch (f.kind) {
+    case OpenFailure::Kind::PermissionDenied:
+      return f.group.empty() ? "could not open — permission denied"
+                             : "could not open — permission denied (the device belongs to group '" + f.group +
+                                   "'; join it with: sudo adduser $USER " + f.group + ", then log in again)";
+    case OpenFailure::Kind::Busy:
+      return "could not open — busy (held by another program)";
+    case OpenFailure::Kind::NoDevice:
+      return "could not open — no such device" + (f.detail.empty() ? "" : " (" + f.detail + ")");
+    case OpenFailure::Kind::None:
+    case OpenFailure::Kind::Other:
+      break;
+  }
+  return "could not open" + (f.detail.empty() ? std::string() : " — " + f.detail);
+}
+
+}  // namespace bm::cli
