@@ -1,0 +1,128 @@
+// Why the search passed each port by, as the command-line tool says it: open failures injected
+// through a serial service (tests run as root, so a real permission error cannot be made), and
+// how the Qt port tells the open errors apart.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "app/cli/SkipReason.h"
+#include "platform/PortList.h"
+#include "platform/qt/QtSerialPort.h"
+#include "shell/core/HeadlessDisplay.h"
+#include "shell/core/Main.h"
+#include "support/RecordingDialogs.h"
+#include "support/ScriptedEventLoop.h"
+
+namespace bm {
+namespace {
+
+// One port that fails to open as told, or answers "?" with `answer`.
+class ScriptedService : public SerialService {
+ public:
+  ScriptedService(OpenFailure failure, std::string answer)
+      : failure_(std::move(failure)), answer_(std::move(answer)) {}
+  int Count() override { return 1; }
+  std::string PortName(int) override { return "/dev/ttyUSB7"; }
+  std::string Description(int) override { return "scripted"; }
+  std::unique_ptr<SerialPort> Bind(int) override { return std::make_unique<Port>(*this); }
+
+ private:
+  class Port : public SerialPort {
+   public:
+    explicit Port(ScriptedService& s) : s_(s) {}
+    bool Open() override { return open_ = s_.failure_.kind == OpenFailure::Kind::None; }
+    void Close() override { open_ = false; }
+    bool IsOpen() const override { return open_; }
+    void SetBaudRate(int) override {}
+    int BaudRate() const override { return 57600; }
+    void Write(std::string_view bytes) override {
+      if (bytes == "?") received_ = s_.answer_;
+    }
+    void XmitWait() override {}
+    void Flush() override { received_.clear(); }
+    int BytesAvailable() override { return static_cast<int>(received_.size()); }
+    std::string Read(int n) override {
+      std::string out = received_.substr(0, static_cast<size_t>(n));
+      received_.erase(0, out.size());
+      return out;
+    }
+    OpenFailure LastOpenFailure() const override { return s_.failure_; }
+
+   private:
+    ScriptedService& s_;
+    bool open_ = false;
+    std::string received_;
+  };
+  OpenFailure failure_;
+  std::string answer_;
+};
+
+TEST(SkipReason, EachWayAPortFailsIsToldApart) {
+  using K = OpenFailure::Kind;
+  const struct {
+    OpenFailure failure;
+    std::string answer;
+    const char* reason;
+  } cases[] = {
+      {{K::PermissionDenied, "dialout", "Permission denied"},
+       "",
+       "could not open — permission denied (the device belongs to group 'dialout'; join it with: sudo "
+       "adduser "
+       "$USER dialout, then log in again)"},
+      {{K::Busy, "", "Device or resource busy"}, "", "could not open — busy (held by another program)"},
+      {{K::NoDevice, "", "No such file or directory"},
+       "",
+       "could not open — no such device (No such file or directory)"},
+      {{K::Other, "", "Input/output error"}, "", "could not open — Input/output error"},
+      {{}, "", "no answer to \"?\""},
+      {{}, "K", "wrong answer to \"?\" (4B instead of \"KW\")"},
+      {{}, "OK", "wrong answer to \"?\" (4F 4B instead of \"KW\")"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    HeadlessDisplay display;
+    test::RecordingDialogs dialogs;
+    test::ScriptedEventLoop loop;
+    PortList ports;
+    ports.Add(std::make_unique<ScriptedService>(c.failure, c.answer));
+    Main main(display, dialogs, loop, ports);
+    main.Open();
+    main.g.Modus = Mode::FileLoaded;
+    std::vector<PortTry> tried;
+    main.onPortTried = [&tried](const PortTry& t) { tried.push_back(t); };
+    main.ComportBtn_Action();
+    ASSERT_EQ(tried.size(), 2u);
+    EXPECT_EQ(tried[0].status, PortTry::Status::Trying);
+    EXPECT_EQ(tried[1].status, PortTry::Status::Skipped);
+    EXPECT_EQ(tried[1].port, "/dev/ttyUSB7");
+    EXPECT_EQ(cli::SkipReason(tried[1]), c.reason);
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Target not found"}) << "the window's text stays";
+  }
+}
+
+TEST(ExplainOpenFailure, ByTheErrorNotByGuessing) {
+  using K = OpenFailure::Kind;
+  const struct {
+    bool permissionError, notFound;
+    int accessErrno;
+    K kind;
+    const char* why;
+  } cases[] = {
+      {true, false, EACCES, K::PermissionDenied, "the file is not the user's to open"},
+      {true, false, EPERM, K::PermissionDenied, "not permitted"},
+      {true, false, 0, K::Busy, "Qt refused a file the user may open: another program holds it"},
+      {false, true, ENOENT, K::NoDevice, "unplugged"},
+      {false, false, 0, K::Other, "anything else keeps the system's words"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    const OpenFailure f =
+        qt::ExplainOpenFailure(c.permissionError, c.notFound, c.accessErrno, "dialout", "text");
+    EXPECT_EQ(f.kind, c.kind);
+    EXPECT_EQ(f.group, c.kind == K::PermissionDenied ? "dialout" : "");
+    EXPECT_EQ(f.detail, "text");
+  }
+}
+
+}  // namespace
+}  // namespace bm

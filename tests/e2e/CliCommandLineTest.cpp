@@ -1,0 +1,296 @@
+// brindlemark-cli's command line as scripts use it: help texts, option order, usage errors, the
+// JSON lines of a run, Ctrl-C in the middle of a run, and gang over several pseudo-terminal
+// targets.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/TargetSimProcess.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+
+const std::string kBlink = std::string(BM_SOURCE_DIR) + "/examples/blink/blink.ppro";
+
+struct CliResult {
+  int status;
+  std::string out, err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+CliResult RunCli(const std::vector<std::string>& args) {
+  char dir[] = "/tmp/bm-cli-XXXXXX";
+  const std::string scratch = ::mkdtemp(dir);
+  std::string command = std::string("'") + BM_CLI_PATH + "'";
+  for (const std::string& a : args) command += " '" + a + "'";
+  command += " > '" + scratch + "/out' 2> '" + scratch + "/err' < /dev/null";
+  const int raw = std::system(command.c_str());
+  CliResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(scratch + "/out"), ReadText(scratch + "/err")};
+  fs::remove_all(scratch);
+  return r;
+}
+
+std::vector<json> JsonLines(const std::string& out) {
+  std::vector<json> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(json::parse(line, nullptr, false));
+    EXPECT_FALSE(lines.back().is_discarded()) << "not JSON: " << line;
+  }
+  return lines;
+}
+
+std::vector<std::string> Events(const std::vector<json>& lines) {
+  std::vector<std::string> events;
+  for (const json& l : lines)
+    if (events.empty() || events.back() != l.value("event", "")) events.push_back(l.value("event", ""));
+  return events;
+}
+
+TEST(CliHelp, EveryOptionAndExitCodeIsDescribed) {
+  const std::vector<std::string> global{"--port", "--simulated-target", "--json", "--help"};
+  const std::vector<std::string> codes{"0 ", "1 ", "2 ", "3 ", "4 ", "5 ", "6 ", "7 ", "8 ", "130 "};
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> options;
+  } cases[] = {
+      {{"--help"}, {"ports",       "load",         "download",    "erase",      "gang",        "--probe",
+                    "--flash-out", "--eeprom-out", "--baud",      "--no-flash", "--no-eeprom", "--stop",
+                    "--force",     "--trace",      "--all-ports", "--timeout",  "--log-dir",   "--version",
+                    ".hex",        ".eep",         ".ppro",       ".pac"}},
+      {{"help", "download"},
+       {"--baud", "--no-flash", "--no-eeprom", "--stop", "--force", "--trace", ".ppro"}},
+      {{"download", "--help"}, {"--baud", "--no-flash", "--no-eeprom", "--stop", "--force", "--trace"}},
+      {{"erase", "-h"}, {"--baud", "--stop", "--force", "--trace"}},
+      {{"help", "gang"},
+       {"--all-ports", "--timeout", "--log-dir", "--baud", "--no-flash", "--stop", "--force"}},
+      {{"ports", "--help"}, {"--probe"}},
+      {{"help", "load"}, {"--flash-out", "--eeprom-out"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front() + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    const CliResult r = RunCli(c.args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& o : c.options) EXPECT_NE(r.out.find(o), std::string::npos) << o << "\n" << r.out;
+    for (const std::string& o : global) EXPECT_NE(r.out.find(o), std::string::npos) << o;
+    for (const std::string& code : codes) EXPECT_NE(r.out.find("\n  " + code), std::string::npos) << code;
+  }
+}
+
+TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--json", "--port", "sim", "download", kBlink},
+           {"download", kBlink, "--port=sim", "--json"},
+           {"--port", "sim", "download", "--json", kBlink, "--stop"},
+       }) {
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto lines = JsonLines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front()["event"], "start");
+    EXPECT_EQ(lines.back()["outcome"], "done");
+  }
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+  } mistakes[] = {
+      {{"download", kBlink, "--bogus"}, "brindlemark-cli download: Unknown option 'bogus'."},
+      {{"download", kBlink, "--baud", "fast"},
+       "brindlemark-cli download: --baud needs a rate in baud, not 'fast'"},
+      {{"download"}, "brindlemark-cli download: FILE is missing"},
+      {{"erase", kBlink, "other.hex"}, "brindlemark-cli erase: unexpected argument 'other.hex'"},
+      {{"gang", kBlink},
+       "brindlemark-cli gang: name the boards' ports with --port DEVICE (repeatable) or use --all-ports"},
+      {{"gang", kBlink, "--all-ports", "--timeout", "0"},
+       "brindlemark-cli gang: --timeout needs a positive number"},
+      {{"flash", kBlink}, "brindlemark-cli: unknown command 'flash'"},
+      {{"load", kBlink, "--stop"}, "brindlemark-cli load: Unknown option 'stop'."},
+  };
+  for (const auto& m : mistakes) {
+    const CliResult r = RunCli(m.args);
+    EXPECT_EQ(r.status, 2) << m.line;
+    EXPECT_EQ(r.err.rfind(m.line, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+    EXPECT_TRUE(r.out.empty());
+  }
+}
+
+// The documented order of a run's lines; every line has "event" and "t" first.
+TEST(CliJson, TheLinesOfARunFollowTheDocumentedOrderAndFields) {
+  const struct {
+    std::vector<std::string> sim;
+    std::vector<std::string> events;
+    const char* outcome;
+    int status;
+    const char* why;
+  } cases[] = {
+      {{},
+       {"start", "port", "identified", "phase", "progress", "phase", "progress", "message", "result"},
+       "done",
+       0,
+       "a download"},
+      {{"--signature", "1E9587"}, {"start", "port", "message", "result"}, "refused", 4, "another chip"},
+      {{"--flash-words", "128"},
+       {"start", "port", "identified", "message", "result"},
+       "does-not-fit",
+       7,
+       "an image larger than the flash"},
+      {{"--fault", "D:2:vanish"},
+       {"start", "port", "identified", "phase", "progress", "message", "result"},
+       "port-lost",
+       5,
+       "the adapter unplugged during a page"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    test::TargetSimProcess sim(c.sim);
+    ASSERT_TRUE(sim.Started()) << sim.StderrText();
+    const CliResult r = RunCli({"download", kBlink, "--port", sim.Device(), "--json"});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const auto lines = JsonLines(r.out);
+    EXPECT_EQ(Events(lines), c.events) << r.out;
+    double t = 0;
+    for (const json& l : lines) {
+      ASSERT_TRUE(l.is_object());
+      auto it = l.begin();
+      EXPECT_EQ(it.key(), "event");
+      EXPECT_EQ((++it).key(), "t");
+      EXPECT_GE(l["t"].get<double>(), t) << "time only goes forward";
+      t = l["t"].get<double>();
+    }
+    const json& start = lines.front();
+    for (const char* key : {"version", "command", "file", "sha256", "flashBytes", "eepromBytes", "baud"})
+      EXPECT_TRUE(start.contains(key)) << key;
+    EXPECT_EQ(start["sha256"].get<std::string>().size(), 64u);
+    const json& result = lines.back();
+    EXPECT_EQ(result["outcome"], c.outcome);
+    EXPECT_EQ(result["exitCode"], c.status);
+    for (const char* key : {"failures", "seconds", "sha256"}) EXPECT_TRUE(result.contains(key)) << key;
+    for (const json& l : lines) {
+      if (l["event"] == "identified") {
+        EXPECT_EQ(l["signature"], "1E950F");
+        EXPECT_EQ(l["pageBytes"], 128);
+        EXPECT_EQ(l["loaderIds"], json::array({257, 0, 0, 0}));
+      }
+      if (l["event"] == "progress") {
+        for (const char* key : {"phase", "percent", "bytes", "totalBytes", "bytesPerSecond", "secondsLeft"})
+          EXPECT_TRUE(l.contains(key)) << key;
+        EXPECT_LE(l["percent"].get<int>(), 100);
+      }
+    }
+  }
+}
+
+// A child process whose stdout the test reads while it runs.
+struct Child {
+  explicit Child(const std::vector<std::string>& args) {
+    int out[2];
+    EXPECT_EQ(::pipe(out), 0);
+    pid = ::fork();
+    if (pid == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      std::vector<char*> argv{const_cast<char*>(BM_CLI_PATH)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(BM_CLI_PATH, argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    stdoutFile = ::fdopen(out[0], "r");
+  }
+  ~Child() {
+    if (stdoutFile) std::fclose(stdoutFile);
+  }
+  // The next line of its stdout, or "" at its end.
+  std::string Line() {
+    char buffer[4096];
+    return std::fgets(buffer, sizeof buffer, stdoutFile) ? buffer : "";
+  }
+  int Wait() {
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  pid_t pid = -1;
+  FILE* stdoutFile = nullptr;
+};
+
+// Ctrl-C in the middle of a page: the run ends at its next wait and the port closes without
+// "X", so the loader still listens for a second try.
+TEST(CliSignals, CtrlCEndsTheRunAsQuittingDoes) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    test::TargetSimProcess sim({"--paced", "--exit-after-stop"});
+    ASSERT_TRUE(sim.Started()) << sim.StderrText();
+    Child cli({"download", kBlink, "--port", sim.Device(), "--baud", "9600", "--json", "--stop"});
+    std::vector<json> lines;
+    for (std::string line = cli.Line(); !line.empty(); line = cli.Line()) {
+      lines.push_back(json::parse(line));
+      if (lines.back()["event"] == "phase") ::kill(cli.pid, signal);
+    }
+    EXPECT_EQ(cli.Wait(), 130);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["event"], "result");
+    EXPECT_EQ(lines.back()["outcome"], "stopped");
+    EXPECT_TRUE(sim.Running()) << "no \"X\": the loader did not leave";
+    // And it listens: a second try succeeds.
+    const CliResult again = RunCli({"download", kBlink, "--port", sim.Device()});
+    EXPECT_EQ(again.status, 0) << again.err;
+  }
+}
+
+TEST(CliGang, TheOtherBoardsSucceedAndTheSummarySaysWhichFailed) {
+  test::TargetSimProcess good, faulty({"--fault", "D:0:noreply"}), silent({"--baud", "19200"});
+  ASSERT_TRUE(good.Started() && faulty.Started() && silent.Started());
+  char dir[] = "/tmp/bm-gang-XXXXXX";
+  const std::string logs = ::mkdtemp(dir);
+  const CliResult r = RunCli({"gang", kBlink, "--port", good.Device(), "--port", faulty.Device(), "--port",
+                              silent.Device(), "--log-dir", logs, "--timeout", "30"});
+  EXPECT_EQ(r.status, 8) << r.out << r.err;
+  auto row = [&r](const std::string& port) {
+    const size_t at = r.out.find(port + " ");
+    return at == std::string::npos ? std::string() : r.out.substr(at, r.out.find('\n', at) - at);
+  };
+  EXPECT_NE(row(good.Device()).find(" done "), std::string::npos) << r.out;
+  EXPECT_NE(row(good.Device()).find("1E950F"), std::string::npos) << r.out;
+  EXPECT_NE(row(faulty.Device()).find(" failed "), std::string::npos) << r.out;
+  EXPECT_NE(row(faulty.Device()).find(" 5 "), std::string::npos) << r.out;
+  EXPECT_NE(row(silent.Device()).find(" not-found "), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("2 of 3 boards failed"), std::string::npos) << r.err;
+  const std::string log = ReadText(logs + "/" + good.Device().substr(5).replace(3, 1, "_") + ".log");
+  EXPECT_NE(log.find("> 3F"), std::string::npos) << "the byte trace is kept";
+  fs::remove_all(logs);
+
+  // JSON: every line names its board; the result lists them all.
+  const CliResult j = RunCli({"--json", "gang", kBlink, "--port", good.Device(), "--port", faulty.Device()});
+  EXPECT_EQ(j.status, 8);
+  const auto lines = JsonLines(j.out);
+  ASSERT_FALSE(lines.empty());
+  for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_TRUE(lines[i].contains("port")) << lines[i];
+  EXPECT_EQ(lines.back()["event"], "result");
+  EXPECT_EQ(lines.back()["exitCode"], 8);
+  ASSERT_EQ(lines.back()["boards"].size(), 2u);
+  EXPECT_EQ(lines.back()["boards"][1]["exitCode"], 5);
+}
+
+}  // namespace
+}  // namespace bm
