@@ -280,6 +280,14 @@ TEST(CliGang, TheOtherBoardsSucceedAndTheSummarySaysWhichFailed) {
   EXPECT_NE(log.find("> 3F"), std::string::npos) << "the byte trace is kept";
   fs::remove_all(logs);
 
+  // --all-ports: a port without a loader is passed by, not failed (the system's own ports too).
+  const CliResult all = RunCli({"gang", kBlink, "--all-ports", "--port", good.Device(), "--port", silent.Device()});
+  EXPECT_EQ(all.status, 0) << all.out << all.err;
+  EXPECT_NE(row(good.Device()).find(" done "), std::string::npos);
+  const size_t at = all.out.find(silent.Device() + " ");
+  ASSERT_NE(at, std::string::npos) << all.out;
+  EXPECT_NE(all.out.substr(at, all.out.find('\n', at) - at).find(" skipped "), std::string::npos) << all.out;
+
   // JSON: every line names its board; the result lists them all.
   const CliResult j = RunCli({"--json", "gang", kBlink, "--port", good.Device(), "--port", faulty.Device()});
   EXPECT_EQ(j.status, 8);
