@@ -281,7 +281,8 @@ TEST(CliGang, TheOtherBoardsSucceedAndTheSummarySaysWhichFailed) {
   fs::remove_all(logs);
 
   // --all-ports: a port without a loader is passed by, not failed (the system's own ports too).
-  const CliResult all = RunCli({"gang", kBlink, "--all-ports", "--port", good.Device(), "--port", silent.Device()});
+  const CliResult all =
+      RunCli({"gang", kBlink, "--all-ports", "--port", good.Device(), "--port", silent.Device()});
   EXPECT_EQ(all.status, 0) << all.out << all.err;
   EXPECT_NE(row(good.Device()).find(" done "), std::string::npos);
   const size_t at = all.out.find(silent.Device() + " ");
