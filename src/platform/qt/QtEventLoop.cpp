@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 
 namespace bm::qt {
 namespace {
@@ -28,12 +29,14 @@ void QtEventLoop::processEvents(int maxWaitMs) {
 
   QEventLoop* outer = currentPass;
   currentPass = &pass;
-  // A precise timer may fire a little early; wait out whatever remains.
-  while (!bytesArrived && elapsed.nsecsElapsed() < waitNs) {
-    const qint64 remainingMs = (waitNs - elapsed.nsecsElapsed() + 999999) / 1000000;
-    timer.start(static_cast<int>(remainingMs));
+  // A precise timer may fire a little early; wait out whatever remains. The loop runs at least
+  // once: on a loaded machine the pass's time may be gone before it starts, and a pass that
+  // handled no events would leave Stop unheard.
+  do {
+    const qint64 remainingNs = std::max<qint64>(0, waitNs - elapsed.nsecsElapsed());
+    timer.start(static_cast<int>((remainingNs + 999999) / 1000000));
     pass.exec();
-  }
+  } while (!bytesArrived && elapsed.nsecsElapsed() < waitNs);
   currentPass = outer;
   sinceEvents_.restart();
 }
