@@ -46,6 +46,13 @@ TEST(SimOptions, RejectsWhatTheWireCannotCarry) {
       {"--eeprom-bytes -1", ParseResult::Error, "negative size"},
       {"--flash-out", ParseResult::Error, "missing path"},
       {"--colour red", ParseResult::Error, "unknown option"},
+      {"--adapter-latency 1", ParseResult::Run, "a whole millisecond"},
+      {"--adapter-latency 0", ParseResult::Error, "a timer needs a period"},
+      {"--adapter-latency -16", ParseResult::Error, "negative latency"},
+      {"--adapter-latency 16ms", ParseResult::Error, "a number alone"},
+      {"--adapter-latency soon", ParseResult::Error, "not a number"},
+      {"--adapter-latency nan", ParseResult::Error, "not a number either"},
+      {"--adapter-latency", ParseResult::Error, "missing latency"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -54,6 +61,10 @@ TEST(SimOptions, RejectsWhatTheWireCannotCarry) {
     EXPECT_EQ(ParseSimOptions(Words(c.line), {}, options, error), c.result) << c.line;
     EXPECT_EQ(error.empty(), c.result != ParseResult::Error) << error;
   }
+  SimOptions plain;
+  std::string error;
+  ASSERT_EQ(ParseSimOptions({}, {}, plain, error), ParseResult::Run);
+  EXPECT_EQ(plain.adapterLatencyMs, 0) << "no adapter unless asked for";
 }
 
 TEST(SimOptions, ReadsTheBoardAndItsFaults) {
@@ -65,6 +76,7 @@ TEST(SimOptions, ReadsTheBoardAndItsFaults) {
       ParseSimOptions(Words("--signature 1E9587 --page-words 0x40 --flash-words 14336 --boot-words=2048 "
                             "--loader-ids 0101,0,2,ABCD --baud=57600 --paced --fault E:2:noreply "
                             "--fault ?:0:late:80.5 --fault P:3:vanish --fault D:1:wrong --fault i:1:short:5 "
+                            "--adapter-latency=0.5 "
                             "--fault I:1:short --fault A:2:stray-after --fault B:1:stray-before "
                             "--flash-out f.bin --link /tmp/l --exit-after-stop --trace"),
                       defaults, o, error),
@@ -97,6 +109,7 @@ TEST(SimOptions, ReadsTheBoardAndItsFaults) {
   EXPECT_EQ(o.link, "/tmp/l");
   EXPECT_TRUE(o.exitAfterStop);
   EXPECT_TRUE(o.trace);
+  EXPECT_DOUBLE_EQ(o.adapterLatencyMs, 0.5);
 }
 
 }  // namespace

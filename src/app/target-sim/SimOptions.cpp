@@ -105,6 +105,10 @@ std::string SimUsage() {
          "  --baud N              rate the loader listens at; 0 = any (default 0)\n"
          "  --paced               replies take the line time (11 bits per byte at the host's rate)\n"
          "                        plus 4.5 ms per page erase or write\n"
+         "  --adapter-latency MS  replies reach the host as through a USB-serial adapter: held in a\n"
+         "                        62-byte buffer, sent when it is full or at the next tick of a\n"
+         "                        timer ticking every MS milliseconds (fractions allowed) from the\n"
+         "                        start; combines with --paced\n"
          "  --fault CMD:N:KIND[:V]  misbehave at the N-th CMD (0 = every one); KIND is noreply,\n"
          "                        wrong, late:MS, vanish, short[:BYTES] (the reply cut to BYTES,\n"
          "                        default 1), stray-after or stray-before (a stray byte 0x55 after\n"
@@ -193,6 +197,9 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args, const sim::Sim
     } else if (name == "--loader-ids") {
       if (!next()) return ParseResult::Error;
       if (!ParseLoaderIds(value, c.loaderIds)) return bad();
+    } else if (name == "--adapter-latency") {
+      if (!next()) return ParseResult::Error;
+      if (!Milliseconds(value, options.adapterLatencyMs) || options.adapterLatencyMs <= 0) return bad();
     } else if (name == "--fault") {
       if (!next()) return ParseResult::Error;
       sim::Fault fault;

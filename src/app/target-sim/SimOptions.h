@@ -17,6 +17,7 @@ struct SimOptions {
   std::string flashOut, eepromOut;  // whole flash and EEPROM, raw, written on exit
   bool exitAfterStop = false;       // exit once the loader received "X"
   bool trace = false;               // every byte both ways on stderr
+  double adapterLatencyMs = 0;      // > 0: replies reach the host as through a USB-serial adapter
 };
 
 // What parsing found: run, print the usage or the version and succeed, or a usage error (`error`

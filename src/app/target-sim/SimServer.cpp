@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
+#include "app/target-sim/AdapterBuffer.h"
 #include "base/ByteTrace.h"
 
 namespace bm::targetsim {
@@ -23,24 +25,30 @@ class Server {
  public:
   Server(sim::SimTarget& target, PtyLine& line, const ServeOptions& options,
          const std::function<double()>& nowMs)
-      : target_(target), line_(line), options_(options), nowMs_(nowMs) {}
+      : target_(target), line_(line), options_(options), nowMs_(nowMs) {
+    // Its timer runs from the tool's start, the zero of `nowMs`.
+    if (options.adapterLatencyMs > 0) adapter_.emplace(options.adapterLatencyMs);
+  }
 
   void Run() {
     while (true) {
       if (line_.master >= 0 && hostPresent_) {
+        std::string reply;
         if (const int n = target_.Available(); n > 0) {
-          const std::string reply = target_.Take(n);
+          reply = target_.Take(n);
           if (options_.trace) PrintTrace("received:", reply);
-          out_ += reply;
         }
+        out_ += adapter_ ? adapter_->Pass(reply, nowMs_()) : reply;
         WriteOut();
       }
       if (target_.Vanished() && line_.master >= 0) {
         ::close(line_.master);
         line_.master = -1;
         out_.clear();
+        if (adapter_) adapter_->Clear();
       }
-      if (options_.exitAfterStop && target_.Started() && out_.empty()) return;
+      if (options_.exitAfterStop && target_.Started() && out_.empty() && (!adapter_ || adapter_->Empty()))
+        return;
       if (!WaitAndHandle()) return;
     }
   }
@@ -63,7 +71,11 @@ class Server {
 
     double waitMs = INFINITY;
     if (line_.master >= 0 && !hostPresent_) waitMs = kHostCheckMs;
-    if (masterAt >= 0) waitMs = std::fmax(0, target_.NextReplyDueMs() - nowMs_());
+    if (masterAt >= 0) {
+      double dueMs = target_.NextReplyDueMs();
+      if (adapter_) dueMs = std::fmin(dueMs, adapter_->NextSendMs());
+      waitMs = std::fmax(0, dueMs - nowMs_());
+    }
     timespec ts{};
     const bool bounded = std::isfinite(waitMs);
     if (bounded) {
@@ -97,6 +109,7 @@ class Server {
   void NewSession() {
     hostPresent_ = true;
     out_.clear();
+    if (adapter_) adapter_->Clear();
     target_.DropArrived();
     if (target_.Config().restartOnOpen) target_.Restart();
   }
@@ -173,8 +186,9 @@ class Server {
   // Every opening of the device is a new session. A close and a quick reopen between two looks
   // leave no hang-up to see on the master, but each opening is an event here.
   const int opens_ = line_.opens;
-  std::string out_;    // reply bytes waiting for room in the pseudo-terminal
-  std::string input_;  // partial line from standard input
+  std::optional<AdapterBuffer> adapter_;  // replies pass it when an adapter latency is given
+  std::string out_;                       // reply bytes waiting for room in the pseudo-terminal
+  std::string input_;                     // partial line from standard input
 };
 
 }  // namespace

@@ -6,7 +6,9 @@
 // look every few milliseconds while no host has it open) and resets the board when the target
 // is so configured, as a DTR reset does; a close and an immediate reopen are two sessions. A target that
 // vanished closes the master: the host's device fails like an unplugged adapter, and the tool keeps running
-// until it is told to stop, so its images still get saved.
+// until it is told to stop, so its images still get saved. With an adapter latency, replies that
+// crossed the line are held as a USB-serial adapter holds them (AdapterBuffer) before the host
+// can read them.
 #pragma once
 
 #include <functional>
@@ -20,8 +22,9 @@ namespace bm::targetsim {
 struct ServeOptions {
   bool exitAfterStop = false;
   bool trace = false;
-  bool watchStdin = false;  // end of input or a "quit" line ends the run
-  int signalFd = -1;        // readable when a termination signal came
+  bool watchStdin = false;      // end of input or a "quit" line ends the run
+  int signalFd = -1;            // readable when a termination signal came
+  double adapterLatencyMs = 0;  // > 0: replies pass an adapter's buffer with this latency timer
 };
 
 void Serve(sim::SimTarget& target, PtyLine& line, const ServeOptions& options,

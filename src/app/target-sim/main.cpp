@@ -125,6 +125,7 @@ int main(int argc, char** argv) {
   serve.trace = options.trace;
   serve.watchStdin = StdinIsControl();
   serve.signalFd = signalPipe[0];
+  serve.adapterLatencyMs = options.adapterLatencyMs;
   targetsim::Serve(target, line, serve, nowMs);
 
   bool saved = true;
