@@ -39,14 +39,14 @@ bool Bootloader::Acknowledged() { return ReplyIs(WIRE_ACK); }
 bool Bootloader::EraseAcknowledged() { return ReplyIs(WIRE_ACK, kEraseWaitPasses); }
 
 Liveness Bootloader::CheckAlive() {
-  if (port_.IsOpen()) {
-    // Still open from the search: whatever it received since is stale, and the loader may have
-    // left meanwhile, so it is asked again rather than trusted.
-    port_.Flush();
-  } else if (!port_.Open()) {
+  if (!port_.IsOpen() && !port_.Open()) {
     answer_.clear();
     return Liveness::NotOpened;
   }
+  // Still open from the search, whatever it received since is stale, and the loader may have
+  // left meanwhile, so it is asked again rather than trusted; just opened, the line may still
+  // hold replies of an earlier session (a run ended by quitting).
+  port_.Flush();
   port_.Write(std::string(1, WIRE_ALIVE));
   COMwait(WIRE_ALIVE_REPLY_BYTES);
   answer_ = port_.Read(WIRE_ALIVE_REPLY_BYTES);
@@ -72,9 +72,7 @@ void Bootloader::Stop() {
 void Bootloader::Leave() {
   port_.Flush();
   port_.Write(std::string(1, WIRE_LEAVE));
-  // A close right after a write can drop the byte; the loader must get it.
-  port_.XmitWait();
-  port_.Close();
+  port_.Close();  // drains first: the loader must get the "X"
 }
 
 }  // namespace bm

@@ -38,6 +38,10 @@ void ComPort::XmitWait() {
   if (port_) port_->XmitWait();
 }
 
+void ComPort::Drain() {
+  if (port_) port_->Drain();
+}
+
 void ComPort::Flush() {
   if (port_) port_->Flush();
 }

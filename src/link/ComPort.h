@@ -30,6 +30,8 @@ class ComPort {
   bool IsOpen() const;
   void Write(std::string_view bytes);
   void XmitWait();
+  void Drain();
+  SerialPort::Counts LineCounts() const { return port_ ? port_->LineCounts() : SerialPort::Counts{}; }
   void Flush();
   int BytesAvailable();
   std::string Read(int n);

@@ -51,6 +51,8 @@ bool FlashPhase(Bootloader& link, const ImageBuffers& image, const TargetInfo& t
         link.Yield();
         checksum = static_cast<uint8_t>(checksum + block[i]);
       }
+      // The checksum's reply window starts only once the whole page has left.
+      link.Port().Drain();
       link.EndCommand();  // a Stop that came during the data leaves now
       if (!link.ReplyIs(checksum)) return run.Fail(Failure::ChecksumMismatch, false);
       link.SendCommand(WIRE_PROGRAM_PAGE);

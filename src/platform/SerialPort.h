@@ -5,16 +5,24 @@
 // the bootloader link: the chosen rate, 8 data bits, no parity, 2 stop bits, no handshake.
 //
 // What callers rely on:
-//  - Write queues the bytes unchanged and returns at once; XmitWait returns when every byte
-//    written so far has left the port.
+//  - Write queues the bytes unchanged and returns at once.
+//  - XmitWait paces the writer: it returns when the bytes written so far are at most a few
+//    milliseconds of line time ahead of the wire (the port's own model of the line; no kernel
+//    drain, which costs a USB round trip per call on an adapter). A page goes out one byte at a
+//    time with an XmitWait after each.
+//  - Drain returns when every written byte has left the port. It is called once where a reply
+//    window must not start before the bytes are out: after a page's last data byte, before a
+//    rate change, and before close.
 //  - Flush discards received bytes only: a read afterwards returns only bytes that arrived after
 //    it. Bytes already written still go out (a command written just before a flush must arrive).
-//  - Close lets written bytes leave first, then closes; reads afterwards return nothing.
+//  - Close drains first (a farewell "X" must reach the target), then closes; reads afterwards
+//    return nothing.
 //  - Read(n) returns at once with up to n waiting bytes, possibly none; it never blocks.
 //  - A port that fails (device unplugged) behaves as closed from then on and reports no error
 //    storm: the caller sees short reads.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,11 +55,19 @@ class SerialPort {
   virtual int BaudRate() const = 0;
   virtual void Write(std::string_view bytes) = 0;
   virtual void XmitWait() = 0;
+  virtual void Drain() = 0;
   virtual void Flush() = 0;
   virtual int BytesAvailable() = 0;
   virtual std::string Read(int n) = 0;
   // Why the last Open() failed; Kind::None after a successful one.
   virtual OpenFailure LastOpenFailure() const { return {}; }
+
+  // What the port asked of the operating system since it was made, for benchmarks and tests.
+  struct Counts {
+    int64_t writes = 0;  // write calls handed to the OS
+    int64_t drains = 0;  // kernel drains
+  };
+  virtual Counts LineCounts() const { return {}; }
 };
 
 class SerialService {

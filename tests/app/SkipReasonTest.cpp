@@ -39,6 +39,7 @@ class ScriptedService : public SerialService {
       if (bytes == "?") received_ = s_.answer_;
     }
     void XmitWait() override {}
+    void Drain() override {}
     void Flush() override { received_.clear(); }
     int BytesAvailable() override { return static_cast<int>(received_.size()); }
     std::string Read(int n) override {

@@ -46,6 +46,7 @@ TEST(Download, ThreeBlocksOfA300ByteImageExactToTheByte) {
   // The bytes past the image end went out as the buffer holds them, 0xFF.
   EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
   EXPECT_EQ(b.target().Flash()[300], 0xFF);
+  EXPECT_EQ(b.target().UndrainedReplyWindows(), 0) << "each checksum wait began after its page had left";
 }
 
 TEST(Download, AllFFBlocksAreErasedButNotWritten) {

@@ -88,6 +88,7 @@ TEST(Failures, EachNumberedFailureByMissingAndByWrongReply) {
     EXPECT_FALSE(b.display.timerOn);
     EXPECT_FALSE(b.main.Busy());
     EXPECT_LT(b.loop.now, 10000) << "every wait is bounded";
+    EXPECT_EQ(b.target().UndrainedReplyWindows(), 0);
   }
 }
 

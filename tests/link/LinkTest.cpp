@@ -392,6 +392,7 @@ class SplitIdentifyService : public SerialService {
       }
     }
     void XmitWait() override {}
+    void Drain() override {}
     void Flush() override { Arrived(), received_.clear(); }
     int BytesAvailable() override { return static_cast<int>(Arrived().size()); }
     std::string Read(int n) override {

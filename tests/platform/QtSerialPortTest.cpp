@@ -8,7 +8,11 @@
 #include <iterator>
 #include <string>
 
+#include "platform/qt/PosixLine.h"
+#include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtSerialPort.h"
+#include "shell/core/HeadlessDisplay.h"
+#include "shell/core/Main.h"
 #include "support/TargetSimProcess.h"
 
 namespace bm::qt {
@@ -26,6 +30,12 @@ std::string ReadAtLeast(QtSerialPort& port, int n, int ms = 3000) {
     got += port.Read(n - static_cast<int>(got.size()));
   return got;
 }
+
+class NoDialogs : public Dialogs {
+ public:
+  void MessageBox(const std::string&) override {}
+  std::optional<std::string> OpenFile(const std::vector<FileKind>&) override { return std::nullopt; }
+};
 
 struct Link {
   explicit Link(std::vector<std::string> options = {}, int baud = 57600)
@@ -50,6 +60,40 @@ TEST(QtSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
   EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF)) << "no XON/XOFF";
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
   EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO)) << "raw bytes, no echo";
+  EXPECT_FALSE(posix::SetLowLatency(link.port.Handle()))
+      << "a pseudo-terminal has no low-latency flag: that is normal";
+}
+
+// A whole download through the real port: a page costs one kernel drain (before its checksum
+// window), not one per byte, and every page byte is its own write at the line's pace.
+TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
+  test::TargetSimProcess sim({"--paced"});
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  QtSerialService ports(false, {sim.Device()});
+  QtEventLoop loop;
+  HeadlessDisplay display;
+  NoDialogs dialogs;
+  Main main(display, dialogs, loop, ports);
+  main.Open();
+  constexpr int kPages = 4;
+  for (int i = 0; i < kPages * 128; ++i)
+    main.g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
+  main.g.FBytesRead = kPages * 128;
+  main.g.OrgBootID = -1;
+  main.g.Modus = Mode::FileLoaded;
+  display.SetCheckValue(Check::ProgFlashChk, true);
+  main.ComPort.SetBaudRate(57600);
+  main.ComportBtn_Action();
+  ASSERT_EQ(main.ModeNumber(), 2) << sim.StderrText();
+  const SerialPort::Counts before = main.ComPort.LineCounts();
+  main.DownLdBtn_Action();
+  ASSERT_TRUE(main.LastRun().result.Clean()) << sim.StderrText();
+  const SerialPort::Counts run{main.ComPort.LineCounts().writes - before.writes,
+                               main.ComPort.LineCounts().drains - before.drains};
+  EXPECT_EQ(run.drains, kPages) << "one drain per page";
+  // A write per byte: per page "A" and its two address bytes, "E", "D", 128 data bytes, "P";
+  // before them "?", "I", and the last page's "A" (three writes) and "E".
+  EXPECT_EQ(run.writes, kPages * (3 + 1 + 1 + 128 + 1) + 1 + 1 + 3 + 1);
 }
 
 TEST(QtSerialPort, OpenFailsOnAMissingDeviceAndSaysWhy) {

@@ -1,11 +1,5 @@
 #include "platform/qt/QtSerialPort.h"
 
-#include <grp.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <QDeadlineTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -13,6 +7,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/qt/PosixLine.h"
 #include "platform/qt/QtEventLoop.h"
 #include "protocol/wire.h"
 
@@ -23,25 +18,13 @@ namespace {
 // reader that stopped reading, a dead adapter); waiting longer would freeze the program.
 constexpr int kWriteMarginMs = 1000;
 
-// How far the written bytes may run ahead of the line before XmitWait holds the writer back.
-// A pseudo-terminal (or a device whose drain returns before the wire is done) takes bytes
-// faster than any line carries them; without a bound, a whole page would queue at once and the
-// checksum's reply wait would start while most of the page still had to cross the line.
-// Holding back only past this backlog keeps the far end's line busy without a sleep per byte.
+// How far the written bytes may run ahead of the line before XmitWait holds the writer back: the
+// lead XmitWait allows, far below the 50 ms reply window. The OS and an adapter take bytes faster
+// than the line carries them; without a bound a whole page would queue at once, and a loader
+// without a receive buffer to spare would be fed faster than it reads. Holding back only past
+// this lead keeps the line busy without a sleep (or a kernel drain) per byte.
 constexpr auto kMaxLineBacklog = std::chrono::milliseconds(2);
 constexpr auto kLineBacklogAfterWait = std::chrono::milliseconds(1);
-
-// The device file of a port name ("ttyUSB0" or a full path).
-std::string DeviceFile(const std::string& device) {
-  return device.rfind('/', 0) == 0 ? device : "/dev/" + device;
-}
-
-std::string GroupOf(const std::string& file) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) return {};
-  const struct group* g = ::getgrgid(st.st_gid);
-  return g ? g->gr_name : std::to_string(st.st_gid);
-}
 
 }  // namespace
 
@@ -77,11 +60,10 @@ bool QtSerialPort::Open() {
   });
   openFailure_ = {};
   if (!port->open(QIODevice::ReadWrite)) {
-    const std::string file = DeviceFile(device_);
-    const int accessErrno = ::access(file.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
-    openFailure_ = ExplainOpenFailure(port->error() == QSerialPort::PermissionError,
-                                      port->error() == QSerialPort::DeviceNotFoundError, accessErrno,
-                                      GroupOf(file), port->errorString().toStdString());
+    const std::string file = posix::DeviceFile(device_);
+    openFailure_ = ExplainOpenFailure(
+        port->error() == QSerialPort::PermissionError, port->error() == QSerialPort::DeviceNotFoundError,
+        posix::AccessError(file), posix::GroupOf(file), port->errorString().toStdString());
     return false;
   }
   const bool configured = port->setBaudRate(baud_) && port->setDataBits(QSerialPort::Data8) &&
@@ -92,6 +74,7 @@ bool QtSerialPort::Open() {
     return false;
   }
   port_ = std::move(port);
+  serialFlags_ = posix::SetLowLatency(port_->handle());
   return true;
 }
 
@@ -99,10 +82,18 @@ void QtSerialPort::Close() {
   if (!port_) return;
   if (Usable()) {
     // Qt discards what is still in its buffer on close; a farewell "X" must reach the target.
-    PassWritesToOs();
-    if (Usable()) ::tcdrain(port_->handle());
+    Drain();
+    // Some adapters (a CH340) report drained while their own buffer still holds the bytes:
+    // the line model's time plus one frame covers what they still have to send.
+    const auto frame = std::chrono::nanoseconds(WIRE_BITS_PER_FRAME * 1'000'000'000LL / std::max(baud_, 1));
+    const auto rest = lineFreeAt_ + frame - std::chrono::steady_clock::now();
+    if (rest > std::chrono::nanoseconds::zero()) std::this_thread::sleep_for(rest);
   }
-  if (port_->isOpen()) port_->close();
+  if (port_->isOpen()) {
+    if (serialFlags_) posix::RestoreSerialFlags(port_->handle(), *serialFlags_);
+    port_->close();
+  }
+  serialFlags_.reset();
 }
 
 bool QtSerialPort::IsOpen() const { return port_ && port_->isOpen() && !failed_; }
@@ -114,6 +105,7 @@ bool QtSerialPort::Usable() {
 }
 
 void QtSerialPort::SetBaudRate(int baud) {
+  if (Usable() && baud != baud_) Drain();  // bytes still on their way keep the rate they were sent at
   baud_ = baud;
   if (Usable()) port_->setBaudRate(baud);
 }
@@ -124,6 +116,7 @@ void QtSerialPort::Write(std::string_view bytes) {
   if (!Usable() || bytes.empty()) return;
   port_->write(bytes.data(), static_cast<qint64>(bytes.size()));
   port_->flush();  // hand them to the OS now rather than on the next event-loop turn
+  ++counts_.writes;
   const auto now = std::chrono::steady_clock::now();
   const auto lineTime = std::chrono::nanoseconds(static_cast<int64_t>(bytes.size()) * WIRE_BITS_PER_FRAME *
                                                  1'000'000'000LL / std::max(baud_, 1));
@@ -148,8 +141,15 @@ void QtSerialPort::PassWritesToOs() {
 void QtSerialPort::XmitWait() {
   if (!Usable()) return;
   PassWritesToOs();
-  if (Usable()) ::tcdrain(port_->handle());
   WaitForLine();
+}
+
+void QtSerialPort::Drain() {
+  if (!Usable()) return;
+  PassWritesToOs();
+  if (!Usable()) return;
+  posix::Drain(port_->handle());
+  ++counts_.drains;
 }
 
 void QtSerialPort::Flush() {
@@ -160,11 +160,10 @@ void QtSerialPort::Flush() {
 }
 
 void QtSerialPort::Pull() {
-  pollfd p{port_->handle(), POLLIN, 0};
-  if (::poll(&p, 1, 0) <= 0) return;
-  if (p.revents & POLLIN) port_->waitForReadyRead(0);
+  const posix::InputState input = posix::LookForInput(port_->handle());
+  if (input.readable) port_->waitForReadyRead(0);
   // The other end is gone (adapter unplugged, pseudo-terminal closed): nothing more can come.
-  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+  if (input.hungUp) {
     if (error_.empty()) error_ = "the device hung up";
     failed_ = true;
   }

@@ -3,8 +3,10 @@
 //
 // QtSerialPort keeps the promises of SerialPort with a QSerialPort underneath:
 //  - the line is 8 data bits, no parity, 2 stop bits, no flow control, at the chosen rate;
-//  - Write hands the bytes to the OS at once; XmitWait waits (bounded) until Qt's buffer is
-//    empty and the OS has sent them (tcdrain);
+//  - Write hands the bytes to the OS at once; XmitWait paces the writer by the port's model of
+//    the line (no kernel drain); Drain empties Qt's buffer into the OS and waits for the kernel's
+//    drain;
+//  - on open the driver's low-latency flag is set where it is offered (and restored on close);
 //  - Flush first passes every written byte to the OS, then discards received bytes in Qt's
 //    buffer and in the OS input queue; Close lets written bytes leave before closing, since Qt
 //    drops unwritten data on close;
@@ -17,6 +19,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,8 @@ class QtSerialPort : public SerialPort {
   int BaudRate() const override;
   void Write(std::string_view bytes) override;
   void XmitWait() override;
+  void Drain() override;
+  Counts LineCounts() const override { return counts_; }
   void Flush() override;
   int BytesAvailable() override;
   std::string Read(int n) override;
@@ -61,6 +66,8 @@ class QtSerialPort : public SerialPort {
   bool failed_ = false;
   std::string error_;
   OpenFailure openFailure_;
+  std::optional<int> serialFlags_;  // the driver's flags before low latency was set
+  Counts counts_;
 };
 
 // Why QSerialPort would not open a device: `permissionError` (Qt's PermissionError) with the

@@ -1,6 +1,16 @@
 #include "platform/sim/SimSerialPort.h"
 
+#include "protocol/wire.h"
+
 namespace bm::sim {
+namespace {
+
+// One command with its arguments ("B", address, data) may go out without a drain before its
+// reply window: it is far shorter than the window. More than that (a page's data) must be
+// drained first, or the window would start while the page is still on its way.
+constexpr int kMaxUndrainedBytes = WIRE_WRITE_EEPROM_BYTES;
+
+}  // namespace
 
 SimSerialPort::SimSerialPort(std::shared_ptr<SimTarget> target) : target_(std::move(target)) {}
 
@@ -14,7 +24,10 @@ bool SimSerialPort::Open() {
   return true;
 }
 
-void SimSerialPort::Close() { open_ = false; }
+void SimSerialPort::Close() {
+  if (open_) Drain();
+  open_ = false;
+}
 
 bool SimSerialPort::IsOpen() const { return open_ && !target_->Vanished(); }
 
@@ -23,18 +36,42 @@ void SimSerialPort::SetBaudRate(int baud) { baud_ = baud; }
 int SimSerialPort::BaudRate() const { return baud_; }
 
 void SimSerialPort::Write(std::string_view bytes) {
-  if (IsOpen()) target_->Receive(bytes, baud_);
+  if (!IsOpen()) return;
+  ++counts_.writes;
+  undrained_ += static_cast<int>(bytes.size());
+  target_->Receive(bytes, baud_);
 }
 
 void SimSerialPort::XmitWait() {}
+
+void SimSerialPort::Drain() {
+  ++counts_.drains;
+  undrained_ = 0;
+}
+
+void SimSerialPort::CheckDrained() {
+  if (undrained_ <= kMaxUndrainedBytes) return;
+  target_->NoteUndrainedReplyWindow();
+  undrained_ = 0;  // one count per window
+}
 
 void SimSerialPort::Flush() {
   if (IsOpen()) target_->DropArrived();
 }
 
-int SimSerialPort::BytesAvailable() { return IsOpen() ? target_->Available() : 0; }
+int SimSerialPort::BytesAvailable() {
+  if (!IsOpen()) return 0;
+  CheckDrained();
+  return target_->Available();
+}
 
-std::string SimSerialPort::Read(int n) { return IsOpen() && n > 0 ? target_->Take(n) : std::string(); }
+std::string SimSerialPort::Read(int n) {
+  if (!IsOpen() || n <= 0) return {};
+  CheckDrained();
+  std::string bytes = target_->Take(n);
+  if (!bytes.empty()) undrained_ = 0;  // a reply shows that what was written before it arrived
+  return bytes;
+}
 
 std::unique_ptr<SerialPort> SimSerialService::Bind(int) { return std::make_unique<SimSerialPort>(target_); }
 

@@ -1,6 +1,7 @@
 // The simulated target behind the serial port interface, offered as one port named "sim".
 //
-// Bytes written reach the target at once (XmitWait has nothing to wait for); replies become
+// Bytes written reach the target at once (XmitWait and Drain have nothing to wait for, but the
+// port checks that a reply window never starts with a page's bytes not drained); replies become
 // readable when the target's clock says so. Opening the port resets the board when the target
 // is so configured, and drops reply bytes that arrived while the port was closed. A target that
 // vanished makes the port fail like an unplugged adapter: it reads as closed, Open fails, reads
@@ -25,14 +26,20 @@ class SimSerialPort : public SerialPort {
   int BaudRate() const override;
   void Write(std::string_view bytes) override;
   void XmitWait() override;
+  void Drain() override;
+  Counts LineCounts() const override { return counts_; }
   void Flush() override;
   int BytesAvailable() override;
   std::string Read(int n) override;
 
  private:
   std::shared_ptr<SimTarget> target_;
+  void CheckDrained();
+
   bool open_ = false;
   int baud_ = 9600;
+  Counts counts_;
+  int undrained_ = 0;  // bytes written since the last drain or the last reply byte read
 };
 
 // A service with the one port "sim".

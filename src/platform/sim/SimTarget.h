@@ -87,6 +87,10 @@ class SimTarget {
   void Restart();
 
   void AddFault(const Fault& fault);
+  // The host's port notes here each reply window it opened while more bytes than one command
+  // were written and not drained (a page whose checksum wait began before the page had left).
+  void NoteUndrainedReplyWindow() { ++undrainedReplyWindows_; }
+  int UndrainedReplyWindows() const { return undrainedReplyWindows_; }
   bool Vanished() const { return vanished_; }
   bool Started() const { return started_; }  // "X" received: the loader left
 
@@ -130,6 +134,7 @@ class SimTarget {
   double lineOutFreeMs_ = 0;  // when the last queued reply byte has left
   bool vanished_ = false;
   bool started_ = false;
+  int undrainedReplyWindows_ = 0;
 };
 
 }  // namespace bm::sim

@@ -1,0 +1,53 @@
+#include "platform/qt/PosixLine.h"
+
+#include <grp.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace bm::qt::posix {
+
+void Drain(int fd) { ::tcdrain(fd); }
+
+std::optional<int> SetLowLatency(int fd) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
+  const int before = serial.flags;
+  if (before & ASYNC_LOW_LATENCY) return before;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
+  return before;
+}
+
+void RestoreSerialFlags(int fd, int flags) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || serial.flags == flags) return;
+  serial.flags = flags;
+  ::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+InputState LookForInput(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return {};
+  return {(p.revents & POLLIN) != 0, (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
+}
+
+std::string DeviceFile(const std::string& device) {
+  return device.rfind('/', 0) == 0 ? device : "/dev/" + device;
+}
+
+int AccessError(const std::string& file) { return ::access(file.c_str(), R_OK | W_OK) == 0 ? 0 : errno; }
+
+std::string GroupOf(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return {};
+  const struct group* g = ::getgrgid(st.st_gid);
+  return g ? g->gr_name : std::to_string(st.st_gid);
+}
+
+}  // namespace bm::qt::posix

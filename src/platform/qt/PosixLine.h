@@ -1,0 +1,35 @@
+// What the serial port needs from the operating system beyond Qt, in one place: draining the
+// output, the driver's low-latency flag, a non-blocking look for input or a hang-up, and why a
+// device file cannot be opened. This is the POSIX version; a Windows build would put Qt's own
+// calls (or nothing) behind the same functions.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace bm::qt::posix {
+
+// Returns when every byte written to `fd` has left the port (the kernel's drain).
+void Drain(int fd);
+
+// Sets the driver's low-latency flag (an FTDI adapter then delivers received bytes after 1 ms
+// instead of its 16 ms latency timer). Returns the serial flags as they were, to restore on
+// close, or nothing when the driver does not offer them (a pseudo-terminal, many drivers):
+// that is normal, not an error.
+std::optional<int> SetLowLatency(int fd);
+void RestoreSerialFlags(int fd, int flags);
+
+struct InputState {
+  bool readable = false;
+  bool hungUp = false;  // the other end is gone (adapter unplugged, pseudo-terminal closed)
+};
+InputState LookForInput(int fd);
+
+// The device file of a port name ("ttyUSB0" or a full path).
+std::string DeviceFile(const std::string& device);
+// errno of access(file, read and write), 0 when the user may read and write it.
+int AccessError(const std::string& file);
+// The name of the group that owns `file` (its number when it has no name; empty when unknown).
+std::string GroupOf(const std::string& file);
+
+}  // namespace bm::qt::posix
