@@ -62,15 +62,12 @@ void loader(const std::string& path, LineBuffer& st, EventLoop& loop) {
   std::optional<std::string> text;
   if (file) text = TextFile::ReadAll(*file);
   if (!text) throw RuntimeError("Cannot open the project file: " + path);
-  for (std::string& line : TextFile::SplitLines(*text)) {
-    st.push_back(std::move(line));
-    loop.yield();
-  }
+  st.Assign(std::move(*text), [&] { loop.yield(); });
 }
 
 std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue,
                     EventLoop& loop) {
-  for (const std::string& line : st) {
+  for (std::string_view line : st) {
     if (!line.empty() && TextFile::StartsWithNoCase(line, key)) return ValueText(line);
     loop.yield();
   }

@@ -4,6 +4,8 @@
 #include <memory>
 #include <system_error>
 
+#include "images/Images.h"
+
 namespace bm::TextFile {
 namespace {
 
@@ -39,34 +41,25 @@ bool CanOpen(const std::filesystem::path& file) {
   return handle != nullptr;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '\n' || c == '\r') {
-      lines.emplace_back(text.substr(start, i - start));
-      i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-      start = i;
-    } else {
-      ++i;
-    }
-  }
-  if (start < text.size() || lines.empty()) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 std::optional<std::string> ReadAll(const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;  // see CanOpen
+  const uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec || size > LineBuffer::kMaxText) return std::nullopt;
   std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(file.c_str(), "rb"));
   if (!handle) return std::nullopt;
-  std::string content;
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, handle.get())) > 0) content.append(chunk, got);
+  std::setvbuf(handle.get(), nullptr, _IONBF, 0);  // one read straight into the text, no copy
+  // The size is a guess: the file may change between the look at it and the reading.
+  std::string content(static_cast<size_t>(size) + 1, '\0');
+  size_t got = 0;
+  for (;;) {
+    got += std::fread(content.data() + got, 1, content.size() - got, handle.get());
+    if (got > LineBuffer::kMaxText) return std::nullopt;
+    if (got < content.size()) break;     // the end, or an error
+    content.resize(content.size() * 2);  // the file grew
+  }
   if (std::ferror(handle.get())) return std::nullopt;
+  content.resize(got);
   return content;
 }
 

@@ -1,15 +1,11 @@
-// Reading the files the loaders work on: text files as lines, binary files as bytes.
-//
-// Text files may use LF, CRLF or CR line ends (HEX files come from every kind of tool). A final
-// line end does not start another line; a file with no text gives one empty line, so a reader
-// always has at least one line to look at.
+// Reading the files the loaders work on: a text file whole, in one read, for the line buffer
+// (LineBuffer in images/Images.h holds it and finds its lines); binary files as bytes.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace bm::TextFile {
 
@@ -19,10 +15,8 @@ std::optional<std::filesystem::path> Resolve(const std::string& path);
 // True when `file` is a plain file that can be opened for reading (no folder, pipe or device).
 bool CanOpen(const std::filesystem::path& file);
 
-// Splits text into lines without their line ends.
-std::vector<std::string> SplitLines(std::string_view text);
-
-// Reads the whole plain file; none when it is not one or cannot be opened or read.
+// Reads the whole plain file; none when it is not one, cannot be opened or read, or is longer
+// than a line buffer holds (LineBuffer::kMaxText).
 std::optional<std::string> ReadAll(const std::filesystem::path& file);
 
 // Case-insensitive (ASCII) comparisons used for extensions and project keys.

@@ -33,9 +33,24 @@ class Reader {
   HexRead Run();
 
  private:
-  // The field reader: `width` characters at position n of line zeile (fewer when the line ends
-  // sooner, none past its end, which reads as 0).
+  // The field reader: `width` characters at position n of the current line (fewer when the line
+  // ends sooner, none past its end, which reads as 0).
   uint16_t gethex(int width);
+  // gethex(2), read directly when both characters are hex digits: this runs once per data byte.
+  uint16_t getbyte() {
+    const size_t start = static_cast<size_t>(n - 1);
+    if (start + 2 <= line_.size()) {
+      const int high = HexDigit(line_[start]);
+      const int low = HexDigit(line_[start + 1]);
+      if ((high | low) >= 0) {
+        const auto value = static_cast<uint16_t>(high * 16 + low);
+        n += 2;
+        chk = static_cast<uint8_t>(chk + value);
+        return value;
+      }
+    }
+    return gethex(2);
+  }
   [[gnu::noinline]] uint16_t FieldError() {
     Report("Error in Hex-File!");
     fault = true;
@@ -53,7 +68,7 @@ class Reader {
     dialogs_.MessageBox(message);
   }
   void Store(int32_t address, uint8_t value);
-  // One record; false when the reading stops.
+  // One record, the one on line_; false when the reading stops.
   bool Record();
 
   const bool toEEPROM_;
@@ -63,8 +78,9 @@ class Reader {
   EventLoop& loop_;
   const std::optional<std::filesystem::path>& file_;
 
-  int32_t zeile = 0;
-  int32_t n = 2;
+  size_t zeile = 0;
+  std::string_view line_;  // st_[zeile]
+  int64_t n = 2;           // 1-based read position; goes on across lines without ':'
   uint8_t chk = 0;
   int64_t base = 0;  // from the latest type 02 or 04 record; 0xFFFF << 16 must not wrap
   uint8_t anz = 0;
@@ -77,12 +93,11 @@ class Reader {
 };
 
 uint16_t Reader::gethex(int width) {
-  const std::string& line = st_[static_cast<size_t>(zeile)];
   std::string_view field;
   const size_t start = static_cast<size_t>(n - 1);
-  if (start < line.size()) field = std::string_view(line).substr(start, static_cast<size_t>(width));
+  if (start < line_.size()) field = line_.substr(start, static_cast<size_t>(width));
   // The same test as Util::IsValidHex (an optional "&h", then hex digits or nothing), done while
-  // taking the value: this runs once per data byte.
+  // taking the value.
   if (field.size() >= 2 && field[0] == '&' && (field[1] == 'h' || field[1] == 'H')) field.remove_prefix(2);
   uint16_t value = 0;
   for (char c : field) {
@@ -106,8 +121,8 @@ void Reader::Store(int32_t address, uint8_t value) {
 }
 
 bool Reader::Record() {
-  if (!st_[static_cast<size_t>(zeile)].empty() && st_[static_cast<size_t>(zeile)][0] == ':') n = 2;
-  anz = static_cast<uint8_t>(gethex(2));
+  if (!line_.empty() && line_[0] == ':') n = 2;
+  anz = static_cast<uint8_t>(getbyte());
   if (fault) return false;
   const int64_t start = gethex(4) + base;
   if (fault) return false;
@@ -116,12 +131,12 @@ bool Reader::Record() {
     return false;
   }
   adr = static_cast<int32_t>(start);
-  typ = static_cast<uint8_t>(gethex(2));
+  typ = static_cast<uint8_t>(getbyte());
   if (fault) return false;
   switch (typ) {
     case 0x00:
       for (int i = 1; i <= anz; ++i) {
-        const uint16_t value = gethex(2);
+        const uint16_t value = getbyte();
         Store(adr, Util::lo(value));
         if (fault) return false;
         ++adr;
@@ -152,7 +167,7 @@ bool Reader::Record() {
     case 0x03:  // start addresses mean nothing to a bootloader: only the checksum needs the bytes
     case 0x05:
       for (int i = 1; i <= anz; ++i) {
-        gethex(2);
+        getbyte();
         if (fault) return false;
         loop_.yield();
       }
@@ -161,7 +176,7 @@ bool Reader::Record() {
       Report("Error in Hex-File!");
       return false;
   }
-  gethex(2);  // the checksum; a broken field still gets the sum test below
+  getbyte();  // the checksum; a broken field still gets the sum test below
   if (chk != 0) {
     Report("checksum error!");
     return false;
@@ -170,17 +185,17 @@ bool Reader::Record() {
 }
 
 HexRead Reader::Run() {
-  std::vector<std::string>& st = st_;
   size_t leading = 0;
-  while (leading < st.size() && st[leading].empty()) ++leading;
-  st.erase(st.begin(), st.begin() + static_cast<std::ptrdiff_t>(leading));
+  while (leading < st_.size() && st_[leading].empty()) ++leading;
+  st_.DropFront(leading);
 
-  for (zeile = 0; static_cast<size_t>(zeile) < st.size(); ++zeile) {
+  for (zeile = 0; zeile < st_.size(); ++zeile) {
+    line_ = st_[zeile];
     if (!Record()) return {result, file_, damaged};
     loop_.yield();
   }
   if (!ready) {
-    zeile = st.empty() ? 0 : static_cast<int32_t>(st.size()) - 1;
+    zeile = st_.empty() ? 0 : st_.size() - 1;
     Warn("End of file record missing!");  // some tools leave it out: the image stays usable
   }
   return {result, file_, damaged};
@@ -215,10 +230,7 @@ HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, L
     raiseExc(dialogs, "Open failed", read.file);
     return read;
   }
-  for (std::string& line : TextFile::SplitLines(*text)) {
-    st.push_back(std::move(line));
-    loop.yield();
-  }
+  st.Assign(std::move(*text), [&] { loop.yield(); });
   return ProcessLines(toEEPROM, images, st, dialogs, loop, read.file);
 }
 

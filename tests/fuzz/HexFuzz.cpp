@@ -1,7 +1,6 @@
 // Fuzz target: the HEX reader's record pass over any text, into either buffer.
 #include "FuzzSupport.h"
 #include "base/RuntimeExceptionPlus.h"
-#include "images/TextFile.h"
 #include "images/UHexLoad.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -11,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bm::fuzz::NoEvents loop;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   for (bool toEEPROM : {false, true}) {
-    st = bm::TextFile::SplitLines(text);
+    st.Assign(std::string(text));
     try {
       const int32_t end = bm::UHexLoad::ProcessLines(toEEPROM, images, st, dialogs, loop).end;
       // The image end never passes the buffer it was read into.

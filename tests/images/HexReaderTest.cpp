@@ -283,6 +283,42 @@ TEST(IntelHex, SegmentAndLinearBasesLoadTheSameImage) {
   }
 }
 
+// A whole flash image in one file (some 700 KB of text, far more than one read chunk): every
+// byte arrives, and the yields stay one per line read, per data byte and per record.
+TEST(IntelHex, AWhole256KiBImage) {
+  std::string text;
+  std::vector<uint8_t> expected(kFlashSize);
+  int lines = 0;
+  for (int segment = 0; segment < 4; ++segment) {
+    text += Rec(2, 0, {segment << 4, 0});
+    ++lines;
+    for (int offset = 0; offset < 0x10000; offset += 16) {
+      std::vector<int> data;
+      for (int i = 0; i < 16; ++i) {
+        const int address = (segment << 16) + offset + i;
+        data.push_back((address * 7 + (address >> 8)) & 0xFF);
+        expected[address] = static_cast<uint8_t>(data.back());
+      }
+      text += Rec(0, offset, data);
+      ++lines;
+    }
+  }
+  text += kEof;
+  ++lines;
+  test::ScratchDir dir;
+  Globals g;
+  test::RecordingDialogs dialogs;
+  test::ScriptedEventLoop loop;
+  const UHexLoad::HexRead read =
+      UHexLoad::IntelHex(dir.Write("image.hex", text), false, g, g.st, dialogs, loop);
+  EXPECT_EQ(read.end, kFlashSize);
+  EXPECT_FALSE(read.damaged);
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(g.FlashArr == expected) << "the whole 256 KiB image, byte for byte";
+  EXPECT_EQ(g.st.size(), static_cast<size_t>(lines));
+  EXPECT_EQ(loop.yields, lines /*lines read*/ + kFlashSize /*data bytes*/ + lines /*records*/);
+}
+
 TEST(IntelHex, FileErrorsReportAndGiveZero) {
   test::ScratchDir dir;
   Globals g;
