@@ -5,14 +5,26 @@
 //  - the same with a counting event loop: number of yields and the longest gap between two
 //    yields (the longest time the window would go without an event-loop turn);
 //  - the fill alone and the HEX reader alone;
-//  - side by side, `srec_cat FILE -Intel -o OUT -Binary` on the same file (process included).
+//  - whole processes, spawned in turn in the same runs with their output to /dev/null:
+//    `brindlemark-cli load FILE`, `srec_cat FILE -Intel -o /dev/null -Binary` and their ratio,
+//    with `true` and `brindlemark-cli --version` for what starting a process and the program
+//    cost before any loading.
+//
+// Run: bin/bench_load [RUNS]
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +74,66 @@ class GapLoop : public bm::EventLoop {
   Clock::time_point last;
 };
 
+// One run of a program from start to exit, its output to /dev/null; none when it could not be
+// started or did not exit with 0. A program name without a '/' is looked up in PATH.
+std::optional<double> TimeProcess(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto t0 = Clock::now();
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return std::nullopt;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  const double ms = Ms(Clock::now() - t0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return ms;
+}
+
+// The medians of whole-process runs of several commands, run in turn so that each run of one
+// sees the same machine as the runs of the others.
+class ProcessTimes {
+ public:
+  explicit ProcessTimes(std::vector<std::vector<std::string>> commands)
+      : commands_(std::move(commands)), times_(commands_.size()), failed_(commands_.size(), false) {}
+
+  // One run of each command; a run not kept only brings the program and its libraries into memory.
+  void RunEach(bool keep = true) {
+    for (size_t i = 0; i < commands_.size(); ++i) {
+      if (failed_[i]) continue;
+      const std::optional<double> ms = TimeProcess(commands_[i]);
+      if (!ms)
+        failed_[i] = true;
+      else if (keep)
+        times_[i].push_back(*ms);
+    }
+  }
+  // None when the command failed in one of the runs (or never ran).
+  std::optional<double> MedianOf(size_t i) const {
+    if (failed_[i] || times_[i].empty()) return std::nullopt;
+    return Median(times_[i]);
+  }
+
+ private:
+  std::vector<std::vector<std::string>> commands_;
+  std::vector<std::vector<double>> times_;
+  std::vector<bool> failed_;
+};
+
+void PrintMs(const char* label, std::optional<double> ms) {
+  if (ms)
+    std::printf("%-45s%8.2f ms\n", label, *ms);
+  else
+    std::printf("%-45s  failed (not installed, or a non-zero exit)\n", label);
+}
+
 std::string WriteImage(const std::filesystem::path& dir) {
   const auto path = dir / "image256k.hex";
   std::ofstream out(path);
@@ -106,7 +178,14 @@ int main(int argc, char** argv) {
   dialogs.file = hex;
   bm::PortList ports;
 
-  std::vector<double> qtLoad, gapLoad, fill, parse, srec, gaps;
+  enum { kTrue, kCliVersion, kCliLoad, kSrecCat };
+  ProcessTimes processes({{"true"},
+                          {BM_CLI_PATH, "--version"},
+                          {BM_CLI_PATH, "load", hex},
+                          {"srec_cat", hex, "-Intel", "-o", "/dev/null", "-Binary"}});
+  processes.RunEach(false);
+
+  std::vector<double> qtLoad, gapLoad, fill, parse, gaps;
   long yields = 0;
   for (int r = 0; r < runs; ++r) {
     {
@@ -138,16 +217,11 @@ int main(int argc, char** argv) {
       bm::UHexLoad::IntelHex(hex, false, g, g.st, dialogs, loop);
       parse.push_back(Ms(Clock::now() - t0));
     }
-    {
-      const std::string cmd = "srec_cat '" + hex + "' -Intel -o '" + (dir / "out.bin").string() + "' -Binary";
-      const auto t0 = Clock::now();
-      if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "srec_cat failed\n");
-      srec.push_back(Ms(Clock::now() - t0));
-    }
+    processes.RunEach();
   }
   const double load = Median(qtLoad);
-  const double other = Median(srec);
   std::printf("runs: %d (medians)\n", runs);
+  std::printf("in-process:\n");
   std::printf("load through the Load button, Qt event loop: %8.2f ms\n", load);
   std::printf(
       "load, timing every yield:                    %8.2f ms  (%ld yields, longest gap %.3f ms median, %.3f "
@@ -155,8 +229,15 @@ int main(int argc, char** argv) {
       Median(gapLoad), yields, Median(gaps), *std::max_element(gaps.begin(), gaps.end()));
   std::printf("  0xFF fill of both buffers (no yields):     %8.2f ms\n", Median(fill));
   std::printf("  HEX reader alone, yields only counted:    %8.2f ms\n", Median(parse));
-  std::printf("srec_cat -Intel -> -Binary (whole process):  %8.2f ms\n", other);
-  std::printf("ratio load / srec_cat:                       %8.2f\n", load / other);
+  std::printf("whole processes, output to /dev/null:\n");
+  PrintMs("true:", processes.MedianOf(kTrue));
+  PrintMs("brindlemark-cli --version:", processes.MedianOf(kCliVersion));
+  PrintMs("brindlemark-cli load FILE:", processes.MedianOf(kCliLoad));
+  PrintMs("srec_cat FILE -Intel -o /dev/null -Binary:", processes.MedianOf(kSrecCat));
+  const std::optional<double> cli = processes.MedianOf(kCliLoad), srec = processes.MedianOf(kSrecCat);
+  if (srec) std::printf("ratio in-process load / srec_cat:             %8.2f\n", load / *srec);
+  if (cli && srec)
+    std::printf("ratio brindlemark-cli load / srec_cat:        %8.2f  (goal: 0.30 or less)\n", *cli / *srec);
   std::filesystem::remove_all(dir);
   return 0;
 }
