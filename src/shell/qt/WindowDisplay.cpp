@@ -56,8 +56,13 @@ QCheckBox* WindowDisplay::Box(Check which) const {
   return which == Check::ProgFlashChk ? c_.ProgFlashChk : c_.ProgEEpChk;
 }
 
+QString CaptionText(const std::string& text) {
+  // Pairs are taken left to right: "&&&" shows as "&&".
+  return ToQString(text).replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
+
 void WindowDisplay::SetCaption(Caption which, const std::string& text) {
-  Label(which)->setText(ToQString(text));
+  Label(which)->setText(CaptionText(text));
 }
 
 void WindowDisplay::SetLed(Led which, uint32_t rgb) { LampOf(which)->SetFill(rgb); }

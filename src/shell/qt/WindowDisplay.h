@@ -1,7 +1,8 @@
 // WindowDisplay: the status display over the main window's real widgets.
 //
-// The logic's texts go into the labels exactly as set (a caption with "&&" shows both
-// ampersands); lamp colours read back exactly as set. Setting the baud entry fires nothing: the
+// The logic's texts go into the labels as plain text, with one rule of the documented window: a
+// doubled ampersand shows as one ("Device ID : &&1E950F" reads "Device ID : &1E950F"), a single
+// one as it is. Lamp colours read back exactly as set. Setting the baud entry fires nothing: the
 // window forwards only the user's own choice to the logic.
 #pragma once
 
@@ -11,6 +12,9 @@
 class QWidget;
 
 namespace bm::qt {
+
+// What a label shows for a caption the logic sets: each "&&" as one "&".
+QString CaptionText(const std::string& text);
 
 class WindowDisplay : public StatusDisplay {
  public:

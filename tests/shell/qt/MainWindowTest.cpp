@@ -252,10 +252,20 @@ TEST(MainWindow, OnlyTheUsersBaudChoiceReachesThePort) {
   EXPECT_FALSE(baud->isEnabled());
 }
 
-TEST(MainWindow, CaptionsShowTheLogicsTextLiterally) {
+TEST(MainWindow, CaptionsShowTheLogicsTextWithDoubledAmpersandsAsOne) {
   WindowRig rig;
-  rig.window.Display().SetCaption(Caption::TargDevIDcapt, "Device ID : &&1E950F");
-  EXPECT_EQ(rig.Find<QLabel>("TargDevIDcapt")->text(), "Device ID : &&1E950F");
+  const struct {
+    const char* set;
+    const char* shown;
+  } cases[] = {
+      {"Device ID : &&1E950F", "Device ID : &1E950F"},
+      {"R&D", "R&D"},  // a single one is no mnemonic: shown as it is
+      {"&&&", "&&"},
+  };
+  for (const auto& c : cases) {
+    rig.window.Display().SetCaption(Caption::TargDevIDcapt, c.set);
+    EXPECT_EQ(rig.Find<QLabel>("TargDevIDcapt")->text(), c.shown) << c.set;
+  }
   rig.window.Display().SetTitle("Brindlemark [blink.hex]");
   EXPECT_EQ(rig.window.windowTitle(), "Brindlemark [blink.hex]");
 }

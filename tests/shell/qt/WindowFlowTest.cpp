@@ -132,8 +132,8 @@ TEST(WindowFlow, LoadComportDownloadStop) {
   EXPECT_EQ(Lamp(rig, "LedGreen"), clLime);
   EXPECT_EQ(Lamp(rig, "LedRed"), clMaroon);
   EXPECT_EQ(Text(rig, "status1"), "COMport sim");
-  EXPECT_EQ(Text(rig, "TargDevIDcapt"), "Device ID : &&1E950F");
-  EXPECT_EQ(Text(rig, "TargLoaderIDcapt"), "Loader ID : &&101");
+  EXPECT_EQ(Text(rig, "TargDevIDcapt"), "Device ID : &1E950F");
+  EXPECT_EQ(Text(rig, "TargLoaderIDcapt"), "Loader ID : &101");
   EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->maximum(), 100) << "busy indicator over";
   EXPECT_TRUE(rig.Find("DownLdBtn")->isEnabled());
   EXPECT_TRUE(rig.Find("EraseBtn")->isEnabled());

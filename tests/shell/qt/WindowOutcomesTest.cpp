@@ -117,7 +117,7 @@ TEST(WindowOutcomes, ABoardSwappedBehindTheOpenPortIsIdentifiedAgain) {
   Click(c.rig, "DownLdBtn");
   EXPECT_EQ(c.rig.dialogs.messages, std::vector<std::string>{"Device ID :\r1E950F\rexpected!"});
   EXPECT_EQ(c.rig.target->SentBytes(), "?IX") << TraceText(c.rig.target->Trace());
-  EXPECT_EQ(Text(c.rig, "TargDevIDcapt"), "Device ID : &&1E9514");
+  EXPECT_EQ(Text(c.rig, "TargDevIDcapt"), "Device ID : &1E9514");
   EXPECT_EQ(Text(c.rig, "ModeLabel"), "none");
   EXPECT_EQ(Text(c.rig, "status0"), "COMport none");
   EXPECT_EQ(Text(c.rig, "status1"), "ERROR");
