@@ -93,6 +93,17 @@ class Main {
   RunObserver* runWatcher = nullptr;
   bool QuitRequested() const { return quitRequested_; }
 
+  // The window's own watcher of a download or erase, apart from runWatcher (which a driver such
+  // as the command-line tool takes): told when the run goes to the wire, its phases, progress
+  // and failures as runWatcher is, and its end once the window shows the end's mode.
+  enum class RunKind { Download, Erase };
+  class RunView : public RunObserver {
+   public:
+    virtual void OnRunStarted(RunKind) {}
+    virtual void OnRunEnded(RunKind, const RunReport&) {}
+  };
+  RunView* runView = nullptr;
+
   // Runs `handler` so that no error escapes: an error is handed to UnhandledException.
   void Handle(const std::function<void()>& handler);
   // The unhandled-error hook: shows the error's message and trail; the program keeps running.
@@ -142,7 +153,8 @@ class Main {
   bool ReadyToRun();
   // Runs `run` as the window runs a download or erase: the checks, then `fits` (false: the run
   // is refused, nothing sent, after its message), mode 3, the run, and the mode its end calls for.
-  void RunOnTarget(const std::function<bool()>& fits, const std::function<RunResult(RunObserver&)>& run);
+  void RunOnTarget(RunKind kind, const std::function<bool()>& fits,
+                   const std::function<RunResult(RunObserver&)>& run);
   // Tells onPortTried about the selected port; a skip carries the last liveness check's reason.
   void TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure = std::nullopt);
   // Mode 2 while the port is open, else mode 1 with the link flag down; then UpdateButtons.

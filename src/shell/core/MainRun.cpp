@@ -15,17 +15,20 @@ class Main::WindowRun : public RunObserver {
 
   void OnPhase(Phase phase) override {
     if (main_.runWatcher) main_.runWatcher->OnPhase(phase);
+    if (main_.runView) main_.runView->OnPhase(phase);
     if (phase == Phase::Flash) main_.display.SetCaption(Caption::status0, "programming Flash");
     if (phase == Phase::Eeprom) main_.display.SetCaption(Caption::status0, "programming EEprom");
   }
   void OnProgress(int percent, int64_t done, int64_t total) override {
     main_.display.SetProgress(percent);
     if (main_.runWatcher) main_.runWatcher->OnProgress(percent, done, total);
+    if (main_.runView) main_.runView->OnProgress(percent, done, total);
   }
   // The mode first (2 while the port is open, 1 when the adapter went away), then the box.
   void OnFailure(Failure failure, bool) override {
     main_.ShowConnection();
     if (main_.runWatcher) main_.runWatcher->OnFailure(failure, false);
+    if (main_.runView) main_.runView->OnFailure(failure, false);
     main_.shown_.MessageBox(std::to_string(Number(failure)) + " Communication error");
   }
 
@@ -93,7 +96,8 @@ bool Main::ReadyToRun() {
   return true;
 }
 
-void Main::RunOnTarget(const std::function<bool()>& fits, const std::function<RunResult(RunObserver&)>& run) {
+void Main::RunOnTarget(RunKind kind, const std::function<bool()>& fits,
+                       const std::function<RunResult(RunObserver&)>& run) {
   if (Busy()) return;
   BusyScope busy(*this);
   lastRun_ = {};
@@ -109,9 +113,11 @@ void Main::RunOnTarget(const std::function<bool()>& fits, const std::function<Ru
   UpdateButtons();
   WindowRun observer(*this);
   lastRun_.start = RunStart::Started;
+  if (runView) runView->OnRunStarted(kind);
   lastRun_.result = run(observer);
   // Stop, a quit or an unplugged adapter closed the port: the target is no longer connected.
   if (lastRun_.result.end == RunEnd::Done || !ComPort.IsOpen()) ShowConnection();
+  if (runView) runView->OnRunEnded(kind, lastRun_);
 }
 
 void Main::DownLdBtn_Action() {
@@ -125,17 +131,18 @@ void Main::DownLdBtn_Action() {
     if (problem) shown_.MessageBox(*problem);
     return !problem;
   };
-  RunOnTarget(fits, [this, wanted](RunObserver& observer) {
+  RunOnTarget(RunKind::Download, fits, [this, wanted](RunObserver& observer) {
     return Download(bootloader, g, RunLimits{g, g.OrgEEpEnd, wanted}, observer);
   });
 }
 
 void Main::EraseBtn_Action() {
   // Erasing stops at the flash end whatever the image's size: that harms nothing.
-  RunOnTarget([] { return true; },
-              [this](RunObserver& observer) {
-                return Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
-              });
+  RunOnTarget(
+      RunKind::Erase, [] { return true; },
+      [this](RunObserver& observer) {
+        return Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
+      });
 }
 
 void Main::StopBtn_Action() {

@@ -5,8 +5,10 @@
 #include <QComboBox>
 #include <QLayout>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <cmath>
 
 #include "shell/core/Main.h"
 #include "shell/qt/AboutWindow.h"
@@ -16,6 +18,45 @@
 #include "shell/qt/WindowDisplay.h"
 
 namespace bm::qt {
+
+class MainWindow::RunStatus : public Main::RunView {
+ public:
+  explicit RunStatus(MainWindow& window) : w_(window) {}
+
+  void OnRunStarted(Main::RunKind) override {
+    startMs_ = phaseStartMs_ = w_.nowMs_();
+    idleTip_ = w_.controls_.ProgressBar1->toolTip();
+  }
+  void OnPhase(Phase) override { phaseStartMs_ = w_.nowMs_(); }
+  void OnProgress(int percent, int64_t, int64_t) override {
+    // Each phase counts from 0 to 100 on its own: the time left is the phase's.
+    QString tip = QStringLiteral("%1 %").arg(percent);
+    const double spent = w_.nowMs_() - phaseStartMs_;
+    if (percent > 0 && percent < 100) {
+      const double leftMs = spent * (100 - percent) / percent;
+      tip += QStringLiteral(", about %1 s left").arg(static_cast<int>(std::ceil(leftMs / 1000)));
+    }
+    w_.controls_.ProgressBar1->setToolTip(tip);
+  }
+  void OnRunEnded(Main::RunKind kind, const RunReport& report) override {
+    w_.controls_.ProgressBar1->setToolTip(idleTip_);
+    const QString what =
+        kind == Main::RunKind::Download ? QStringLiteral("Download") : QStringLiteral("Erase");
+    // A run that ended early keeps what the logic showed (its box has said why).
+    if (report.result.end != RunEnd::Done) return;
+    const double seconds = (w_.nowMs_() - startMs_) / 1000;
+    w_.controls_.status0->setText(
+        report.result.failures.empty()
+            ? QStringLiteral("%1 finished in %2 s").arg(what, QString::number(seconds, 'f', 1))
+            : QStringLiteral("%1 finished with errors").arg(what));
+  }
+
+ private:
+  MainWindow& w_;
+  double startMs_ = 0;
+  double phaseStartMs_ = 0;
+  QString idleTip_;
+};
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Main"));
@@ -30,6 +71,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   menus_ = BuildMainMenus(this);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   display_ = std::make_unique<WindowDisplay>(this, controls_);
+  steady_.start();
+  nowMs_ = [this] { return static_cast<double>(steady_.nsecsElapsed()) / 1e6; };
+  runStatus_ = std::make_unique<RunStatus>(*this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -42,6 +86,7 @@ HelpWindow* MainWindow::Help() const { return help_; }
 
 void MainWindow::Attach(Main& main) {
   main_ = &main;
+  main_->runView = runStatus_.get();
   Connect();
 }
 

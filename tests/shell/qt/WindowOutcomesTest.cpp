@@ -4,6 +4,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QProgressBar>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include "WindowFiles.h"
@@ -96,6 +98,65 @@ TEST(WindowOutcomes, ARunThatEndsWithThePortClosedEndsInFileLoaded) {
     EXPECT_FALSE(c.rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
     EXPECT_EQ(c.rig.target->Started(), !unplug) << "Stop's farewell reached the loader";
   }
+}
+
+// A run that reaches its end says so in status line 0, with its time when nothing failed; one
+// that ended early keeps the logic's caption (its box said why).
+TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
+  struct Case {
+    const char* button;
+    std::optional<sim::Fault> fault;
+    const char* status0;
+    std::vector<std::string> boxes;
+  };
+  const Case cases[] = {
+      {"DownLdBtn", std::nullopt, "Download finished in 8.6 s", {}},
+      {"EraseBtn", std::nullopt, "Erase finished in 8.6 s", {}},
+      {"DownLdBtn",
+       sim::Fault{'P', 1, sim::FaultKind::WrongReply},
+       "Download finished with errors",
+       {"6 Communication error"}},
+      {"EraseBtn",
+       sim::Fault{'E', 1, sim::FaultKind::WrongReply},
+       "Erase finished with errors",
+       {"9 Communication error"}},
+      {"DownLdBtn",
+       sim::Fault{'D', 2, sim::FaultKind::WrongReply},
+       "programming Flash",
+       {"5 Communication error"}},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(std::string(t.button) + " " + t.status0);
+    Connected c;
+    if (t.fault) c.rig.target->AddFault(*t.fault);
+    // The run's own waits add a few milliseconds to the 8.6 s.
+    c.rig.loop.When([&] { return c.rig.main.ModeNumber() == 3; }, [&] { c.rig.loop.now += 8600; });
+    Click(c.rig, t.button);
+    EXPECT_EQ(c.rig.dialogs.messages, t.boxes) << TraceText(c.rig.target->Trace(), 8);
+    EXPECT_EQ(Text(c.rig, "status0"), t.status0);
+  }
+}
+
+TEST(WindowOutcomes, DuringARunTheProgressBarsTooltipShowsPercentAndTimeLeft) {
+  Connected c;
+  auto* bar = c.rig.Find<QProgressBar>("ProgressBar1");
+  const QString idle = bar->toolTip();
+  QStringList seen;
+  c.rig.loop.When([&] { return c.rig.main.ModeNumber() == 3 && bar->value() > 0; },
+                  [&] {
+                    c.rig.loop.now += 3000;  // a slow line: 3 s for the first few percent
+                    c.rig.loop.When([&] { return bar->value() >= 40; }, [&] { seen << bar->toolTip(); });
+                  });
+  Click(c.rig, "DownLdBtn");
+  ASSERT_EQ(seen.size(), 1);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+ %, about \\d+ s left$")).match(seen[0]).hasMatch())
+      << seen[0].toStdString();
+  const int percent = seen[0].section(' ', 0, 0).toInt();
+  const int left = seen[0].section(' ', 3, 3).toInt();
+  EXPECT_GE(percent, 40);
+  EXPECT_GE(left, 1);
+  EXPECT_LE(left, 5) << "3 s for 40 % or more leaves less than 5 s";
+  EXPECT_EQ(bar->toolTip(), idle) << "after the run";
 }
 
 TEST(WindowOutcomes, ATargetThatNoLongerAnswersIsReported) {

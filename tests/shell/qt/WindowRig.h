@@ -22,6 +22,7 @@ struct WindowRig {
       target = std::make_shared<sim::SimTarget>(sim::ExampleBoardConfig(), loop.Clock());
       ports.Add(std::make_unique<sim::SimSerialService>(target));
     }
+    window.SetClock(loop.Clock());
     window.Attach(main);
     window.Open();
   }
