@@ -57,6 +57,12 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
   for (char c : bytes) {
     lineInFreeMs_ = std::max(now, lineInFreeMs_) + byteMs_;
     if (started_) continue;
+    if (!command_.empty() && config_.commandTimeoutMs > 0 &&
+        lineInFreeMs_ - commandByteMs_ > config_.commandTimeoutMs) {
+      command_.clear();  // timed out: this byte starts afresh
+      activeFault_ = -1;
+    }
+    commandByteMs_ = lineInFreeMs_;
     if (command_.empty()) {
       if (CommandLength(c, config_.pageWords) == 0) continue;  // an idle loader ignores stray bytes
       ++commandCount_[U8(c)];

@@ -42,6 +42,9 @@ struct SimTargetConfig {
   bool paced = false;         // replies take the line time plus page erase/write time
   double pageOpMs = 4.5;      // page erase or write time when paced
   bool restartOnOpen = true;  // opening the line resets the board (the loader listens again)
+  // A command whose bytes stop for longer than this is dropped, as a real loader's receive
+  // time-out does: the next byte starts a new command. 0: the loader waits for ever.
+  double commandTimeoutMs = 0;
 };
 
 enum class FaultKind {
@@ -131,6 +134,7 @@ class SimTarget {
   uint32_t address_ = 0;      // word address set by "A"
   double byteMs_ = 0;         // line time of one byte at the host's rate (paced)
   double lineInFreeMs_ = 0;   // when the last byte from the host has arrived
+  double commandByteMs_ = 0;  // when the last byte of the command being received arrived
   double lineOutFreeMs_ = 0;  // when the last queued reply byte has left
   bool vanished_ = false;
   bool started_ = false;

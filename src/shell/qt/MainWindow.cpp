@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLayout>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -83,6 +84,7 @@ StatusDisplay& MainWindow::Display() { return *display_; }
 ParamListWindow* MainWindow::ParamList() const { return paramList_; }
 AboutWindow* MainWindow::About() const { return about_; }
 HelpWindow* MainWindow::Help() const { return help_; }
+QMessageBox* MainWindow::QuitQuestion() const { return quitQuestion_; }
 
 void MainWindow::Attach(Main& main) {
   main_ = &main;
@@ -95,9 +97,12 @@ void MainWindow::Connect() {
   connect(c.FOpenBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->FOpenBtn_Action(); }); });
   connect(c.ComportBtn, &QPushButton::clicked, this,
           [this] { Forward([this] { main_->ComportBtn_Action(); }); });
-  connect(c.DownLdBtn, &QPushButton::clicked, this,
-          [this] { Forward([this] { main_->DownLdBtn_Action(); }); });
-  connect(c.EraseBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->EraseBtn_Action(); }); });
+  connect(c.DownLdBtn, &QPushButton::clicked, this, [this] {
+    ForwardRun(static_cast<int>(Main::RunKind::Download), [this] { main_->DownLdBtn_Action(); });
+  });
+  connect(c.EraseBtn, &QPushButton::clicked, this, [this] {
+    ForwardRun(static_cast<int>(Main::RunKind::Erase), [this] { main_->EraseBtn_Action(); });
+  });
   connect(c.StopBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->StopBtn_Action(); }); });
   connect(c.Timer1, &QTimer::timeout, this, [this] { Forward([this] { main_->Timer1_Action(); }); });
   // Only the user's own choice reaches the logic; a selection the logic makes fires nothing.
@@ -130,7 +135,42 @@ void MainWindow::Forward(const std::function<void()>& operation) {
   main_->Handle(operation);
   --depth_;
   EnableMenuItems();
-  if (depth_ == 0 && main_->QuitRequested() && !main_->Busy()) close();
+  if (depth_ > 0 || main_->Busy()) return;
+  // The run the question was about is over.
+  if (quitQuestion_) quitQuestion_->close();
+  if (main_->QuitRequested()) close();
+}
+
+void MainWindow::ForwardRun(int kind, const std::function<void()>& operation) {
+  // A press while something runs returns at once: it is not the run the window speaks of.
+  const bool starts = !main_->Busy();
+  if (starts) pressedRun_ = kind;
+  Forward(operation);
+  if (starts) pressedRun_ = -1;
+}
+
+void MainWindow::AskToStopAndQuit() {
+  if (quitQuestion_) {
+    quitQuestion_->raise();
+    return;
+  }
+  const QString text = pressedRun_ == static_cast<int>(Main::RunKind::Erase)
+                           ? QStringLiteral("An erase is running. Stop it and quit?")
+                           : QStringLiteral("A download is running. Stop it and quit?");
+  auto* box =
+      new QMessageBox(QMessageBox::Question, windowTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
+  box->setObjectName(QStringLiteral("QuitQuestion"));
+  box->setDefaultButton(QMessageBox::No);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  // Window-modal and opened, not executed: the run goes on while the question is open.
+  box->setWindowModality(Qt::WindowModal);
+  connect(box, &QMessageBox::finished, this, [this, box] {
+    if (box->clickedButton() != box->button(QMessageBox::Yes) || !main_->Busy()) return;
+    // The run ends at its next wait; Forward closes the window once it has unwound.
+    main_->RequestQuit();
+  });
+  quitQuestion_ = box;
+  box->open();
 }
 
 void MainWindow::EnableMenuItems() {
@@ -175,9 +215,13 @@ void MainWindow::_CheckforUpdates_Action() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (main_ && main_->Busy()) {
-    // The run ends at its next wait; Forward closes the window once it has unwound.
-    main_->RequestQuit();
     event->ignore();
+    if (pressedRun_ >= 0 && !main_->QuitRequested()) {
+      AskToStopAndQuit();
+      return;
+    }
+    // A load or search: it ends at its next wait; Forward closes the window once it has unwound.
+    main_->RequestQuit();
     return;
   }
   for (QWidget* other :

@@ -8,10 +8,12 @@
 // What callers rely on:
 //  - Construct, then Attach(main) once, then Open(); the window shows the creation state of the
 //    controls until the logic changes it.
-//  - Closing the window (close button, File > Quit or its shortcut) while Main is busy asks Main
-//    to quit (the port is closed without "X") and keeps the window; it closes by itself once the
-//    outermost forwarded handler has returned. With nothing running it closes at once, with its
-//    other windows, so the application ends.
+//  - Closing the window (close button, File > Quit or its shortcut) while a download or erase
+//    runs first asks whether to stop it, in a window-modal question that leaves the run going.
+//    Yes (or closing during a load or search) asks Main to quit (the port is closed without "X")
+//    and keeps the window; it closes by itself once the outermost forwarded handler has
+//    returned. No, or the run's end, closes the question. With nothing running the window
+//    closes at once, with its other windows, so the application ends.
 //  - "Parameter" follows Main::EnableMenuItems whenever the File menu opens and after every
 //    forwarded handler.
 //  - A download or erase that ends with no numbered failure says so in status line 0 with its
@@ -28,6 +30,8 @@
 
 #include "shell/qt/MainControls.h"
 #include "shell/qt/MainMenus.h"
+
+class QMessageBox;
 
 namespace bm {
 class Main;
@@ -60,6 +64,8 @@ class MainWindow : public QMainWindow {
   ParamListWindow* ParamList() const;
   AboutWindow* About() const;
   HelpWindow* Help() const;
+  // The open "Stop it and quit?" question, or null.
+  QMessageBox* QuitQuestion() const;
 
   // Menu commands.
   void EnableMenuItems();
@@ -78,6 +84,9 @@ class MainWindow : public QMainWindow {
   void Connect();
   // Runs one forwarded handler; afterwards refreshes "Parameter" and finishes a pending quit.
   void Forward(const std::function<void()>& operation);
+  // Forwards the Download or Erase button; `kind` names the run the question speaks of.
+  void ForwardRun(int kind, const std::function<void()>& operation);
+  void AskToStopAndQuit();
 
   MainControls controls_;
   MainMenus menus_;
@@ -90,6 +99,8 @@ class MainWindow : public QMainWindow {
   QPointer<ParamListWindow> paramList_;
   QPointer<AboutWindow> about_;
   QPointer<HelpWindow> help_;
+  QPointer<QMessageBox> quitQuestion_;
+  int pressedRun_ = -1;  // the Main::RunKind of the download or erase being forwarded, or -1
 };
 
 }  // namespace bm::qt

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -223,6 +226,8 @@ TEST(WindowFlow, ClosingDuringADownloadEndsTheRunWithoutXAndThenCloses) {
   rig.loop.When([&] { return rig.main.ModeNumber() == 3; },
                 [&] {
                   rig.window.close();
+                  ASSERT_NE(rig.window.QuitQuestion(), nullptr);
+                  rig.window.QuitQuestion()->button(QMessageBox::Yes)->click();
                   stillOpen = rig.window.isVisible();
                 });
   Click(rig, "DownLdBtn");
@@ -232,6 +237,91 @@ TEST(WindowFlow, ClosingDuringADownloadEndsTheRunWithoutXAndThenCloses) {
   EXPECT_FALSE(rig.main.ComPort.IsOpen());
   EXPECT_FALSE(rig.target->Started()) << "quitting never sends X";
   EXPECT_TRUE(rig.dialogs.messages.empty()) << "no error box for a run the user ended";
+}
+
+// The question leaves the run going: the loader drops a command whose bytes stop for 50 ms, so a
+// question that held the run up in the middle of a page (its own event loop turning while time
+// passes) would end the run with a numbered failure.
+TEST(WindowFlow, TheQuitQuestionLeavesTheRunGoingUntilItIsAnswered) {
+  struct Case {
+    const char* button;
+    const char* question;
+    const char* answer;  // null: not answered, the run's end closes it
+    int yields;          // asked once the run has yielded this often (40: in the middle of a page)
+  };
+  const Case cases[] = {
+      {"DownLdBtn", "A download is running. Stop it and quit?", nullptr, 40},
+      {"EraseBtn", "An erase is running. Stop it and quit?", nullptr, 0},
+      {"DownLdBtn", "A download is running. Stop it and quit?", "No", 40},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(std::string(t.button) + (t.answer ? " answered No" : ""));
+    Fixtures files;
+    WindowRig rig(true);
+    sim::SimTargetConfig board = sim::ExampleBoardConfig();
+    board.commandTimeoutMs = 50;
+    *rig.target = sim::SimTarget(board, rig.loop.Clock());
+    rig.window.show();
+    rig.dialogs.answer = files.Path("blink.ppro");
+    Click(rig, "FOpenBtn");
+    Click(rig, "ComportBtn");
+    QPointer<QMessageBox> question;
+    bool askedWhileRunning = false;  // the question still open as the run goes on
+    int base = 0;
+    rig.loop.When([&] { return rig.main.ModeNumber() == 3; }, [&] { base = rig.loop.yields; });
+    rig.loop.When([&] { return rig.main.ModeNumber() == 3 && rig.loop.yields > base + t.yields; },
+                  [&] {
+                    // Were the question to wait in an event loop of its own, this would run there.
+                    QTimer::singleShot(0, &rig.window, [&] {
+                      rig.loop.now += 1000;
+                      if (QMessageBox* open = rig.window.QuitQuestion()) open->reject();
+                    });
+                    rig.window.Menus().FileQuit->trigger();
+                    question = rig.window.QuitQuestion();
+                    ASSERT_NE(question, nullptr);
+                    EXPECT_EQ(question->text(), t.question);
+                    EXPECT_EQ(question->windowModality(), Qt::WindowModal);
+                    EXPECT_TRUE(question->isVisible());
+                    const int at = rig.loop.passes + rig.loop.yields;
+                    rig.loop.When([&, at] { return rig.loop.passes + rig.loop.yields > at + 2; },
+                                  [&] {
+                                    askedWhileRunning = question && question->isVisible();
+                                    if (t.answer) question->button(QMessageBox::No)->click();
+                                  });
+                  });
+    Click(rig, t.button);
+    EXPECT_TRUE(askedWhileRunning) << "the run went on with the question open";
+    EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.messages.front();
+    EXPECT_TRUE(!question || !question->isVisible()) << "the run's end closed it";
+    EXPECT_TRUE(rig.window.isVisible());
+    EXPECT_FALSE(rig.main.QuitRequested());
+    EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
+    if (std::string(t.button) == "DownLdBtn")
+      EXPECT_TRUE(std::equal(files.flash.begin(), files.flash.end(), rig.target->Flash().begin()))
+          << TraceText(rig.target->Trace(), 8);
+    QApplication::processEvents();  // the timer of a question that did not wait
+  }
+}
+
+TEST(WindowFlow, ClosingDuringAnEraseAndAnsweringYesEndsTheRunAndCloses) {
+  Fixtures files;
+  WindowRig rig(true);
+  rig.window.show();
+  rig.dialogs.answer = files.Path("blink.ppro");
+  Click(rig, "FOpenBtn");
+  Click(rig, "ComportBtn");
+  rig.loop.When([&] { return rig.main.ModeNumber() == 3; },
+                [&] {
+                  rig.window.close();
+                  ASSERT_NE(rig.window.QuitQuestion(), nullptr);
+                  EXPECT_FALSE(rig.main.QuitRequested()) << "nothing ends before the answer";
+                  rig.window.QuitQuestion()->button(QMessageBox::Yes)->click();
+                });
+  Click(rig, "EraseBtn");
+  EXPECT_FALSE(rig.window.isVisible());
+  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(rig.target->Started()) << "quitting never sends X";
+  EXPECT_TRUE(rig.dialogs.messages.empty());
 }
 
 }  // namespace
