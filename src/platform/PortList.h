@@ -32,6 +32,11 @@ class PortList : public SerialService {
     auto [s, i] = Locate(index);
     return s ? s->Bind(i) : nullptr;
   }
+  bool Refresh() override {
+    bool read = false;
+    for (auto& s : services_) read = s->Refresh() || read;
+    return read;
+  }
   // Any of the ports may be the one the search finds: each service must accept the rate.
   bool UsableBaudRate(int baud) override {
     if (baud <= 0) return false;

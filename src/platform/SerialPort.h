@@ -81,6 +81,9 @@ class SerialService {
   // Whether its ports can be set to `baud` (asked before a rate is taken over, so a rate they
   // would refuse is reported at once rather than as a target that never answers).
   virtual bool UsableBaudRate(int baud) { return baud > 0; }
+  // Reads the list of ports again (a port plugged in or pulled since); indexes may change.
+  // False for a service whose list is fixed (nothing was read).
+  virtual bool Refresh() { return false; }
 };
 
 // Bytes that crossed the line in one direction; consecutive bytes in the same direction share an

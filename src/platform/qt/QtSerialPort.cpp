@@ -185,13 +185,20 @@ std::string QtSerialPort::Read(int n) {
 
 int QtSerialPort::Handle() const { return IsOpen() ? port_->handle() : -1; }
 
-QtSerialService::QtSerialService(bool systemPorts, std::vector<std::string> extraDevices) {
-  if (systemPorts) {
+QtSerialService::QtSerialService(bool systemPorts, std::vector<std::string> extraDevices)
+    : systemPorts_(systemPorts), extraDevices_(std::move(extraDevices)) {
+  Refresh();
+}
+
+bool QtSerialService::Refresh() {
+  entries_.clear();
+  if (systemPorts_) {
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
       entries_.push_back({info.portName().toStdString(), info.systemLocation().toStdString(),
                           info.description().toStdString()});
   }
-  for (std::string& device : extraDevices) entries_.push_back({device, device, "named device"});
+  for (const std::string& device : extraDevices_) entries_.push_back({device, device, "named device"});
+  return true;
 }
 
 int QtSerialService::Count() { return static_cast<int>(entries_.size()); }

@@ -88,6 +88,8 @@ class QtSerialService : public SerialService {
   std::string PortName(int index) override;
   std::string Description(int index) override;
   std::unique_ptr<SerialPort> Bind(int index) override;
+  // The system's ports as they are now, the named devices after them.
+  bool Refresh() override;
 
  private:
   struct Entry {
@@ -95,6 +97,8 @@ class QtSerialService : public SerialService {
     std::string device;  // what QSerialPort opens
     std::string description;
   };
+  bool systemPorts_;
+  std::vector<std::string> extraDevices_;
   std::vector<Entry> entries_;
 };
 

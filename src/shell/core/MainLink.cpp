@@ -114,6 +114,9 @@ void Main::ComportBtn_Action() {
   SearchProgress progress(display);
   lastSearch_ = SearchOutcome::NotFound;
   g.COMok = false;
+  // A port plugged in or pulled since the last search is taken into account (a fixed list
+  // leaves serial_count as it is).
+  if (ComPort.Service().Refresh()) g.serial_count = ComPort.Service().Count();
   for (int i = g.serial_count; i >= 1 && !QuitRequested(); --i) {
     try {
       ComPort.Select(i - 1);

@@ -324,5 +324,68 @@ TEST(WindowFlow, ClosingDuringAnEraseAndAnsweringYesEndsTheRunAndCloses) {
   EXPECT_TRUE(rig.dialogs.messages.empty());
 }
 
+// A port that never opens, as a pulled adapter's.
+class AbsentPort : public SerialPort {
+ public:
+  bool Open() override { return false; }
+  void Close() override {}
+  bool IsOpen() const override { return false; }
+  void SetBaudRate(int baud) override { baud_ = baud; }
+  int BaudRate() const override { return baud_; }
+  void Write(std::string_view) override {}
+  void XmitWait() override {}
+  void Drain() override {}
+  void Flush() override {}
+  int BytesAvailable() override { return 0; }
+  std::string Read(int) override { return {}; }
+
+ private:
+  int baud_ = 9600;
+};
+
+// The system's ports: the test plugs and pulls adapters; the list changes only on Refresh.
+class ChangingPorts : public SerialService {
+ public:
+  explicit ChangingPorts(std::vector<std::string>* plugged) : plugged_(plugged) {}
+  int Count() override { return static_cast<int>(seen_.size()); }
+  std::string PortName(int i) override { return seen_.at(i); }
+  std::string Description(int) override { return {}; }
+  std::unique_ptr<SerialPort> Bind(int) override { return std::make_unique<AbsentPort>(); }
+  bool Refresh() override {
+    seen_ = *plugged_;
+    return true;
+  }
+
+ private:
+  std::vector<std::string>* plugged_;
+  std::vector<std::string> seen_;
+};
+
+TEST(WindowFlow, EachComportPressReadsThePortListAgain) {
+  std::vector<std::string> plugged, named{"/dev/pts/7"};
+  WindowRig rig;
+  rig.ports.Add(std::make_unique<ChangingPorts>(&plugged));
+  rig.ports.Add(std::make_unique<ChangingPorts>(&named));  // named on the command line: always last
+  std::vector<std::string> tried;
+  rig.main.onPortTried = [&](const PortTry& t) {
+    if (t.status == PortTry::Status::Trying) tried.push_back(t.port);
+  };
+  const struct {
+    std::vector<std::string> plugged;
+    std::vector<std::string> tried;  // last to first
+  } steps[] = {
+      {{"ttyUSB0"}, {"/dev/pts/7", "ttyUSB0"}},
+      {{"ttyUSB0", "ttyUSB1", "ttyACM0"}, {"/dev/pts/7", "ttyACM0", "ttyUSB1", "ttyUSB0"}},
+      {{}, {"/dev/pts/7"}},
+  };
+  for (const auto& step : steps) {
+    plugged = step.plugged;
+    tried.clear();
+    rig.main.Handle([&] { rig.main.ComportBtn_Action(); });
+    EXPECT_EQ(tried, step.tried);
+    EXPECT_EQ(rig.main.g.serial_count, static_cast<int>(step.tried.size()));
+  }
+}
+
 }  // namespace
 }  // namespace bm
