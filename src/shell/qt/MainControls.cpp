@@ -47,6 +47,25 @@ QWidget* Rectangle(QWidget* parent, const char* name, uint32_t rgb, int l, int t
   return rect;
 }
 
+// What each control does and, for the lamps, what their colours say (the mode table in
+// UpdateButtons.cpp sets them). The progress bar's text is its resting one: a run shows its
+// percent and time left there and puts this back at its end.
+void SetToolTips(const MainControls& c) {
+  c.LedRed->setToolTip(QStringLiteral("Red lamp: lit when nothing is loaded, blinking while programming"));
+  c.LedYellow->setToolTip(QStringLiteral("Yellow lamp: lit when a file is loaded"));
+  c.LedGreen->setToolTip(QStringLiteral("Green lamp: lit when the target is connected"));
+  c.ProgFlashChk->setToolTip(QStringLiteral("Write the flash image"));
+  c.ProgEEpChk->setToolTip(QStringLiteral("Write the EEPROM image"));
+  c.BaudSelect->setToolTip(
+      QStringLiteral("Baud rate of the serial port; disabled during a load, search or run"));
+  c.ProgressBar1->setToolTip(QStringLiteral("Progress of a download or erase"));
+  c.FOpenBtn->setToolTip(QStringLiteral("Load a HEX image, a project or a pack file"));
+  c.ComportBtn->setToolTip(QStringLiteral("Search the serial ports for the target"));
+  c.DownLdBtn->setToolTip(QStringLiteral("Write the chosen images into the target"));
+  c.EraseBtn->setToolTip(QStringLiteral("Erase the target's memory"));
+  c.StopBtn->setToolTip(QStringLiteral("Stop the run and leave the target's loader"));
+}
+
 }  // namespace
 
 MainControls BuildMainControls(QWidget* content) {
@@ -103,6 +122,8 @@ MainControls BuildMainControls(QWidget* content) {
   c.Timer1 = new QTimer(content);
   c.Timer1->setObjectName(QStringLiteral("Timer1"));
   c.Timer1->setInterval(500);
+
+  SetToolTips(c);
 
   c.GroupBox3 = Frame(content, "GroupBox3", "", 8, 248, 440, 25);
   c.status0 = Text(content, "status0", "Untitled", 17, 250, 207, 20);

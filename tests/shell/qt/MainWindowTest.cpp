@@ -110,6 +110,21 @@ TEST(MainWindow, EveryControlAtItsPositionWithItsCaptionAndState) {
   EXPECT_FALSE(timer->isActive());
 }
 
+TEST(MainWindow, EveryControlSaysWhatItDoesInItsTooltip) {
+  WindowRig rig;
+  for (const char* name : {"LedRed", "LedYellow", "LedGreen", "ProgFlashChk", "ProgEEpChk", "BaudSelect",
+                           "ProgressBar1", "FOpenBtn", "ComportBtn", "DownLdBtn", "EraseBtn", "StopBtn"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(rig.Find(name)->toolTip().isEmpty());
+  }
+  EXPECT_EQ(rig.Find("ProgFlashChk")->toolTip(), QStringLiteral("Write the flash image"));
+  EXPECT_EQ(rig.Find("ProgEEpChk")->toolTip(), QStringLiteral("Write the EEPROM image"));
+  // The lamps tell their colours apart by what each one means.
+  EXPECT_TRUE(rig.Find("LedRed")->toolTip().contains(QStringLiteral("blinking while programming")));
+  EXPECT_TRUE(rig.Find("LedYellow")->toolTip().contains(QStringLiteral("file is loaded")));
+  EXPECT_TRUE(rig.Find("LedGreen")->toolTip().contains(QStringLiteral("connected")));
+}
+
 TEST(MainWindow, FixedSizeWithoutMaximiseButton) {
   WindowRig rig;
   rig.window.show();
