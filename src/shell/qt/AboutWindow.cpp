@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QShortcut>
 
 #include "shell/qt/AppIcon.h"
 #include "shell/qt/CreditsMarkup.h"
@@ -54,7 +55,12 @@ bool SAEditField::EditSelectAll() {
 
 AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("AboutWindow"));
-  setWindowTitle(QString());  // untitled
+  // Untitled. An empty title would make the title bar show the application's name instead;
+  // one space shows nothing.
+  setWindowTitle(QStringLiteral(" "));
+  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::close);
+  // Every binding of the platform's Close key (Ctrl+F4 and Ctrl+W here, Cmd+W on a Mac).
+  connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
   setFixedSize(284, 326);
 
   canvas_ = new IconCanvas(this);

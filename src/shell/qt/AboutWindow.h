@@ -3,6 +3,7 @@
 // One instance, created on first use. Show(true) lays it out with the credits (326 high, the
 // notice under them); Show(false) without (178 high, the notice moved up). The credits field
 // is SAEditField, a read-only styled text field whose Select All selects the whole text.
+// Untitled; Esc or the platform's Close key closes it.
 #pragma once
 
 #include <QTextEdit>

@@ -1,6 +1,7 @@
 #include "shell/qt/HelpWindow.h"
 
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -16,6 +17,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* close = new QPushButton(QStringLiteral("Close"), this);
   layout->addWidget(close, 0, Qt::AlignRight);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
+  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 void HelpWindow::ShowText(const QString& title, const QString& markdown) {

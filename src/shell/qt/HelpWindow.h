@@ -1,5 +1,5 @@
 // HelpWindow: a plain reading window for the built-in help and the release notes. Not modal;
-// one instance, reused for either text.
+// one instance, reused for either text. Esc closes it.
 #pragma once
 
 #include <QWidget>

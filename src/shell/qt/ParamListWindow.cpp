@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeWidget>
 
 #include "shell/core/ParamListRows.h"
@@ -42,6 +43,7 @@ ParamListWindow::ParamListWindow(QWidget* parent, const dParamList::ParamSet& pa
   ok_->setGeometry(322, 255, 80, 20);
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QWidget::close);
+  connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::close);
   ok_->setFocus();
 }
 

@@ -2,7 +2,8 @@
 // two-column list of twelve rows.
 //
 // It copies the texts when it opens, so a pack file read while it stays open does not change
-// it; OK closes it and the instance deletes itself, so the next one starts afresh. Not modal.
+// it; OK (or Esc) closes it and the instance deletes itself, so the next one starts afresh.
+// Not modal.
 #pragma once
 
 #include <QWidget>

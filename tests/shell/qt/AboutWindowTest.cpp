@@ -96,7 +96,8 @@ TEST(AboutWindow, TwoLayoutsByUseCredits) {
   EXPECT_TRUE(about.EditAppCredits()->toPlainText().startsWith("Engineering:"));
   EXPECT_EQ(about.StatAppName()->text(), "Quorvex Tarnwick");
   EXPECT_EQ(about.StatAppVersion()->text(), "Version 1.0 (v043)");
-  EXPECT_TRUE(about.windowTitle().isEmpty());
+  // Untitled, without the application's name that an empty title would bring.
+  EXPECT_EQ(about.windowTitle(), QStringLiteral(" "));
 
   about.Show(false);
   EXPECT_EQ(about.size(), QSize(284, 178));

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <functional>
 
 #include "WindowRig.h"
 #include "shell/qt/AboutWindow.h"
+#include "shell/qt/HelpWindow.h"
 #include "shell/qt/ParamListWindow.h"
 
 namespace bm {
@@ -85,6 +88,67 @@ TEST(AboutWindow, OneInstanceThroughTheMenu) {
   rig.window.Menus().AboutTarnwick->trigger();
   EXPECT_EQ(rig.window.About(), about);
   EXPECT_EQ(Instances<qt::AboutWindow>(rig.window), 1);
+}
+
+// Opens a window through `open`, makes it the active one and presses `key` in it.
+bool ClosesOnKey(const std::function<QWidget*()>& open, const QKeySequence& key) {
+  QWidget* w = open();
+  if (!w || !w->isVisible()) return false;
+  w->activateWindow();
+  if (!QTest::qWaitForWindowActive(w)) return false;
+  QPointer<QWidget> watched = w;
+  QTest::keyClick(w, key[0].key(), key[0].keyboardModifiers());
+  return watched.isNull() || !watched->isVisible();
+}
+
+TEST(OtherWindows, EscClosesEachOfThem) {
+  using Open = std::function<QWidget*(WindowRig&)>;
+  const std::pair<const char*, Open> cases[] = {
+      {"Parameter list",
+       [](WindowRig& rig) -> QWidget* {
+         rig.window.Menus().Para->setEnabled(true);
+         rig.window.Menus().Para->trigger();
+         return rig.window.ParamList();
+       }},
+      {"About",
+       [](WindowRig& rig) -> QWidget* {
+         rig.window.Menus().AboutTarnwick->trigger();
+         return rig.window.About();
+       }},
+      {"Help Contents",
+       [](WindowRig& rig) -> QWidget* {
+         rig.window.Menus().HelpContents->trigger();
+         return rig.window.Help();
+       }},
+      {"Release Notes",
+       [](WindowRig& rig) -> QWidget* {
+         rig.window.Menus().ReleaseNotes->trigger();
+         return rig.window.Help();
+       }},
+  };
+  for (const auto& [name, open] : cases) {
+    SCOPED_TRACE(name);
+    WindowRig rig;
+    rig.window.show();
+    EXPECT_TRUE(ClosesOnKey([&] { return open(rig); }, QKeySequence(Qt::Key_Escape)));
+    EXPECT_TRUE(rig.window.isVisible()) << "the main window stays";
+  }
+}
+
+TEST(AboutWindow, ThePlatformsCloseKeyClosesIt) {
+  const QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Close);
+  if (keys.isEmpty()) GTEST_SKIP() << "this platform has no Close key";
+  for (const QKeySequence& key : keys) {
+    SCOPED_TRACE(key.toString().toStdString());
+    WindowRig rig;
+    rig.window.show();
+    EXPECT_TRUE(ClosesOnKey(
+        [&] {
+          rig.window.Menus().AboutTarnwick->trigger();
+          return static_cast<QWidget*>(rig.window.About());
+        },
+        key));
+  }
 }
 
 }  // namespace
