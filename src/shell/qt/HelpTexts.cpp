@@ -40,8 +40,11 @@ runs on the board and listens on a serial line.
 
 ## Baud rate
 
-A project file sets the rate (57600 when it names none). The pop-up in the target frame changes
-it at any time.
+A project file sets the rate (57600 when it names none). The pop-up in the target frame shows
+the rate in use, and choosing an entry sets the port to it at once. A project's rate that is not
+one of the four entries shows as a fifth entry for as long as it is in use. The pop-up is
+disabled while a file loads, while Comport searches the ports and while a download or erase
+runs.
 
 ## Without hardware
 

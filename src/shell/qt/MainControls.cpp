@@ -62,7 +62,7 @@ void SetToolTips(const MainControls& c) {
   c.FOpenBtn->setToolTip(QStringLiteral("Load a HEX image, a project or a pack file"));
   c.ComportBtn->setToolTip(QStringLiteral("Search the serial ports for the target"));
   c.DownLdBtn->setToolTip(QStringLiteral("Write the chosen images into the target"));
-  c.EraseBtn->setToolTip(QStringLiteral("Erase the target's memory"));
+  c.EraseBtn->setToolTip(QStringLiteral("Erase the flash pages the loaded image covers"));
   c.StopBtn->setToolTip(QStringLiteral("Stop the run and leave the target's loader"));
 }
 

@@ -134,6 +134,7 @@ void MainWindow::Forward(const std::function<void()>& operation) {
   ++depth_;
   main_->Handle(operation);
   --depth_;
+  display_->ShowBaudRateInUse(main_->ComPort.BaudRate());
   EnableMenuItems();
   if (depth_ > 0 || main_->Busy()) return;
   // The run the question was about is over.

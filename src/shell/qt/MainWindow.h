@@ -14,6 +14,8 @@
 //    and keeps the window; it closes by itself once the outermost forwarded handler has
 //    returned. No, or the run's end, closes the question. With nothing running the window
 //    closes at once, with its other windows, so the application ends.
+//  - The baud pop-up shows the port's rate after every forwarded handler, a rate outside its four
+//    entries (a project's 115200) as an extra entry that goes once one of the four is in use.
 //  - "Parameter" follows Main::EnableMenuItems whenever the File menu opens and after every
 //    forwarded handler.
 //  - A download or erase that ends with no numbered failure says so in status line 0 with its

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "shell/core/BaudRates.h"
 #include "shell/qt/Lamp.h"
 #include "shell/qt/Text.h"
 
@@ -105,6 +106,23 @@ void WindowDisplay::SetBaudIndex(int index) {
 }
 
 int WindowDisplay::BaudIndex() const { return c_.BaudSelect->currentIndex(); }
+
+void WindowDisplay::ShowBaudRateInUse(int rate) {
+  QComboBox* box = c_.BaudSelect;
+  const int fixed = static_cast<int>(kBaudRates.size());
+  const auto entry = std::find(kBaudRates.begin(), kBaudRates.end(), rate);
+  if (entry != kBaudRates.end()) {
+    box->setCurrentIndex(static_cast<int>(entry - kBaudRates.begin()));
+    while (box->count() > fixed) box->removeItem(fixed);
+    return;
+  }
+  if (rate <= 0) return;
+  if (box->count() == fixed)
+    box->addItem(QString::number(rate));
+  else
+    box->setItemText(fixed, QString::number(rate));
+  box->setCurrentIndex(fixed);
+}
 
 void WindowDisplay::SetBaudEnabled(bool enabled) { c_.BaudSelect->setEnabled(enabled); }
 

@@ -3,7 +3,8 @@
 // The logic's texts go into the labels as plain text, with one rule of the documented window: a
 // doubled ampersand shows as one ("Device ID : &&1E950F" reads "Device ID : &1E950F"), a single
 // one as it is. Lamp colours read back exactly as set. Setting the baud entry fires nothing: the
-// window forwards only the user's own choice to the logic.
+// window forwards only the user's own choice to the logic. The logic selects one of the four
+// entries; a rate outside them is shown by the window itself (ShowBaudRateInUse).
 #pragma once
 
 #include "base/StatusDisplay.h"
@@ -34,6 +35,10 @@ class WindowDisplay : public StatusDisplay {
   void SetBaudIndex(int index) override;
   int BaudIndex() const override;
   void SetBaudEnabled(bool enabled) override;
+
+  // Makes the baud pop-up show `rate`, the rate the port is set to: its entry when it is one of
+  // the four, else an extra fifth entry that stays only while that rate is in use. Fires nothing.
+  void ShowBaudRateInUse(int rate);
 
  private:
   QLabel* Label(Caption which) const;

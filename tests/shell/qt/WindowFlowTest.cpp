@@ -59,6 +59,41 @@ Seen Look(const WindowRig& rig) {
           rig.Find<QComboBox>("BaudSelect")->currentIndex()};
 }
 
+// Entries and the selected one, as the pop-up reads.
+QString BaudEntries(const WindowRig& rig) {
+  auto* box = rig.Find<QComboBox>("BaudSelect");
+  QStringList entries;
+  for (int i = 0; i < box->count(); ++i) entries << box->itemText(i);
+  return entries.join(',') + QStringLiteral(" @") + box->currentText();
+}
+
+TEST(WindowFlow, ARateOutsideThePopUpsEntriesShowsAsAnExtraEntryWhileInUse) {
+  WindowRig rig;
+  Fixtures files;
+  files.Write("fast.hex", HexFile(files.flash));
+  files.Write("fast.ppro", "[Project]\nDeviceID=$1E950F\nCPUname=ATmega328P\nBaudRate=115200\n");
+  auto* box = rig.Find<QComboBox>("BaudSelect");
+  const auto load = [&](const char* name) {
+    rig.dialogs.answer = files.Path(name);
+    Click(rig, "FOpenBtn");
+  };
+
+  load("fast.ppro");
+  EXPECT_EQ(rig.main.ComPort.BaudRate(), 115200);
+  EXPECT_EQ(BaudEntries(rig), "9600,19200,38400,57600,115200 @115200");
+  load("fast.ppro");
+  EXPECT_EQ(box->count(), 5) << "one extra entry, not one a load";
+
+  load("blink.ppro");  // 57600: one of the four
+  EXPECT_EQ(BaudEntries(rig), "9600,19200,38400,57600 @57600");
+
+  load("fast.ppro");
+  box->setCurrentIndex(1);
+  emit box->activated(1);  // the user's choice of one of the four
+  EXPECT_EQ(rig.main.ComPort.BaudRate(), 19200);
+  EXPECT_EQ(BaudEntries(rig), "9600,19200,38400,57600 @19200");
+}
+
 TEST(WindowFlow, LoadByButtonAndByMenuLookTheSame) {
   Fixtures files;
   for (const char* name : {"blink.ppro", "blink.pac", "missing.hex"}) {
