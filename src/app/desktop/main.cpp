@@ -3,7 +3,9 @@
 #include "shell/core/Main.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +17,10 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: brindlemark [OPTIONS]
+constexpr const char* kUsage = R"(Usage: brindlemark [OPTIONS] [FILE]
 
-Writes firmware into AVR microcontrollers through their serial bootloader.
+Writes firmware into AVR microcontrollers through their serial bootloader. FILE (a .hex, .eep,
+.ppro, .pac or .pack file) is loaded at start, as Load loads it.
 
 Options:
   --port DEVICE        also offer DEVICE as a serial port (repeatable), e.g. a pseudo-terminal;
@@ -57,9 +60,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (const QString& a : QApplication::arguments().mid(1)) args.push_back(a.toStdString());
   const bm::app::PortOptions portOptions = bm::app::TakePortOptions(args);
-  if (!args.empty()) {
-    std::cerr << "brindlemark: unknown option '" << args.front() << "'\n" << kUsage;
-    return 2;
+  // What is left is at most one file to load; anything that looks like an option is unknown.
+  std::optional<std::string> file;
+  for (const std::string& a : args) {
+    if ((a.size() > 1 && a[0] == '-') || file) {
+      std::cerr << "brindlemark: unknown option '" << a << "'\n" << kUsage;
+      return 2;
+    }
+    file = a;
   }
 
   QApplication::setWindowIcon(bm::qt::AppIcon());
@@ -73,6 +81,9 @@ int main(int argc, char** argv) {
   window.Attach(main);
   window.show();
   window.Open();
+  // Once the event loop runs, so a message the load shows has the window behind it.
+  if (file)
+    QTimer::singleShot(0, &window, [&window, &file] { window.LoadFile(QString::fromStdString(*file)); });
 
   // Handlers never let an error out; this is the last net should Qt itself throw.
   for (;;) {

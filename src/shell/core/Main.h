@@ -18,6 +18,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "base/StatusDisplay.h"
 #include "images/dParamList.h"
@@ -57,6 +58,9 @@ class Main {
   void Open();                                         // window opened
   bool EnableMenuItems() const { return ParaEnable; }  // state of the "Parameter" item
   bool _load_Action();                                 // presses the Load button; returns false
+  // Load with `path` as the file dialog's answer (a file dropped on the window or named on the
+  // command line): the dialog is not shown, everything else is as Load does it.
+  void LoadFile(const std::string& path);
 
   // --- Operations -----------------------------------------------------------------------------
   void UpdateButtons();
@@ -132,9 +136,11 @@ class Main {
       shown_.MessageBox(text);
     }
     std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override {
+      if (answer) return std::exchange(answer, std::nullopt);
       return shown_.OpenFile(kinds);
     }
     int count = 0;
+    std::optional<std::string> answer;  // the next OpenFile's answer without showing the dialog
 
    private:
     Dialogs& shown_;

@@ -25,6 +25,13 @@ void Fill(std::vector<uint8_t>& buffer, EventLoop& loop) {
 
 }  // namespace
 
+void Main::LoadFile(const std::string& path) {
+  if (Busy()) return;
+  shown_.answer = path;
+  FOpenBtn_Action();
+  shown_.answer.reset();
+}
+
 void Main::FOpenBtn_Action() {
   if (Busy()) return;
   BusyScope busy(*this);

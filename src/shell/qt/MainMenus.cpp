@@ -30,6 +30,7 @@ MainMenus BuildMainMenus(QMainWindow* window) {
   m.FileMenu = m.MenuBar1->addMenu(QStringLiteral("&File"));
   m.FileMenu->setObjectName(QStringLiteral("FileMenu"));
   m.load = Item(m.FileMenu, "load", "Load");
+  m.load->setShortcut(QKeySequence::Open);
   m.Para = Item(m.FileMenu, "Para", "Parameter");
   m.Para->setEnabled(false);
   m.UntitledSeparator = Separator(m.FileMenu, "UntitledSeparator");

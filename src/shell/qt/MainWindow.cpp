@@ -3,9 +3,12 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -71,6 +74,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(content);
   menus_ = BuildMainMenus(this);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
+  setAcceptDrops(true);
   display_ = std::make_unique<WindowDisplay>(this, controls_);
   steady_.start();
   nowMs_ = [this] { return static_cast<double>(steady_.nsecsElapsed()) / 1e6; };
@@ -128,6 +132,32 @@ void MainWindow::Open() {
   c.status0->setGeometry(17, 250, 207, 20);
   c.status1->setGeometry(239, 250, 208, 20);
   Forward([this] { main_->Open(); });
+}
+
+void MainWindow::LoadFile(const QString& path) {
+  Forward([this, path] { main_->LoadFile(path.toStdString()); });
+}
+
+namespace {
+
+// The one local file a drag carries, or an empty string.
+QString DroppedFile(const QMimeData* data) {
+  if (!data || !data->hasUrls() || data->urls().size() != 1) return QString();
+  const QUrl url = data->urls().constFirst();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (main_ && !main_->Busy() && !DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFile(event->mimeData());
+  if (path.isEmpty() || !main_) return;
+  event->acceptProposedAction();
+  LoadFile(path);
 }
 
 void MainWindow::Forward(const std::function<void()>& operation) {

@@ -16,6 +16,7 @@
 //    closes at once, with its other windows, so the application ends.
 //  - The baud pop-up shows the port's rate after every forwarded handler, a rate outside its four
 //    entries (a project's 115200) as an extra entry that goes once one of the four is in use.
+//  - A local file dropped on the window is loaded as Load loads a chosen file.
 //  - "Parameter" follows Main::EnableMenuItems whenever the File menu opens and after every
 //    forwarded handler.
 //  - A download or erase that ends with no numbered failure says so in status line 0 with its
@@ -33,6 +34,8 @@
 #include "shell/qt/MainControls.h"
 #include "shell/qt/MainMenus.h"
 
+class QDragEnterEvent;
+class QDropEvent;
 class QMessageBox;
 
 namespace bm {
@@ -55,6 +58,8 @@ class MainWindow : public QMainWindow {
   StatusDisplay& Display();
   void Attach(Main& main);
   void Open();
+  // Loads `path` as Load does with that file chosen (a dropped file, the command line's file).
+  void LoadFile(const QString& path);
 
   const MainControls& Controls() const { return controls_; }
   // The clock run times are measured with, in milliseconds (a steady clock by default; tests
@@ -79,6 +84,8 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   class RunStatus;  // shows a run's end and time left (MainWindow.cpp)

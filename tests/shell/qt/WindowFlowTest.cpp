@@ -9,12 +9,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <fstream>
 
 #include "WindowFiles.h"
@@ -65,6 +67,43 @@ QString BaudEntries(const WindowRig& rig) {
   QStringList entries;
   for (int i = 0; i < box->count(); ++i) entries << box->itemText(i);
   return entries.join(',') + QStringLiteral(" @") + box->currentText();
+}
+
+TEST(WindowFlow, ADroppedFileOrTheCommandLinesFileLoadsAsLoadDoes) {
+  Fixtures files;
+  WindowRig byButton;
+  byButton.dialogs.answer = files.Path("blink.ppro");
+  Click(byButton, "FOpenBtn");
+
+  WindowRig dropped;
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(files.Path("blink.ppro")))});
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&dropped.window, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&dropped.window, &drop);
+
+  WindowRig named;
+  named.window.LoadFile(QString::fromStdString(files.Path("blink.ppro")));
+
+  for (WindowRig* rig : {&dropped, &named}) {
+    EXPECT_EQ(rig->dialogs.openCount, 0) << "the file is the dialog's answer; no dialog shows";
+    EXPECT_EQ(Look(*rig), Look(byButton));
+    EXPECT_EQ(rig->main.ModeNumber(), 1);
+  }
+
+  // Not a local file: nothing to load.
+  QMimeData web;
+  web.setUrls({QUrl(QStringLiteral("https://example.org/blink.hex"))});
+  QDragEnterEvent refused(QPoint(100, 100), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&named.window, &refused);
+  EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST(WindowFlow, LoadHasThePlatformsOpenShortcut) {
+  WindowRig rig;
+  EXPECT_EQ(rig.window.Menus().load->shortcut(), QKeySequence(QKeySequence::Open));
 }
 
 TEST(WindowFlow, ARateOutsideThePopUpsEntriesShowsAsAnExtraEntryWhileInUse) {
