@@ -33,6 +33,9 @@ install(FILES ${bm_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT
 
 install(FILES ${BM_PACKAGING_DIR}/brindlemark.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT ${BM_PACKAGE})
+# The project and pack file types the desktop entry opens.
+install(FILES ${BM_PACKAGING_DIR}/brindlemark-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages RENAME brindlemark.xml COMPONENT ${BM_PACKAGE})
 # The window icon, so the menu and the window show the same picture.
 install(FILES ${PROJECT_SOURCE_DIR}/src/shell/qt/resources/brindlemark.svg
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps COMPONENT ${BM_PACKAGE})

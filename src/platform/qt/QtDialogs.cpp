@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <algorithm>
+#include <cctype>
 
 namespace bm::qt {
 
@@ -17,17 +19,41 @@ std::optional<std::string> QtDialogs::OpenFile(const std::vector<FileKind>& kind
   return path.toStdString();
 }
 
-std::string QtDialogs::Filter(const std::vector<FileKind>& kinds) {
-  std::string names, patterns;
-  for (const FileKind& kind : kinds) {
-    if (!names.empty()) names += ", ";
-    names += kind.name;
-    for (const std::string& ext : kind.extensions) {
-      if (!patterns.empty()) patterns += ' ';
-      patterns += "*." + ext;
-    }
+namespace {
+
+// What the dialog calls a kind, in plain words.
+std::string PlainName(const FileKind& kind) {
+  if (kind.typeCode == "HEX") return "Intel HEX flash image";
+  if (kind.typeCode == "EEP") return "Intel HEX EEPROM image";
+  if (kind.typeCode == "PPRO") return "Project";
+  if (kind.typeCode == "PACK") return "Pack file";
+  return kind.name;
+}
+
+// "*.hex *.pac": each extension once, in lower case (the dialog matches either case).
+std::string Patterns(const FileKind& kind) {
+  std::string patterns;
+  std::vector<std::string> seen;
+  for (std::string ext : kind.extensions) {
+    for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (std::find(seen.begin(), seen.end(), ext) != seen.end()) continue;
+    seen.push_back(ext);
+    if (!patterns.empty()) patterns += ' ';
+    patterns += "*." + ext;
   }
-  return names + " (" + patterns + ")";
+  return patterns;
+}
+
+}  // namespace
+
+std::string QtDialogs::Filter(const std::vector<FileKind>& kinds) {
+  std::string all, each;
+  for (const FileKind& kind : kinds) {
+    const std::string patterns = Patterns(kind);
+    all += (all.empty() ? "" : " ") + patterns;
+    each += ";;" + PlainName(kind) + " (" + patterns + ")";
+  }
+  return "All supported files (" + all + ")" + each + ";;All files (*)";
 }
 
 }  // namespace bm::qt

@@ -14,8 +14,9 @@ class QtDialogs : public Dialogs {
   void MessageBox(const std::string& text) override;
   std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override;
 
-  // The dialog's name filter for the kinds, all of them together first, e.g.
-  // "qorm/hex, qorm/eep (*.hex *.HEX *.eep *.EEP)".
+  // The dialog's name filters for the kinds: all of them together first, then one a kind in
+  // plain words, then every file, e.g. "All supported files (*.hex *.eep);;Intel HEX flash
+  // image (*.hex);;Intel HEX EEPROM image (*.eep);;All files (*)".
   static std::string Filter(const std::vector<FileKind>& kinds);
 
  private:

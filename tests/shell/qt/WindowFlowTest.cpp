@@ -24,6 +24,7 @@
 #include "app/packwriter/PackWriter.h"
 #include "base/ByteTrace.h"
 #include "base/Util.h"
+#include "platform/qt/QtDialogs.h"
 #include "shell/qt/Lamp.h"
 #include "shell/qt/ParamListWindow.h"
 
@@ -99,6 +100,16 @@ TEST(WindowFlow, ADroppedFileOrTheCommandLinesFileLoadsAsLoadDoes) {
   QDragEnterEvent refused(QPoint(100, 100), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&named.window, &refused);
   EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST(WindowFlow, TheFileDialogOffersEachKindInPlainWords) {
+  WindowRig rig;
+  rig.dialogs.answer = std::nullopt;
+  Click(rig, "FOpenBtn");
+  EXPECT_EQ(QString::fromStdString(qt::QtDialogs::Filter(rig.dialogs.shownKinds)).split(QStringLiteral(";;")),
+            QStringList({"All supported files (*.hex *.eep *.ppro *.pac *.pack)",
+                         "Intel HEX flash image (*.hex)", "Intel HEX EEPROM image (*.eep)",
+                         "Project (*.ppro)", "Pack file (*.pac *.pack)", "All files (*)"}));
 }
 
 TEST(WindowFlow, LoadHasThePlatformsOpenShortcut) {
