@@ -8,6 +8,7 @@
 
 #include "base/StatusDisplay.h"
 #include "shell/core/BaudRates.h"
+#include "shell/qt/ElidedLabel.h"
 #include "shell/qt/Lamp.h"
 
 namespace bm::qt {
@@ -74,7 +75,9 @@ MainControls BuildMainControls(QWidget* content) {
 
   c.GroupBox1 = Frame(content, "GroupBox1", " File state  ", 8, 38, 216, 206);
   Text(content, "StaticText9", "Loaded:", 26, 64, 54, 20);
-  c.FNameCapt = Text(content, "FNameCapt", "none", 26, 84, 161, 20);
+  // The file name keeps its whole text; a long one is drawn shortened (its path is the tooltip).
+  c.FNameCapt = Place(new ElidedLabel(QStringLiteral("none"), content), "FNameCapt", 26, 84, 161, 20);
+  c.FNameCapt->setTextFormat(Qt::PlainText);
   Text(content, "StaticText10", "Flash size:", 26, 104, 69, 20);
   c.FlashSizeCapt = Text(content, "FlashSizeCapt", "0 Bytes", 117, 104, 100, 20);
   c.ProgFlashChk =

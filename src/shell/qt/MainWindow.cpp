@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cmath>
+#include <filesystem>
+#include <optional>
 
 #include "shell/core/Main.h"
 #include "shell/qt/AboutWindow.h"
@@ -160,11 +163,22 @@ void MainWindow::dropEvent(QDropEvent* event) {
   LoadFile(path);
 }
 
+void MainWindow::ShowFilePath() {
+  // The loaded file lies in the folder of the last file read (a project's images lie beside it).
+  QLabel* name = controls_.FNameCapt;
+  const std::optional<std::filesystem::path>& last = main_->g.f;
+  const bool loaded = last && name->text() != QStringLiteral("none");
+  name->setToolTip(loaded
+                       ? QString::fromStdString((last->parent_path() / name->text().toStdString()).string())
+                       : QString());
+}
+
 void MainWindow::Forward(const std::function<void()>& operation) {
   ++depth_;
   main_->Handle(operation);
   --depth_;
   display_->ShowBaudRateInUse(main_->ComPort.BaudRate());
+  ShowFilePath();
   EnableMenuItems();
   if (depth_ > 0 || main_->Busy()) return;
   // The run the question was about is over.

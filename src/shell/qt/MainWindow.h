@@ -91,6 +91,8 @@ class MainWindow : public QMainWindow {
   class RunStatus;  // shows a run's end and time left (MainWindow.cpp)
 
   void Connect();
+  // The file-name caption's tooltip: the loaded file's whole path.
+  void ShowFilePath();
   // Runs one forwarded handler; afterwards refreshes "Parameter" and finishes a pending quit.
   void Forward(const std::function<void()>& operation);
   // Forwards the Download or Erase button; `kind` names the run the question speaks of.

@@ -381,9 +381,10 @@ TEST(WindowFlow, TheQuitQuestionLeavesTheRunGoingUntilItIsAnswered) {
     EXPECT_TRUE(rig.window.isVisible());
     EXPECT_FALSE(rig.main.QuitRequested());
     EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
-    if (std::string(t.button) == "DownLdBtn")
+    if (std::string(t.button) == "DownLdBtn") {
       EXPECT_TRUE(std::equal(files.flash.begin(), files.flash.end(), rig.target->Flash().begin()))
           << TraceText(rig.target->Trace(), 8);
+    }
     QApplication::processEvents();  // the timer of a question that did not wait
   }
 }

@@ -12,6 +12,7 @@
 #include "WindowRig.h"
 #include "base/ByteTrace.h"
 #include "base/Util.h"
+#include "shell/qt/ElidedLabel.h"
 
 namespace bm {
 namespace {
@@ -196,6 +197,33 @@ TEST(WindowOutcomes, AProjectRateNoPortCanUseIsReportedAtLoad) {
   EXPECT_EQ(rig.dialogs.messages.back(),
             "The project's BaudRate -1 is not a usable rate; the rate stays at 9600.");
   EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
+}
+
+// A long file name: the caption keeps the whole name, draws it shortened with "…" within its
+// place, and shows the file's whole path as its tooltip.
+TEST(WindowOutcomes, ALongFileNameIsDrawnShortenedWithItsPathAsTooltip) {
+  Fixtures files;
+  const std::string name = "a-very-long-project-name-for-the-production-line-board.hex";
+  files.Write(name.c_str(), HexFile({1, 2, 3}));
+  WindowRig rig;
+  rig.window.show();
+  auto* caption = rig.Find<QLabel>("FNameCapt");
+  const QRect place = caption->geometry();
+  rig.dialogs.answer = files.Path(name.c_str());
+  Click(rig, "FOpenBtn");
+  EXPECT_EQ(caption->text().toStdString(), name) << "the caption keeps the whole name";
+  EXPECT_EQ(caption->toolTip().toStdString(), files.Path(name.c_str()));
+  EXPECT_EQ(caption->geometry(), place);
+  // It is drawn shortened: the label is one that elides, and the shortened text fits its place.
+  EXPECT_NE(dynamic_cast<qt::ElidedLabel*>(caption), nullptr);
+  const QString elided =
+      caption->fontMetrics().elidedText(caption->text(), Qt::ElideRight, caption->contentsRect().width());
+  EXPECT_TRUE(elided.endsWith(QChar(0x2026))) << elided.toStdString();
+
+  rig.dialogs.answer = files.Path("blink.ppro");
+  Click(rig, "FOpenBtn");
+  EXPECT_EQ(caption->toolTip().toStdString(), files.Path("blink.ppro"))
+      << "a project: the project's own path";
 }
 
 }  // namespace
