@@ -76,3 +76,34 @@ for id in $(xdotool search --onlyvisible --name '.*' 2>/dev/null); do
 done
 [ -n "$about" ] || { echo "no About window" >&2; exit 1; }
 shot "$about" about
+xdotool key Escape  # Esc closes About
+sleep 0.3
+
+# The question when the window is closed during a download: a second instance on a paced
+# simulated target at 9600 baud, with a 16 KiB image so the run lasts long enough to ask.
+scratch=$(mktemp -d)
+awk 'BEGIN { for (a = 0; a < 16384; a += 16) { s = 16 + int(a / 256) + a % 256; line = sprintf(":10%04X00", a);
+             for (i = 0; i < 16; i++) { v = (a + i) * 7 % 251; s += v; line = line sprintf("%02X", v) }
+             printf "%s%02X\n", line, (256 - s % 256) % 256 } print ":00000001FF" }' > "$scratch/board.hex"
+"$build/bin/brindlemark-target-sim" --paced > "$scratch/sim.out" 2>/dev/null &
+sim=$!
+sleep 0.5
+device=$(head -1 "$scratch/sim.out")
+kill $app 2>/dev/null; wait $app 2>/dev/null || true
+"$build/bin/brindlemark" --port "$device" "$scratch/board.hex" &
+app=$!
+trap 'kill $app $sim 2>/dev/null; wait $app 2>/dev/null || true; rm -rf "$scratch"' EXIT
+main=$(window_id '^Brindlemark')
+sleep 0.5
+xdotool mousemove --window "$main" 20 $(( menubar / 2 )) click 1   # File
+sleep 0.3
+xdotool key Escape
+click 138 "$button_y"   # Comport
+sleep 1
+click 228 "$button_y"   # Download
+sleep 1
+xdotool mousemove --window "$main" 20 $(( menubar / 2 )) click 1   # File
+sleep 0.3
+xdotool key Up Return  # Quit
+sleep 0.8
+import -window root -crop 455x298+0+0 "$out/quit-question.png"; echo "wrote $out/quit-question.png"
