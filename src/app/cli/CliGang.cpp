@@ -160,25 +160,18 @@ class GangRun {
       b.seconds = event.value("seconds", 0.0);
       if (event.contains("sha256") && !event["sha256"].get<std::string>().empty()) b.sha256 = event["sha256"];
     }
-    json fields = json::object();
-    fields["port"] = b.port;
-    for (const auto& [key, value] : event.items())
-      if (key != "event" && key != "t") fields[key] = value;
-    log_.Emit(name, fields);
-    if (!log_.Enabled()) {
-      if (terminal_) {
-        Draw();
-      } else if (name != "progress" || event.value("percent", 0) % 10 == 0) {
-        std::cerr << b.port << ": " << name << ' ' << Describe(event) << '\n';
-      }
-    }
-  }
-
-  static std::string Describe(const json& event) {
-    json rest = json::object();
+    json rest = json::object();  // the child's fields without its "event" and "t"
     for (const auto& [key, value] : event.items())
       if (key != "event" && key != "t") rest[key] = value;
-    return rest.dump();
+    if (log_.Enabled()) {
+      json fields{{"port", b.port}};
+      fields.update(rest);
+      log_.Emit(name, fields);
+    } else if (terminal_) {
+      Draw();
+    } else if (name != "progress" || event.value("percent", 0) % 10 == 0) {
+      std::cerr << b.port << ": " << name << ' ' << rest.dump() << '\n';
+    }
   }
 
   void Finished(Board& b, int exitCode) {
