@@ -15,14 +15,16 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Prefault.h"
+
 namespace bm {
 
 inline constexpr int kFlashSize = 0x40000;   // 262,144 bytes
 inline constexpr int kEepromSize = 0x10000;  // 65,536 bytes
 
 struct ImageBuffers {
-  std::vector<uint8_t> FlashArr = std::vector<uint8_t>(kFlashSize, 0);
-  std::vector<uint8_t> EEpromArr = std::vector<uint8_t>(kEepromSize, 0);
+  std::vector<uint8_t> FlashArr = ZeroedBytes(kFlashSize);
+  std::vector<uint8_t> EEpromArr = ZeroedBytes(kEepromSize);
 
   int32_t FBytesRead = 0;  // end of the loaded flash image (0 = none)
   int32_t EBytesRead = 0;  // end of the loaded EEPROM image (0 = none)
@@ -122,6 +124,7 @@ class LineBuffer {
     lines_.clear();
     // A HEX file's records are some 44 characters long: a close guess saves the regrowing.
     lines_.reserve(text_.size() / 40 + 1);
+    PrefaultForWrite(lines_.data(), lines_.capacity() * sizeof(Line));
     const char* const text = text_.data();
     const size_t length = text_.size();
     size_t start = 0;

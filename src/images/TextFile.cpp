@@ -4,6 +4,7 @@
 #include <memory>
 #include <system_error>
 
+#include "base/Prefault.h"
 #include "images/Images.h"
 
 namespace bm::TextFile {
@@ -50,7 +51,10 @@ std::optional<std::string> ReadAll(const std::filesystem::path& file) {
   if (!handle) return std::nullopt;
   std::setvbuf(handle.get(), nullptr, _IONBF, 0);  // one read straight into the text, no copy
   // The size is a guess: the file may change between the look at it and the reading.
-  std::string content(static_cast<size_t>(size) + 1, '\0');
+  std::string content;
+  content.reserve(static_cast<size_t>(size) + 1);
+  PrefaultForWrite(content.data(), content.capacity());
+  content.resize(static_cast<size_t>(size) + 1);
   size_t got = 0;
   for (;;) {
     got += std::fread(content.data() + got, 1, content.size() - got, handle.get());

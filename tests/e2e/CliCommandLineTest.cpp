@@ -36,10 +36,10 @@ std::string ReadText(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-CliResult RunCli(const std::vector<std::string>& args) {
+CliResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
   char dir[] = "/tmp/bm-cli-XXXXXX";
   const std::string scratch = ::mkdtemp(dir);
-  std::string command = std::string("'") + BM_CLI_PATH + "'";
+  std::string command = "'" + program + "'";
   for (const std::string& a : args) command += " '" + a + "'";
   command += " > '" + scratch + "/out' 2> '" + scratch + "/err' < /dev/null";
   const int raw = std::system(command.c_str());
@@ -47,6 +47,8 @@ CliResult RunCli(const std::vector<std::string>& args) {
   fs::remove_all(scratch);
   return r;
 }
+
+CliResult RunCli(const std::vector<std::string>& args) { return RunProgram(BM_CLI_PATH, args); }
 
 std::vector<json> JsonLines(const std::string& out) {
   std::vector<json> lines;
@@ -131,6 +133,60 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
     EXPECT_TRUE(r.out.empty());
   }
+}
+
+// brindlemark-cli on the PATH runs a plain load itself and hands every other line to the full
+// tool: either way the answer is the full tool's, byte for byte.
+TEST(CliFront, AnswersAsTheFullTool) {
+  char dir[] = "/tmp/bm-front-XXXXXX";
+  const std::string scratch = ::mkdtemp(dir);
+  const std::string damaged = scratch + "/damaged.hex";
+  std::ofstream(damaged) << ":0100000042BD\n:0100010042BD\n";
+  const std::string flashOut = scratch + "/flash.bin";
+  const std::vector<std::vector<std::string>> lines = {
+      {"load", kBlink},
+      {"--json", "load", kBlink},
+      {"--port", "sim", "load", kBlink, "--flash-out=" + flashOut, "--json"},
+      {"load", damaged},
+      {"load", damaged, "--json"},
+      {"load", scratch + "/missing.hex"},
+      {"load"},
+      {"load", kBlink, "--stop"},
+      {"load", kBlink, "--flash-out"},
+      {"-json", "load", kBlink},
+      {"--version"},
+      {"ports", "--port", "sim"},
+  };
+  for (const auto& args : lines) {
+    std::string text;
+    for (const std::string& a : args) text += a + " ";
+    const CliResult front = RunCli(args);
+    const CliResult tool = RunProgram(BM_CLI_TOOL_PATH, args);
+    EXPECT_EQ(front.status, tool.status) << text;
+    EXPECT_EQ(front.out, tool.out) << text;
+    EXPECT_EQ(front.err, tool.err) << text;
+  }
+  fs::remove_all(scratch);
+}
+
+// The program a shell starts for `load` must not pay for starting Qt, and without the full tool
+// beside it the other commands say so.
+TEST(CliFront, LinksNoQtAndNamesAMissingTool) {
+  char dir[] = "/tmp/bm-front-XXXXXX";
+  const std::string scratch = ::mkdtemp(dir);
+  const int readelf =
+      std::system(("readelf -d '" + std::string(BM_CLI_PATH) + "' > '" + scratch + "/dyn'").c_str());
+  ASSERT_EQ(readelf, 0);
+  EXPECT_EQ(ReadText(scratch + "/dyn").find("libQt"), std::string::npos) << ReadText(scratch + "/dyn");
+
+  const std::string alone = scratch + "/brindlemark-cli";
+  fs::copy_file(BM_CLI_PATH, alone);
+  const CliResult load = RunProgram(alone, {"load", kBlink});
+  EXPECT_EQ(load.status, 0) << load.err;
+  const CliResult ports = RunProgram(alone, {"ports"});
+  EXPECT_EQ(ports.status, 127);
+  EXPECT_EQ(ports.err.rfind("brindlemark-cli: cannot start " + scratch + "/", 0), 0u) << ports.err;
+  fs::remove_all(scratch);
 }
 
 // The documented order of a run's lines; every line has "event" and "t" first.

@@ -1,16 +1,42 @@
 // brindlemark-cli load: the Load button without a window. The file named on the command line is
 // what the file-open dialog answers; everything else is the same handler the window runs.
+//
+// A load touches no port and waits for nothing, so it runs without Qt: the program that starts
+// for `load` links no Qt library (see LoadFront.cpp), and the full tool calls the same function.
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
-#include "app/cli/CliSession.h"
+#include "app/cli/CliDialogs.h"
 #include "app/cli/Commands.h"
 #include "app/cli/ExitCodes.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "platform/PortList.h"
+#include "shell/core/HeadlessDisplay.h"
+#include "shell/core/Main.h"
 
 namespace bm::cli {
 namespace {
+
+// A load yields between lines and never waits for a reply: there is nothing to turn.
+class LoadOnlyLoop : public EventLoop {
+ public:
+  void processEvents(int maxWaitMs) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(maxWaitMs));
+  }
+  void yield() override {}
+};
+
+struct LoadSession {
+  LoadOnlyLoop loop;
+  PortList ports;  // none: a load never touches a port
+  HeadlessDisplay display;
+  CliDialogs dialogs;
+  Main main{display, dialogs, loop, ports};
+  std::exception_ptr error;  // an error that reached the unhandled-error hook
+};
 
 // The first `count` bytes of `buffer` (none when count <= 0, at most the whole buffer).
 bool WriteImage(const std::string& path, const std::vector<uint8_t>& buffer, int32_t count) {
@@ -22,9 +48,9 @@ bool WriteImage(const std::string& path, const std::vector<uint8_t>& buffer, int
   return static_cast<bool>(out);
 }
 
-nlohmann::ordered_json Report(const CliSession& session) {
-  const Main& m = *session.main;
-  const HeadlessDisplay& d = *session.display;
+nlohmann::ordered_json Report(const LoadSession& session) {
+  const Main& m = session.main;
+  const HeadlessDisplay& d = session.display;
   nlohmann::ordered_json j;
   j["title"] = d.title;
   j["file"] = d.Text(Caption::FNameCapt);
@@ -71,12 +97,11 @@ void PrintReadable(const nlohmann::ordered_json& j) {
 }  // namespace
 
 int Load(const CommandLine& options) {
-  app::PortOptions ports;
-  ports.onlyNamed = true;  // a load never touches a port
-  CliSession session(ports);
+  LoadSession session;
+  session.main.UnhandledException = [&session](std::exception_ptr e) { session.error = e; };
   session.dialogs.file = options.file;
   session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come
-  session.main->Handle([&] { session.main->FOpenBtn_Action(); });
+  session.main.Handle([&] { session.main.FOpenBtn_Action(); });
 
   const nlohmann::ordered_json report = Report(session);
   if (options.json)
@@ -84,7 +109,7 @@ int Load(const CommandLine& options) {
   else
     PrintReadable(report);
 
-  const Main& m = *session.main;
+  const Main& m = session.main;
   bool written = true;
   if (options.flashOut) written &= WriteImage(*options.flashOut, m.g.FlashArr, m.g.FBytesRead);
   if (options.eepromOut) written &= WriteImage(*options.eepromOut, m.g.EEpromArr, m.g.EBytesRead);

@@ -4,33 +4,15 @@
 #pragma once
 
 #include <exception>
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
+#include <memory>
 
 #include "app/PortOptions.h"
+#include "app/cli/CliDialogs.h"
 #include "platform/qt/QtEventLoop.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
 
 namespace bm::cli {
-
-// Message boxes are captured in order (and echoed on stderr when asked); the file-open dialog
-// returns the file named on the command line.
-class CliDialogs : public Dialogs {
- public:
-  void MessageBox(const std::string& text) override;
-  std::optional<std::string> OpenFile(const std::vector<FileKind>&) override { return file; }
-
-  std::vector<std::string> messages;
-  std::optional<std::string> file;
-  bool echo = false;
-  std::function<void(const std::string&)> onMessage;  // told of each message as it is shown
-};
-
-// Every CR, LF or CRLF inside a text as one "\n".
-std::string NormalizeLineBreaks(const std::string& text);
 
 struct CliSession {
   explicit CliSession(const app::PortOptions& options);

@@ -1,4 +1,5 @@
-// brindlemark-cli: the headless front of the same logic the desktop program runs.
+// brindlemark-cli: the headless front of the same logic the desktop program runs. The program on
+// the PATH (FrontMain.cpp) runs a plain load itself and starts this one for everything else.
 #include <QCoreApplication>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -9,13 +10,14 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
+#include "app/cli/Version.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const std::vector<std::string> args(argv + 1, argv + argc);
   using namespace bm::cli;
   if (args.size() == 1 && args[0] == "--version") {
-    std::cout << "brindlemark-cli " << BRINDLEMARK_VERSION_TEXT << "\nLicense: MIT\n";
+    std::cout << kVersionText;
     return kExitDone;
   }
   const ParsedCommandLine parsed = ParseCommandLine(args);

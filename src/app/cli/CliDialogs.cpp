@@ -1,0 +1,27 @@
+#include "app/cli/CliDialogs.h"
+
+#include <iostream>
+
+namespace bm::cli {
+
+std::string NormalizeLineBreaks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+void CliDialogs::MessageBox(const std::string& text) {
+  messages.push_back(text);
+  if (echo) std::cerr << NormalizeLineBreaks(text) << '\n';
+  if (onMessage) onMessage(text);
+}
+
+}  // namespace bm::cli
