@@ -8,10 +8,15 @@
 // delivering its replies as a USB adapter does (--adapter-latency: a 62-byte buffer sent when
 // full or at the adapter's latency tick) at 16 ms (an FTDI's default) and at 1 ms (its timer
 // with the low-latency flag set). Beside each: the kernel drains and write() calls per page.
+//
+// Run: bin/download_bench [BAUD [RUNS]]  (57600, 3 runs of each)
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtSerialPort.h"
@@ -94,6 +99,7 @@ Run Download(int baud, const std::vector<std::string>& extra) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int baud = argc > 1 ? std::atoi(argv[1]) : 57600;
+  const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
   // What the protocol needs for this image: "?" + last-page "A"/"E", then per page
   // "A" lo hi, "E", "D" + page, "P"; replies "KW", two acks, then per page three acks and a checksum.
@@ -117,13 +123,27 @@ int main(int argc, char** argv) {
       {"adapter model, 16 ms latency", {"--adapter-latency", "16"}},
       {"adapter model,  1 ms latency", {"--adapter-latency", "1"}},
   };
+  // Each line's runs take turns with the others', so all of them see the same machine; the
+  // median is shown, with the fastest and slowest run beside it.
+  constexpr size_t kLines = std::size(lines);
+  std::vector<Run> runs[kLines];
   bool ok = true;
-  for (const auto& line : lines) {
-    const Run run = Download(baud, line.options);
-    ok &= run.ok;
-    std::printf("  %s: %7.3f s  %5.3f x floor  drains/page %.2f  write()/page %.1f%s\n", line.name,
-                run.seconds, run.seconds / floorS, static_cast<double>(run.counts.drains) / pages,
-                static_cast<double>(run.counts.writes) / pages, run.ok ? "" : "  FAILED");
+  for (int r = 0; r < repeats; ++r) {
+    for (size_t i = 0; i < kLines; ++i) {
+      runs[i].push_back(Download(baud, lines[i].options));
+      ok &= runs[i].back().ok;
+    }
+  }
+  std::printf("  (median of %d runs each, fastest and slowest in brackets)\n", repeats);
+  for (size_t i = 0; i < kLines; ++i) {
+    std::vector<Run> sorted = runs[i];
+    std::sort(sorted.begin(), sorted.end(), [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
+    const Run& median = sorted[sorted.size() / 2];
+    const bool allOk = std::all_of(sorted.begin(), sorted.end(), [](const Run& run) { return run.ok; });
+    std::printf("  %s: %7.3f s  %5.3f x floor [%5.3f, %5.3f]  drains/page %.2f  write()/page %.1f%s\n",
+                lines[i].name, median.seconds, median.seconds / floorS, sorted.front().seconds / floorS,
+                sorted.back().seconds / floorS, static_cast<double>(median.counts.drains) / pages,
+                static_cast<double>(median.counts.writes) / pages, allOk ? "" : "  FAILED");
   }
   return ok ? 0 : 1;
 }

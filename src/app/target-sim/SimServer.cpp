@@ -34,11 +34,16 @@ class Server {
     while (true) {
       if (line_.master >= 0 && hostPresent_) {
         std::string reply;
-        if (const int n = target_.Available(); n > 0) {
-          reply = target_.Take(n);
-          if (options_.trace) PrintTrace("received:", reply);
+        while (target_.Available() > 0) {
+          // The adapter's timer ticks whenever this tool gets to run: a reply meets the tick
+          // after the moment its bytes crossed the line, not the one after this look.
+          const double crossedMs = target_.NextReplyDueMs();
+          const std::string bytes = target_.Take(1);
+          reply += bytes;
+          out_ += adapter_ ? adapter_->Pass(bytes, crossedMs) : bytes;
         }
-        out_ += adapter_ ? adapter_->Pass(reply, nowMs_()) : reply;
+        if (options_.trace && !reply.empty()) PrintTrace("received:", reply);
+        if (adapter_) out_ += adapter_->Pass({}, nowMs_());
         WriteOut();
       }
       if (target_.Vanished() && line_.master >= 0) {

@@ -2,6 +2,7 @@
 // path (QSerialPort, the OS's tty layer) can be exercised without hardware.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +120,10 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", line.device.c_str());
   std::fflush(stdout);
+
+  // A paced reply leaves at its time: the 50 µs a timed wait may otherwise oversleep would add
+  // to every exchange (and with an adapter model, push a reply past its tick).
+  ::prctl(PR_SET_TIMERSLACK, 1UL);
 
   targetsim::ServeOptions serve;
   serve.exitAfterStop = options.exitAfterStop;

@@ -23,8 +23,8 @@ constexpr int kWriteMarginMs = 1000;
 // than the line carries them; without a bound a whole page would queue at once, and a loader
 // without a receive buffer to spare would be fed faster than it reads. Holding back only past
 // this lead keeps the line busy without a sleep (or a kernel drain) per byte.
-constexpr auto kMaxLineBacklog = std::chrono::milliseconds(2);
-constexpr auto kLineBacklogAfterWait = std::chrono::milliseconds(1);
+constexpr auto kMaxLineBacklog = std::chrono::milliseconds(4);
+constexpr auto kLineBacklogAfterWait = std::chrono::milliseconds(2);
 
 }  // namespace
 
