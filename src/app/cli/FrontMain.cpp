@@ -22,13 +22,13 @@
 namespace {
 
 // The full tool: BRINDLEMARK_CLI_TOOL is its path relative to the folder of this program, the
-// same in the build tree and in the installed one.
-std::string FullToolPath() {
+// same in the build tree and in the installed one. Without /proc (a bare chroot) the folder is
+// taken from how the program was called.
+std::string FullToolPath(const char* calledAs) {
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
-  dir = dir.substr(0, dir.rfind('/') + 1);
-  return dir + BRINDLEMARK_CLI_TOOL;
+  std::string program = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(calledAs);
+  return program.substr(0, program.rfind('/') + 1) + BRINDLEMARK_CLI_TOOL;
 }
 
 }  // namespace
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   }
   if (const std::optional<CommandLine> line = ParsePlainLoad(args)) return Load(*line);
 
-  const std::string tool = FullToolPath();
+  const std::string tool = FullToolPath(argv[0]);
   std::vector<char*> toolArgs(argv, argv + argc + 1);
   toolArgs[0] = const_cast<char*>(tool.c_str());
   ::execv(tool.c_str(), toolArgs.data());
