@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <stdexcept>
@@ -127,18 +128,22 @@ class LineBuffer {
     PrefaultForWrite(lines_.data(), lines_.capacity() * sizeof(Line));
     const char* const text = text_.data();
     const size_t length = text_.size();
+    // The next LF and the next CR at or after `start`, each looked up again only once passed,
+    // so a text with only one kind of line end is still read once (memchr is the fast scan).
+    auto next = [text, length](char c, size_t from) {
+      const void* found = std::memchr(text + from, c, length - from);
+      return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : length;
+    };
     size_t start = 0;
-    size_t i = 0;
-    while (i < length) {
-      const char c = text[i];
-      if (c != '\n' && c != '\r') {
-        ++i;
-        continue;
-      }
-      lines_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(i - start)});
+    size_t lf = next('\n', 0), cr = next('\r', 0);
+    while (start < length) {
+      if (lf < start) lf = next('\n', start);
+      if (cr < start) cr = next('\r', start);
+      const size_t end = std::min(lf, cr);
+      if (end == length) break;
+      lines_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end - start)});
       perLine();
-      i += (c == '\r' && i + 1 < length && text[i + 1] == '\n') ? 2 : 1;
-      start = i;
+      start = end + ((end == cr && end + 1 < length && text[end + 1] == '\n') ? 2 : 1);
     }
     if (start < length || lines_.empty()) {
       lines_.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(length - start)});
