@@ -1,6 +1,7 @@
 # What `cmake --install` puts in place and what `cmake --build build --target package` packs into
-# a Debian package: the three programs and the full command-line tool they start (stripped), their manual pages, the desktop entry and
-# icon, the bash completion of brindlemark-cli and the copyright file.
+# a Debian package: the three programs and the full command-line tool brindlemark-cli starts
+# (stripped), their manual pages, the desktop entry and icon, the bash completion of
+# brindlemark-cli and the copyright file.
 #
 # Everything here belongs to the install component "brindlemark", and only that component is
 # packed: tests, benchmarks, the pack writer, the AVR firmware and the emulated-chip harness

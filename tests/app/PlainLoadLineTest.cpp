@@ -10,26 +10,28 @@ namespace {
 TEST(PlainLoadLine, ReadsThePlainSpellings) {
   const struct {
     std::vector<std::string> args;
+    std::string file;
     bool json;
     std::optional<std::string> flashOut, eepromOut;
     std::vector<std::string> ports;
   } cases[] = {
-      {{"load", "a.hex"}, false, {}, {}, {}},
-      {{"--json", "load", "a.hex"}, true, {}, {}, {}},
-      {{"load", "a.hex", "--json"}, true, {}, {}, {}},
-      {{"load", "--flash-out", "f.bin", "a.hex", "--eeprom-out=e.bin"}, false, "f.bin", "e.bin", {}},
+      {{"load", "a.hex"}, "a.hex", false, {}, {}, {}},
+      {{"--json", "load", "a.hex"}, "a.hex", true, {}, {}, {}},
+      {{"load", "a.hex", "--json"}, "a.hex", true, {}, {}, {}},
+      {{"load", "--flash-out", "f.bin", "a.hex", "--eeprom-out=e.bin"}, "a.hex", false, "f.bin", "e.bin", {}},
       {{"--port", "sim", "load", "a.hex", "--port=/dev/ttyUSB0", "--simulated-target"},
+       "a.hex",
        false,
        {},
        {},
        {"sim", "/dev/ttyUSB0"}},
-      {{"load", "load"}, false, {}, {}, {}},  // a file named "load"
+      {{"load", "load"}, "load", false, {}, {}, {}},  // a file named "load"
   };
   for (const auto& c : cases) {
     const std::optional<CommandLine> line = ParsePlainLoad(c.args);
     ASSERT_TRUE(line) << c.args.back();
     EXPECT_EQ(line->command, Command::Load);
-    EXPECT_EQ(line->file, c.args[0] == "load" && c.args[1] == "load" ? "load" : "a.hex");
+    EXPECT_EQ(line->file, c.file);
     EXPECT_EQ(line->json, c.json);
     EXPECT_EQ(line->flashOut, c.flashOut);
     EXPECT_EQ(line->eepromOut, c.eepromOut);

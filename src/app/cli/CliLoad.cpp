@@ -2,7 +2,7 @@
 // what the file-open dialog answers; everything else is the same handler the window runs.
 //
 // A load touches no port and waits for nothing, so it runs without Qt: the program that starts
-// for `load` links no Qt library (see LoadFront.cpp), and the full tool calls the same function.
+// for `load` links no Qt library (FrontMain.cpp), and the full tool calls the same function.
 #include <chrono>
 #include <fstream>
 #include <iostream>
