@@ -9,7 +9,7 @@
 // full or at the adapter's latency tick) at 16 ms (an FTDI's default) and at 1 ms (its timer
 // with the low-latency flag set). Beside each: the kernel drains and write() calls per page.
 //
-// Run: bin/download_bench [BAUD [RUNS]]  (57600, 3 runs of each)
+// Run: bin/download_bench [BAUD [RUNS]]  (57600, 5 runs of each)
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
@@ -99,7 +99,7 @@ Run Download(int baud, const std::vector<std::string>& extra) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int baud = argc > 1 ? std::atoi(argv[1]) : 57600;
-  const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
 
   // What the protocol needs for this image: "?" + last-page "A"/"E", then per page
   // "A" lo hi, "E", "D" + page, "P"; replies "KW", two acks, then per page three acks and a checksum.
