@@ -1,6 +1,5 @@
 # What `cmake --install` puts in place and what `cmake --build build --target package` packs into
-# a Debian package: the three programs and the full command-line tool brindlemark-cli starts
-# (stripped), their manual pages, the desktop entry and icon, the bash completion of
+# a Debian package: the three programs (stripped), their manual pages, the desktop entry and icon, the bash completion of
 # brindlemark-cli and the copyright file.
 #
 # Everything here belongs to the install component "brindlemark", and only that component is
@@ -14,8 +13,6 @@ set(BM_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 install(TARGETS brindlemark brindlemark-cli brindlemark-target-sim
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${BM_PACKAGE})
-# The full command-line tool, which brindlemark-cli starts for every command but a plain load.
-install(TARGETS brindlemark-cli-tool RUNTIME DESTINATION ${BM_CLI_TOOL_DIR} COMPONENT ${BM_PACKAGE})
 
 # Manual pages, gzipped as Debian wants them (-n: no name or time stamp, so builds repeat).
 set(bm_man_pages)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the default build (or takes the .deb given) and checks it: its
-# Depends, that it holds the three programs, stripped, and nothing else in bin, the full
-# command-line tool in libexec, the manual pages, the desktop entry, the completion and the
+# Depends, that it holds the three programs, stripped, and nothing else in bin, no libexec
+# folder, the manual pages, the desktop entry, the completion and the
 # copyright; then runs the unpacked programs against the system's libraries.
 #
 #   scripts/check-package.sh [PACKAGE.deb]
@@ -34,12 +34,10 @@ dpkg-deb -x "$deb" "$root"
 programs=$(ls "$root/usr/bin" | tr '\n' ' ')
 [ "$programs" = "brindlemark brindlemark-cli brindlemark-target-sim " ] ||
   fail "usr/bin holds '$programs', not just the three programs"
-tool=$root/usr/libexec/brindlemark/brindlemark-cli
-[ -x "$tool" ] || fail "no full command-line tool in usr/libexec/brindlemark"
-for p in "$root"/usr/bin/* "$tool"; do
+[ ! -e "$root/usr/libexec" ] || fail "the package holds usr/libexec"
+for p in "$root"/usr/bin/*; do
   sections=$(readelf -S "$p")
   ! grep -q '\.symtab' <<<"$sections" || fail "$p is not stripped"
-  [ "$p" != "$tool" ] || continue
   page=$root/usr/share/man/man1/$(basename "$p").1.gz
   [ -f "$page" ] || fail "no manual page for $(basename "$p")"
   warnings=$(zcat "$page" | groff -man -ww -z -Tutf8 2>&1)
@@ -65,7 +63,6 @@ offered=$(
 "$root/usr/bin/brindlemark" --version
 "$root/usr/bin/brindlemark-cli" --version
 "$root/usr/bin/brindlemark-cli" load examples/blink/blink.ppro
-# Every command but a plain load runs in the full tool, which the program finds beside it.
 "$root/usr/bin/brindlemark-cli" download examples/blink/blink.ppro --port sim
 version=$("$root/usr/bin/brindlemark-target-sim" --version)
 echo "$version"

@@ -2,12 +2,15 @@
 # Sets up, builds and runs every test: the formatting check, the default build (unit, window, end-to-end over a
 # pseudo-terminal, and the emulated AVR), the Debian package built from it and its programs run
 # unpacked, the AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of each fuzz
-# target.
+# target; last, the README's run command on a fresh clone of HEAD without a display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 jobs=$(nproc)
+# Paths below the checkout are hashed relative to it, so the fresh clone at the end finds its
+# objects in the cache.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
 
 echo "== formatting"
 scripts/check-format.sh
@@ -29,3 +32,6 @@ if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing"
   scripts/fuzz.sh 30
 fi
+
+echo "== the run command on a fresh clone"
+scripts/check-first-run.sh

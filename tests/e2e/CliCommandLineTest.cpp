@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -135,57 +136,41 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
   }
 }
 
-// brindlemark-cli on the PATH runs a plain load itself and hands every other line to the full
-// tool: either way the answer is the full tool's, byte for byte.
-TEST(CliFront, AnswersAsTheFullTool) {
-  char dir[] = "/tmp/bm-front-XXXXXX";
+// One program, linked dynamically, and of Qt only the libraries a program without windows needs.
+TEST(CliProgram, LinksQtCoreAndSerialPortOnly) {
+  char dir[] = "/tmp/bm-cli-XXXXXX";
   const std::string scratch = ::mkdtemp(dir);
-  const std::string damaged = scratch + "/damaged.hex";
-  std::ofstream(damaged) << ":0100000042BD\n:0100010042BD\n";
-  const std::string flashOut = scratch + "/flash.bin";
-  const std::vector<std::vector<std::string>> lines = {
-      {"load", kBlink},
-      {"--json", "load", kBlink},
-      {"--port", "sim", "load", kBlink, "--flash-out=" + flashOut, "--json"},
-      {"load", damaged},
-      {"load", damaged, "--json"},
-      {"load", scratch + "/missing.hex"},
-      {"load"},
-      {"load", kBlink, "--stop"},
-      {"load", kBlink, "--flash-out"},
-      {"-json", "load", kBlink},
-      {"--version"},
-      {"ports", "--port", "sim"},
-  };
-  for (const auto& args : lines) {
-    std::string text;
-    for (const std::string& a : args) text += a + " ";
-    const CliResult front = RunCli(args);
-    const CliResult tool = RunProgram(BM_CLI_TOOL_PATH, args);
-    EXPECT_EQ(front.status, tool.status) << text;
-    EXPECT_EQ(front.out, tool.out) << text;
-    EXPECT_EQ(front.err, tool.err) << text;
-  }
+  ASSERT_EQ(std::system(("readelf -d '" + std::string(BM_CLI_PATH) + "' > '" + scratch + "/dyn'").c_str()),
+            0);
+  const std::string dynamic = ReadText(scratch + "/dyn");
   fs::remove_all(scratch);
+  std::vector<std::string> qt;
+  for (size_t at = dynamic.find("[libQt"); at != std::string::npos; at = dynamic.find("[libQt", at + 1))
+    qt.push_back(dynamic.substr(at + 1, dynamic.find('.', at) - at - 1));
+  std::sort(qt.begin(), qt.end());
+  EXPECT_EQ(qt, (std::vector<std::string>{"libQt6Core", "libQt6SerialPort"})) << dynamic;
+  EXPECT_NE(dynamic.find("libstdc++"), std::string::npos) << "dynamically linked\n" << dynamic;
 }
 
-// The program a shell starts for `load` must not pay for starting Qt, and without the full tool
-// beside it the other commands say so.
-TEST(CliFront, LinksNoQtAndNamesAMissingTool) {
-  char dir[] = "/tmp/bm-front-XXXXXX";
+// A file name is the bytes the shell passed: one that is not valid UTF-8 loads and downloads,
+// project images beside it included.
+TEST(CliFileNames, ANameThatIsNotUtf8LoadsAndDownloads) {
+  char dir[] = "/tmp/bm-cli-XXXXXX";
   const std::string scratch = ::mkdtemp(dir);
-  const int readelf =
-      std::system(("readelf -d '" + std::string(BM_CLI_PATH) + "' > '" + scratch + "/dyn'").c_str());
-  ASSERT_EQ(readelf, 0);
-  EXPECT_EQ(ReadText(scratch + "/dyn").find("libQt"), std::string::npos) << ReadText(scratch + "/dyn");
+  const std::string stem = scratch + "/bl\xE9nk\xFF";  // Latin-1 bytes, invalid as UTF-8
+  for (const char* ext : {".ppro", ".hex", ".eep"})
+    fs::copy_file(std::string(BM_SOURCE_DIR) + "/examples/blink/blink" + ext, stem + ext);
 
-  const std::string alone = scratch + "/brindlemark-cli";
-  fs::copy_file(BM_CLI_PATH, alone);
-  const CliResult load = RunProgram(alone, {"load", kBlink});
+  const CliResult load = RunCli({"load", stem + ".ppro", "--json"});
   EXPECT_EQ(load.status, 0) << load.err;
-  const CliResult ports = RunProgram(alone, {"ports"});
-  EXPECT_EQ(ports.status, 127);
-  EXPECT_EQ(ports.err.rfind("brindlemark-cli: cannot start " + scratch + "/", 0), 0u) << ports.err;
+  const json report = json::parse(load.out, nullptr, false);
+  ASSERT_FALSE(report.is_discarded()) << load.out;
+  EXPECT_GT(report["flashBytes"].get<int>(), 0);
+  EXPECT_GT(report["eepromBytes"].get<int>(), 0) << "the .eep beside it was found by its bytes";
+
+  const CliResult run = RunCli({"download", stem + ".ppro", "--port", "sim"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("download: done"), std::string::npos) << run.err;
   fs::remove_all(scratch);
 }
 

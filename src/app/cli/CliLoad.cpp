@@ -1,8 +1,8 @@
 // brindlemark-cli load: the Load button without a window. The file named on the command line is
 // what the file-open dialog answers; everything else is the same handler the window runs.
 //
-// A load touches no port and waits for nothing, so it runs without Qt: the program that starts
-// for `load` links no Qt library (FrontMain.cpp), and the full tool calls the same function.
+// A load touches no port and waits for nothing, so it needs no Qt application object: main.cpp
+// runs it before creating one.
 #include <chrono>
 #include <fstream>
 #include <iostream>

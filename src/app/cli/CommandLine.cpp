@@ -166,6 +166,13 @@ bool TakesValue(const std::string& arg) {
   return false;
 }
 
+// The parser sees each argument as Latin-1, one character per byte, and every value it hands back
+// turns into the same bytes again: a file name that is not valid UTF-8 survives the parser.
+QString FromArg(const std::string& arg) {
+  return QString::fromLatin1(arg.data(), static_cast<qsizetype>(arg.size()));
+}
+std::string ToArg(const QString& text) { return text.toLatin1().toStdString(); }
+
 ParsedCommandLine Fail(const std::string& where, const std::string& what, bool json) {
   ParsedCommandLine parsed;
   parsed.text = where + ": " + what;
@@ -232,15 +239,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   for (const OptionSpec& o : kGlobal) parser.addOption(ToOption(o));
   for (const OptionSpec& o : spec->options) parser.addOption(ToOption(o));
   QStringList arguments{QStringLiteral("brindlemark-cli")};
-  for (const std::string& a : args) arguments << QString::fromStdString(a);
+  for (const std::string& a : args) arguments << FromArg(a);
   const std::string where = std::string("brindlemark-cli ") + spec->name;
-  if (!parser.parse(arguments)) return Fail(where, parser.errorText().toStdString(), json);
+  if (!parser.parse(arguments)) return Fail(where, ToArg(parser.errorText()), json);
 
   CommandLine line;
   line.command = spec->command;
   line.json = parser.isSet("json");
   line.help = parser.isSet("help");
-  for (const QString& d : parser.values("port")) line.ports.devices.push_back(d.toStdString());
+  for (const QString& d : parser.values("port")) line.ports.devices.push_back(ToArg(d));
   line.ports.simulatedTarget = parser.isSet("simulated-target");
   if (line.help) return {std::nullopt, HelpText(spec->command), kExitDone, json};
 
@@ -249,30 +256,29 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (spec->command == Command::Help) {
     if (positional.size() > 1) return Fail(where, "one COMMAND at most", json);
     if (positional.empty()) return {std::nullopt, HelpText(), kExitDone, json};
-    const CommandSpec* topic = Find(positional.front().toStdString());
-    if (!topic) return Fail(where, "unknown command '" + positional.front().toStdString() + "'", json);
+    const CommandSpec* topic = Find(ToArg(positional.front()));
+    if (!topic) return Fail(where, "unknown command '" + ToArg(positional.front()) + "'", json);
     return {std::nullopt, HelpText(topic->command), kExitDone, json};
   }
   if (spec->file) {
     if (positional.empty()) return Fail(where, std::string(spec->file) + " is missing", json);
-    line.file = positional.takeFirst().toStdString();
+    line.file = ToArg(positional.takeFirst());
   }
   if (!positional.empty())
-    return Fail(where, "unexpected argument '" + positional.front().toStdString() + "'", json);
+    return Fail(where, "unexpected argument '" + ToArg(positional.front()) + "'", json);
 
   auto has = [&](const char* name) {
     return std::any_of(spec->options.begin(), spec->options.end(),
                        [name](const OptionSpec& o) { return std::string(o.names) == name; }) &&
            parser.isSet(QString::fromLatin1(name));
   };
-  if (has("flash-out")) line.flashOut = parser.value("flash-out").toStdString();
-  if (has("eeprom-out")) line.eepromOut = parser.value("eeprom-out").toStdString();
+  if (has("flash-out")) line.flashOut = ToArg(parser.value("flash-out"));
+  if (has("eeprom-out")) line.eepromOut = ToArg(parser.value("eeprom-out"));
   if (has("baud")) {
     bool ok = false;
     const int baud = parser.value("baud").toInt(&ok);
     if (!ok)
-      return Fail(where, "--baud needs a rate in baud, not '" + parser.value("baud").toStdString() + "'",
-                  json);
+      return Fail(where, "--baud needs a rate in baud, not '" + ToArg(parser.value("baud")) + "'", json);
     line.baud = baud;
   }
   line.noFlash = has("no-flash");
@@ -287,12 +293,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     const double seconds = parser.value("timeout").toDouble(&ok);
     if (!ok || seconds <= 0)
       return Fail(
-          where,
-          "--timeout needs a positive number of seconds, not '" + parser.value("timeout").toStdString() + "'",
+          where, "--timeout needs a positive number of seconds, not '" + ToArg(parser.value("timeout")) + "'",
           json);
     line.timeoutSeconds = seconds;
   }
-  if (has("log-dir")) line.logDir = parser.value("log-dir").toStdString();
+  if (has("log-dir")) line.logDir = ToArg(parser.value("log-dir"));
   if (spec->command == Command::Gang && !line.allPorts && line.ports.devices.empty())
     return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
   return {line, "", kExitDone, json};

@@ -13,6 +13,5 @@ inline constexpr int kExitCheckFailed = 6;    // the target stopped answering be
 inline constexpr int kExitDoesNotFit = 7;     // the flash image does not fit the target's flash
 inline constexpr int kExitGangFailed = 8;     // gang: some boards failed
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C or SIGTERM
-inline constexpr int kExitCannotStart = 127;  // the installation is broken: the full tool is missing
 
 }  // namespace bm::cli

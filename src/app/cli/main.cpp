@@ -1,5 +1,7 @@
-// brindlemark-cli: the headless front of the same logic the desktop program runs. The program on
-// the PATH (FrontMain.cpp) runs a plain load itself and starts this one for everything else.
+// brindlemark-cli: the headless front of the same logic the desktop program runs.
+//
+// The command line is read, and `--version`, the help and `load` are answered, before the Qt
+// application object exists: none of them needs it, and a script that checks files pays less.
 #include <QCoreApplication>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -13,7 +15,6 @@
 #include "app/cli/Version.h"
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
   const std::vector<std::string> args(argv + 1, argv + argc);
   using namespace bm::cli;
   if (args.size() == 1 && args[0] == "--version") {
@@ -40,18 +41,25 @@ int main(int argc, char** argv) {
   }
   const CommandLine& line = *parsed.line;
   switch (line.command) {
-    case Command::Ports:
-      return Ports(line);
     case Command::Load:
       return Load(line);
+    case Command::Help:
+      std::cout << HelpText();
+      return kExitDone;
+    case Command::Ports:
     case Command::Download:
     case Command::Erase:
-      return Run(line);
     case Command::Gang:
-      return Gang(line);
-    case Command::Help:
       break;
   }
-  std::cout << HelpText();
-  return kExitDone;
+
+  QCoreApplication app(argc, argv);
+  switch (line.command) {
+    case Command::Ports:
+      return Ports(line);
+    case Command::Gang:
+      return Gang(line);
+    default:
+      return Run(line);
+  }
 }
