@@ -214,7 +214,8 @@ int main(int argc, char** argv) {
       std::fill(g.EEpromArr.begin(), g.EEpromArr.end(), 0xFF);
       fill.push_back(Ms(Clock::now() - t0));
       t0 = Clock::now();
-      bm::UHexLoad::IntelHex(hex, false, g, g.st, dialogs, loop);
+      bm::Diagnostics found;
+      bm::UHexLoad::IntelHex(hex, false, g, g.st, found, loop);
       parse.push_back(Ms(Clock::now() - t0));
     }
     processes.RunEach();

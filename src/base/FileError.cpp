@@ -10,9 +10,9 @@ std::string Text(const std::string& message, const std::string& origin,
   return text;
 }
 
-void Constructor(Dialogs& dialogs, const std::string& message, const std::string& origin,
-                 const std::optional<std::filesystem::path>& file) {
-  dialogs.MessageBox(Text(message, origin, file));
+void Constructor(Diagnostics& found, DiagnosticCode code, const std::string& message,
+                 const std::string& origin, const std::optional<std::filesystem::path>& file) {
+  found.push_back({DiagnosticKind::Error, code, Text(message, origin, file)});
 }
 
 }  // namespace bm::FileError

@@ -26,9 +26,9 @@ inline int HexDigit(char c) { return kDigitValues[static_cast<uint8_t>(c)]; }
 // The reader's state for one call.
 class Reader {
  public:
-  Reader(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop,
+  Reader(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Diagnostics& found, EventLoop& loop,
          const std::optional<std::filesystem::path>& file)
-      : toEEPROM_(toEEPROM), g_(images), st_(st), dialogs_(dialogs), loop_(loop), file_(file) {}
+      : toEEPROM_(toEEPROM), g_(images), st_(st), found_(found), loop_(loop), file_(file) {}
 
   HexRead Run();
 
@@ -60,12 +60,12 @@ class Reader {
   // A format error: its message, the line, and the file in the file-error report's form.
   void Report(const char* text) {
     damaged = true;
-    Warn(text);
+    Tell(DiagnosticKind::Error, DiagnosticCode::FormatError, text);
   }
-  void Warn(const char* text) {
+  void Tell(DiagnosticKind kind, DiagnosticCode code, const char* text) {
     std::string message = std::string(text) + "\nat Line:" + std::to_string(zeile + 1);
     if (file_) message += "\n (file: " + file_->filename().string() + ")";
-    dialogs_.MessageBox(message);
+    found_.push_back({kind, code, std::move(message)});
   }
   void Store(int32_t address, uint8_t value);
   // One record, the one on line_; false when the reading stops.
@@ -74,7 +74,7 @@ class Reader {
   const bool toEEPROM_;
   ImageBuffers& g_;
   LineBuffer& st_;
-  Dialogs& dialogs_;
+  Diagnostics& found_;
   EventLoop& loop_;
   const std::optional<std::filesystem::path>& file_;
 
@@ -196,30 +196,31 @@ HexRead Reader::Run() {
   }
   if (!ready) {
     zeile = st_.empty() ? 0 : st_.size() - 1;
-    Warn("End of file record missing!");  // some tools leave it out: the image stays usable
+    // Some tools leave it out: the image stays usable.
+    Tell(DiagnosticKind::Warning, DiagnosticCode::EndOfFileMissing, "End of file record missing!");
   }
   return {result, file_, damaged};
 }
 
 }  // namespace
 
-void raiseExc(Dialogs& dialogs, const std::string& message,
+void raiseExc(Diagnostics& found, DiagnosticCode code, const std::string& message,
               const std::optional<std::filesystem::path>& file) {
-  FileError::Constructor(dialogs, message, "UHexLoad", file);
+  FileError::Constructor(found, code, message, "UHexLoad", file);
 }
 
-HexRead ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop,
+HexRead ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Diagnostics& found, EventLoop& loop,
                      const std::optional<std::filesystem::path>& file) {
-  return Reader(toEEPROM, images, st, dialogs, loop, file).Run();
+  return Reader(toEEPROM, images, st, found, loop, file).Run();
 }
 
 HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, LineBuffer& st,
-                 Dialogs& dialogs, EventLoop& loop) {
+                 Diagnostics& found, EventLoop& loop) {
   HexRead read;
   st.clear();
   read.file = TextFile::Resolve(path);
   if (!read.file) {
-    raiseExc(dialogs, "No file specified", std::nullopt);
+    raiseExc(found, DiagnosticCode::NoFileSpecified, "No file specified", std::nullopt);
     return read;
   }
   std::error_code ec;
@@ -227,11 +228,11 @@ HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, L
   std::optional<std::string> text = TextFile::ReadAll(*read.file);
   if (!text) {
     read.missing = !std::filesystem::exists(*read.file, ec);
-    raiseExc(dialogs, "Open failed", read.file);
+    raiseExc(found, DiagnosticCode::OpenFailed, "Open failed", read.file);
     return read;
   }
   st.Assign(std::move(*text), [&] { loop.yield(); });
-  return ProcessLines(toEEPROM, images, st, dialogs, loop, read.file);
+  return ProcessLines(toEEPROM, images, st, found, loop, read.file);
 }
 
 }  // namespace bm::UHexLoad

@@ -11,14 +11,16 @@
 // What callers may rely on:
 //  - The result is the image end: one past the highest address a complete data record reached
 //    (0 when nothing was loaded), partial when a format error stopped the reading. Format errors
-//    are shown at once in a message box: the error, "\nat Line:" + the 1-based line number and
+//    are appended to `found` (kind error, code FormatError): the error, "\nat Line:" + the 1-based line
+//    number and
 //    "\n (file: " + the file's name + ")". The data stored before them stay in the buffer, but
 //    the result says the file is damaged: the caller must not offer such an image for
 //    programming.
-//  - A file that cannot be found or opened gets the file-error report (origin "UHexLoad") and
+//  - A file that cannot be found or opened gets the file-error report (origin "UHexLoad", code
+//    OpenFailed) and
 //    a result of 0 (`missing` tells whether it does not exist); a folder gives 0 silently.
 //  - A file that ends without an end-of-file record is reported in the same form ("End of file
-//    record missing!") and its result kept, not damaged: some tools leave the record out, but a
+//    record missing!", a warning) and its result kept, not damaged: some tools leave the record out, but a
 //    cut-off file must not pass as a whole image unnoticed.
 //  - Nothing is ever written outside the buffer: an EEPROM byte above 0xFFFF raises RuntimeError.
 //  - The result names the file read (the current file `f` is re-pointed to it); the line
@@ -30,8 +32,8 @@
 #include <optional>
 #include <string>
 
+#include "base/Diagnostic.h"
 #include "images/Images.h"
-#include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 
 namespace bm::UHexLoad {
@@ -48,14 +50,15 @@ struct HexRead {
 // Reads the file at `path` into the flash buffer (toEEPROM false) or the EEPROM buffer; `st`
 // receives its lines.
 HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, LineBuffer& st,
-                 Dialogs& dialogs, EventLoop& loop);
+                 Diagnostics& found, EventLoop& loop);
 
 // The record pass of IntelHex over the lines already in `st` (leading empty lines are dropped
 // from it first); `file` names them in the messages. Exposed for the fuzz target.
-HexRead ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Dialogs& dialogs, EventLoop& loop,
+HexRead ProcessLines(bool toEEPROM, ImageBuffers& images, LineBuffer& st, Diagnostics& found, EventLoop& loop,
                      const std::optional<std::filesystem::path>& file = std::nullopt);
 
 // The file-error report of this reader (origin "UHexLoad").
-void raiseExc(Dialogs& dialogs, const std::string& message, const std::optional<std::filesystem::path>& file);
+void raiseExc(Diagnostics& found, DiagnosticCode code, const std::string& message,
+              const std::optional<std::filesystem::path>& file);
 
 }  // namespace bm::UHexLoad

@@ -18,9 +18,9 @@ namespace {
 constexpr const char* kOrigin = "dParamList";
 constexpr int64_t kHeaderSize = 24;
 
-void raiseExc(Dialogs& dialogs, const std::string& message,
+void raiseExc(Diagnostics& found, DiagnosticCode code, const std::string& message,
               const std::optional<std::filesystem::path>& file) {
-  FileError::Constructor(dialogs, message, kOrigin, file);
+  FileError::Constructor(found, code, message, kOrigin, file);
 }
 
 std::string Range(int64_t offset, int64_t length) {
@@ -221,7 +221,7 @@ struct FileCloser {
 // Steps after the file is open; false after a read error. `copied` tells the caller which images
 // were really copied, `skipped` that the pack was not read (it got its report already).
 bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesystem::path& name,
-               int64_t fileLength, ImageBuffers& g, ParamSet& params, Dialogs& dialogs, EventLoop& loop,
+               int64_t fileLength, ImageBuffers& g, ParamSet& params, Diagnostics& found, EventLoop& loop,
                bool& flashCopied, bool& eepromCopied, bool& skipped) {
   const uint32_t n = static_cast<uint32_t>(fileLength);  // what the report names: the low 32 bits
   const std::string outOfMemory = "Out of memory (" + std::to_string(n) + ")";
@@ -232,7 +232,7 @@ bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesyste
     content.resize(static_cast<size_t>(fileLength));
   } catch (const std::bad_alloc&) {
     // Not a usable pack, but nothing failed to read either: its one report is this one.
-    raiseExc(dialogs, outOfMemory, name);
+    raiseExc(found, DiagnosticCode::OutOfMemory, outOfMemory, name);
     skipped = true;
     return true;
   }
@@ -256,7 +256,7 @@ bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesyste
   if (paramLength < 0) {
     // Nothing of this pack was read: it must not pass as loaded, or the loader would take the
     // expected IDs from a parameter set that still holds an earlier file's values.
-    raiseExc(dialogs, outOfMemory, name);
+    raiseExc(found, DiagnosticCode::OutOfMemory, outOfMemory, name);
     skipped = true;
   } else {
     ReadParams(bytes.Sub(paramOffset, paramLength, "parameter block"), params);
@@ -274,7 +274,7 @@ bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesyste
 
 }  // namespace
 
-PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params, Dialogs& dialogs,
+PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params, Diagnostics& found,
                       EventLoop& loop, const ReadBytes& readBytes) {
   PackRead read;
   bool flashCopied = false;
@@ -283,25 +283,25 @@ PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params
   try {
     read.file = TextFile::Resolve(path);
     if (!read.file) {
-      raiseExc(dialogs, "No file specified", std::nullopt);
+      raiseExc(found, DiagnosticCode::NoFileSpecified, "No file specified", std::nullopt);
       return read;
     }
     std::error_code ec;
     if (std::filesystem::is_directory(*read.file, ec)) return read;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(read.file->c_str(), "rb"));
     if (!file) {
-      raiseExc(dialogs, "Open failed", read.file);
+      raiseExc(found, DiagnosticCode::OpenFailed, "Open failed", read.file);
       return read;
     }
     const auto size = std::filesystem::file_size(*read.file, ec);
     const bool ok = ParseFile(file.get(), readBytes, *read.file, ec ? 0 : static_cast<int64_t>(size), g,
-                              params, dialogs, loop, flashCopied, eepromCopied, skipped);
+                              params, found, loop, flashCopied, eepromCopied, skipped);
     file.reset();
     // An image that was not copied counts nothing, whatever the header said; nor does one from
     // a pack whose read failed, since its IDs were never taken over.
     if (!flashCopied || !ok) g.FBytesRead = 0;
     if (!eepromCopied || !ok) g.EBytesRead = 0;
-    if (!ok) raiseExc(dialogs, "Read failed", read.file);
+    if (!ok) raiseExc(found, DiagnosticCode::ReadFailed, "Read failed", read.file);
     read.ok = ok && !skipped;
     return read;
   } catch (...) {

@@ -27,8 +27,8 @@
 #include <optional>
 #include <string>
 
+#include "base/Diagnostic.h"
 #include "images/Images.h"
-#include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 
 namespace bm::dParamList {
@@ -146,7 +146,7 @@ struct PackRead {
 using ReadBytes = std::function<size_t(std::FILE* file, uint8_t* into, size_t size)>;
 
 // Reads the pack file at `path` into `params`, the image buffers and their counts.
-PackRead LoadPackFile(const std::string& path, ImageBuffers& images, ParamSet& params, Dialogs& dialogs,
+PackRead LoadPackFile(const std::string& path, ImageBuffers& images, ParamSet& params, Diagnostics& found,
                       EventLoop& loop, const ReadBytes& readBytes = {});
 
 // The entry for encrypted packs: they are never accepted. Reads nothing, changes nothing.

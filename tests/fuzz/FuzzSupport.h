@@ -1,4 +1,4 @@
-// What the fuzz targets share: dialogs and an event loop that do nothing, and a scratch file
+// What the fuzz targets share: an event loop that does nothing, and a scratch file
 // per process for the readers that take a path.
 #pragma once
 
@@ -9,17 +9,10 @@
 #include <fstream>
 #include <string>
 
-#include "platform/Dialogs.h"
+#include "base/Diagnostic.h"
 #include "platform/EventLoop.h"
 
 namespace bm::fuzz {
-
-class QuietDialogs : public Dialogs {
- public:
-  void MessageBox(const std::string&) override {}
-  std::optional<std::string> OpenFile(const std::vector<FileKind>&) override { return file; }
-  std::optional<std::string> file;
-};
 
 class NoEvents : public EventLoop {
  public:

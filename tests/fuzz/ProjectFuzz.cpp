@@ -15,13 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)images;
   static bm::ImageBuffers buffers;
   static bm::LineBuffer st;
-  bm::fuzz::QuietDialogs dialogs;
+  bm::Diagnostics found;
   bm::fuzz::NoEvents loop;
 
   const std::string path = bm::fuzz::WriteScratch("p.ppro", data, size);
   const bm::ProjectFile::ProjectKeys keys = bm::ProjectFile::ReadProject(path, st, loop);
-  const int32_t flash = bm::UHexLoad::IntelHex(keys.flashPath, false, buffers, st, dialogs, loop).end;
-  const int32_t eeprom = bm::UHexLoad::IntelHex(keys.eepromPath, true, buffers, st, dialogs, loop).end;
+  const int32_t flash = bm::UHexLoad::IntelHex(keys.flashPath, false, buffers, st, found, loop).end;
+  const int32_t eeprom = bm::UHexLoad::IntelHex(keys.eepromPath, true, buffers, st, found, loop).end;
   if (flash != 1 || eeprom != 2) __builtin_trap();  // the images beside the project always load
   return 0;
 }

@@ -227,7 +227,7 @@ TEST(IntelHex, RecordsAndFormatErrors) {
     test::RecordingDialogs dialogs;
     test::ScriptedEventLoop loop;
     const std::string path = dir.Write("image.hex", c.text);
-    const UHexLoad::HexRead read = UHexLoad::IntelHex(path, c.toEEPROM, g, g.st, dialogs, loop);
+    const UHexLoad::HexRead read = UHexLoad::IntelHex(path, c.toEEPROM, g, g.st, test::Shown(dialogs), loop);
     EXPECT_EQ(read.end, c.result);
     EXPECT_EQ(dialogs.messages, c.messages);
     const auto& buffer = c.toEEPROM ? g.EEpromArr : g.FlashArr;
@@ -276,7 +276,7 @@ TEST(IntelHex, SegmentAndLinearBasesLoadTheSameImage) {
     test::RecordingDialogs dialogs;
     test::ScriptedEventLoop loop;
     const UHexLoad::HexRead read =
-        UHexLoad::IntelHex(dir.Write("image.hex", text), false, g, g.st, dialogs, loop);
+        UHexLoad::IntelHex(dir.Write("image.hex", text), false, g, g.st, test::Shown(dialogs), loop);
     EXPECT_EQ(read.end, from + size);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_TRUE(g.FlashArr == expected) << "the whole 256 KiB image, byte for byte";
@@ -310,7 +310,7 @@ TEST(IntelHex, AWhole256KiBImage) {
   test::RecordingDialogs dialogs;
   test::ScriptedEventLoop loop;
   const UHexLoad::HexRead read =
-      UHexLoad::IntelHex(dir.Write("image.hex", text), false, g, g.st, dialogs, loop);
+      UHexLoad::IntelHex(dir.Write("image.hex", text), false, g, g.st, test::Shown(dialogs), loop);
   EXPECT_EQ(read.end, kFlashSize);
   EXPECT_FALSE(read.damaged);
   EXPECT_TRUE(dialogs.messages.empty());
@@ -324,11 +324,11 @@ TEST(IntelHex, FileErrorsReportAndGiveZero) {
   Globals g;
   test::RecordingDialogs dialogs;
   test::ScriptedEventLoop loop;
-  EXPECT_EQ(UHexLoad::IntelHex(dir.Path("missing.hex"), false, g, g.st, dialogs, loop).end, 0);
-  const UHexLoad::HexRead none = UHexLoad::IntelHex("", false, g, g.st, dialogs, loop);
+  EXPECT_EQ(UHexLoad::IntelHex(dir.Path("missing.hex"), false, g, g.st, test::Shown(dialogs), loop).end, 0);
+  const UHexLoad::HexRead none = UHexLoad::IntelHex("", false, g, g.st, test::Shown(dialogs), loop);
   EXPECT_EQ(none.end, 0);
   EXPECT_FALSE(none.file.has_value()) << "an empty path resolves to no file";
-  EXPECT_EQ(UHexLoad::IntelHex(dir.Path(""), false, g, g.st, dialogs, loop).end, 0)
+  EXPECT_EQ(UHexLoad::IntelHex(dir.Path(""), false, g, g.st, test::Shown(dialogs), loop).end, 0)
       << "a folder gives 0 silently";
   EXPECT_EQ(dialogs.messages,
             (std::vector<std::string>{"Open failed (in class: UHexLoad)\n (file: missing.hex)",
@@ -355,7 +355,7 @@ TEST(IntelHex, EepromBeyondItsBufferIsAnErrorNotAWrite) {
     test::ScriptedEventLoop loop;
     const std::string path = dir.Write("data.eep", row.text);
     try {
-      UHexLoad::IntelHex(path, true, g, g.st, dialogs, loop);
+      UHexLoad::IntelHex(path, true, g, g.st, test::Shown(dialogs), loop);
       ADD_FAILURE() << "no error";
     } catch (const RuntimeError& e) {
       EXPECT_EQ(std::string(e.what()).rfind("Out of bounds: EEPROM address &h1", 0), 0u) << e.what();
@@ -370,7 +370,7 @@ TEST(IntelHex, YieldsPerLineReadPerDataByteAndPerRecord) {
   test::RecordingDialogs dialogs;
   test::ScriptedEventLoop loop;
   const std::string path = dir.Write("y.hex", Rec(0, 0, Seq(16)) + Rec(3, 0, {1, 2, 3, 4}) + kEof);
-  UHexLoad::IntelHex(path, false, g, g.st, dialogs, loop);
+  UHexLoad::IntelHex(path, false, g, g.st, test::Shown(dialogs), loop);
   EXPECT_EQ(loop.yields, 3 /*lines read*/ + 16 /*data bytes*/ + 4 /*type 03 bytes*/ + 3 /*records*/);
 }
 

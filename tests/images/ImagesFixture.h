@@ -13,6 +13,7 @@
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
 #include "support/RecordingDialogs.h"
+#include "support/ShownFindings.h"
 #include "support/ScriptedEventLoop.h"
 
 namespace bm::test {

@@ -56,10 +56,11 @@ TEST(LineBuffer, HoldsTheLinesOfTheHexFileReadLast) {
   test::RecordingDialogs dialogs;
   test::ScriptedEventLoop loop;
   EXPECT_EQ(Lines(g.st), (std::vector<std::string>{"", ""})) << "the state before any load";
-  UHexLoad::IntelHex(dir.Write("a.hex", "\n\r\n:0100000042BD\r\n:00000001FF"), false, g, g.st, dialogs, loop);
+  UHexLoad::IntelHex(dir.Write("a.hex", "\n\r\n:0100000042BD\r\n:00000001FF"), false, g, g.st,
+                     test::Shown(dialogs), loop);
   EXPECT_EQ(Lines(g.st), (std::vector<std::string>{":0100000042BD", ":00000001FF"}))
       << "without the leading empty lines";
-  UHexLoad::IntelHex(dir.Path("missing.hex"), false, g, g.st, dialogs, loop);
+  UHexLoad::IntelHex(dir.Path("missing.hex"), false, g, g.st, test::Shown(dialogs), loop);
   EXPECT_TRUE(g.st.empty()) << "nothing read";
 }
 

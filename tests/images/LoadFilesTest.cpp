@@ -274,14 +274,28 @@ TEST(FOpenBtn, ADamagedFileLoadsNothingThatCanBeProgrammed) {
 TEST(FOpenBtn, AProjectIsProgrammableOnlyWhenBothItsImagesReadWithoutFormatError) {
   const std::string hex = ":0100000042BD\n:00000001FF\n";
   const std::string damaged = ":0100000042BC\n:00000001FF\n";
+  using K = DiagnosticKind;
+  using C = DiagnosticCode;
   struct Case {
     const char* why;
     std::optional<std::string> hexText, eepText;
-    bool loaded, eepromMissing;
+    bool loaded;
+    std::vector<std::pair<K, C>> found;  // in the order the boxes were shown
   } cases[] = {
-      {"both images", hex, hex, true, false},         {"no .eep", hex, std::nullopt, true, true},
-      {"no .hex", std::nullopt, hex, true, false},    {"a damaged .hex", damaged, hex, false, false},
-      {"a damaged .eep", hex, damaged, false, false},
+      {"both images", hex, hex, true, {}},
+      {"no .eep: a warning, worded as the file-error report",
+       hex,
+       std::nullopt,
+       true,
+       {{K::Warning, C::EepromMissing}}},
+      {"no .hex", std::nullopt, hex, true, {{K::Error, C::OpenFailed}}},
+      {"a damaged .hex", damaged, hex, false, {{K::Error, C::FormatError}}},
+      {"a damaged .eep", hex, damaged, false, {{K::Error, C::FormatError}}},
+      {"a damaged .hex and no .eep",
+       damaged,
+       std::nullopt,
+       false,
+       {{K::Error, C::FormatError}, {K::Warning, C::EepromMissing}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -291,9 +305,15 @@ TEST(FOpenBtn, AProjectIsProgrammableOnlyWhenBothItsImagesReadWithoutFormatError
     if (c.eepText) dir.Write("Board.eep", *c.eepText);
     f.Load(dir.Write("Board.ppro", "DeviceID=1\n"));
     EXPECT_EQ(f.main.LastLoad().loaded, c.loaded);
-    EXPECT_EQ(f.main.LastLoad().eepromMissing, c.eepromMissing);
     EXPECT_EQ(f.main.ModeNumber(), c.loaded ? 1 : 0);
-    EXPECT_EQ(f.main.LastLoad().messages, c.hexText && c.eepText ? (c.loaded ? 0 : 1) : 1);
+    std::vector<std::pair<K, C>> found;
+    std::vector<std::string> texts;
+    for (const Diagnostic& d : f.main.LastLoad().diagnostics) {
+      found.emplace_back(d.kind, d.code);
+      texts.push_back(d.text);
+    }
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(f.dialogs.messages, texts) << "each finding is shown, as worded, in order";
   }
 }
 

@@ -63,7 +63,7 @@ struct PackFixture : test::MainFixture {
     std::fill(main.g.FlashArr.begin(), main.g.FlashArr.end(), 0xFF);
     std::fill(main.g.EEpromArr.begin(), main.g.EEpromArr.end(), 0xFF);
     const dParamList::PackRead read =
-        dParamList::LoadPackFile(dir.Write(name, bytes), main.g, main.params, dialogs, loop);
+        dParamList::LoadPackFile(dir.Write(name, bytes), main.g, main.params, test::Shown(dialogs), loop);
     main.g.f = read.file;  // as the loading step re-points the current file
     return read.ok;
   }
@@ -328,7 +328,7 @@ TEST(LoadPackFile, AShortReadLeavesNothingThatCountsAsLoaded) {
     return std::fread(into, 1, size - 1, file);
   };
   const dParamList::PackRead read =
-      dParamList::LoadPackFile(path, f.main.g, f.main.params, f.dialogs, f.loop, shortRead);
+      dParamList::LoadPackFile(path, f.main.g, f.main.params, test::Shown(f.dialogs), f.loop, shortRead);
   EXPECT_FALSE(read.ok);
   EXPECT_EQ(f.main.g.FlashArr[0], 1) << "the image was copied before the failure showed";
   EXPECT_EQ(f.main.g.FBytesRead, 0);
@@ -361,12 +361,15 @@ TEST(LoadPackFile, FieldsTheProgramUsesAtTheirHandPlacedOffsets) {
 
 TEST(LoadPackFile, FileErrors) {
   PackFixture f;
-  EXPECT_FALSE(
-      dParamList::LoadPackFile(f.dir.Path("none.pack"), f.main.g, f.main.params, f.dialogs, f.loop).ok);
-  const dParamList::PackRead none = dParamList::LoadPackFile("", f.main.g, f.main.params, f.dialogs, f.loop);
+  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path("none.pack"), f.main.g, f.main.params,
+                                        test::Shown(f.dialogs), f.loop)
+                   .ok);
+  const dParamList::PackRead none =
+      dParamList::LoadPackFile("", f.main.g, f.main.params, test::Shown(f.dialogs), f.loop);
   EXPECT_FALSE(none.ok);
   EXPECT_FALSE(none.file.has_value());
-  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path(""), f.main.g, f.main.params, f.dialogs, f.loop).ok);
+  EXPECT_FALSE(
+      dParamList::LoadPackFile(f.dir.Path(""), f.main.g, f.main.params, test::Shown(f.dialogs), f.loop).ok);
   EXPECT_EQ(f.dialogs.messages,
             (std::vector<std::string>{"Open failed (in class: dParamList)\n (file: none.pack)",
                                       "No file specified (in class: dParamList)"}));
@@ -380,7 +383,7 @@ TEST(LoadPackFile, AFileTooLargeToHoldIsReportedOnce) {
   const uintmax_t size = uintmax_t{1} << 31;  // one past the largest 32-bit signed length
   std::filesystem::resize_file(path, size);
   f.main.g.FBytesRead = 12;
-  EXPECT_FALSE(dParamList::LoadPackFile(path, f.main.g, f.main.params, f.dialogs, f.loop).ok);
+  EXPECT_FALSE(dParamList::LoadPackFile(path, f.main.g, f.main.params, test::Shown(f.dialogs), f.loop).ok);
   EXPECT_EQ(f.dialogs.messages,
             std::vector<std::string>{"Out of memory (2147483648) (in class: dParamList)\n (file: huge.pack)"})
       << "the file was never read, so no read failure either";

@@ -102,6 +102,9 @@ int Load(const CommandLine& options) {
   session.dialogs.file = options.file;
   session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come
   session.main.Handle([&] { session.main.FOpenBtn_Action(); });
+  // What the window shows in its status line rather than in a box.
+  for (const Diagnostic& d : session.main.LastLoad().diagnostics)
+    if (d.code == DiagnosticCode::Encrypted) std::cerr << d.text << '\n';
 
   const nlohmann::ordered_json report = Report(session);
   if (options.json)

@@ -48,8 +48,7 @@ const char* PhaseName(Phase phase) {
   return "";
 }
 
-// A warning rather than an error: the image still loads.
-bool IsWarning(const std::string& text) { return text.rfind("End of file record missing!", 0) == 0; }
+const char* KindName(DiagnosticKind kind) { return kind == DiagnosticKind::Warning ? "warning" : "error"; }
 
 // The run's phases and progress as JSON lines, and its rate and time left for the bar.
 class RunLines : public RunObserver {
@@ -96,8 +95,10 @@ class Runner {
     display_ = display.get();
     session_.SetDisplay(std::move(display));
     session_.dialogs.echo = false;  // the display prints them, so a bar is never cut in two
+    // A box outside the load is a run's failure or refusal; the load's findings are told with
+    // their kinds once it has ended.
     session_.dialogs.onMessage = [this](const std::string& text) {
-      if (!loading_) Message(IsWarning(text) ? "warning" : "error", text, false);
+      if (!loading_) Message("error", text, false);
     };
     // The search just identified the target; the run follows at once on the same port.
     main().identifyBeforeEachRun = false;
@@ -172,21 +173,24 @@ class Runner {
                         {"flashBytes", main().g.FBytesRead},
                         {"eepromBytes", main().g.EBytesRead},
                         {"baud", line_.baud.value_or(main().ComPort.BaudRate())}});
-    for (const std::string& text : session_.dialogs.messages) {
-      const bool warning = IsWarning(text) || (load.eepromMissing && text.rfind("Open failed", 0) == 0);
-      log_.Emit("message", {{"kind", warning ? "warning" : "error"}, {"text", NormalizeLineBreaks(text)}});
-    }
+    for (const Diagnostic& d : load.diagnostics)
+      log_.Emit("message", {{"kind", KindName(d.kind)}, {"text", NormalizeLineBreaks(d.text)}});
+    // An encrypted file's one line was the status line (printed by the display).
+    if (load.Has(DiagnosticCode::Encrypted)) return Finish(kExitNotLoaded, "load-failed");
     if (failedByError_ || !load.loaded)
       return Finish(kExitNotLoaded, "load-failed",
                     std::string(Name()) + ": nothing was loaded from '" + line_.file + "'; nothing sent");
     // A project without its .eep is a project without an EEPROM image, not a damaged one.
-    const int problems = load.messages - (load.eepromMissing ? 1 : 0);
-    if (problems > 0 && !line_.force)
+    const bool eepromMissing = load.Has(DiagnosticCode::EepromMissing);
+    const bool problems =
+        std::any_of(load.diagnostics.begin(), load.diagnostics.end(),
+                    [](const Diagnostic& d) { return d.code != DiagnosticCode::EepromMissing; });
+    if (problems && !line_.force)
       return Finish(
           kExitNotLoaded, "load-failed",
           std::string(Name()) +
               ": the load reported a problem (above); nothing sent. Use --force to send it anyway.");
-    if (load.eepromMissing)
+    if (eepromMissing)
       Message(
           "warning",
           "warning: the project has no EEPROM image (its .eep file does not exist); only the flash image is "

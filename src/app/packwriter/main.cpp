@@ -17,16 +17,6 @@
 
 namespace {
 
-class StderrDialogs : public bm::Dialogs {
- public:
-  void MessageBox(const std::string& text) override {
-    std::cerr << text << '\n';
-    ++count;
-  }
-  std::optional<std::string> OpenFile(const std::vector<bm::FileKind>&) override { return std::nullopt; }
-  int count = 0;
-};
-
 class NoEvents : public bm::EventLoop {
  public:
   void processEvents(int) override {}
@@ -39,10 +29,11 @@ bool ReadImage(const std::string& path, bool eeprom, std::vector<uint8_t>& out) 
   bm::LineBuffer lines;
   std::fill(g.FlashArr.begin(), g.FlashArr.end(), 0xFF);
   std::fill(g.EEpromArr.begin(), g.EEpromArr.end(), 0xFF);
-  StderrDialogs dialogs;
+  bm::Diagnostics found;
   NoEvents loop;
-  const int32_t end = bm::UHexLoad::IntelHex(path, eeprom, g, lines, dialogs, loop).end;
-  if (dialogs.count > 0) return false;
+  const int32_t end = bm::UHexLoad::IntelHex(path, eeprom, g, lines, found, loop).end;
+  for (const bm::Diagnostic& d : found) std::cerr << d.text << '\n';
+  if (!found.empty()) return false;
   const std::vector<uint8_t>& buffer = eeprom ? g.EEpromArr : g.FlashArr;
   out.assign(buffer.begin(), buffer.begin() + end);
   return true;

@@ -127,19 +127,15 @@ class Main {
   };
 
  private:
-  // Shows a message box and counts it, so the loading step can say how many it showed.
-  class CountingDialogs : public Dialogs {
+  // The dialogs, with the file dialog's answer given in advance for LoadFile.
+  class AnsweringDialogs : public Dialogs {
    public:
-    explicit CountingDialogs(Dialogs& shown) : shown_(shown) {}
-    void MessageBox(const std::string& text) override {
-      ++count;
-      shown_.MessageBox(text);
-    }
+    explicit AnsweringDialogs(Dialogs& shown) : shown_(shown) {}
+    void MessageBox(const std::string& text) override { shown_.MessageBox(text); }
     std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override {
       if (answer) return std::exchange(answer, std::nullopt);
       return shown_.OpenFile(kinds);
     }
-    int count = 0;
     std::optional<std::string> answer;  // the next OpenFile's answer without showing the dialog
 
    private:
@@ -149,11 +145,11 @@ class Main {
 
   void ShowUnhandled(std::exception_ptr error);
   // The project branch of LoadFiles: keys, then the .hex and .eep images beside the project.
-  struct ProjectImages {
-    bool damaged = false;        // either image stopped on a format error
-    bool eepromMissing = false;  // the .eep does not exist
-  };
-  ProjectImages LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud);
+  // True when either image stopped on a format error.
+  bool LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud);
+  // Shows what the load found since the last call: a box each, in order (an encrypted file's
+  // line goes to status line 0), and keeps it in the load's result.
+  void ShowFound();
   // The start of a download or erase: clears the progress, runs the liveness check on the port
   // and identifies the target again. False (after saying why) when nothing may be sent.
   bool ReadyToRun();
@@ -169,7 +165,9 @@ class Main {
   // released, mode 0, "COMport none" / "ERROR".
   void EndUnidentified();
 
-  CountingDialogs shown_{dialogs};
+  AnsweringDialogs shown_{dialogs};
+  Diagnostics found_;  // what the current load found
+  size_t shownFound_ = 0;
   int busy_ = 0;
   bool quitRequested_ = false;
   LoadResult lastLoad_;

@@ -36,7 +36,8 @@ void Main::FOpenBtn_Action() {
   if (Busy()) return;
   BusyScope busy(*this);
   lastLoad_ = {};
-  const int shownBefore = shown_.count;
+  found_.clear();
+  shownFound_ = 0;
   bool loading = false;
   try {
     const std::vector<FileKind> kinds{
@@ -50,26 +51,41 @@ void Main::FOpenBtn_Action() {
     if (!g.f) return;
     // Only whether it opens for reading: pack files are binary, so the content is not judged.
     if (!TextFile::CanOpen(*g.f)) {
-      shown_.MessageBox("The selected file is not a text file.");
-      lastLoad_.messages = shown_.count - shownBefore;
+      found_.push_back(
+          {DiagnosticKind::Error, DiagnosticCode::NotATextFile, "The selected file is not a text file."});
+      ShowFound();
       return;
     }
     loading = true;
     lastLoad_ = LoadFiles();
   } catch (...) {
+    // What the readers found before the error is shown before the error itself.
+    ShowFound();
     // The buffers are half-loaded: show mode 0 so nothing of them can be programmed while the
     // captions still name the previous file.
     if (loading) {
       g.Modus = Mode::None;
       UpdateButtons();
     }
-    lastLoad_ = {false, shown_.count - shownBefore};
+    lastLoad_ = {false, found_};
     RuntimeExceptionPlus::Cascade(std::current_exception(), "Main.OpenButton.Action");
   }
 }
 
+void Main::ShowFound() {
+  for (; shownFound_ < found_.size(); ++shownFound_) {
+    const Diagnostic& d = found_[shownFound_];
+    // An encrypted pack gets no box: the loading step has nothing to open, only a line to say why.
+    if (d.code == DiagnosticCode::Encrypted)
+      display.SetCaption(Caption::status0, d.text);
+    else
+      shown_.MessageBox(d.text);
+  }
+  lastLoad_.diagnostics = found_;
+}
+
 LoadResult Main::LoadFiles() {
-  const int shownBefore = shown_.count;
+  const size_t foundBefore = found_.size();
   g.FBytesRead = 0;
   g.EBytesRead = 0;
   g.OrgEEpEnd = -1;
@@ -79,29 +95,33 @@ LoadResult Main::LoadFiles() {
   Fill(g.FlashArr, loop);
   Fill(g.EEpromArr, loop);
 
+  const auto result = [&](bool loaded) {
+    ShowFound();
+    return LoadResult{loaded,
+                      Diagnostics(found_.begin() + static_cast<std::ptrdiff_t>(foundBefore), found_.end())};
+  };
   const std::string name = g.f ? g.f->filename().string() : std::string();
   ParaEnable = false;
-  if (name.empty()) return {false, shown_.count - shownBefore};
+  if (name.empty()) return result(false);
   const std::string path = g.f->string();
 
   std::string deviceIdText;
   std::string cpuText;
   int baud = WIRE_DEFAULT_BAUD;
   bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
-  bool eepromMissing = false;
   using TextFile::EndsWithNoCase;
   if (EndsWithNoCase(name, ".PPRO")) {
-    const ProjectImages images = LoadProject(deviceIdText, cpuText, baud);
-    damaged = images.damaged;
-    eepromMissing = images.eepromMissing;
+    damaged = LoadProject(deviceIdText, cpuText, baud);
   } else if (EndsWithNoCase(name, ".PAC") || EndsWithNoCase(name, ".PACK") || EndsWithNoCase(name, ".ENC") ||
              EndsWithNoCase(name, ".ENCR")) {
     const bool encrypted = EndsWithNoCase(name, ".ENC") || EndsWithNoCase(name, ".ENCR");
     bool ok = false;
     if (encrypted) {
       ok = dParamList::LoadEncFile(path);
+      found_.push_back({DiagnosticKind::Error, DiagnosticCode::Encrypted,
+                        "Encrypted files (.enc, .encr) cannot be loaded: " + name});
     } else {
-      const dParamList::PackRead read = dParamList::LoadPackFile(path, g, params, shown_, loop);
+      const dParamList::PackRead read = dParamList::LoadPackFile(path, g, params, found_, loop);
       g.f = read.file;
       ok = read.ok;
       // Images copied before a failed read belong to a pack whose IDs were never taken over.
@@ -119,13 +139,15 @@ LoadResult Main::LoadFiles() {
     const bool toEEPROM = EndsWithNoCase(name, ".EEP");
     deviceIdText = "---";
     g.OrgID = 0;
-    const UHexLoad::HexRead read = UHexLoad::IntelHex(path, toEEPROM, g, g.st, shown_, loop);
+    const UHexLoad::HexRead read = UHexLoad::IntelHex(path, toEEPROM, g, g.st, found_, loop);
     g.f = read.file;
     (toEEPROM ? g.EBytesRead : g.FBytesRead) = read.end;
     damaged = read.damaged;
   } else {
-    shown_.MessageBox("Project file \"*.ppro\" expected!");
+    found_.push_back(
+        {DiagnosticKind::Error, DiagnosticCode::UnknownKind, "Project file \"*.ppro\" expected!"});
   }
+  ShowFound();
   if (damaged) {
     g.FBytesRead = 0;
     g.EBytesRead = 0;
@@ -144,9 +166,11 @@ LoadResult Main::LoadFiles() {
       ComPort.SetBaudRate(baud);
       UpdateComSettings(baud);
     } else {
-      shown_.MessageBox("The project's BaudRate " + std::to_string(baud) +
-                        " is not a usable rate; the rate stays at " + std::to_string(ComPort.BaudRate()) +
-                        ".");
+      found_.push_back({DiagnosticKind::Warning, DiagnosticCode::UnusableBaudRate,
+                        "The project's BaudRate " + std::to_string(baud) +
+                            " is not a usable rate; the rate stays at " + std::to_string(ComPort.BaudRate()) +
+                            "."});
+      ShowFound();
     }
   } else {
     display.SetTitle("Brindlemark []");
@@ -160,12 +184,12 @@ LoadResult Main::LoadFiles() {
   display.SetCheckValue(Check::ProgFlashChk, g.FBytesRead > 0);
   display.SetCheckValue(Check::ProgEEpChk, g.EBytesRead > 0);
   UpdateButtons();
-  return {loaded, shown_.count - shownBefore, loaded && eepromMissing};
+  return result(loaded);
 }
 
 bool Main::UsableBaudRate(int baud) { return baud > 0 && ComPort.Service().UsableBaudRate(baud); }
 
-Main::ProjectImages Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud) {
+bool Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud) {
   const ProjectFile::ProjectKeys keys = ProjectFile::ReadProject(g.f->string(), g.st, loop);
   g.OrgID = keys.OrgID;
   deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
@@ -174,13 +198,23 @@ Main::ProjectImages Main::LoadProject(std::string& deviceIdText, std::string& cp
   g.OrgEEpEnd = keys.OrgEEpEnd;
   baud = keys.BaudRate;
 
-  const UHexLoad::HexRead flash = UHexLoad::IntelHex(keys.flashPath, false, g, g.st, shown_, loop);
+  const UHexLoad::HexRead flash = UHexLoad::IntelHex(keys.flashPath, false, g, g.st, found_, loop);
+  ShowFound();  // the .hex file's boxes come before the .eep file is read
   g.f = flash.file;
   g.FBytesRead = flash.end;
-  const UHexLoad::HexRead eeprom = UHexLoad::IntelHex(keys.eepromPath, true, g, g.st, shown_, loop);
+  const size_t eepromFirst = found_.size();
+  const UHexLoad::HexRead eeprom = UHexLoad::IntelHex(keys.eepromPath, true, g, g.st, found_, loop);
+  // A project whose .eep does not exist is a project without an EEPROM image: its report stays
+  // as it is worded, but it is a warning, not a fault of the file.
+  if (eeprom.missing) {
+    for (size_t i = eepromFirst; i < found_.size(); ++i)
+      if (found_[i].code == DiagnosticCode::OpenFailed)
+        found_[i] = {DiagnosticKind::Warning, DiagnosticCode::EepromMissing, found_[i].text};
+  }
+  ShowFound();
   g.f = eeprom.file;
   g.EBytesRead = eeprom.end;
-  return {flash.damaged || eeprom.damaged, eeprom.missing};
+  return flash.damaged || eeprom.damaged;
 }
 
 }  // namespace bm

@@ -3,19 +3,23 @@
 // codes; the window shows its boxes and modes as it always did.
 #pragma once
 
+#include <algorithm>
 #include <string>
 
+#include "base/Diagnostic.h"
 #include "link/Bootloader.h"
 #include "link/Run.h"
 
 namespace bm {
 
 struct LoadResult {
-  bool loaded = false;  // an image is in the buffers and shown (the window is in mode 1)
-  int messages = 0;     // message boxes the load showed (format errors, file errors, warnings)
-  // A project loaded without its EEPROM image because the .eep does not exist; one of the
-  // messages is that file's "Open failed" report.
-  bool eepromMissing = false;
+  bool loaded = false;      // an image is in the buffers and shown (the window is in mode 1)
+  Diagnostics diagnostics;  // what the load found, in the order the window showed it
+
+  bool Has(DiagnosticCode code) const {
+    return std::any_of(diagnostics.begin(), diagnostics.end(),
+                       [code](const Diagnostic& d) { return d.code == code; });
+  }
 };
 
 enum class SearchOutcome {
