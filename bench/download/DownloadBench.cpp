@@ -70,7 +70,6 @@ Run Download(int baud, const std::vector<std::string>& extra) {
   PrintingDialogs dialogs;
   Main main(display, dialogs, loop, ports);
   main.Open();
-  main.identifyBeforeEachRun = false;  // as the command-line tool runs: search and run in one go
   for (int i = 0; i < kImageBytes; ++i) main.g.FlashArr[i] = static_cast<uint8_t>((i * 7 + 1) % 251);
   main.g.FBytesRead = kImageBytes;
   main.g.OrgID = 0;
@@ -85,7 +84,8 @@ Run Download(int baud, const std::vector<std::string>& extra) {
   }
   const SerialPort::Counts before = main.ComPort.LineCounts();
   const auto t0 = std::chrono::steady_clock::now();
-  main.DownLdBtn_Action();
+  // As the command-line tool runs: search and run in one go, no second identification.
+  main.Download({true, false, false});
   const auto t1 = std::chrono::steady_clock::now();
   const SerialPort::Counts after = main.ComPort.LineCounts();
   sim.Stop();

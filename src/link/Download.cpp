@@ -69,7 +69,7 @@ bool FlashPhase(Bootloader& link, const ImageBuffers& image, const TargetInfo& t
 bool EepromPhase(Bootloader& link, const ImageBuffers& image, int32_t limit, RunObserver& observer,
                  RunRecorder& run) {
   observer.OnPhase(Phase::Eeprom);
-  const int32_t end = limit <= 0 ? image.EBytesRead : std::min(image.EBytesRead, limit);
+  const int32_t end = EepromEnd(image, limit);
   int32_t address = 0;
   do {
     link.SendCommand(WIRE_WRITE_EEPROM);
@@ -89,10 +89,12 @@ bool EepromPhase(Bootloader& link, const ImageBuffers& image, int32_t limit, Run
 RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits& limits,
                    RunObserver& observer) {
   RunRecorder run(link, observer);
-  if (limits.Wanted(Phase::Flash) && !FlashPhase(link, image, limits.target, observer, run))
-    return run.Result();
-  if (limits.Wanted(Phase::Eeprom) && !EepromPhase(link, image, limits.eepromEnd, observer, run))
-    return run.Result();
+  // A phase with nothing to write is not run at all: an empty flash image would still erase the
+  // last page and page 0 (the vector table), an empty EEPROM image would still write byte 0.
+  const bool flash = HasFlashToWrite(image, limits.target) && limits.Wanted(Phase::Flash);
+  if (flash && !FlashPhase(link, image, limits.target, observer, run)) return run.Result();
+  const bool eeprom = EepromEnd(image, limits.eepromEnd) > 0 && limits.Wanted(Phase::Eeprom);
+  if (eeprom && !EepromPhase(link, image, limits.eepromEnd, observer, run)) return run.Result();
   return run.Result();
 }
 

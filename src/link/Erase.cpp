@@ -7,6 +7,8 @@ namespace bm {
 
 RunResult Erase(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, RunObserver& observer) {
   RunRecorder run(link, observer);
+  // Without a flash image there is no page to erase: page 0 holds the vector table.
+  if (!HasFlashToWrite(image, limits.target)) return run.Result();
   observer.OnPhase(Phase::Erase);
   const int32_t end = FlashEndBytes(image.FBytesRead, limits.target.FlashEnd);
   const int pageBytes = 2 * limits.target.BlockSize;

@@ -1,14 +1,26 @@
 #include "link/Run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "link/RunRecorder.h"
+#include "protocol/wire.h"
 
 namespace bm {
 
 int32_t FlashEndBytes(int32_t imageBytes, int32_t flashWords) {
   return imageBytes / 2.0 < flashWords ? imageBytes : 2 * flashWords;
+}
+
+bool HasFlashToWrite(const ImageBuffers& image, const TargetInfo& target) {
+  return target.BlockSize > 0 && 2 * target.BlockSize <= WIRE_BLOCK_BUFFER_BYTES &&
+         target.FlashEnd >= target.BlockSize && FlashEndBytes(image.FBytesRead, target.FlashEnd) > 0;
+}
+
+int32_t EepromEnd(const ImageBuffers& image, int32_t limit) {
+  const int32_t end = limit <= 0 ? image.EBytesRead : std::min(image.EBytesRead, limit);
+  return std::max(end, 0);
 }
 
 int Percent(int64_t done, int64_t end) {

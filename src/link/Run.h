@@ -79,6 +79,15 @@ RunResult Erase(Bootloader& link, const ImageBuffers& image, const RunLimits& li
 // The image end in bytes, capped at the target's flash size (in words).
 int32_t FlashEndBytes(int32_t imageBytes, int32_t flashWords);
 
+// Whether the flash image holds anything to write or erase on this target: an image end above
+// 0, and a page size and flash size to address it with. When it does not, Download leaves the
+// flash alone and Erase sends nothing.
+bool HasFlashToWrite(const ImageBuffers& image, const TargetInfo& target);
+
+// The EEPROM bytes a download writes: the image end, cut at `limit` (OrgEEpEnd) when that is
+// above 0. When it is 0, Download leaves the EEPROM alone.
+int32_t EepromEnd(const ImageBuffers& image, int32_t limit);
+
 // Why a flash image of `imageBytes` cannot be downloaded into a flash of `flashWords` words
 // (it would not fit, and cutting it would lose its end without a word), or nothing when it fits.
 std::optional<std::string> FlashFitProblem(int32_t imageBytes, int32_t flashWords);

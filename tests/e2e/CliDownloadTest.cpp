@@ -180,7 +180,11 @@ TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
       {{"--fault", "P:1:wrong"}, {}, 5, "6 Communication error", "goes on after 6 at block 0: still 5"},
       {{"--baud", "19200"}, {}, 3, "Target not found", "the loader listens at another rate"},
       {{"--baud", "19200"}, {"--baud", "19200"}, 0, "download: done", "--baud replaces the project's"},
-      {{}, {"--no-flash", "--no-eeprom"}, 0, "download: done", "nothing to write is not a failure"},
+      {{},
+       {"--no-flash", "--no-eeprom"},
+       2,
+       "brindlemark-cli download: --no-flash and --no-eeprom leave nothing to write",
+       "options that leave nothing to write: usage, before any port is opened"},
       {{}, {"--bogus"}, 2, "brindlemark-cli download: Unknown option 'bogus'.", "usage"},
       {{},
        {"--baud", "0"},
@@ -218,6 +222,45 @@ TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
     EXPECT_EQ(r.status, c.status) << r.output;
     EXPECT_NE(r.output.find(c.output), std::string::npos) << r.output;
     sim.Stop();
+  }
+}
+
+// A file with nothing for the chosen phases ends before any port is opened: exit 1, one line, and
+// not a byte reaches the target (an erase of an .eep would otherwise erase page 0).
+TEST(CliDownload, NothingToWriteIsDecidedBeforeAnyPortIsOpened) {
+  const struct {
+    std::string command, ext;
+    std::vector<std::string> options;
+    const char* line;
+  } cases[] = {
+      {"erase", ".eep", {}, "Nothing to erase: no flash image is loaded"},
+      {"download",
+       ".hex",
+       {"--no-flash"},
+       "Nothing to write: --no-flash leaves out the flash image and the file has no EEPROM image"},
+      {"download",
+       ".eep",
+       {"--no-eeprom"},
+       "Nothing to write: --no-eeprom leaves out the EEPROM image and the file has no flash image"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command + " " + c.ext);
+    TempDir dir;
+    fs::path file = ProjectCopy(dir.path, Copy::Whole);
+    file.replace_extension(c.ext);
+    test::TargetSimProcess sim({"--trace"});
+    ASSERT_TRUE(sim.Started()) << sim.StderrText();
+    std::vector<std::string> args{c.command, file.string(), "--port", sim.Device(), "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const CliResult r = RunCli(args, dir.path);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(std::string("\"text\":\"") + c.line + "\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"outcome\":\"nothing-to-write\",\"failures\":[],\"exitCode\":1"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("\"event\":\"port\""), std::string::npos) << "no port was tried\n" << r.output;
+    sim.Stop();
+    EXPECT_EQ(sim.StderrText(), "") << "the target received nothing";
   }
 }
 

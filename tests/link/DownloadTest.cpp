@@ -246,7 +246,6 @@ TEST(Erase, PagesOverTheImageRangeOnly) {
     const char* why;
   } cases[] = {
       {300, {0, 64, 128}, {0, 43, 85, 128, 0}, "three pages, no last-page erase"},
-      {0, {0}, {0, 100, 0}, "EEPROM only: one page at 0, and no division by zero"},
       {128, {0}, {0, 100, 0}, "exactly one page"},
       {0x8000 + 300, {}, {}, "larger than the flash: erased up to its end"},
   };
@@ -271,6 +270,23 @@ TEST(Erase, PagesOverTheImageRangeOnly) {
     EXPECT_EQ(b.main.ModeNumber(), 2);
     EXPECT_TRUE(b.dialogs.messages.empty());
   }
+}
+
+// An EEPROM-only file: Erase must not reach the target at all (an erase of page 0 would wipe the
+// vector table of a working board). The window says why in status line 0; no box, still connected.
+TEST(Erase, WithoutAFlashImageSendsNothingAndSaysSo) {
+  TargetBench b;
+  b.Load({}, Image(4));
+  ASSERT_TRUE(b.Connect());
+  const std::vector<uint8_t> flash = b.target().Flash();
+  b.Mark();
+  b.main.EraseBtn_Action();
+  EXPECT_EQ(Hex(b.Sent()), "") << "no \"?\", no \"A\", no \"E\"";
+  EXPECT_EQ(b.target().Flash(), flash);
+  EXPECT_EQ(b.display.Text(Caption::status0), "Nothing to erase: no flash image is loaded");
+  EXPECT_EQ(b.main.LastRun().start, RunStart::NothingToWrite);
+  EXPECT_EQ(b.main.ModeNumber(), 2);
+  EXPECT_TRUE(b.dialogs.messages.empty());
 }
 
 TEST(Stop, SendsXClosesAndDropsToFileLoaded) {

@@ -84,6 +84,7 @@ TEST(Run, DownloadTellsPhasesProgressAndFailuresAndReturnsWhatHappened) {
 
 TEST(Run, APhaseNotWantedIsSkippedWhenItIsReached) {
   Link l;
+  l.image.FBytesRead = 128;
   l.image.EBytesRead = 1;
   std::vector<Phase> asked;
   l.limits.phaseWanted = [&](Phase phase) {
@@ -94,6 +95,52 @@ TEST(Run, APhaseNotWantedIsSkippedWhenItIsReached) {
   EXPECT_EQ(asked, (std::vector<Phase>{Phase::Flash, Phase::Eeprom}));
   EXPECT_EQ(l.observer.events, (std::vector<std::string>{"eeprom", "100%"}));
   EXPECT_TRUE(result.Clean());
+}
+
+// Called alone, without the window's check boxes in front of them, the runs touch nothing they
+// have nothing for: no flash command without a flash image (page 0 holds the vector table), no
+// EEPROM byte without an EEPROM image, nothing at all without a page geometry.
+TEST(Run, NothingToWriteTouchesNothing) {
+  struct Case {
+    int32_t flashBytes, eepromBytes, flashWords, pageWords;
+    std::string download, erase;  // the commands each run sends
+    const char* why;
+  } cases[] = {
+      {0, 0, 0x4000, 64, "", "", "no image at all"},
+      {0, 2, 0x4000, 64, "BB", "", "only an EEPROM image: the flash is left alone"},
+      {256, 0, 0x4000, 64, "AEAEDPAEDP", "AEAE", "only a flash image: no EEPROM byte 0"},
+      {256, 2, 0, 64, "BB", "", "a flash size of 0"},
+      {256, 2, 0x4000, 0, "BB", "", "a page size of 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    for (const bool erase : {false, true}) {
+      Link l;
+      const auto flash = test::Image(256);
+      std::copy(flash.begin(), flash.end(), l.image.FlashArr.begin());
+      l.image.FBytesRead = c.flashBytes;
+      l.image.EBytesRead = c.eepromBytes;
+      l.limits.target.FlashEnd = c.flashWords;
+      l.limits.target.BlockSize = c.pageWords;
+      const std::vector<uint8_t> before = l.target->Flash();
+      const size_t sentBefore = l.target->SentBytes().size();
+      const RunResult result = erase ? Erase(l.link, l.image, l.limits, l.observer)
+                                     : Download(l.link, l.image, l.limits, l.observer);
+      std::string commands;  // the command letters among the bytes sent
+      const std::string sent = l.target->SentBytes().substr(sentBefore);
+      for (size_t i = 0; i < sent.size(); ++i) {
+        const char letter = sent[i];
+        if (letter == 'A' || letter == 'B') i += 2;  // the address word
+        if (letter == 'B') ++i;                      // the EEPROM byte
+        if (letter == 'D') i += 128;                 // the page's data
+        commands += letter;
+      }
+      EXPECT_EQ(commands, erase ? c.erase : c.download) << (erase ? "erase" : "download");
+      EXPECT_TRUE(result.Clean());
+      if (c.flashBytes == 0 || c.flashWords == 0 || c.pageWords == 0)
+        EXPECT_EQ(l.target->Flash(), before) << "the flash is unchanged";
+    }
+  }
 }
 
 }  // namespace

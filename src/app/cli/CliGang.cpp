@@ -38,7 +38,7 @@ struct Board {
   std::unique_ptr<QTimer> timer;
   std::string pending;  // an unfinished line of the child's stdout
   std::ofstream jsonLog, textLog;
-  std::string signature = "-", outcome = "running", sha256, status = "starting";
+  std::string signature = "-", outcome, sha256, status = "starting";  // outcome: from its result line
   int exitCode = -1;
   double seconds = 0;
   bool timedOut = false;
@@ -179,11 +179,13 @@ class GangRun {
     b.finished = true;
     if (b.timer) b.timer->stop();
     b.exitCode = exitCode;
-    if (b.timedOut) b.outcome = "timeout";
-    if (b.outcome == "running") b.outcome = exitCode == kExitInterrupted ? "stopped" : "failed";
+    if (b.timedOut) b.outcome = NameOf(Outcome::Timeout);
+    // A child that ended without its result line (killed, or it could not start).
+    if (b.outcome.empty())
+      b.outcome = NameOf(exitCode == kExitInterrupted ? Outcome::Stopped : Outcome::Failed);
     // --all-ports: a port without a loader is no board.
     b.skipped = line_.allPorts && exitCode == kExitNotFound && !b.timedOut;
-    if (b.skipped) b.outcome = "skipped";
+    if (b.skipped) b.outcome = NameOf(Outcome::Skipped);
     if (b.seconds == 0) b.seconds = Millis(log_.Seconds());
     b.status = b.outcome + " (exit " + std::to_string(exitCode) + ")";
     loop_.quit();
@@ -205,6 +207,13 @@ class GangRun {
     for (const auto& b : boards_)
       if (!b->finished) return false;
     return true;
+  }
+
+  static Outcome GangOutcome(int exitCode) {
+    if (exitCode == kExitDone) return Outcome::Done;
+    if (exitCode == kExitInterrupted) return Outcome::Stopped;
+    if (exitCode == kExitNotFound) return Outcome::NotFound;
+    return Outcome::BoardsFailed;
   }
 
   int ExitCode() const {
@@ -242,9 +251,7 @@ class GangRun {
                         {"seconds", b->seconds},
                         {"sha256", b->sha256}});
     if (log_.Enabled()) {
-      log_.Emit("result", {{"outcome", exitCode == kExitDone          ? "done"
-                                       : exitCode == kExitInterrupted ? "stopped"
-                                                                      : "failed"},
+      log_.Emit("result", {{"outcome", NameOf(GangOutcome(exitCode))},
                            {"failures", json::array()},
                            {"exitCode", exitCode},
                            {"seconds", Millis(log_.Seconds())},

@@ -100,8 +100,6 @@ class Runner {
     session_.dialogs.onMessage = [this](const std::string& text) {
       if (!loading_) Message("error", text, false);
     };
-    // The search just identified the target; the run follows at once on the same port.
-    main().identifyBeforeEachRun = false;
     main().onPortTried = [this](const PortTry& tried) { PortLine(tried); };
     main().Open();
   }
@@ -112,7 +110,7 @@ class Runner {
     if (auto end = Connect()) return *end;
     if (auto end = Program()) return *end;
     if (line_.stop) Step([this] { main().StopBtn_Action(); });
-    return Finish(kExitDone, "done", std::string(Name()) + ": done");
+    return Finish(Outcome::Done, std::string(Name()) + ": done");
   }
 
  private:
@@ -131,15 +129,13 @@ class Runner {
   }
 
   // The result line, and the status to exit with.
-  int Finish(int exitCode, const char* outcome, const std::string& note = {}) {
-    if (Interrupts::Received()) {
-      exitCode = kExitInterrupted;
-      outcome = "stopped";
-    }
-    if (!note.empty()) Message(exitCode == kExitDone ? "info" : "error", note);
+  int Finish(Outcome outcome, const std::string& note = {}) {
+    if (Interrupts::Received()) outcome = Outcome::Stopped;
+    const int exitCode = ExitStatusOf(outcome);
+    if (!note.empty()) Message(outcome == Outcome::Done ? "info" : "error", note);
     json failures = json::array();
     for (Failure f : main().LastRun().result.failures) failures.push_back(Number(f));
-    log_.Emit("result", {{"outcome", outcome},
+    log_.Emit("result", {{"outcome", NameOf(outcome)},
                          {"failures", failures},
                          {"exitCode", exitCode},
                          {"seconds", Millis(log_.Seconds())},
@@ -176,9 +172,9 @@ class Runner {
     for (const Diagnostic& d : load.diagnostics)
       log_.Emit("message", {{"kind", KindName(d.kind)}, {"text", NormalizeLineBreaks(d.text)}});
     // An encrypted file's one line was the status line (printed by the display).
-    if (load.Has(DiagnosticCode::Encrypted)) return Finish(kExitNotLoaded, "load-failed");
+    if (load.Has(DiagnosticCode::Encrypted)) return Finish(Outcome::LoadFailed);
     if (failedByError_ || !load.loaded)
-      return Finish(kExitNotLoaded, "load-failed",
+      return Finish(Outcome::LoadFailed,
                     std::string(Name()) + ": nothing was loaded from '" + line_.file + "'; nothing sent");
     // A project without its .eep is a project without an EEPROM image, not a damaged one.
     const bool eepromMissing = load.Has(DiagnosticCode::EepromMissing);
@@ -187,7 +183,7 @@ class Runner {
                     [](const Diagnostic& d) { return d.code != DiagnosticCode::EepromMissing; });
     if (problems && !line_.force)
       return Finish(
-          kExitNotLoaded, "load-failed",
+          Outcome::LoadFailed,
           std::string(Name()) +
               ": the load reported a problem (above); nothing sent. Use --force to send it anyway.");
     if (eepromMissing)
@@ -197,21 +193,36 @@ class Runner {
           "written.");
     if (line_.baud) {
       if (!main().UsableBaudRate(*line_.baud))
-        return Finish(kExitUsage, "usage",
-                      std::string(Name()) + ": the BaudRate " + std::to_string(*line_.baud) +
-                          " is not a usable rate; the rate stays at " +
-                          std::to_string(main().ComPort.BaudRate()) + ".");
+        return Finish(Outcome::Usage, std::string(Name()) + ": the BaudRate " + std::to_string(*line_.baud) +
+                                          " is not a usable rate; the rate stays at " +
+                                          std::to_string(main().ComPort.BaudRate()) + ".");
       main().UpdateComSettings(*line_.baud);  // one of the pop-up's rates: selected there too
       main().ComPort.SetBaudRate(*line_.baud);
     }
-    if (line_.noFlash) session_.display->SetCheckValue(Check::ProgFlashChk, false);
-    if (line_.noEeprom) session_.display->SetCheckValue(Check::ProgEEpChk, false);
+    if (auto nothing = NothingToWrite()) return Finish(Outcome::NothingToWrite, *nothing);
     if (line_.trace) {
       main().ComPort.SetTrace([this](bool toTarget, std::string_view bytes) {
         display_->Note(TraceLine(toTarget ? ">" : "<", bytes));
       });
     }
     return std::nullopt;
+  }
+
+  // Why the loaded file leaves nothing to write for the phases the options chose, decided before
+  // any port is opened; nothing when there is something.
+  std::optional<std::string> NothingToWrite() {
+    const Globals& g = main().g;
+    if (line_.command == Command::Erase)
+      return g.FBytesRead > 0 ? std::nullopt
+                              : std::optional<std::string>("Nothing to erase: no flash image is loaded");
+    const bool flash = !line_.noFlash && g.FBytesRead > 0;
+    const bool eeprom = !line_.noEeprom && g.EBytesRead > 0;
+    if (flash || eeprom) return std::nullopt;
+    if (line_.noFlash)
+      return "Nothing to write: --no-flash leaves out the flash image and the file has no EEPROM image";
+    if (line_.noEeprom)
+      return "Nothing to write: --no-eeprom leaves out the EEPROM image and the file has no flash image";
+    return "Nothing to write: the file holds no image";
   }
 
   void PortLine(const PortTry& tried) {
@@ -226,7 +237,7 @@ class Runner {
 
   std::optional<int> Connect() {
     Step([this] { main().ComportBtn_Action(); });
-    if (failedByError_) return Finish(kExitNotFound, "not-found");
+    if (failedByError_) return Finish(Outcome::NotFound);
     switch (main().LastSearch()) {
       case SearchOutcome::Found: {
         const Globals& g = main().g;
@@ -244,45 +255,48 @@ class Runner {
         // "Target not found" was shown; say for each port why it was passed by.
         for (const PortTry& tried : skipped_) display_->Note("  " + tried.port + ": " + SkipReason(tried));
         if (skipped_.empty()) display_->Note("  no serial port to try (name one with --port DEVICE)");
-        return Finish(kExitNotFound, "not-found");
+        return Finish(Outcome::NotFound);
       case SearchOutcome::Incomplete:
-        return Finish(kExitRefused, "refused",
-                      "Identification failed: the target's reply to \"I\" was incomplete.");
+        return Finish(Outcome::Refused, "Identification failed: the target's reply to \"I\" was incomplete.");
       case SearchOutcome::Refused:
       case SearchOutcome::Failed:
-        return Finish(kExitRefused, "refused");  // its message was shown
+        return Finish(Outcome::Refused);  // its message was shown
     }
-    return Finish(kExitRefused, "refused");
+    return Finish(Outcome::Refused);
   }
 
   std::optional<int> Program() {
     RunLines lines(log_, *display_);
     main().runWatcher = &lines;
-    Step([this] {
+    // The search just identified the target; the run follows at once on the same port.
+    const RunRequest request{!line_.noFlash, !line_.noEeprom, false};
+    Step([this, &request] {
       if (line_.command == Command::Download)
-        main().DownLdBtn_Action();
+        main().Download(request);
       else
-        main().EraseBtn_Action();
+        main().Erase(request);
     });
     main().runWatcher = nullptr;
-    if (failedByError_) return Finish(kExitCommunication, "failed");
+    if (failedByError_) return Finish(Outcome::Failed);
     const RunReport& run = main().LastRun();
     switch (run.start) {
       case RunStart::Started:
         if (run.result.Clean()) return std::nullopt;
         if (run.result.end == RunEnd::Stopped || run.result.end == RunEnd::Quit)
-          return Finish(kExitInterrupted, "stopped");
-        return Finish(kExitCommunication, run.result.end == RunEnd::PortLost ? "port-lost" : "failed");
+          return Finish(Outcome::Stopped);
+        return Finish(run.result.end == RunEnd::PortLost ? Outcome::PortLost : Outcome::Failed);
       case RunStart::NotIdentified:
-        return Finish(kExitRefused, "refused");  // its message was shown
+        return Finish(Outcome::Refused);  // its message was shown
       case RunStart::DoesNotFit:
-        return Finish(kExitDoesNotFit, "does-not-fit");  // its message was shown
+        return Finish(Outcome::DoesNotFit);  // its message was shown
+      case RunStart::NothingToWrite:
+        return Finish(Outcome::NothingToWrite);  // decided before the run; its line was shown
       case RunStart::NoAnswer:
       case RunStart::NotRun:
         break;
     }
     return Finish(
-        kExitCheckFailed, "not-found",
+        Outcome::NoAnswer,
         std::string(Name()) +
             ": the target stopped answering (no \"KW\" to \"?\" before the run); nothing was written.");
   }

@@ -107,18 +107,17 @@ constexpr const char* kFileKinds = R"(Files:
   .pac .pack  pack file: parameters, flash and EEPROM image in one
 )";
 
-constexpr const char* kExitCodes = R"(Exit codes:
-  0    done
-  1    nothing loaded (a damaged file loads nothing), or the load showed a message (without --force)
-  2    usage: a wrong option or value, also a --baud rate the port cannot use
-  3    target not found
-  4    identification refused or failed
-  5    a numbered communication failure during the run
-  6    the target stopped answering before the run (no "KW" to "?")
-  7    the flash image does not fit the target's flash (nothing was written)
-  8    gang: some boards failed
-  130  interrupted (Ctrl-C, SIGTERM): the run ends at its next wait, the port closes without "X"
-)";
+// The exit statuses with the outcome names --json prints for them, from the one outcome table.
+std::string ExitCodeLines() {
+  std::string text = "Exit codes (and the outcome --json names):\n";
+  for (const OutcomeRow& row : kOutcomes) {
+    if (row.boardOnly) continue;
+    std::string code = std::to_string(row.exitStatus);
+    code.resize(5, ' ');
+    text += "  " + code + row.name + ": " + row.meaning + "\n";
+  }
+  return text;
+}
 
 std::string OptionLines(const std::vector<OptionSpec>& options) {
   std::string text;
@@ -191,7 +190,8 @@ std::string HelpText(std::optional<Command> command) {
     return "Usage: " + Synopsis(c) + "\n" + c.summary + "\n\nOptions:\n" + OptionLines(c.options) +
            "\nGlobal options (before or after the command):\n" +
            OptionLines(std::vector<OptionSpec>(std::begin(kGlobal), std::end(kGlobal))) +
-           (c.file && c.command != Command::Help ? "\n" + std::string(kFileKinds) : "") + "\n" + kExitCodes;
+           (c.file && c.command != Command::Help ? "\n" + std::string(kFileKinds) : "") + "\n" +
+           ExitCodeLines();
   }
   std::string text =
       "Usage: brindlemark-cli [GLOBAL OPTIONS] COMMAND [OPTIONS] [FILE]\n"
@@ -206,7 +206,8 @@ std::string HelpText(std::optional<Command> command) {
   }
   text += "\nGlobal options (before or after the command):\n" +
           OptionLines(std::vector<OptionSpec>(std::begin(kGlobal), std::end(kGlobal))) +
-          "  --version             Show the version and the license.\n\n" + kFileKinds + "\n" + kExitCodes +
+          "  --version             Show the version and the license.\n\n" + kFileKinds + "\n" +
+          ExitCodeLines() +
           "\n'brindlemark-cli help COMMAND' or 'brindlemark-cli COMMAND --help' describes one command.\n";
   return text;
 }
@@ -283,6 +284,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   line.noFlash = has("no-flash");
   line.noEeprom = has("no-eeprom");
+  if (line.noFlash && line.noEeprom)
+    return Fail(where, "--no-flash and --no-eeprom leave nothing to write", json);
   line.stop = has("stop");
   line.force = has("force");
   line.trace = has("trace");

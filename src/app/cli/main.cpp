@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
       if (parsed.wantsJson) {
         EventLog log(std::cout, true);
         log.Emit("message", {{"kind", "error"}, {"text", parsed.text}});
-        log.Emit("result", {{"outcome", "usage"},
+        log.Emit("result", {{"outcome", NameOf(Outcome::Usage)},
                             {"failures", nlohmann::ordered_json::array()},
                             {"exitCode", parsed.exitCode},
                             {"seconds", Millis(log.Seconds())},

@@ -55,7 +55,11 @@ class Main {
   void EraseBtn_Action();
   void StopBtn_Action();
   void Timer1_Action();
-  void Open();                                         // window opened
+  void Open();  // window opened
+  // Download and Erase as a front asks for them: what to write is the request, not the window's
+  // check boxes. An erase without a flash image says so and touches no port.
+  void Download(const RunRequest& request);
+  void Erase(const RunRequest& request);
   bool EnableMenuItems() const { return ParaEnable; }  // state of the "Parameter" item
   bool _load_Action();                                 // presses the Load button; returns false
   // Load with `path` as the file dialog's answer (a file dropped on the window or named on the
@@ -85,11 +89,6 @@ class Main {
   bool Busy() const { return busy_ > 0; }
   // Quitting during a run: the run ends at its next wait, the port is closed without "X".
   void RequestQuit();
-
-  // Download and Erase identify the target again after their liveness check, so a board swapped
-  // behind a port that stayed open is never written with another chip's image. A driver whose
-  // search and run are one step (the command-line tool) may leave that out.
-  bool identifyBeforeEachRun = true;
 
   // Watchers for a driver that reports more than the window shows: each port the search tries,
   // and the phases, progress and failures of a run (besides what the window does with them).
@@ -152,11 +151,13 @@ class Main {
   void ShowFound();
   // The start of a download or erase: clears the progress, runs the liveness check on the port
   // and identifies the target again. False (after saying why) when nothing may be sent.
-  bool ReadyToRun();
+  bool ReadyToRun(bool identifyAgain);
   // Runs `run` as the window runs a download or erase: the checks, then `fits` (false: the run
   // is refused, nothing sent, after its message), mode 3, the run, and the mode its end calls for.
-  void RunOnTarget(RunKind kind, const std::function<bool()>& fits,
+  void RunOnTarget(RunKind kind, const RunRequest& request, const std::function<bool()>& fits,
                    const std::function<RunResult(RunObserver&)>& run);
+  // A download of `request`; the window's also reads each check box again as its phase begins.
+  void RunDownload(const RunRequest& request, bool followCheckBoxes);
   // Tells onPortTried about the selected port; a skip carries the last liveness check's reason.
   void TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure = std::nullopt);
   // Mode 2 while the port is open, else mode 1 with the link flag down; then UpdateButtons.

@@ -67,7 +67,7 @@ void Main::ShowConnection() {
   UpdateButtons();
 }
 
-bool Main::ReadyToRun() {
+bool Main::ReadyToRun(bool identifyAgain) {
   display.SetProgress(0);
   if (bootloader.CheckAlive() != Liveness::Alive) {
     // The target went away since the search (a reset, another rate, a pulled cable): reported
@@ -83,7 +83,7 @@ bool Main::ReadyToRun() {
   }
   g.COMok = true;
   // Another board may sit behind the port since it was identified: ask again before writing.
-  if (identifyBeforeEachRun && !GetDevice()) {
+  if (identifyAgain && !GetDevice()) {
     EndUnidentified();
     lastRun_.start = RunStart::NotIdentified;
     return false;
@@ -96,13 +96,20 @@ bool Main::ReadyToRun() {
   return true;
 }
 
-void Main::RunOnTarget(RunKind kind, const std::function<bool()>& fits,
+void Main::RunOnTarget(RunKind kind, const RunRequest& request, const std::function<bool()>& fits,
                        const std::function<RunResult(RunObserver&)>& run) {
   if (Busy()) return;
   BusyScope busy(*this);
   lastRun_ = {};
   bootloader.Interrupt(Interruption::None);
-  if (!ReadyToRun()) return;
+  if (kind == RunKind::Erase && (!request.flash || g.FBytesRead <= 0)) {
+    // Decided before the port is touched: an erase without a flash image would erase page 0.
+    display.SetProgress(0);
+    display.SetCaption(Caption::status0, "Nothing to erase: no flash image is loaded");
+    lastRun_.start = RunStart::NothingToWrite;
+    return;
+  }
+  if (!ReadyToRun(request.identifyAgain)) return;
   if (!fits()) {
     lastRun_.start = RunStart::DoesNotFit;  // nothing was erased or written; still connected
     return;
@@ -121,8 +128,18 @@ void Main::RunOnTarget(RunKind kind, const std::function<bool()>& fits,
 }
 
 void Main::DownLdBtn_Action() {
-  const auto wanted = [this](Phase phase) {
-    // Each check box is read when its phase is reached.
+  // Each check box is also read again when its phase is reached.
+  RunDownload({display.CheckValue(Check::ProgFlashChk), display.CheckValue(Check::ProgEEpChk)}, true);
+}
+
+void Main::EraseBtn_Action() { Erase(RunRequest{}); }
+
+void Main::Download(const RunRequest& request) { RunDownload(request, false); }
+
+void Main::RunDownload(const RunRequest& request, bool followCheckBoxes) {
+  const auto wanted = [this, request, followCheckBoxes](Phase phase) {
+    const bool asked = phase == Phase::Eeprom ? request.eeprom : request.flash;
+    if (!asked || !followCheckBoxes) return asked;
     return display.CheckValue(phase == Phase::Eeprom ? Check::ProgEEpChk : Check::ProgFlashChk);
   };
   const auto fits = [this, wanted] {
@@ -131,17 +148,17 @@ void Main::DownLdBtn_Action() {
     if (problem) shown_.MessageBox(*problem);
     return !problem;
   };
-  RunOnTarget(RunKind::Download, fits, [this, wanted](RunObserver& observer) {
-    return Download(bootloader, g, RunLimits{g, g.OrgEEpEnd, wanted}, observer);
+  RunOnTarget(RunKind::Download, request, fits, [this, wanted](RunObserver& observer) {
+    return bm::Download(bootloader, g, RunLimits{g, g.OrgEEpEnd, wanted}, observer);
   });
 }
 
-void Main::EraseBtn_Action() {
+void Main::Erase(const RunRequest& request) {
   // Erasing stops at the flash end whatever the image's size: that harms nothing.
   RunOnTarget(
-      RunKind::Erase, [] { return true; },
+      RunKind::Erase, request, [] { return true; },
       [this](RunObserver& observer) {
-        return Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
+        return bm::Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
       });
 }
 

@@ -44,10 +44,22 @@ struct PortTry {
 
 enum class RunStart {
   NotRun,
-  Started,        // the run went to the wire; its result says how it ended
-  NoAnswer,       // the liveness check before the run failed: nothing was written
-  NotIdentified,  // identification failed or was refused, or no usable page geometry: nothing was written
-  DoesNotFit,     // the flash image is larger than the target's flash: nothing was written
+  Started,         // the run went to the wire; its result says how it ended
+  NoAnswer,        // the liveness check before the run failed: nothing was written
+  NotIdentified,   // identification failed or was refused, or no usable page geometry: nothing was written
+  DoesNotFit,      // the flash image is larger than the target's flash: nothing was written
+  NothingToWrite,  // the request left nothing to write or erase: the port was not touched
+};
+
+// What a download or erase is asked to do, as a value: the window fills it from its check boxes,
+// the command-line tool from its options.
+struct RunRequest {
+  bool flash = true;   // write (or, for an erase, erase) the flash image
+  bool eeprom = true;  // write the EEPROM image
+  // Identify the target again after the liveness check, so a board swapped behind a port that
+  // stayed open is never written with another chip's image. A front whose search and run are
+  // one step may leave it out.
+  bool identifyAgain = true;
 };
 
 struct RunReport {
