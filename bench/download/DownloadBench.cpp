@@ -23,6 +23,7 @@
 #include "protocol/wire.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
+#include "support/Inside.h"
 #include "support/TargetSimProcess.h"
 
 namespace {
@@ -70,24 +71,25 @@ Run Download(int baud, const std::vector<std::string>& extra) {
   PrintingDialogs dialogs;
   Main main(display, dialogs, loop, ports);
   main.Open();
-  for (int i = 0; i < kImageBytes; ++i) main.g.FlashArr[i] = static_cast<uint8_t>((i * 7 + 1) % 251);
-  main.g.FBytesRead = kImageBytes;
-  main.g.OrgID = 0;
-  main.g.OrgBootID = -1;
-  main.g.Modus = Mode::FileLoaded;
+  for (int i = 0; i < kImageBytes; ++i)
+    test::Inside(main).g.FlashArr[i] = static_cast<uint8_t>((i * 7 + 1) % 251);
+  test::Inside(main).g.FBytesRead = kImageBytes;
+  test::Inside(main).g.OrgID = 0;
+  test::Inside(main).g.OrgBootID = -1;
+  test::Inside(main).g.Modus = Mode::FileLoaded;
   display.SetCheckValue(Check::ProgFlashChk, true);
-  main.ComPort.SetBaudRate(baud);
+  test::Inside(main).ComPort.SetBaudRate(baud);
   main.ComportBtn_Action();
   if (main.ModeNumber() != 2) {
     std::fprintf(stderr, "no target found\n");
     return {};
   }
-  const SerialPort::Counts before = main.ComPort.LineCounts();
+  const SerialPort::Counts before = test::Inside(main).ComPort.LineCounts();
   const auto t0 = std::chrono::steady_clock::now();
   // As the command-line tool runs: search and run in one go, no second identification.
   main.Download({true, false, false});
   const auto t1 = std::chrono::steady_clock::now();
-  const SerialPort::Counts after = main.ComPort.LineCounts();
+  const SerialPort::Counts after = test::Inside(main).ComPort.LineCounts();
   sim.Stop();
   return {Seconds(t1 - t0),
           {after.writes - before.writes, after.drains - before.drains},

@@ -194,8 +194,8 @@ int main(int argc, char** argv) {
       const auto t0 = Clock::now();
       main.FOpenBtn_Action();
       qtLoad.push_back(Ms(Clock::now() - t0));
-      if (main.g.FBytesRead != bm::kFlashSize)
-        std::fprintf(stderr, "unexpected image end %d\n", main.g.FBytesRead);
+      if (main.State().FBytesRead != bm::kFlashSize)
+        std::fprintf(stderr, "unexpected image end %d\n", main.State().FBytesRead);
     }
     {
       GapLoop loop;

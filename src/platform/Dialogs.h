@@ -7,11 +7,13 @@
 
 namespace bm {
 
-// One entry of the file-open dialog's filter, e.g. {"qorm/hex", "HEX", {"hex", "HEX"}}.
+// One entry of the file-open dialog's filter, e.g. {"qorm/hex", "HEX", {"hex", "HEX"}, "Intel HEX
+// flash image"}.
 struct FileKind {
   std::string name;
   std::string typeCode;
   std::vector<std::string> extensions;
+  std::string description;  // what a dialog calls the kind, in plain words
 };
 
 class Dialogs {

@@ -10,6 +10,7 @@
 #include "platform/qt/QtSerialPort.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
+#include "support/Inside.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
 
@@ -88,9 +89,13 @@ TEST(SkipReason, EachWayAPortFailsIsToldApart) {
     ports.Add(std::make_unique<ScriptedService>(c.failure, c.answer));
     Main main(display, dialogs, loop, ports);
     main.Open();
-    main.g.Modus = Mode::FileLoaded;
-    std::vector<PortTry> tried;
-    main.onPortTried = [&tried](const PortTry& t) { tried.push_back(t); };
+    test::Inside(main).g.Modus = Mode::FileLoaded;
+    struct Tries : Main::Observer {
+      void OnPortTried(const PortTry& t) override { tried.push_back(t); }
+      std::vector<PortTry> tried;
+    } tries;
+    const Main::Registration listening = main.Listen(tries);
+    const std::vector<PortTry>& tried = tries.tried;
     main.ComportBtn_Action();
     ASSERT_EQ(tried.size(), 2u);
     EXPECT_EQ(tried[0].status, PortTry::Status::Trying);

@@ -13,8 +13,8 @@
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
 #include "support/RecordingDialogs.h"
-#include "support/ShownFindings.h"
 #include "support/ScriptedEventLoop.h"
+#include "support/ShownFindings.h"
 
 namespace bm::test {
 
@@ -55,7 +55,7 @@ struct MainFixture {
   std::exception_ptr escaped;
 
   MainFixture() {
-    main.UnhandledException = [this](std::exception_ptr e) { escaped = e; };
+    main.SetUnhandledErrorHook([this](std::exception_ptr e) { escaped = e; });
   }
   // Chooses `path` in the file-open dialog of the Load button, as the view would run it.
   void Load(const std::string& path) {

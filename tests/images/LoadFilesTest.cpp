@@ -9,6 +9,7 @@
 #include "base/FileError.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "base/Util.h"
+#include "support/Inside.h"
 
 namespace bm {
 namespace {
@@ -49,8 +50,8 @@ void Check(const MainFixture& f, const Expect& e) {
   EXPECT_EQ(f.display.Text(Caption::ModeLabel), e.modus == 1 ? "file loaded" : "none");
   EXPECT_EQ(f.display.CheckValue(Check::ProgFlashChk), e.progFlash);
   EXPECT_EQ(f.display.CheckValue(Check::ProgEEpChk), e.progEep);
-  EXPECT_EQ(f.main.ParaEnable, e.paraEnable);
-  EXPECT_EQ(f.main.ComPort.BaudRate(), e.baud);
+  EXPECT_EQ(f.main.EnableMenuItems(), e.paraEnable);
+  EXPECT_EQ(f.main.BaudRate(), e.baud);
   EXPECT_EQ(f.dialogs.messages, e.messages);
   EXPECT_FALSE(f.escaped);
 }
@@ -146,28 +147,28 @@ TEST(LoadFiles, PackExpectationsBecomeTheSharedState) {
   ScratchDir dir;
   MainFixture f;
   f.Load(dir.Write("blink.pack", BlinkPack()));
-  EXPECT_EQ(f.main.g.OrgID, 0x1E950F);
-  EXPECT_EQ(f.main.g.OrgBootID, 0x0101);
-  EXPECT_EQ(f.main.g.OrgEEpEnd, 1024);
-  EXPECT_EQ(f.main.g.FlashArr[2], 3);
-  EXPECT_EQ(f.main.g.FlashArr[3], 0xFF);
+  EXPECT_EQ(test::Inside(f.main).g.OrgID, 0x1E950F);
+  EXPECT_EQ(test::Inside(f.main).g.OrgBootID, 0x0101);
+  EXPECT_EQ(test::Inside(f.main).g.OrgEEpEnd, 1024);
+  EXPECT_EQ(test::Inside(f.main).g.FlashArr[2], 3);
+  EXPECT_EQ(test::Inside(f.main).g.FlashArr[3], 0xFF);
 }
 
 TEST(LoadFiles, ANewLoadForgetsThePreviousOne) {
   ScratchDir dir;
   MainFixture f;
   f.Load(dir.Write("blink.pack", BlinkPack()));
-  ASSERT_TRUE(f.main.ParaEnable);
+  ASSERT_TRUE(test::Inside(f.main).ParaEnable);
   f.Load(dir.Write("a.hex", kHexTo1FFF));
-  EXPECT_FALSE(f.main.ParaEnable) << "a HEX file clears the Parameter item";
-  EXPECT_EQ(f.main.g.OrgID, 0);
-  EXPECT_EQ(f.main.g.OrgBootID, -1);
-  EXPECT_EQ(f.main.g.OrgEEpEnd, -1);
+  EXPECT_FALSE(test::Inside(f.main).ParaEnable) << "a HEX file clears the Parameter item";
+  EXPECT_EQ(test::Inside(f.main).g.OrgID, 0);
+  EXPECT_EQ(test::Inside(f.main).g.OrgBootID, -1);
+  EXPECT_EQ(test::Inside(f.main).g.OrgEEpEnd, -1);
   f.Load(dir.Write("b.eep", kEep));
   EXPECT_EQ(f.display.Text(Caption::FlashSizeCapt), "0 Bytes");
   EXPECT_FALSE(f.display.CheckValue(Check::ProgFlashChk));
-  EXPECT_EQ(f.main.g.FlashArr[0x1FFF], 0xFF) << "the previous flash image is gone";
-  EXPECT_EQ(f.main.params.eDeviceID, 0x1E950F) << "the parameter set is never reset";
+  EXPECT_EQ(test::Inside(f.main).g.FlashArr[0x1FFF], 0xFF) << "the previous flash image is gone";
+  EXPECT_EQ(test::Inside(f.main).params.eDeviceID, 0x1E950F) << "the parameter set is never reset";
 }
 
 TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
@@ -181,7 +182,7 @@ TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
 
   f.dialogs.answer.reset();
   f.main.Handle([&] { f.main.FOpenBtn_Action(); });
-  EXPECT_FALSE(f.main.g.f.has_value()) << "cancel leaves no current file";
+  EXPECT_FALSE(test::Inside(f.main).g.f.has_value()) << "cancel leaves no current file";
   EXPECT_EQ(f.main.ModeNumber(), 1) << "and changes nothing else";
 
   // Not plain files: a named pipe would block the open, /dev/zero would never end.
@@ -192,7 +193,7 @@ TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
     f.Load(path);
     EXPECT_EQ(f.dialogs.messages.back(), "The selected file is not a text file.");
     EXPECT_EQ(f.main.ModeNumber(), 1) << path << ": LoadFiles did not run";
-    EXPECT_EQ(f.main.g.FlashArr[0x1FFF], 0xAA);
+    EXPECT_EQ(test::Inside(f.main).g.FlashArr[0x1FFF], 0xAA);
   }
   EXPECT_EQ(f.dialogs.messages.size(), 4u);
 }
@@ -202,7 +203,7 @@ TEST(FOpenBtn, TheMenuItemPressesTheButton) {
   MainFixture f;
   f.dialogs.answer = dir.Write("a.hex", kHexTo1FFF);
   EXPECT_FALSE(f.main._load_Action());
-  EXPECT_EQ(f.main.g.FBytesRead, 0x2000);
+  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 0x2000);
 }
 
 TEST(FOpenBtn, HoldsTheBusyGuardSoASecondLoadCannotStartInsideTheFirst) {
@@ -225,9 +226,9 @@ TEST(FOpenBtn, FillsBothBuffersWithFFBeforeReadingEvenIfTheReadingFails) {
   ScratchDir dir;
   MainFixture f;
   f.Load(dir.Write("bad.hex", ":0100000042BC\n"));  // checksum error in the first record
-  for (size_t i : {size_t{1}, size_t{0x3FFFF}}) EXPECT_EQ(f.main.g.FlashArr[i], 0xFF);
-  for (size_t i : {size_t{0}, size_t{0xFFFF}}) EXPECT_EQ(f.main.g.EEpromArr[i], 0xFF);
-  EXPECT_EQ(f.main.g.FlashArr[0], 0x42) << "the record is stored before its checksum is tested";
+  for (size_t i : {size_t{1}, size_t{0x3FFFF}}) EXPECT_EQ(test::Inside(f.main).g.FlashArr[i], 0xFF);
+  for (size_t i : {size_t{0}, size_t{0xFFFF}}) EXPECT_EQ(test::Inside(f.main).g.EEpromArr[i], 0xFF);
+  EXPECT_EQ(test::Inside(f.main).g.FlashArr[0], 0x42) << "the record is stored before its checksum is tested";
 }
 
 // A file that stops on a format error is not programmable: the not-loaded display, whatever
@@ -261,7 +262,7 @@ TEST(FOpenBtn, ADamagedFileLoadsNothingThatCanBeProgrammed) {
     EXPECT_EQ(f.main.LastLoad().loaded, c.loaded);
     EXPECT_EQ(f.main.ModeNumber(), c.loaded ? 1 : 0);
     if (!c.loaded) {
-      EXPECT_EQ(f.main.g.FBytesRead + f.main.g.EBytesRead, 0);
+      EXPECT_EQ(test::Inside(f.main).g.FBytesRead + test::Inside(f.main).g.EBytesRead, 0);
       EXPECT_EQ(f.display.Text(Caption::FNameCapt), "none");
       EXPECT_EQ(f.display.Text(Caption::FlashSizeCapt), "0 Bytes");
       EXPECT_FALSE(f.display.Enabled(Button::ComportBtn));

@@ -4,6 +4,7 @@
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "images/ProjectFile.h"
+#include "support/Inside.h"
 
 namespace bm {
 namespace {
@@ -72,14 +73,14 @@ TEST(ProjectFile, KeysDefaultsAndMatching) {
     dir.Write("Board.hex", kHex);
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.ppro", c.project));
-    EXPECT_EQ(f.main.g.OrgID, c.orgId);
+    EXPECT_EQ(test::Inside(f.main).g.OrgID, c.orgId);
     EXPECT_EQ(f.display.Text(Caption::SourceDevIDcapt), c.deviceIdText);
     EXPECT_EQ(f.display.Text(Caption::CPUnameCapt), c.cpu);
-    EXPECT_EQ(f.main.g.OrgBootID, c.bootId);
-    EXPECT_EQ(f.main.g.OrgEEpEnd, c.eepEnd);
-    EXPECT_EQ(f.main.ComPort.BaudRate(), c.baud);
-    EXPECT_EQ(f.main.g.FBytesRead, 1);
-    EXPECT_EQ(f.main.g.EBytesRead, 2);
+    EXPECT_EQ(test::Inside(f.main).g.OrgBootID, c.bootId);
+    EXPECT_EQ(test::Inside(f.main).g.OrgEEpEnd, c.eepEnd);
+    EXPECT_EQ(test::Inside(f.main).ComPort.BaudRate(), c.baud);
+    EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
+    EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 2);
     EXPECT_EQ(f.display.title, "Brindlemark [Board.ppro]");
     EXPECT_TRUE(f.dialogs.messages.empty());
   }
@@ -113,11 +114,11 @@ TEST(ProjectFile, ARateNoPortCanUseIsReportedAtLoadAndTheRateStays) {
     ScratchDir dir;
     MainFixture f;
     f.ports.Add(std::make_unique<NoSlowRates>());
-    f.main.ComPort.SetBaudRate(19200);
+    test::Inside(f.main).ComPort.SetBaudRate(19200);
     dir.Write("Board.hex", kHex);
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.ppro", std::string("BaudRate=") + c.value + "\n"));
-    EXPECT_EQ(f.main.ComPort.BaudRate(), c.baud);
+    EXPECT_EQ(test::Inside(f.main).ComPort.BaudRate(), c.baud);
     EXPECT_EQ(f.dialogs.messages,
               c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
     EXPECT_EQ(f.main.ModeNumber(), 1) << "the images are loaded all the same";
@@ -132,9 +133,9 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
     dir.Write("Board.hex", kHex);
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.PPRO", "DeviceID=1\n"));
-    EXPECT_EQ(f.main.g.FBytesRead, 1);
-    EXPECT_EQ(f.main.g.EBytesRead, 2);
-    EXPECT_EQ(f.main.g.f->filename(), "Board.eep") << "each reader re-points the current file";
+    EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
+    EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 2);
+    EXPECT_EQ(test::Inside(f.main).g.f->filename(), "Board.eep") << "each reader re-points the current file";
   }
   {
     SCOPED_TRACE("a missing .eep: the flash image loads alone");
@@ -154,8 +155,8 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
     dir.Write("v1.hex.d/Board.hex", kHex);
     dir.Write("v1.hex.d/Board.eep", kEep);
     f.Load(dir.Write("v1.hex.d/Board.ppro", ""));
-    EXPECT_EQ(f.main.g.FBytesRead, 1);
-    EXPECT_EQ(f.main.g.EBytesRead, 0);
+    EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
+    EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 0);
     ASSERT_EQ(f.dialogs.messages.size(), 1u);
     EXPECT_EQ(f.dialogs.messages[0].rfind("Open failed (in class: UHexLoad)", 0), 0u);
   }
@@ -164,7 +165,7 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
 TEST(ProjectFile, AProjectThatCannotBeReadIsARunTimeError) {
   ScratchDir dir;
   MainFixture f;
-  f.main.g.f = std::filesystem::path(dir.Path("gone.ppro"));
+  test::Inside(f.main).g.f = std::filesystem::path(dir.Path("gone.ppro"));
   EXPECT_THROW(f.main.LoadFiles(), RuntimeError);
   EXPECT_TRUE(f.dialogs.messages.empty());
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "link/TargetBench.h"
+#include "support/Inside.h"
 
 namespace bm {
 namespace {
@@ -42,7 +43,7 @@ TEST(Download, ThreeBlocksOfA300ByteImageExactToTheByte) {
   EXPECT_EQ(b.display.Text(Caption::status0), "programming Flash");
   EXPECT_EQ(b.main.ModeNumber(), 2);
   EXPECT_TRUE(b.dialogs.messages.empty());
-  EXPECT_TRUE(b.main.g.COMok) << "the run sends no release";
+  EXPECT_TRUE(test::Inside(b.main).g.COMok) << "the run sends no release";
   // The bytes past the image end went out as the buffer holds them, 0xFF.
   EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
   EXPECT_EQ(b.target().Flash()[300], 0xFF);
@@ -83,7 +84,7 @@ TEST(Download, EepromUpToItsLimit) {
     auto eeprom = Image(c.bytes, 3);
     eeprom[5] = 0xFF;  // written too
     b.Load({}, eeprom);
-    b.main.g.OrgEEpEnd = c.limit;
+    test::Inside(b.main).g.OrgEEpEnd = c.limit;
     ASSERT_TRUE(b.Connect());
     b.Mark();
     b.display.progressLog.clear();
@@ -179,7 +180,7 @@ TEST(Download, AnImageLargerThanTheFlashIsRefusedBeforeAnythingIsWritten) {
       EXPECT_TRUE(b.main.LastRun().result.Clean());
     }
     EXPECT_EQ(b.main.ModeNumber(), 2) << "still connected";
-    EXPECT_TRUE(b.main.ComPort.IsOpen());
+    EXPECT_TRUE(test::Inside(b.main).ComPort.IsOpen());
   }
 }
 
@@ -197,8 +198,8 @@ TEST(Download, ATargetThatStoppedAnsweringIsReportedAndTheWindowDropsToFileLoade
     EXPECT_EQ(b.main.ModeNumber(), 1);
     EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
     EXPECT_EQ(b.display.Text(Caption::status1), "COMport none");
-    EXPECT_FALSE(b.main.ComPort.IsOpen());
-    EXPECT_FALSE(b.main.g.COMok);
+    EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
+    EXPECT_FALSE(test::Inside(b.main).g.COMok);
     EXPECT_EQ(b.display.progress, 0);
     EXPECT_EQ(b.main.LastRun().start, RunStart::NoAnswer);
   }
@@ -300,8 +301,8 @@ TEST(Stop, SendsXClosesAndDropsToFileLoaded) {
   b.main.StopBtn_Action();
   EXPECT_EQ(b.Sent(), "X");
   EXPECT_TRUE(b.target().Started());
-  EXPECT_FALSE(b.main.ComPort.IsOpen());
-  EXPECT_FALSE(b.main.g.COMok);
+  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(b.main).g.COMok);
   EXPECT_EQ(b.main.ModeNumber(), 1);
   EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
   EXPECT_FALSE(b.display.Enabled(Button::DownLdBtn));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/TargetBench.h"
+#include "support/Inside.h"
 
 namespace bm {
 namespace {
@@ -18,6 +19,7 @@ enum class Seq { Download, Erase };
 struct Outcome {
   std::vector<std::string> messages;
   bool wentOn;
+  std::vector<bool> mayGoOn;  // as a registered observer heard each failure
 };
 
 Outcome RunWithFault(TargetBench& b, Seq run, sim::Fault fault) {
@@ -25,6 +27,11 @@ Outcome RunWithFault(TargetBench& b, Seq run, sim::Fault fault) {
   EXPECT_TRUE(b.Connect());
   b.target().Flash().assign(b.target().Flash().size(), 0x00);
   b.target().AddFault(fault);
+  struct Failures : Main::Observer {
+    void OnFailure(Failure, bool mayGoOn) override { heard.push_back(mayGoOn); }
+    std::vector<bool> heard;
+  } failures;
+  const Main::Registration listening = b.main.Listen(failures);
   if (run == Seq::Download)
     b.main.DownLdBtn_Action();
   else
@@ -33,7 +40,7 @@ Outcome RunWithFault(TargetBench& b, Seq run, sim::Fault fault) {
   const bool wentOn = run == Seq::Download
                           ? std::equal(eeprom.begin(), eeprom.end(), b.target().Eeprom().begin())
                           : b.target().Flash()[256] == 0xFF;
-  return {b.dialogs.messages, wentOn};
+  return {b.dialogs.messages, wentOn, failures.heard};
 }
 
 TEST(Failures, EachNumberedFailureByMissingAndByWrongReply) {
@@ -77,6 +84,7 @@ TEST(Failures, EachNumberedFailureByMissingAndByWrongReply) {
     const Outcome outcome = RunWithFault(b, c.run, c.fault);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{std::to_string(c.number) + " Communication error"});
     EXPECT_EQ(outcome.wentOn, c.wentOn);
+    EXPECT_EQ(outcome.mayGoOn, std::vector<bool>{c.wentOn}) << "observers hear mayGoOn as the run told it";
     // The run says what happened: the one failure it met, and whether it still reached its end.
     const RunReport& report = b.main.LastRun();
     EXPECT_EQ(report.start, RunStart::Started);
@@ -208,8 +216,8 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
                                                   : RunEnd::PortLost;
     EXPECT_EQ(b.main.LastRun().result.end, expectedEnd);
     EXPECT_EQ(b.main.LastRun().result.failures.size(), c.messages.size()) << "Stop and quit are no failures";
-    EXPECT_FALSE(b.main.ComPort.IsOpen());
-    EXPECT_FALSE(b.main.g.COMok);
+    EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
+    EXPECT_FALSE(test::Inside(b.main).g.COMok);
     EXPECT_EQ(b.main.ModeNumber(), 1) << "the port is closed: never \"Target connected\"";
     EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
     EXPECT_FALSE(b.main.Busy());
@@ -242,7 +250,7 @@ TEST(Interrupted, StopDuringAPagesDataSendsTheRestOfThePageThenTheFarewell) {
   EXPECT_EQ(b.main.LastRun().result.end, RunEnd::Stopped);
   EXPECT_TRUE(b.dialogs.messages.empty());
   EXPECT_EQ(b.main.ModeNumber(), 1);
-  EXPECT_FALSE(b.main.ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
 }
 
 // The runs that go on after failure 4, 6 (download) or 9 (erase) at address 0 send the rest of

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "link/TargetBench.h"
+#include "support/Inside.h"
 
 namespace bm {
 namespace {
@@ -30,36 +31,36 @@ TEST(BaudSelect, RatesOfThePopUpAndNothingElse) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     TargetBench b;
-    b.main.ComPort.SetBaudRate(1234);
+    test::Inside(b.main).ComPort.SetBaudRate(1234);
     b.display.SetBaudIndex(99);
     b.main.UpdateComSettings(c.rate);
     EXPECT_EQ(b.display.BaudIndex(), c.index < 0 ? 99 : c.index);
-    EXPECT_EQ(b.main.ComPort.BaudRate(), c.index < 0 ? 1234 : c.rate);
+    EXPECT_EQ(test::Inside(b.main).ComPort.BaudRate(), c.index < 0 ? 1234 : c.rate);
   }
   TargetBench b;
-  b.main.ComPort.SetBaudRate(1234);
+  test::Inside(b.main).ComPort.SetBaudRate(1234);
   b.main.BaudSelect_Change(4);
   b.main.BaudSelect_Change(-1);
-  EXPECT_EQ(b.main.ComPort.BaudRate(), 1234) << "an index outside 0..3 changes nothing";
+  EXPECT_EQ(test::Inside(b.main).ComPort.BaudRate(), 1234) << "an index outside 0..3 changes nothing";
   b.main.BaudSelect_Change(2);
-  EXPECT_EQ(b.main.ComPort.BaudRate(), 38400);
+  EXPECT_EQ(test::Inside(b.main).ComPort.BaudRate(), 38400);
 }
 
 TEST(COMwait, AtLeastOnePassAtMostFifty) {
   TargetBench b;
-  b.main.ComPort.Select(0);
-  ASSERT_TRUE(b.main.ComPort.Open());
-  b.main.bootloader.COMwait(0);
+  test::Inside(b.main).ComPort.Select(0);
+  ASSERT_TRUE(test::Inside(b.main).ComPort.Open());
+  test::Inside(b.main).bootloader.COMwait(0);
   EXPECT_EQ(b.loop.passes, 1) << "one pass even when enough is waiting";
   b.loop.passes = 0;
-  b.main.bootloader.COMwait(1);
+  test::Inside(b.main).bootloader.COMwait(1);
   EXPECT_EQ(b.loop.passes, 50) << "nothing comes: 50 passes of 1 ms";
   EXPECT_GE(b.loop.now, 51);
   b.loop.passes = 0;
-  b.main.ComPort.Write("?");
-  b.main.bootloader.COMwait(2);
+  test::Inside(b.main).ComPort.Write("?");
+  test::Inside(b.main).bootloader.COMwait(2);
   EXPECT_EQ(b.loop.passes, 1) << "the reply is there after the first pass";
-  EXPECT_EQ(b.main.ComPort.Read(2), "KW");
+  EXPECT_EQ(test::Inside(b.main).ComPort.Read(2), "KW");
 }
 
 TEST(PortSearch, HighestAnsweringPortWinsAndEachFailureOnlySkipsItsPort) {
@@ -97,7 +98,7 @@ TEST(PortSearch, HighestAnsweringPortWinsAndEachFailureOnlySkipsItsPort) {
       EXPECT_EQ(b.main.ModeNumber(), 1);
       EXPECT_EQ(b.display.Text(Caption::status1), "COMport none");
       EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
-      EXPECT_FALSE(b.main.ComPort.IsOpen());
+      EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
     }
   }
 }
@@ -114,7 +115,7 @@ class FailingService : public SerialService {
 TEST(PortSearch, AnErrorOnOnePortEndsOnlyThatPortsTry) {
   TargetBench b;
   b.ports.Add(std::make_unique<FailingService>());  // highest index: tried first
-  b.main.g.serial_count = b.ports.Count();
+  test::Inside(b.main).g.serial_count = b.ports.Count();
   b.Load(test::Image(10));
   EXPECT_TRUE(b.Connect());
   EXPECT_TRUE(b.dialogs.messages.empty());
@@ -123,7 +124,7 @@ TEST(PortSearch, AnErrorOnOnePortEndsOnlyThatPortsTry) {
 
 TEST(PortSearch, NoPortsAtAll) {
   TargetBench b;
-  b.main.g.serial_count = 0;
+  test::Inside(b.main).g.serial_count = 0;
   b.Load(test::Image(10));
   EXPECT_FALSE(b.Connect());
   EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
@@ -147,14 +148,14 @@ TEST(CheckComPort, OnTheOpenPortDiscardsStaleBytesAndAsksAgain) {
   ASSERT_TRUE(b.Connect());
   // A "KW" is left unread on the line, then the loader stops answering: trusting the stale
   // bytes would start a run on a dead link.
-  b.main.ComPort.Write("?");
-  b.main.bootloader.COMwait(2);
+  test::Inside(b.main).ComPort.Write("?");
+  test::Inside(b.main).bootloader.COMwait(2);
   b.target().AddFault({'?', 0, sim::FaultKind::NoReply});
   b.Mark();
   b.main.DownLdBtn_Action();
   EXPECT_EQ(b.Sent(), "?") << b.TraceText();
-  EXPECT_FALSE(b.main.g.COMok);
-  EXPECT_FALSE(b.main.ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(b.main).g.COMok);
+  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
   EXPECT_EQ(b.main.ModeNumber(), 1) << "no longer connected";
   EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
 }
@@ -187,9 +188,9 @@ TEST(Identify, CaptionsAndTheLoaderExchangeOnlyWhenALoaderIdIsExpected) {
     EXPECT_EQ(b.target().SentBytes(), c.sent);
     EXPECT_EQ(b.display.Text(Caption::TargDevIDcapt), "Device ID : &&1E950F");
     EXPECT_EQ(b.display.Text(Caption::TargLoaderIDcapt), c.loaderCaption);
-    EXPECT_EQ(b.main.g.TargID, 0x1E950F);
-    EXPECT_EQ(b.main.g.BlockSize, 64);
-    EXPECT_EQ(b.main.g.FlashEnd, 0x4000);
+    EXPECT_EQ(test::Inside(b.main).g.TargID, 0x1E950F);
+    EXPECT_EQ(test::Inside(b.main).g.BlockSize, 64);
+    EXPECT_EQ(test::Inside(b.main).g.FlashEnd, 0x4000);
     EXPECT_TRUE(b.dialogs.messages.empty());
   }
 }
@@ -301,8 +302,8 @@ TEST(Identify, RefusalsReleaseTheLoaderAndShowTheirMessage) {
     EXPECT_FALSE(b.Connect());
     EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{c.message});
     EXPECT_EQ(b.main.ModeNumber(), 0);
-    EXPECT_FALSE(b.main.g.COMok);
-    EXPECT_FALSE(b.main.ComPort.IsOpen());
+    EXPECT_FALSE(test::Inside(b.main).g.COMok);
+    EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
     EXPECT_TRUE(b.target().Started()) << "released: the loader got \"X\"";
     EXPECT_EQ(b.target().SentBytes().back(), 'X');
     EXPECT_EQ(b.display.Text(Caption::status0), "COMport none");
@@ -442,12 +443,12 @@ TEST(Identify, ThePageAndFlashSizeBytesAreAwaitedLikeAnyReply) {
     test::RecordingDialogs dialogs;
     Main main(display, dialogs, loop, ports);
     main.Open();
-    main.g.Modus = Mode::FileLoaded;
-    main.g.OrgBootID = -1;  // as a plain HEX file leaves it: no "i"
+    test::Inside(main).g.Modus = Mode::FileLoaded;
+    test::Inside(main).g.OrgBootID = -1;  // as a plain HEX file leaves it: no "i"
     main.ComportBtn_Action();
     EXPECT_EQ(main.ModeNumber(), c.identified ? 2 : 0);
-    EXPECT_EQ(main.g.BlockSize, c.identified ? 64 : 0);
-    EXPECT_EQ(main.g.FlashEnd, c.identified ? 0x4000 : 0);
+    EXPECT_EQ(test::Inside(main).g.BlockSize, c.identified ? 64 : 0);
+    EXPECT_EQ(test::Inside(main).g.FlashEnd, c.identified ? 0x4000 : 0);
     EXPECT_TRUE(dialogs.messages.empty());
   }
 }
@@ -461,8 +462,8 @@ TEST(Release, SendsXOnlyWhenConnected) {
   b.Mark();
   b.main.release();
   EXPECT_EQ(b.Sent(), "X");
-  EXPECT_FALSE(b.main.ComPort.IsOpen());
-  EXPECT_FALSE(b.main.g.COMok);
+  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(b.main).g.COMok);
 }
 
 TEST(BusyGuard, ClicksWhileIdentificationWaitsDoNothing) {

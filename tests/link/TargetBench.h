@@ -21,6 +21,7 @@
 #include "platform/sim/SimTarget.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
+#include "support/Inside.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
 
@@ -60,8 +61,8 @@ struct TargetBench {
       this->targets.push_back(target);
       ports.Add(std::make_unique<sim::SimSerialService>(target));
     }
-    main.g.serial_count = ports.Count();
-    main.ComPort.SetBaudRate(57600);
+    test::Inside(main).g.serial_count = ports.Count();
+    test::Inside(main).ComPort.SetBaudRate(57600);
   }
 
   sim::SimTarget& target(size_t i = 0) { return *targets[i]; }
@@ -69,15 +70,15 @@ struct TargetBench {
   // A loaded image as the loading step leaves it: buffers 0xFF outside the image, mode 1.
   void Load(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& eeprom = {}, int32_t orgId = 0,
             int32_t orgBootId = -1) {
-    std::fill(main.g.FlashArr.begin(), main.g.FlashArr.end(), 0xFF);
-    std::fill(main.g.EEpromArr.begin(), main.g.EEpromArr.end(), 0xFF);
-    std::copy(flash.begin(), flash.end(), main.g.FlashArr.begin());
-    std::copy(eeprom.begin(), eeprom.end(), main.g.EEpromArr.begin());
-    main.g.FBytesRead = static_cast<int32_t>(flash.size());
-    main.g.EBytesRead = static_cast<int32_t>(eeprom.size());
-    main.g.OrgID = orgId;
-    main.g.OrgBootID = orgBootId;
-    main.g.Modus = Mode::FileLoaded;
+    std::fill(test::Inside(main).g.FlashArr.begin(), test::Inside(main).g.FlashArr.end(), 0xFF);
+    std::fill(test::Inside(main).g.EEpromArr.begin(), test::Inside(main).g.EEpromArr.end(), 0xFF);
+    std::copy(flash.begin(), flash.end(), test::Inside(main).g.FlashArr.begin());
+    std::copy(eeprom.begin(), eeprom.end(), test::Inside(main).g.EEpromArr.begin());
+    test::Inside(main).g.FBytesRead = static_cast<int32_t>(flash.size());
+    test::Inside(main).g.EBytesRead = static_cast<int32_t>(eeprom.size());
+    test::Inside(main).g.OrgID = orgId;
+    test::Inside(main).g.OrgBootID = orgBootId;
+    test::Inside(main).g.Modus = Mode::FileLoaded;
     main.UpdateButtons();
     display.SetCheckValue(Check::ProgFlashChk, !flash.empty());
     display.SetCheckValue(Check::ProgEEpChk, !eeprom.empty());
@@ -86,7 +87,7 @@ struct TargetBench {
   // The search and identification; true when the window ends in mode 2.
   bool Connect() {
     main.ComportBtn_Action();
-    return main.ModeNumber() == 2 && main.g.COMok;
+    return main.ModeNumber() == 2 && test::Inside(main).g.COMok;
   }
 
   // Marks the wire: Sent() then returns what the host sent after this point.

@@ -13,6 +13,7 @@
 #include "platform/qt/QtSerialPort.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
+#include "support/Inside.h"
 #include "support/TargetSimProcess.h"
 
 namespace bm::qt {
@@ -77,19 +78,19 @@ TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
   main.Open();
   constexpr int kPages = 4;
   for (int i = 0; i < kPages * 128; ++i)
-    main.g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
-  main.g.FBytesRead = kPages * 128;
-  main.g.OrgBootID = -1;
-  main.g.Modus = Mode::FileLoaded;
+    test::Inside(main).g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
+  test::Inside(main).g.FBytesRead = kPages * 128;
+  test::Inside(main).g.OrgBootID = -1;
+  test::Inside(main).g.Modus = Mode::FileLoaded;
   display.SetCheckValue(Check::ProgFlashChk, true);
-  main.ComPort.SetBaudRate(57600);
+  test::Inside(main).ComPort.SetBaudRate(57600);
   main.ComportBtn_Action();
   ASSERT_EQ(main.ModeNumber(), 2) << sim.StderrText();
-  const SerialPort::Counts before = main.ComPort.LineCounts();
+  const SerialPort::Counts before = test::Inside(main).ComPort.LineCounts();
   main.DownLdBtn_Action();
   ASSERT_TRUE(main.LastRun().result.Clean()) << sim.StderrText();
-  const SerialPort::Counts run{main.ComPort.LineCounts().writes - before.writes,
-                               main.ComPort.LineCounts().drains - before.drains};
+  const SerialPort::Counts run{test::Inside(main).ComPort.LineCounts().writes - before.writes,
+                               test::Inside(main).ComPort.LineCounts().drains - before.drains};
   EXPECT_EQ(run.drains, kPages) << "one drain per page";
   // A write per byte: per page "A" and its two address bytes, "E", "D", 128 data bytes, "P";
   // before them "?", "I", and the last page's "A" (three writes) and "E".

@@ -59,15 +59,15 @@ nlohmann::ordered_json Report(const LoadSession& session) {
   j["deviceId"] = d.Text(Caption::SourceDevIDcapt);
   j["cpuName"] = d.Text(Caption::CPUnameCapt);
   j["mode"] = m.ModeNumber();
-  j["flashBytes"] = m.g.FBytesRead;
-  j["eepromBytes"] = m.g.EBytesRead;
-  j["orgId"] = m.g.OrgID;
-  j["orgBootId"] = m.g.OrgBootID;
-  j["orgEepEnd"] = m.g.OrgEEpEnd;
-  j["baud"] = m.ComPort.BaudRate();
+  j["flashBytes"] = m.State().FBytesRead;
+  j["eepromBytes"] = m.State().EBytesRead;
+  j["orgId"] = m.State().OrgID;
+  j["orgBootId"] = m.State().OrgBootID;
+  j["orgEepEnd"] = m.State().OrgEEpEnd;
+  j["baud"] = m.BaudRate();
   j["progFlash"] = d.CheckValue(Check::ProgFlashChk);
   j["progEeprom"] = d.CheckValue(Check::ProgEEpChk);
-  j["paramEnabled"] = m.ParaEnable;
+  j["paramEnabled"] = m.EnableMenuItems();
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
   for (const std::string& text : session.dialogs.messages) messages.push_back(NormalizeLineBreaks(text));
   j["messages"] = messages;
@@ -98,7 +98,7 @@ void PrintReadable(const nlohmann::ordered_json& j) {
 
 int Load(const CommandLine& options) {
   LoadSession session;
-  session.main.UnhandledException = [&session](std::exception_ptr e) { session.error = e; };
+  session.main.SetUnhandledErrorHook([&session](std::exception_ptr e) { session.error = e; });
   session.dialogs.file = options.file;
   session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come
   session.main.Handle([&] { session.main.FOpenBtn_Action(); });
@@ -114,8 +114,8 @@ int Load(const CommandLine& options) {
 
   const Main& m = session.main;
   bool written = true;
-  if (options.flashOut) written &= WriteImage(*options.flashOut, m.g.FlashArr, m.g.FBytesRead);
-  if (options.eepromOut) written &= WriteImage(*options.eepromOut, m.g.EEpromArr, m.g.EBytesRead);
+  if (options.flashOut) written &= WriteImage(*options.flashOut, m.State().FlashArr, m.State().FBytesRead);
+  if (options.eepromOut) written &= WriteImage(*options.eepromOut, m.State().EEpromArr, m.State().EBytesRead);
   return (m.LastLoad().loaded && !session.error && written) ? kExitDone : kExitNotLoaded;
 }
 

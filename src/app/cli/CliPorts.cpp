@@ -24,14 +24,7 @@ int Ports(const CommandLine& line) {
     nlohmann::ordered_json fields{{"port", name}, {"index", i}, {"description", description}};
     std::string probe;
     if (line.probe) {
-      main.ComPort.Select(i);
-      PortTry tried;
-      tried.port = name;
-      tried.liveness = main.bootloader.CheckAlive();
-      tried.status = tried.liveness == Liveness::Alive ? PortTry::Status::Found : PortTry::Status::Skipped;
-      if (tried.liveness == Liveness::NotOpened) tried.openFailure = main.ComPort.LastOpenFailure();
-      tried.answer = main.bootloader.LastAnswer();
-      main.ComPort.Close();  // no "X": the loader keeps listening
+      const PortTry tried = main.Probe(i);
       fields["status"] = tried.status == PortTry::Status::Found ? "found" : "skipped";
       probe = tried.status == PortTry::Status::Found ? "a loader answers" : SkipReason(tried);
       if (tried.status == PortTry::Status::Skipped) fields["reason"] = probe;

@@ -48,12 +48,28 @@ const char* PhaseName(Phase phase) {
   return "";
 }
 
+const char* StatusName(PortTry::Status status) {
+  switch (status) {
+    case PortTry::Status::Trying:
+      return "trying";
+    case PortTry::Status::Found:
+      return "found";
+    case PortTry::Status::Skipped:
+      return "skipped";
+  }
+  return "";
+}
+
 const char* KindName(DiagnosticKind kind) { return kind == DiagnosticKind::Warning ? "warning" : "error"; }
 
-// The run's phases and progress as JSON lines, and its rate and time left for the bar.
-class RunLines : public RunObserver {
+// The ports the search tries, and the run's phases and progress, as JSON lines; the run's rate
+// and time left for the bar.
+class RunLines : public Main::Observer {
  public:
-  RunLines(EventLog& log, ProgressDisplay& display) : log_(log), display_(display) {}
+  RunLines(EventLog& log, ProgressDisplay& display, std::function<void(const PortTry&)> portTried)
+      : log_(log), display_(display), portTried_(std::move(portTried)) {}
+
+  void OnPortTried(const PortTry& tried) override { portTried_(tried); }
 
   void OnPhase(Phase phase) override {
     phase_ = phase;
@@ -82,6 +98,7 @@ class RunLines : public RunObserver {
  private:
   EventLog& log_;
   ProgressDisplay& display_;
+  std::function<void(const PortTry&)> portTried_;
   Phase phase_ = Phase::Flash;
   int lastPercent_ = -1;
   double phaseStart_ = 0;
@@ -100,7 +117,8 @@ class Runner {
     session_.dialogs.onMessage = [this](const std::string& text) {
       if (!loading_) Message("error", text, false);
     };
-    main().onPortTried = [this](const PortTry& tried) { PortLine(tried); };
+    lines_ = std::make_unique<RunLines>(log_, *display_, [this](const PortTry& tried) { PortLine(tried); });
+    listening_ = main().Listen(*lines_);
     main().Open();
   }
 
@@ -166,9 +184,9 @@ class Runner {
                         {"command", Name()},
                         {"file", line_.file},
                         {"sha256", sha256_},
-                        {"flashBytes", main().g.FBytesRead},
-                        {"eepromBytes", main().g.EBytesRead},
-                        {"baud", line_.baud.value_or(main().ComPort.BaudRate())}});
+                        {"flashBytes", main().State().FBytesRead},
+                        {"eepromBytes", main().State().EBytesRead},
+                        {"baud", line_.baud.value_or(main().BaudRate())}});
     for (const Diagnostic& d : load.diagnostics)
       log_.Emit("message", {{"kind", KindName(d.kind)}, {"text", NormalizeLineBreaks(d.text)}});
     // An encrypted file's one line was the status line (printed by the display).
@@ -195,13 +213,12 @@ class Runner {
       if (!main().UsableBaudRate(*line_.baud))
         return Finish(Outcome::Usage, std::string(Name()) + ": the BaudRate " + std::to_string(*line_.baud) +
                                           " is not a usable rate; the rate stays at " +
-                                          std::to_string(main().ComPort.BaudRate()) + ".");
-      main().UpdateComSettings(*line_.baud);  // one of the pop-up's rates: selected there too
-      main().ComPort.SetBaudRate(*line_.baud);
+                                          std::to_string(main().BaudRate()) + ".");
+      main().UseBaudRate(*line_.baud);
     }
     if (auto nothing = NothingToWrite()) return Finish(Outcome::NothingToWrite, *nothing);
     if (line_.trace) {
-      main().ComPort.SetTrace([this](bool toTarget, std::string_view bytes) {
+      main().SetTrace([this](bool toTarget, std::string_view bytes) {
         display_->Note(TraceLine(toTarget ? ">" : "<", bytes));
       });
     }
@@ -211,7 +228,7 @@ class Runner {
   // Why the loaded file leaves nothing to write for the phases the options chose, decided before
   // any port is opened; nothing when there is something.
   std::optional<std::string> NothingToWrite() {
-    const Globals& g = main().g;
+    const Globals& g = main().State();
     if (line_.command == Command::Erase)
       return g.FBytesRead > 0 ? std::nullopt
                               : std::optional<std::string>("Nothing to erase: no flash image is loaded");
@@ -226,8 +243,7 @@ class Runner {
   }
 
   void PortLine(const PortTry& tried) {
-    static constexpr const char* kStatus[] = {"trying", "found", "skipped"};
-    json fields{{"port", tried.port}, {"status", kStatus[static_cast<int>(tried.status)]}};
+    json fields{{"port", tried.port}, {"status", StatusName(tried.status)}};
     if (tried.status == PortTry::Status::Skipped) {
       fields["reason"] = SkipReason(tried);
       skipped_.push_back(tried);
@@ -240,7 +256,7 @@ class Runner {
     if (failedByError_) return Finish(Outcome::NotFound);
     switch (main().LastSearch()) {
       case SearchOutcome::Found: {
-        const Globals& g = main().g;
+        const Globals& g = main().State();
         json ids = nullptr;
         if (g.LoaderIds) ids = json(std::vector<uint32_t>(g.LoaderIds->begin(), g.LoaderIds->end()));
         log_.Emit("identified", {{"signature", HexNumber(static_cast<uint32_t>(g.TargID))},
@@ -266,8 +282,6 @@ class Runner {
   }
 
   std::optional<int> Program() {
-    RunLines lines(log_, *display_);
-    main().runWatcher = &lines;
     // The search just identified the target; the run follows at once on the same port.
     const RunRequest request{!line_.noFlash, !line_.noEeprom, false};
     Step([this, &request] {
@@ -276,7 +290,6 @@ class Runner {
       else
         main().Erase(request);
     });
-    main().runWatcher = nullptr;
     if (failedByError_) return Finish(Outcome::Failed);
     const RunReport& run = main().LastRun();
     switch (run.start) {
@@ -305,6 +318,8 @@ class Runner {
   EventLog& log_;
   CliSession session_;
   ProgressDisplay* display_ = nullptr;
+  std::unique_ptr<RunLines> lines_;
+  Main::Registration listening_;
   std::string sha256_;
   std::vector<PortTry> skipped_;
   bool loading_ = false;

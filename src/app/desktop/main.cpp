@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
     try {
       return QApplication::exec();
     } catch (...) {
-      main.UnhandledException(std::current_exception());
+      // Shown by the unhandled-error hook, as an error of a handler is.
+      const std::exception_ptr error = std::current_exception();
+      main.Handle([&error] { std::rethrow_exception(error); });
       if (!window.isVisible()) return 1;
     }
   }

@@ -23,11 +23,7 @@ namespace {
 
 // What the dialog calls a kind, in plain words.
 std::string PlainName(const FileKind& kind) {
-  if (kind.typeCode == "HEX") return "Intel HEX flash image";
-  if (kind.typeCode == "EEP") return "Intel HEX EEPROM image";
-  if (kind.typeCode == "PPRO") return "Project";
-  if (kind.typeCode == "PACK") return "Pack file";
-  return kind.name;
+  return kind.description.empty() ? kind.name : kind.description;
 }
 
 // "*.hex *.pac": each extension once, in lower case (the dialog matches either case).

@@ -1,12 +1,42 @@
 #include "shell/core/Main.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "base/RuntimeExceptionPlus.h"
 
 namespace bm {
 
 Main::Main(StatusDisplay& display_, Dialogs& dialogs_, EventLoop& loop_, SerialService& ports)
     : display(display_), dialogs(dialogs_), loop(loop_), ComPort(ports) {
-  UnhandledException = [this](std::exception_ptr error) { ShowUnhandled(error); };
+  unhandledError_ = [this](std::exception_ptr error) { ShowUnhandled(error); };
+}
+
+void Main::SetUnhandledErrorHook(std::function<void(std::exception_ptr)> hook) {
+  unhandledError_ = std::move(hook);
+}
+
+void Main::ShowMessage(const std::string& text) { dialogs.MessageBox(text); }
+
+void Main::SetTrace(TraceSink sink) { ComPort.SetTrace(std::move(sink)); }
+
+Main::Registration Main::Listen(Observer& observer) {
+  observers_->push_back(&observer);
+  return Registration(observers_, observer);
+}
+
+Main::Registration& Main::Registration::operator=(Registration&& other) noexcept {
+  if (this != &other) {
+    Registration gone(std::move(*this));
+    list_ = std::move(other.list_);
+    observer_ = std::exchange(other.observer_, nullptr);
+  }
+  return *this;
+}
+
+Main::Registration::~Registration() {
+  const std::shared_ptr<List> list = list_.lock();
+  if (list) list->erase(std::remove(list->begin(), list->end(), observer_), list->end());
 }
 
 void Main::Open() {
@@ -29,7 +59,7 @@ void Main::Handle(const std::function<void()>& handler) {
   try {
     handler();
   } catch (...) {
-    UnhandledException(std::current_exception());
+    unhandledError_(std::current_exception());
   }
 }
 

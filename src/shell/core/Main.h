@@ -6,7 +6,8 @@
 // download, erase and Stop). The readers (images/) and the runs (link/) return what happened;
 // Main turns that into the window's captions, lamps, modes and message boxes, and keeps the
 // outcome for whoever drives it (LastLoad, LastSearch, LastRun). The Qt window, the command-line
-// tool and the tests all drive this one object; none of them repeats a step. It talks to the
+// tool and the tests all drive this one object; none of them repeats a step. Its state is its
+// own: fronts call operations, read results and register observers. It talks to the
 // window only through StatusDisplay, to the user through Dialogs, to the port only through
 // ComPort, and reaches the event loop only through EventLoop.
 //
@@ -17,8 +18,10 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/StatusDisplay.h"
 #include "images/dParamList.h"
@@ -32,34 +35,25 @@
 
 namespace bm {
 
+namespace test {
+struct Inside;  // tests set the state up directly, where a user would have loaded a file
+}
+
 class Main {
  public:
   Main(StatusDisplay& display, Dialogs& dialogs, EventLoop& loop, SerialService& ports);
-
-  // --- Shared state and window fields -------------------------------------------------------
-  StatusDisplay& display;
-  Dialogs& dialogs;
-  EventLoop& loop;
-
-  Globals g;
-  bool ParaEnable = false;
-  dParamList::ParamSet params;  // the last pack file's parameter block
-  bm::ComPort ComPort;
-  Bootloader bootloader{ComPort, loop};  // the wire exchanges over ComPort
+  Main(const Main&) = delete;
+  Main& operator=(const Main&) = delete;
 
   // --- Handlers of the main window's controls (forwarded by the views) ----------------------
   void BaudSelect_Change(int index);  // applies the entry's rate to the port
   void FOpenBtn_Action();
   void ComportBtn_Action();
-  void DownLdBtn_Action();
+  void DownLdBtn_Action();  // Download with the check boxes as the request
   void EraseBtn_Action();
   void StopBtn_Action();
   void Timer1_Action();
-  void Open();  // window opened
-  // Download and Erase as a front asks for them: what to write is the request, not the window's
-  // check boxes. An erase without a flash image says so and touches no port.
-  void Download(const RunRequest& request);
-  void Erase(const RunRequest& request);
+  void Open();                                         // window opened
   bool EnableMenuItems() const { return ParaEnable; }  // state of the "Parameter" item
   bool _load_Action();                                 // presses the Load button; returns false
   // Load with `path` as the file dialog's answer (a file dropped on the window or named on the
@@ -67,6 +61,10 @@ class Main {
   void LoadFile(const std::string& path);
 
   // --- Operations -----------------------------------------------------------------------------
+  // Download and Erase as a front asks for them: what to write is the request, not the window's
+  // check boxes. An erase without a flash image says so and touches no port.
+  void Download(const RunRequest& request);
+  void Erase(const RunRequest& request);
   void UpdateButtons();
   LoadResult LoadFiles();
   void CheckComPort();
@@ -75,6 +73,20 @@ class Main {
   void UpdateComSettings(int rate);
   // A rate the port can be set to: positive, and not rejected by the serial port service.
   bool UsableBaudRate(int baud);
+  // Sets the port to `baud`, and the pop-up too when it lists the rate (the caller checked it
+  // with UsableBaudRate).
+  void UseBaudRate(int baud);
+  // Asks the port at `index` "?" and closes it again without "X": what a search would make of it.
+  PortTry Probe(int index);
+  // Every byte on the wire, both ways, as it passes (empty: none).
+  void SetTrace(TraceSink sink);
+  // A message box over the window (a menu item's answer).
+  void ShowMessage(const std::string& text);
+
+  // --- What the engine holds, for reading ----------------------------------------------------
+  const Globals& State() const { return g; }
+  const dParamList::ParamSet& Params() const { return params; }  // the last pack's parameter block
+  int BaudRate() const { return ComPort.BaudRate(); }
 
   // --- Outcomes of the last operation of each kind --------------------------------------------
   const LoadResult& LastLoad() const { return lastLoad_; }
@@ -83,35 +95,49 @@ class Main {
   // The window's mode as its documented number (0 to 3).
   int32_t ModeNumber() const { return Number(g.Modus); }
 
+  // --- Listening ------------------------------------------------------------------------------
+  enum class RunKind { Download, Erase };
+  // What a front hears of the session besides what the window shows: each port the search
+  // tries, and each download or erase: its start when it goes to the wire, its phases, progress
+  // and numbered failures (with mayGoOn as the run reported it), and its end once the window
+  // shows the end's mode. The window's own view is one of these; the command-line tool
+  // registers its own.
+  class Observer : public RunObserver {
+   public:
+    virtual void OnPortTried(const PortTry&) {}
+    virtual void OnRunStarted(RunKind) {}
+    virtual void OnRunEnded(RunKind, const RunReport&) {}
+  };
+  // Keeps an observer registered for as long as it lives (it may outlive Main).
+  class Registration {
+   public:
+    Registration() = default;
+    Registration(Registration&& other) noexcept = default;
+    Registration& operator=(Registration&& other) noexcept;
+    ~Registration();
+
+   private:
+    friend class Main;
+    using List = std::vector<Observer*>;
+    Registration(const std::shared_ptr<List>& list, Observer& observer) : list_(list), observer_(&observer) {}
+    std::weak_ptr<List> list_;
+    Observer* observer_ = nullptr;
+  };
+  [[nodiscard]] Registration Listen(Observer& observer);
+
   // --- Sound behaviour around the handlers ------------------------------------------------------
   // True while a load, search, download or erase runs; Load, Comport, Download and Erase return
   // at once meanwhile, and the baud pop-up is disabled.
   bool Busy() const { return busy_ > 0; }
   // Quitting during a run: the run ends at its next wait, the port is closed without "X".
   void RequestQuit();
-
-  // Watchers for a driver that reports more than the window shows: each port the search tries,
-  // and the phases, progress and failures of a run (besides what the window does with them).
-  std::function<void(const PortTry&)> onPortTried;
-  RunObserver* runWatcher = nullptr;
   bool QuitRequested() const { return quitRequested_; }
 
-  // The window's own watcher of a download or erase, apart from runWatcher (which a driver such
-  // as the command-line tool takes): told when the run goes to the wire, its phases, progress
-  // and failures as runWatcher is, and its end once the window shows the end's mode.
-  enum class RunKind { Download, Erase };
-  class RunView : public RunObserver {
-   public:
-    virtual void OnRunStarted(RunKind) {}
-    virtual void OnRunEnded(RunKind, const RunReport&) {}
-  };
-  RunView* runView = nullptr;
-
-  // Runs `handler` so that no error escapes: an error is handed to UnhandledException.
+  // Runs `handler` so that no error escapes: an error is handed to the unhandled-error hook.
   void Handle(const std::function<void()>& handler);
-  // The unhandled-error hook: shows the error's message and trail; the program keeps running.
-  // The command-line tool and the tests may replace what it does.
-  std::function<void(std::exception_ptr)> UnhandledException;
+  // The unhandled-error hook. By default it shows the error's message and trail in a box and
+  // the program keeps running; the command-line tool and the tests may replace it.
+  void SetUnhandledErrorHook(std::function<void(std::exception_ptr)> hook);
 
   // Holds the busy guard for its lifetime (nested holders are fine).
   class BusyScope {
@@ -126,6 +152,8 @@ class Main {
   };
 
  private:
+  friend struct test::Inside;
+
   // The dialogs, with the file dialog's answer given in advance for LoadFile.
   class AnsweringDialogs : public Dialogs {
    public:
@@ -158,13 +186,32 @@ class Main {
                    const std::function<RunResult(RunObserver&)>& run);
   // A download of `request`; the window's also reads each check box again as its phase begins.
   void RunDownload(const RunRequest& request, bool followCheckBoxes);
-  // Tells onPortTried about the selected port; a skip carries the last liveness check's reason.
+  // The selected port as tried; a skip carries the last liveness check's reason.
+  PortTry TriedPort(PortTry::Status status, std::optional<OpenFailure> failure = std::nullopt);
+  // Tells the observers about the selected port.
   void TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure = std::nullopt);
   // Mode 2 while the port is open, else mode 1 with the link flag down; then UpdateButtons.
   void ShowConnection();
   // The end of a search or run whose identification failed or was refused: the loader is
   // released, mode 0, "COMport none" / "ERROR".
   void EndUnidentified();
+
+  // Tells every registered observer, in the order they registered.
+  template <class Event>
+  void Tell(const Event& event) {
+    for (Observer* o : std::vector<Observer*>(*observers_)) event(*o);
+  }
+
+  StatusDisplay& display;
+  Dialogs& dialogs;
+  EventLoop& loop;
+  Globals g;
+  bool ParaEnable = false;
+  dParamList::ParamSet params;  // the last pack file's parameter block
+  bm::ComPort ComPort;
+  Bootloader bootloader{ComPort, loop};  // the wire exchanges over ComPort
+  std::function<void(std::exception_ptr)> unhandledError_;
+  std::shared_ptr<std::vector<Observer*>> observers_ = std::make_shared<std::vector<Observer*>>();
 
   AnsweringDialogs shown_{dialogs};
   Diagnostics found_;  // what the current load found

@@ -94,8 +94,21 @@ void Main::release() {
   g.COMok = false;
 }
 
-void Main::TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure) {
-  if (!onPortTried) return;
+void Main::UseBaudRate(int baud) {
+  UpdateComSettings(baud);  // one of the pop-up's rates: selected there too
+  ComPort.SetBaudRate(baud);
+}
+
+PortTry Main::Probe(int index) {
+  ComPort.Select(index);
+  lastLiveness_ = bootloader.CheckAlive();
+  PortTry tried =
+      TriedPort(lastLiveness_ == Liveness::Alive ? PortTry::Status::Found : PortTry::Status::Skipped);
+  ComPort.Close();  // no "X": the loader keeps listening
+  return tried;
+}
+
+PortTry Main::TriedPort(PortTry::Status status, std::optional<OpenFailure> failure) {
   PortTry tried;
   tried.port = ComPort.Name();
   tried.status = status;
@@ -105,7 +118,13 @@ void Main::TellPortTried(PortTry::Status status, std::optional<OpenFailure> fail
       tried.openFailure = failure ? *failure : ComPort.LastOpenFailure();
     if (lastLiveness_ == Liveness::WrongAnswer) tried.answer = bootloader.LastAnswer();
   }
-  onPortTried(tried);
+  return tried;
+}
+
+void Main::TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure) {
+  if (observers_->empty()) return;
+  const PortTry tried = TriedPort(status, failure);
+  Tell([&tried](Observer& o) { o.OnPortTried(tried); });
 }
 
 void Main::ComportBtn_Action() {

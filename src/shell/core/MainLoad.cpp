@@ -41,10 +41,10 @@ void Main::FOpenBtn_Action() {
   bool loading = false;
   try {
     const std::vector<FileKind> kinds{
-        {"qorm/hex", "HEX", {"hex", "HEX"}},
-        {"qorm/eep", "EEP", {"eep", "EEP"}},
-        {"qorm/ppro", "PPRO", {"ppro", "PPRO"}},
-        {"qorm/pack", "PACK", {"pac", "PAC", "pack", "PACK"}},
+        {"qorm/hex", "HEX", {"hex", "HEX"}, "Intel HEX flash image"},
+        {"qorm/eep", "EEP", {"eep", "EEP"}, "Intel HEX EEPROM image"},
+        {"qorm/ppro", "PPRO", {"ppro", "PPRO"}, "Project"},
+        {"qorm/pack", "PACK", {"pac", "PAC", "pack", "PACK"}, "Pack file"},
     };
     const std::optional<std::string> chosen = shown_.OpenFile(kinds);
     g.f = chosen ? TextFile::Resolve(*chosen) : std::nullopt;

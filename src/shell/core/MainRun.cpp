@@ -14,21 +14,18 @@ class Main::WindowRun : public RunObserver {
   explicit WindowRun(Main& main) : main_(main) {}
 
   void OnPhase(Phase phase) override {
-    if (main_.runWatcher) main_.runWatcher->OnPhase(phase);
-    if (main_.runView) main_.runView->OnPhase(phase);
+    main_.Tell([phase](Observer& o) { o.OnPhase(phase); });
     if (phase == Phase::Flash) main_.display.SetCaption(Caption::status0, "programming Flash");
     if (phase == Phase::Eeprom) main_.display.SetCaption(Caption::status0, "programming EEprom");
   }
   void OnProgress(int percent, int64_t done, int64_t total) override {
     main_.display.SetProgress(percent);
-    if (main_.runWatcher) main_.runWatcher->OnProgress(percent, done, total);
-    if (main_.runView) main_.runView->OnProgress(percent, done, total);
+    main_.Tell([=](Observer& o) { o.OnProgress(percent, done, total); });
   }
   // The mode first (2 while the port is open, 1 when the adapter went away), then the box.
-  void OnFailure(Failure failure, bool) override {
+  void OnFailure(Failure failure, bool mayGoOn) override {
     main_.ShowConnection();
-    if (main_.runWatcher) main_.runWatcher->OnFailure(failure, false);
-    if (main_.runView) main_.runView->OnFailure(failure, false);
+    main_.Tell([=](Observer& o) { o.OnFailure(failure, mayGoOn); });
     main_.shown_.MessageBox(std::to_string(Number(failure)) + " Communication error");
   }
 
@@ -120,11 +117,11 @@ void Main::RunOnTarget(RunKind kind, const RunRequest& request, const std::funct
   UpdateButtons();
   WindowRun observer(*this);
   lastRun_.start = RunStart::Started;
-  if (runView) runView->OnRunStarted(kind);
+  Tell([kind](Observer& o) { o.OnRunStarted(kind); });
   lastRun_.result = run(observer);
   // Stop, a quit or an unplugged adapter closed the port: the target is no longer connected.
   if (lastRun_.result.end == RunEnd::Done || !ComPort.IsOpen()) ShowConnection();
-  if (runView) runView->OnRunEnded(kind, lastRun_);
+  Tell([this, kind](Observer& o) { o.OnRunEnded(kind, lastRun_); });
 }
 
 void Main::DownLdBtn_Action() {
@@ -167,7 +164,7 @@ void Main::StopBtn_Action() {
   if (Busy()) bootloader.Interrupt(Interruption::Stop);
   // During a page's data the farewell waits for the page's last byte (Bootloader::Stop).
   if (g.COMok) bootloader.Stop();
-  if (Number(g.Modus) > 0) g.Modus = Mode::FileLoaded;
+  if (g.Modus != Mode::None) g.Modus = Mode::FileLoaded;
   g.COMok = false;
   UpdateButtons();
 }

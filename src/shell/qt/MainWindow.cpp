@@ -26,7 +26,7 @@
 
 namespace bm::qt {
 
-class MainWindow::RunStatus : public Main::RunView {
+class MainWindow::RunStatus : public Main::Observer {
  public:
   explicit RunStatus(MainWindow& window) : w_(window) {}
 
@@ -95,7 +95,7 @@ QMessageBox* MainWindow::QuitQuestion() const { return quitQuestion_; }
 
 void MainWindow::Attach(Main& main) {
   main_ = &main;
-  main_->runView = runStatus_.get();
+  listening_ = main_->Listen(*runStatus_);
   Connect();
 }
 
@@ -104,12 +104,10 @@ void MainWindow::Connect() {
   connect(c.FOpenBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->FOpenBtn_Action(); }); });
   connect(c.ComportBtn, &QPushButton::clicked, this,
           [this] { Forward([this] { main_->ComportBtn_Action(); }); });
-  connect(c.DownLdBtn, &QPushButton::clicked, this, [this] {
-    ForwardRun(static_cast<int>(Main::RunKind::Download), [this] { main_->DownLdBtn_Action(); });
-  });
-  connect(c.EraseBtn, &QPushButton::clicked, this, [this] {
-    ForwardRun(static_cast<int>(Main::RunKind::Erase), [this] { main_->EraseBtn_Action(); });
-  });
+  connect(c.DownLdBtn, &QPushButton::clicked, this,
+          [this] { ForwardRun(Main::RunKind::Download, [this] { main_->DownLdBtn_Action(); }); });
+  connect(c.EraseBtn, &QPushButton::clicked, this,
+          [this] { ForwardRun(Main::RunKind::Erase, [this] { main_->EraseBtn_Action(); }); });
   connect(c.StopBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->StopBtn_Action(); }); });
   connect(c.Timer1, &QTimer::timeout, this, [this] { Forward([this] { main_->Timer1_Action(); }); });
   // Only the user's own choice reaches the logic; a selection the logic makes fires nothing.
@@ -166,7 +164,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 void MainWindow::ShowFilePath() {
   // The loaded file lies in the folder of the last file read (a project's images lie beside it).
   QLabel* name = controls_.FNameCapt;
-  const std::optional<std::filesystem::path>& last = main_->g.f;
+  const std::optional<std::filesystem::path>& last = main_->State().f;
   const bool loaded = last && name->text() != QStringLiteral("none");
   name->setToolTip(loaded
                        ? QString::fromStdString((last->parent_path() / name->text().toStdString()).string())
@@ -177,7 +175,7 @@ void MainWindow::Forward(const std::function<void()>& operation) {
   ++depth_;
   main_->Handle(operation);
   --depth_;
-  display_->ShowBaudRateInUse(main_->ComPort.BaudRate());
+  display_->ShowBaudRateInUse(main_->BaudRate());
   ShowFilePath();
   EnableMenuItems();
   if (depth_ > 0 || main_->Busy()) return;
@@ -186,12 +184,12 @@ void MainWindow::Forward(const std::function<void()>& operation) {
   if (main_->QuitRequested()) close();
 }
 
-void MainWindow::ForwardRun(int kind, const std::function<void()>& operation) {
+void MainWindow::ForwardRun(Main::RunKind kind, const std::function<void()>& operation) {
   // A press while something runs returns at once: it is not the run the window speaks of.
   const bool starts = !main_->Busy();
   if (starts) pressedRun_ = kind;
   Forward(operation);
-  if (starts) pressedRun_ = -1;
+  if (starts) pressedRun_.reset();
 }
 
 void MainWindow::AskToStopAndQuit() {
@@ -199,7 +197,7 @@ void MainWindow::AskToStopAndQuit() {
     quitQuestion_->raise();
     return;
   }
-  const QString text = pressedRun_ == static_cast<int>(Main::RunKind::Erase)
+  const QString text = pressedRun_ == Main::RunKind::Erase
                            ? QStringLiteral("An erase is running. Stop it and quit?")
                            : QStringLiteral("A download is running. Stop it and quit?");
   auto* box =
@@ -226,7 +224,7 @@ void MainWindow::_Para_Action() {
   Forward([this] {
     // A closed instance is on its way out (it deletes itself): the next one shows the
     // parameter set as it is now.
-    if (!paramList_ || !paramList_->isVisible()) paramList_ = new ParamListWindow(this, main_->params);
+    if (!paramList_ || !paramList_->isVisible()) paramList_ = new ParamListWindow(this, main_->Params());
     paramList_->show();
     paramList_->raise();
     paramList_->activateWindow();
@@ -255,13 +253,13 @@ void MainWindow::_ReleaseNotes_Action() {
 }
 
 void MainWindow::_CheckforUpdates_Action() {
-  Forward([this] { main_->dialogs.MessageBox(NoUpdateCheckText()); });
+  Forward([this] { main_->ShowMessage(NoUpdateCheckText()); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (main_ && main_->Busy()) {
     event->ignore();
-    if (pressedRun_ >= 0 && !main_->QuitRequested()) {
+    if (pressedRun_ && !main_->QuitRequested()) {
       AskToStopAndQuit();
       return;
     }

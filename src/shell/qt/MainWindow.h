@@ -30,7 +30,9 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "shell/core/Main.h"
 #include "shell/qt/MainControls.h"
 #include "shell/qt/MainMenus.h"
 
@@ -96,7 +98,7 @@ class MainWindow : public QMainWindow {
   // Runs one forwarded handler; afterwards refreshes "Parameter" and finishes a pending quit.
   void Forward(const std::function<void()>& operation);
   // Forwards the Download or Erase button; `kind` names the run the question speaks of.
-  void ForwardRun(int kind, const std::function<void()>& operation);
+  void ForwardRun(Main::RunKind kind, const std::function<void()>& operation);
   void AskToStopAndQuit();
 
   MainControls controls_;
@@ -107,11 +109,12 @@ class MainWindow : public QMainWindow {
   QElapsedTimer steady_;
   std::function<double()> nowMs_;
   std::unique_ptr<RunStatus> runStatus_;
+  Main::Registration listening_;  // runStatus_ hears each run of main_
   QPointer<ParamListWindow> paramList_;
   QPointer<AboutWindow> about_;
   QPointer<HelpWindow> help_;
   QPointer<QMessageBox> quitQuestion_;
-  int pressedRun_ = -1;  // the Main::RunKind of the download or erase being forwarded, or -1
+  std::optional<Main::RunKind> pressedRun_;  // the download or erase being forwarded
 };
 
 }  // namespace bm::qt

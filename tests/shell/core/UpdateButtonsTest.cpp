@@ -4,6 +4,7 @@
 #include "platform/PortList.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
+#include "support/Inside.h"
 #include "support/ModeTable.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
@@ -31,9 +32,9 @@ TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
       f.display.SetCheckEnabled(Check::ProgEEpChk, checksBefore);
       f.display.SetCaption(Caption::status0, "old status");
       f.display.SetProgress(77);
-      f.main.g.Modus = static_cast<Mode>(row.modus);
-      f.main.g.FBytesRead = row.flashBytes;
-      f.main.g.EBytesRead = row.eepromBytes;
+      test::Inside(f.main).g.Modus = static_cast<Mode>(row.modus);
+      test::Inside(f.main).g.FBytesRead = row.flashBytes;
+      test::Inside(f.main).g.EBytesRead = row.eepromBytes;
       f.main.UpdateButtons();
       EXPECT_EQ(f.display.timerOn, row.timer);
       EXPECT_EQ(f.display.LedColour(Led::LedRed), row.red);
@@ -55,7 +56,7 @@ TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
 TEST(UpdateButtons, UnknownModeChangesNothing) {
   Fixture f;
   const HeadlessDisplay before = f.display;
-  f.main.g.Modus = Mode::LeaveAsIs;
+  test::Inside(f.main).g.Modus = Mode::LeaveAsIs;
   f.main.UpdateButtons();
   EXPECT_EQ(f.display.leds, before.leds);
   EXPECT_EQ(f.display.buttons, before.buttons);
@@ -66,13 +67,13 @@ TEST(UpdateButtons, UnknownModeChangesNothing) {
 
 TEST(UpdateButtons, LeavingProgrammingRelightsTheRedLampWhateverTheTimerLeft) {
   Fixture f;
-  f.main.g.Modus = Mode::Programming;
+  test::Inside(f.main).g.Modus = Mode::Programming;
   f.main.UpdateButtons();
   f.main.Timer1_Action();
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
   f.main.Timer1_Action();
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clRed);
-  f.main.g.Modus = Mode::Connected;
+  test::Inside(f.main).g.Modus = Mode::Connected;
   f.main.UpdateButtons();
   EXPECT_FALSE(f.display.timerOn);
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
@@ -83,7 +84,7 @@ TEST(MainOpen, EmptiesStatusLinesAndCountsPorts) {
   f.main.Open();
   EXPECT_EQ(f.display.Text(Caption::status0), "");
   EXPECT_EQ(f.display.Text(Caption::status1), "");
-  EXPECT_EQ(f.main.g.serial_count, 0);
+  EXPECT_EQ(test::Inside(f.main).g.serial_count, 0);
   EXPECT_EQ(f.display.Text(Caption::ModeLabel), "none") << "Open does not run UpdateButtons";
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
 }

@@ -20,6 +20,7 @@
 #include "shell/qt/AboutWindow.h"
 #include "shell/qt/HelpWindow.h"
 #include "shell/qt/Lamp.h"
+#include "support/Inside.h"
 #include "support/ModeTable.h"
 
 namespace bm {
@@ -185,11 +186,11 @@ TEST(MainWindow, MenuBarNamesCaptionsAndShortcut) {
 TEST(MainWindow, ParameterFollowsParaEnableWhenTheFileMenuOpens) {
   WindowRig rig;
   QAction* para = rig.window.Menus().Para;
-  rig.main.ParaEnable = true;
+  test::Inside(rig.main).ParaEnable = true;
   EXPECT_FALSE(para->isEnabled());
   emit rig.window.Menus().FileMenu->aboutToShow();
   EXPECT_TRUE(para->isEnabled());
-  rig.main.ParaEnable = false;
+  test::Inside(rig.main).ParaEnable = false;
   emit rig.window.Menus().FileMenu->aboutToShow();
   EXPECT_FALSE(para->isEnabled());
 }
@@ -204,9 +205,9 @@ TEST(MainWindow, UpdateButtonsDrivesTheRealWidgets) {
       rig.window.Display().SetCheckEnabled(Check::ProgEEpChk, checksBefore);
       rig.window.Display().SetCaption(Caption::status0, "busy");
       rig.window.Display().SetProgress(60);
-      rig.main.g.Modus = static_cast<Mode>(c.modus);
-      rig.main.g.FBytesRead = c.flashBytes;
-      rig.main.g.EBytesRead = c.eepromBytes;
+      test::Inside(rig.main).g.Modus = static_cast<Mode>(c.modus);
+      test::Inside(rig.main).g.FBytesRead = c.flashBytes;
+      test::Inside(rig.main).g.EBytesRead = c.eepromBytes;
       rig.main.UpdateButtons();
       EXPECT_EQ(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(), c.timer);
       EXPECT_EQ(rig.Find<qt::Lamp>("LedRed")->Fill(), c.red);
@@ -228,14 +229,14 @@ TEST(MainWindow, UpdateButtonsDrivesTheRealWidgets) {
 TEST(MainWindow, RedLampBlinksOnTheTimerInProgrammingAndStopsAfter) {
   WindowRig rig;
   auto* red = rig.Find<qt::Lamp>("LedRed");
-  rig.main.g.Modus = Mode::Programming;
+  test::Inside(rig.main).g.Modus = Mode::Programming;
   rig.main.UpdateButtons();
   ASSERT_EQ(red->Fill(), clRed);
   // The real 500 ms timer, through the window's forwarding: wait for two ticks.
   ASSERT_TRUE(QTest::qWaitFor([&] { return red->Fill() == clMaroon; }, 3000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return red->Fill() == clRed; }, 3000));
   rig.main.Timer1_Action();
-  rig.main.g.Modus = Mode::Connected;
+  test::Inside(rig.main).g.Modus = Mode::Connected;
   rig.main.UpdateButtons();
   EXPECT_FALSE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
   EXPECT_EQ(red->Fill(), clMaroon);
@@ -259,10 +260,10 @@ TEST(MainWindow, OnlyTheUsersBaudChoiceReachesThePort) {
   auto* baud = rig.Find<QComboBox>("BaudSelect");
   rig.window.Display().SetBaudIndex(3);
   EXPECT_EQ(baud->currentIndex(), 3);
-  EXPECT_EQ(rig.main.ComPort.BaudRate(), 9600) << "a selection by the logic fires nothing";
+  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 9600) << "a selection by the logic fires nothing";
   baud->setCurrentIndex(2);
   emit baud->activated(2);
-  EXPECT_EQ(rig.main.ComPort.BaudRate(), 38400);
+  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 38400);
   rig.window.Display().SetBaudEnabled(false);
   EXPECT_FALSE(baud->isEnabled());
 }

@@ -27,6 +27,7 @@
 #include "platform/qt/QtDialogs.h"
 #include "shell/qt/Lamp.h"
 #include "shell/qt/ParamListWindow.h"
+#include "support/Inside.h"
 
 namespace bm {
 namespace {
@@ -129,7 +130,7 @@ TEST(WindowFlow, ARateOutsideThePopUpsEntriesShowsAsAnExtraEntryWhileInUse) {
   };
 
   load("fast.ppro");
-  EXPECT_EQ(rig.main.ComPort.BaudRate(), 115200);
+  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 115200);
   EXPECT_EQ(BaudEntries(rig), "9600,19200,38400,57600,115200 @115200");
   load("fast.ppro");
   EXPECT_EQ(box->count(), 5) << "one extra entry, not one a load";
@@ -140,7 +141,7 @@ TEST(WindowFlow, ARateOutsideThePopUpsEntriesShowsAsAnExtraEntryWhileInUse) {
   load("fast.ppro");
   box->setCurrentIndex(1);
   emit box->activated(1);  // the user's choice of one of the four
-  EXPECT_EQ(rig.main.ComPort.BaudRate(), 19200);
+  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 19200);
   EXPECT_EQ(BaudEntries(rig), "9600,19200,38400,57600 @19200");
 }
 
@@ -254,7 +255,7 @@ TEST(WindowFlow, LoadComportDownloadStop) {
 
   Click(rig, "StopBtn");
   EXPECT_TRUE(rig.target->Started()) << "Stop sends X: the loader leaves";
-  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
   EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
   EXPECT_EQ(Lamp(rig, "LedYellow"), clYellow);
   EXPECT_EQ(Lamp(rig, "LedGreen"), clGreen);
@@ -273,7 +274,7 @@ TEST(WindowFlow, LoadWhileConnectedReleasesTheTarget) {
   ASSERT_FALSE(rig.target->Started());
   Click(rig, "FOpenBtn");
   EXPECT_TRUE(rig.target->Started()) << "the load sent X";
-  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
   EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
 }
 
@@ -285,12 +286,15 @@ TEST(WindowFlow, DownloadClickedWhileIdentificationWaitsDoesNothing) {
   Click(rig, "FOpenBtn");
   bool clicked = false;
   // The search has found the loader and the window shows Download enabled; "I" is on its way.
-  rig.loop.When([&] { return rig.main.g.COMok && rig.target->SentBytes().find('I') != std::string::npos; },
-                [&] {
-                  ASSERT_TRUE(rig.Find("DownLdBtn")->isEnabled());
-                  Click(rig, "DownLdBtn");
-                  clicked = true;
-                });
+  rig.loop.When(
+      [&] {
+        return test::Inside(rig.main).g.COMok && rig.target->SentBytes().find('I') != std::string::npos;
+      },
+      [&] {
+        ASSERT_TRUE(rig.Find("DownLdBtn")->isEnabled());
+        Click(rig, "DownLdBtn");
+        clicked = true;
+      });
   Click(rig, "ComportBtn");
   ASSERT_TRUE(clicked);
   const std::string sent = rig.target->SentBytes();
@@ -319,7 +323,7 @@ TEST(WindowFlow, ClosingDuringADownloadEndsTheRunWithoutXAndThenCloses) {
   EXPECT_TRUE(stillOpen) << "the window waits for the run to end";
   EXPECT_TRUE(rig.main.QuitRequested());
   EXPECT_FALSE(rig.window.isVisible()) << "closed once the run had unwound";
-  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
   EXPECT_FALSE(rig.target->Started()) << "quitting never sends X";
   EXPECT_TRUE(rig.dialogs.messages.empty()) << "no error box for a run the user ended";
 }
@@ -405,7 +409,7 @@ TEST(WindowFlow, ClosingDuringAnEraseAndAnsweringYesEndsTheRunAndCloses) {
                 });
   Click(rig, "EraseBtn");
   EXPECT_FALSE(rig.window.isVisible());
-  EXPECT_FALSE(rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
   EXPECT_FALSE(rig.target->Started()) << "quitting never sends X";
   EXPECT_TRUE(rig.dialogs.messages.empty());
 }
@@ -452,10 +456,14 @@ TEST(WindowFlow, EachComportPressReadsThePortListAgain) {
   WindowRig rig;
   rig.ports.Add(std::make_unique<ChangingPorts>(&plugged));
   rig.ports.Add(std::make_unique<ChangingPorts>(&named));  // named on the command line: always last
-  std::vector<std::string> tried;
-  rig.main.onPortTried = [&](const PortTry& t) {
-    if (t.status == PortTry::Status::Trying) tried.push_back(t.port);
-  };
+  struct Tries : Main::Observer {
+    void OnPortTried(const PortTry& t) override {
+      if (t.status == PortTry::Status::Trying) tried.push_back(t.port);
+    }
+    std::vector<std::string> tried;
+  } tries;
+  const Main::Registration listening = rig.main.Listen(tries);
+  std::vector<std::string>& tried = tries.tried;
   const struct {
     std::vector<std::string> plugged;
     std::vector<std::string> tried;  // last to first
@@ -469,7 +477,7 @@ TEST(WindowFlow, EachComportPressReadsThePortListAgain) {
     tried.clear();
     rig.main.Handle([&] { rig.main.ComportBtn_Action(); });
     EXPECT_EQ(tried, step.tried);
-    EXPECT_EQ(rig.main.g.serial_count, static_cast<int>(step.tried.size()));
+    EXPECT_EQ(test::Inside(rig.main).g.serial_count, static_cast<int>(step.tried.size()));
   }
 }
 

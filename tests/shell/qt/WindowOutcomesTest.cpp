@@ -13,6 +13,7 @@
 #include "base/ByteTrace.h"
 #include "base/Util.h"
 #include "shell/qt/ElidedLabel.h"
+#include "support/Inside.h"
 
 namespace bm {
 namespace {
@@ -167,7 +168,7 @@ TEST(WindowOutcomes, ATargetThatNoLongerAnswersIsReported) {
   EXPECT_EQ(c.rig.dialogs.messages, std::vector<std::string>{"Target not found"});
   EXPECT_EQ(Text(c.rig, "ModeLabel"), "file loaded");
   EXPECT_EQ(Text(c.rig, "status1"), "COMport none");
-  EXPECT_FALSE(c.rig.main.ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(c.rig.main).ComPort.IsOpen());
   EXPECT_FALSE(c.rig.target->Started()) << "no \"X\" to a loader that does not answer";
 }
 
