@@ -1,5 +1,5 @@
 // Small conversions shared by the readers and the protocol. (The lamp colours of Util stand with
-// the status display, in base/StatusDisplay.h.)
+// the status display, in shell/core/StatusDisplay.h.)
 #pragma once
 
 #include <cstdint>

@@ -55,7 +55,7 @@ struct MainFixture {
   std::exception_ptr escaped;
 
   MainFixture() {
-    main.SetUnhandledErrorHook([this](std::exception_ptr e) { escaped = e; });
+    main.SetUnhandledException([this](std::exception_ptr e) { escaped = e; });
   }
   // Chooses `path` in the file-open dialog of the Load button, as the view would run it.
   void Load(const std::string& path) {

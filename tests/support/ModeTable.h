@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "base/StatusDisplay.h"
+#include "shell/core/StatusDisplay.h"
 
 namespace bm::test {
 

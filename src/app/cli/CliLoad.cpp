@@ -98,7 +98,7 @@ void PrintReadable(const nlohmann::ordered_json& j) {
 
 int Load(const CommandLine& options) {
   LoadSession session;
-  session.main.SetUnhandledErrorHook([&session](std::exception_ptr e) { session.error = e; });
+  session.main.SetUnhandledException([&session](std::exception_ptr e) { session.error = e; });
   session.dialogs.file = options.file;
   session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come
   session.main.Handle([&] { session.main.FOpenBtn_Action(); });

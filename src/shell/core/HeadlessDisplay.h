@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "base/StatusDisplay.h"
+#include "shell/core/StatusDisplay.h"
 #include "base/Util.h"
 
 namespace bm {

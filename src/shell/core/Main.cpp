@@ -9,11 +9,11 @@ namespace bm {
 
 Main::Main(StatusDisplay& display_, Dialogs& dialogs_, EventLoop& loop_, SerialService& ports)
     : display(display_), dialogs(dialogs_), loop(loop_), ComPort(ports) {
-  unhandledError_ = [this](std::exception_ptr error) { ShowUnhandled(error); };
+  UnhandledException = [this](std::exception_ptr error) { ShowUnhandled(error); };
 }
 
-void Main::SetUnhandledErrorHook(std::function<void(std::exception_ptr)> hook) {
-  unhandledError_ = std::move(hook);
+void Main::SetUnhandledException(std::function<void(std::exception_ptr)> hook) {
+  UnhandledException = std::move(hook);
 }
 
 void Main::ShowMessage(const std::string& text) { dialogs.MessageBox(text); }
@@ -59,7 +59,7 @@ void Main::Handle(const std::function<void()>& handler) {
   try {
     handler();
   } catch (...) {
-    unhandledError_(std::current_exception());
+    UnhandledException(std::current_exception());
   }
 }
 

@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/StatusDisplay.h"
+#include "shell/core/StatusDisplay.h"
 #include "images/dParamList.h"
 #include "link/Bootloader.h"
 #include "link/ComPort.h"
@@ -137,7 +137,7 @@ class Main {
   void Handle(const std::function<void()>& handler);
   // The unhandled-error hook. By default it shows the error's message and trail in a box and
   // the program keeps running; the command-line tool and the tests may replace it.
-  void SetUnhandledErrorHook(std::function<void(std::exception_ptr)> hook);
+  void SetUnhandledException(std::function<void(std::exception_ptr)> hook);
 
   // Holds the busy guard for its lifetime (nested holders are fine).
   class BusyScope {
@@ -210,7 +210,7 @@ class Main {
   dParamList::ParamSet params;  // the last pack file's parameter block
   bm::ComPort ComPort;
   Bootloader bootloader{ComPort, loop};  // the wire exchanges over ComPort
-  std::function<void(std::exception_ptr)> unhandledError_;
+  std::function<void(std::exception_ptr)> UnhandledException;
   std::shared_ptr<std::vector<Observer*>> observers_ = std::make_shared<std::vector<Observer*>>();
 
   AnsweringDialogs shown_{dialogs};

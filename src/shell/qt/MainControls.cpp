@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "base/StatusDisplay.h"
+#include "shell/core/StatusDisplay.h"
 #include "shell/core/BaudRates.h"
 #include "shell/qt/ElidedLabel.h"
 #include "shell/qt/Lamp.h"

@@ -7,7 +7,7 @@
 // entries; a rate outside them is shown by the window itself (ShowBaudRateInUse).
 #pragma once
 
-#include "base/StatusDisplay.h"
+#include "shell/core/StatusDisplay.h"
 #include "shell/qt/MainControls.h"
 
 class QWidget;

@@ -1,7 +1,7 @@
 // The status display: the only way the logic drives the main window.
 //
 // Fields carry the control names of the main window. The Qt window implements it over real
-// widgets; HeadlessDisplay (in shell/core) keeps the values for the command-line tool and the
+// widgets; HeadlessDisplay (beside it) keeps the values for the command-line tool and the
 // tests. The logic never reads a widget except through the getters here.
 #pragma once
 
