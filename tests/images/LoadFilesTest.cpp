@@ -270,6 +270,18 @@ TEST(FOpenBtn, ADamagedFileLoadsNothingThatCanBeProgrammed) {
   }
 }
 
+// An encrypted pack is refused without a box: status line 0 says why.
+TEST(LoadFiles, AnEncryptedPackSaysWhyInStatusLine0) {
+  ScratchDir dir;
+  MainFixture f;
+  f.Load(dir.Write("board.enc", "anything"));
+  EXPECT_EQ(f.display.Text(Caption::status0), "Encrypted files (.enc, .encr) cannot be loaded: board.enc");
+  EXPECT_TRUE(f.dialogs.messages.empty());
+  EXPECT_FALSE(f.main.LastLoad().loaded);
+  EXPECT_TRUE(f.main.LastLoad().Has(DiagnosticCode::Encrypted));
+  EXPECT_EQ(f.main.ModeNumber(), 0);
+}
+
 // A project whose .hex or .eep is damaged is not programmable either; one without an .eep is a
 // project without an EEPROM image (the window still shows its "Open failed").
 TEST(FOpenBtn, AProjectIsProgrammableOnlyWhenBothItsImagesReadWithoutFormatError) {

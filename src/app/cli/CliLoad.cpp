@@ -70,6 +70,9 @@ nlohmann::ordered_json Report(const LoadSession& session) {
   j["paramEnabled"] = m.EnableMenuItems();
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
   for (const std::string& text : session.dialogs.messages) messages.push_back(NormalizeLineBreaks(text));
+  // What the window says in its status line rather than in a box.
+  for (const Diagnostic& d : m.LastLoad().diagnostics)
+    if (d.code == DiagnosticCode::Encrypted) messages.push_back(d.text);
   j["messages"] = messages;
   if (session.error) {
     j["error"] = {{"what", RuntimeExceptionPlus::Message(session.error)},
@@ -102,9 +105,11 @@ int Load(const CommandLine& options) {
   session.dialogs.file = options.file;
   session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come
   session.main.Handle([&] { session.main.FOpenBtn_Action(); });
-  // What the window shows in its status line rather than in a box.
-  for (const Diagnostic& d : session.main.LastLoad().diagnostics)
-    if (d.code == DiagnosticCode::Encrypted) std::cerr << d.text << '\n';
+  // What the window shows in its status line rather than in a box (boxes were echoed already).
+  if (!options.json) {
+    for (const Diagnostic& d : session.main.LastLoad().diagnostics)
+      if (d.code == DiagnosticCode::Encrypted) std::cerr << d.text << '\n';
+  }
 
   const nlohmann::ordered_json report = Report(session);
   if (options.json)
