@@ -95,9 +95,8 @@ std::string Trim(std::string text) {
   return text.substr(first, last - first + 1);
 }
 
-// Reads the fields of the parameter block in their order; an error part-way leaves the fields
-// before it set.
-void ReadParams(const Bytes& b, ParamSet& p) {
+// The block's first part: names, the programming options and the expected IDs and sizes.
+void ReadProjectFields(const Bytes& b, ParamSet& p) {
   p.eFileVersion = b.U16(0x00);
   p.eProjectName = Trim(b.Text(0x02));
   p.eFileAge = b.I32(0x11);
@@ -127,7 +126,10 @@ void ReadParams(const Bytes& b, ParamSet& p) {
   p.eFProgEnd = b.I32(0x46);
   p.eFlashMax = b.I32(0x4A);
   p.eEEpromMax = b.I32(0x4E);
+}
 
+// The fuse write and read commands, five fields each.
+void ReadFuseFields(const Bytes& b, ParamSet& p) {
   p.eFuseWRcmd0 = b.I32(0x52);
   p.eFuseWRadr0 = b.U8(0x56);
   p.eStayActive = b.Bool(0x57);
@@ -164,7 +166,10 @@ void ReadParams(const Bytes& b, ParamSet& p) {
   p.eByte5 = b.U8(0x84);
   p.eWord5 = b.U16(0x85);
   p.eFuseRDMask2 = b.U8(0x87);
+}
 
+// The lock bit commands, the special command and the options after them.
+void ReadLockAndLaterFields(const Bytes& b, ParamSet& p) {
   p.eLockWRcmd0 = b.I32(0x88);
   p.eLockWRadr0 = b.U8(0x8C);
   p.eNoLockDev = b.Bool(0x8D);
@@ -194,6 +199,14 @@ void ReadParams(const Bytes& b, ParamSet& p) {
   p.eProgChkSum = b.Bool(0xC0);
   p.eJTAGN = b.Bool(0xC1);
   p.eReserved14 = b.U8(0xC2);
+}
+
+// Reads the fields of the parameter block in their order; an error part-way leaves the fields
+// before it set.
+void ReadParams(const Bytes& b, ParamSet& p) {
+  ReadProjectFields(b, p);
+  ReadFuseFields(b, p);
+  ReadLockAndLaterFields(b, p);
 }
 
 // Copies `count` - 1 bytes at `offset` to the start of `buffer`, yielding after each byte. The

@@ -6,8 +6,8 @@
 #include <array>
 #include <string>
 
-#include "shell/core/StatusDisplay.h"
 #include "base/Util.h"
+#include "shell/core/StatusDisplay.h"
 
 namespace bm {
 

@@ -23,15 +23,16 @@
 #include <utility>
 #include <vector>
 
-#include "shell/core/StatusDisplay.h"
 #include "images/dParamList.h"
 #include "link/Bootloader.h"
 #include "link/ComPort.h"
 #include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
+#include "protocol/wire.h"
 #include "shell/core/Globals.h"
 #include "shell/core/Outcomes.h"
+#include "shell/core/StatusDisplay.h"
 
 namespace bm {
 
@@ -171,9 +172,19 @@ class Main {
   class WindowRun;  // MainRun.cpp: turns a run's events into the window's captions and boxes
 
   void ShowUnhandled(std::exception_ptr error);
-  // The project branch of LoadFiles: keys, then the .hex and .eep images beside the project.
-  // True when either image stopped on a format error.
-  bool LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud);
+  // What LoadFiles read from the chosen file besides the images.
+  struct FileRead {
+    std::string deviceIdText;  // the device ID caption
+    std::string cpuText;       // the CPU name caption
+    int baud = WIRE_DEFAULT_BAUD;
+    bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
+  };
+  // The branch of LoadFiles for the file's kind.
+  FileRead ReadChosenFile(const std::string& name);
+  // The project branch: keys, then the .hex and .eep images beside the project.
+  void LoadProject(FileRead& read);
+  // The captions, check boxes and mode of a load that ended `loaded` or not.
+  void ShowLoad(bool loaded, const std::string& name, const FileRead& read);
   // Shows what the load found since the last call: a box each, in order (an encrypted file's
   // line goes to status line 0), and keeps it in the load's result.
   void ShowFound();

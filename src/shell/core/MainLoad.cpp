@@ -95,79 +95,76 @@ LoadResult Main::LoadFiles() {
   Fill(g.FlashArr, loop);
   Fill(g.EEpromArr, loop);
 
-  const auto result = [&](bool loaded) {
-    ShowFound();
-    return LoadResult{loaded,
-                      Diagnostics(found_.begin() + static_cast<std::ptrdiff_t>(foundBefore), found_.end())};
-  };
   const std::string name = g.f ? g.f->filename().string() : std::string();
   ParaEnable = false;
-  if (name.empty()) return result(false);
-  const std::string path = g.f->string();
+  bool loaded = false;
+  if (!name.empty()) {
+    const FileRead read = ReadChosenFile(name);
+    ShowFound();
+    if (read.damaged) {
+      g.FBytesRead = 0;
+      g.EBytesRead = 0;
+    }
+    loaded = g.FBytesRead > 0 || g.EBytesRead > 0;
+    ShowLoad(loaded, name, read);
+  }
+  ShowFound();
+  return {loaded, Diagnostics(found_.begin() + static_cast<std::ptrdiff_t>(foundBefore), found_.end())};
+}
 
-  std::string deviceIdText;
-  std::string cpuText;
-  int baud = WIRE_DEFAULT_BAUD;
-  bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
+Main::FileRead Main::ReadChosenFile(const std::string& name) {
+  const std::string path = g.f->string();
+  FileRead read;
   using TextFile::EndsWithNoCase;
   if (EndsWithNoCase(name, ".PPRO")) {
-    damaged = LoadProject(deviceIdText, cpuText, baud);
-  } else if (EndsWithNoCase(name, ".PAC") || EndsWithNoCase(name, ".PACK") || EndsWithNoCase(name, ".ENC") ||
-             EndsWithNoCase(name, ".ENCR")) {
-    const bool encrypted = EndsWithNoCase(name, ".ENC") || EndsWithNoCase(name, ".ENCR");
-    bool ok = false;
-    if (encrypted) {
-      ok = dParamList::LoadEncFile(path);
-      found_.push_back({DiagnosticKind::Error, DiagnosticCode::Encrypted,
-                        "Encrypted files (.enc, .encr) cannot be loaded: " + name});
-    } else {
-      const dParamList::PackRead read = dParamList::LoadPackFile(path, g, params, found_, loop);
-      g.f = read.file;
-      ok = read.ok;
-      // Images copied before a failed read belong to a pack whose IDs were never taken over.
-      damaged = !ok;
-    }
-    if (ok) {
+    LoadProject(read);
+  } else if (EndsWithNoCase(name, ".ENC") || EndsWithNoCase(name, ".ENCR")) {
+    dParamList::LoadEncFile(path);  // never accepted
+    found_.push_back({DiagnosticKind::Error, DiagnosticCode::Encrypted,
+                      "Encrypted files (.enc, .encr) cannot be loaded: " + name});
+  } else if (EndsWithNoCase(name, ".PAC") || EndsWithNoCase(name, ".PACK")) {
+    const dParamList::PackRead pack = dParamList::LoadPackFile(path, g, params, found_, loop);
+    g.f = pack.file;
+    // Images copied before a failed read belong to a pack whose IDs were never taken over.
+    read.damaged = !pack.ok;
+    if (pack.ok) {
       g.OrgID = params.eDeviceID;
-      deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
-      cpuText = params.eCPUname;
+      read.deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
+      read.cpuText = params.eCPUname;
       g.OrgEEpEnd = params.eEEpromMax;
       g.OrgBootID = params.eBootID;
       ParaEnable = true;
     }
   } else if (EndsWithNoCase(name, ".HEX") || EndsWithNoCase(name, ".EEP")) {
     const bool toEEPROM = EndsWithNoCase(name, ".EEP");
-    deviceIdText = "---";
+    read.deviceIdText = "---";
     g.OrgID = 0;
-    const UHexLoad::HexRead read = UHexLoad::IntelHex(path, toEEPROM, g, g.st, found_, loop);
-    g.f = read.file;
-    (toEEPROM ? g.EBytesRead : g.FBytesRead) = read.end;
-    damaged = read.damaged;
+    const UHexLoad::HexRead hex = UHexLoad::IntelHex(path, toEEPROM, g, g.st, found_, loop);
+    g.f = hex.file;
+    (toEEPROM ? g.EBytesRead : g.FBytesRead) = hex.end;
+    read.damaged = hex.damaged;
   } else {
     found_.push_back(
         {DiagnosticKind::Error, DiagnosticCode::UnknownKind, "Project file \"*.ppro\" expected!"});
   }
-  ShowFound();
-  if (damaged) {
-    g.FBytesRead = 0;
-    g.EBytesRead = 0;
-  }
+  return read;
+}
 
-  const bool loaded = g.FBytesRead > 0 || g.EBytesRead > 0;
+void Main::ShowLoad(bool loaded, const std::string& name, const FileRead& read) {
   if (loaded) {
     display.SetTitle("Brindlemark [" + name + "]");
     display.SetCaption(Caption::FNameCapt, name);
     display.SetCaption(Caption::FlashSizeCapt, std::to_string(g.FBytesRead) + " Bytes");
     display.SetCaption(Caption::EEpSizeCapt, std::to_string(g.EBytesRead) + " Bytes");
-    display.SetCaption(Caption::SourceDevIDcapt, deviceIdText);
-    display.SetCaption(Caption::CPUnameCapt, cpuText);
+    display.SetCaption(Caption::SourceDevIDcapt, read.deviceIdText);
+    display.SetCaption(Caption::CPUnameCapt, read.cpuText);
     g.Modus = Mode::FileLoaded;
-    if (UsableBaudRate(baud)) {
-      ComPort.SetBaudRate(baud);
-      UpdateComSettings(baud);
+    if (UsableBaudRate(read.baud)) {
+      ComPort.SetBaudRate(read.baud);
+      UpdateComSettings(read.baud);
     } else {
       found_.push_back({DiagnosticKind::Warning, DiagnosticCode::UnusableBaudRate,
-                        "The project's BaudRate " + std::to_string(baud) +
+                        "The project's BaudRate " + std::to_string(read.baud) +
                             " is not a usable rate; the rate stays at " + std::to_string(ComPort.BaudRate()) +
                             "."});
       ShowFound();
@@ -184,19 +181,18 @@ LoadResult Main::LoadFiles() {
   display.SetCheckValue(Check::ProgFlashChk, g.FBytesRead > 0);
   display.SetCheckValue(Check::ProgEEpChk, g.EBytesRead > 0);
   UpdateButtons();
-  return result(loaded);
 }
 
 bool Main::UsableBaudRate(int baud) { return baud > 0 && ComPort.Service().UsableBaudRate(baud); }
 
-bool Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& baud) {
+void Main::LoadProject(FileRead& read) {
   const ProjectFile::ProjectKeys keys = ProjectFile::ReadProject(g.f->string(), g.st, loop);
   g.OrgID = keys.OrgID;
-  deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
-  cpuText = keys.CPUname;
+  read.deviceIdText = HexNumber(static_cast<uint32_t>(g.OrgID));
+  read.cpuText = keys.CPUname;
   g.OrgBootID = keys.OrgBootID;
   g.OrgEEpEnd = keys.OrgEEpEnd;
-  baud = keys.BaudRate;
+  read.baud = keys.BaudRate;
 
   const UHexLoad::HexRead flash = UHexLoad::IntelHex(keys.flashPath, false, g, g.st, found_, loop);
   ShowFound();  // the .hex file's boxes come before the .eep file is read
@@ -214,7 +210,7 @@ bool Main::LoadProject(std::string& deviceIdText, std::string& cpuText, int& bau
   ShowFound();
   g.f = eeprom.file;
   g.EBytesRead = eeprom.end;
-  return flash.damaged || eeprom.damaged;
+  read.damaged = flash.damaged || eeprom.damaged;
 }
 
 }  // namespace bm
