@@ -4,6 +4,7 @@
 #include <memory>
 #include <system_error>
 
+#include "base/FileError.h"
 #include "base/Prefault.h"
 #include "images/Images.h"
 
@@ -31,6 +32,17 @@ std::optional<std::filesystem::path> Resolve(const std::string& path) {
   std::filesystem::path absolute = std::filesystem::absolute(path, ec);
   if (ec) return std::filesystem::path(path);
   return absolute;
+}
+
+Chosen Choose(const std::string& path, Diagnostics& found, const std::string& origin) {
+  Chosen chosen{Resolve(path)};
+  if (!chosen.file) {
+    FileError::Constructor(found, DiagnosticCode::NoFileSpecified, "No file specified", origin, std::nullopt);
+    return chosen;
+  }
+  std::error_code ec;
+  chosen.goOn = !std::filesystem::is_directory(*chosen.file, ec);
+  return chosen;
 }
 
 bool CanOpen(const std::filesystem::path& file) {

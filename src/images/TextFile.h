@@ -7,10 +7,21 @@
 #include <string>
 #include <string_view>
 
+#include "base/Diagnostic.h"
+
 namespace bm::TextFile {
 
 // The file reference a path resolves to: its absolute form, or none for an empty path.
 std::optional<std::filesystem::path> Resolve(const std::string& path);
+
+// The first step of every reader with the path it is given: the file it resolves to, and whether
+// to go on and open it. An empty path gets the file-error report "No file specified" from
+// `origin`; a folder is passed over without a word.
+struct Chosen {
+  std::optional<std::filesystem::path> file;
+  bool goOn = false;
+};
+Chosen Choose(const std::string& path, Diagnostics& found, const std::string& origin);
 
 // True when `file` is a plain file that can be opened for reading (no folder, pipe or device).
 bool CanOpen(const std::filesystem::path& file);

@@ -218,13 +218,10 @@ HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, L
                  Diagnostics& found, EventLoop& loop) {
   HexRead read;
   st.clear();
-  read.file = TextFile::Resolve(path);
-  if (!read.file) {
-    raiseExc(found, DiagnosticCode::NoFileSpecified, "No file specified", std::nullopt);
-    return read;
-  }
+  const TextFile::Chosen chosen = TextFile::Choose(path, found, "UHexLoad");
+  read.file = chosen.file;
+  if (!chosen.goOn) return read;
   std::error_code ec;
-  if (std::filesystem::is_directory(*read.file, ec)) return read;
   std::optional<std::string> text = TextFile::ReadAll(*read.file);
   if (!text) {
     read.missing = !std::filesystem::exists(*read.file, ec);

@@ -294,13 +294,10 @@ PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params
   bool eepromCopied = false;
   bool skipped = false;
   try {
-    read.file = TextFile::Resolve(path);
-    if (!read.file) {
-      raiseExc(found, DiagnosticCode::NoFileSpecified, "No file specified", std::nullopt);
-      return read;
-    }
+    const TextFile::Chosen chosen = TextFile::Choose(path, found, kOrigin);
+    read.file = chosen.file;
+    if (!chosen.goOn) return read;
     std::error_code ec;
-    if (std::filesystem::is_directory(*read.file, ec)) return read;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(read.file->c_str(), "rb"));
     if (!file) {
       raiseExc(found, DiagnosticCode::OpenFailed, "Open failed", read.file);
