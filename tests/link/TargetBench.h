@@ -70,15 +70,16 @@ struct TargetBench {
   // A loaded image as the loading step leaves it: buffers 0xFF outside the image, mode 1.
   void Load(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& eeprom = {}, int32_t orgId = 0,
             int32_t orgBootId = -1) {
-    std::fill(test::Inside(main).g.FlashArr.begin(), test::Inside(main).g.FlashArr.end(), 0xFF);
-    std::fill(test::Inside(main).g.EEpromArr.begin(), test::Inside(main).g.EEpromArr.end(), 0xFF);
-    std::copy(flash.begin(), flash.end(), test::Inside(main).g.FlashArr.begin());
-    std::copy(eeprom.begin(), eeprom.end(), test::Inside(main).g.EEpromArr.begin());
-    test::Inside(main).g.FBytesRead = static_cast<int32_t>(flash.size());
-    test::Inside(main).g.EBytesRead = static_cast<int32_t>(eeprom.size());
-    test::Inside(main).g.OrgID = orgId;
-    test::Inside(main).g.OrgBootID = orgBootId;
-    test::Inside(main).g.Modus = Mode::FileLoaded;
+    Globals& g = test::Inside(main).g;
+    std::fill(g.FlashArr.begin(), g.FlashArr.end(), 0xFF);
+    std::fill(g.EEpromArr.begin(), g.EEpromArr.end(), 0xFF);
+    std::copy(flash.begin(), flash.end(), g.FlashArr.begin());
+    std::copy(eeprom.begin(), eeprom.end(), g.EEpromArr.begin());
+    g.FBytesRead = static_cast<int32_t>(flash.size());
+    g.EBytesRead = static_cast<int32_t>(eeprom.size());
+    g.OrgID = orgId;
+    g.OrgBootID = orgBootId;
+    g.Modus = Mode::FileLoaded;
     main.UpdateButtons();
     display.SetCheckValue(Check::ProgFlashChk, !flash.empty());
     display.SetCheckValue(Check::ProgEEpChk, !eeprom.empty());

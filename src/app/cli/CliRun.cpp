@@ -302,6 +302,8 @@ class Runner {
         return Finish(Outcome::Refused);  // its message was shown
       case RunStart::DoesNotFit:
         return Finish(Outcome::DoesNotFit);  // its message was shown
+      case RunStart::FileChanged:
+        return Finish(Outcome::LoadFailed);  // its message was shown
       case RunStart::NothingToWrite:
         return Finish(Outcome::NothingToWrite);  // decided before the run; its line was shown
       case RunStart::NoAnswer:

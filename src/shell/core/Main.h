@@ -30,6 +30,7 @@
 #include "platform/EventLoop.h"
 #include "platform/SerialPort.h"
 #include "protocol/wire.h"
+#include "shell/core/FileStamp.h"
 #include "shell/core/Globals.h"
 #include "shell/core/Outcomes.h"
 #include "shell/core/StatusDisplay.h"
@@ -183,6 +184,11 @@ class Main {
   FileRead ReadChosenFile(const std::string& name);
   // The project branch: keys, then the .hex and .eep images beside the project.
   void LoadProject(FileRead& read);
+  // Before a run: when a file the load read changed on disk since, the load is read again with
+  // the same readers, keeping the connection, the check boxes and the port's rate. True when the
+  // run may go on (nothing changed, or the new files expect the same device, loader and
+  // BaudRate: status line 0 says so); false after a box that says why nothing is written.
+  bool ReloadIfChanged();
   // The captions, check boxes and mode of a load that ended `loaded` or not.
   void ShowLoad(bool loaded, const std::string& name, const FileRead& read);
   // Shows what the load found since the last call: a box each, in order (an encrypted file's
@@ -225,7 +231,11 @@ class Main {
   std::shared_ptr<std::vector<Observer*>> observers_ = std::make_shared<std::vector<Observer*>>();
 
   AnsweringDialogs shown_{dialogs};
-  Diagnostics found_;  // what the current load found
+  Diagnostics found_;                             // what the current load found
+  std::filesystem::path chosen_;                  // the file the user chose last
+  std::vector<std::filesystem::path> filesRead_;  // every file that load read (or looked for)
+  std::vector<FileStamp> stamps_;                 // ... as each was when it was read
+  int loadBaud_ = WIRE_DEFAULT_BAUD;              // the BaudRate that load asked for
   size_t shownFound_ = 0;
   int busy_ = 0;
   bool quitRequested_ = false;

@@ -7,6 +7,7 @@
 #include "images/TextFile.h"
 #include "images/UHexLoad.h"
 #include "protocol/wire.h"
+#include "shell/core/FileStamp.h"
 #include "shell/core/Main.h"
 
 namespace bm {
@@ -114,6 +115,8 @@ LoadResult Main::LoadFiles() {
 
 Main::FileRead Main::ReadChosenFile(const std::string& name) {
   const std::string path = g.f->string();
+  chosen_ = *g.f;
+  filesRead_ = {chosen_};
   FileRead read;
   using TextFile::EndsWithNoCase;
   if (EndsWithNoCase(name, ".PPRO")) {
@@ -147,6 +150,9 @@ Main::FileRead Main::ReadChosenFile(const std::string& name) {
     found_.push_back(
         {DiagnosticKind::Error, DiagnosticCode::UnknownKind, "Project file \"*.ppro\" expected!"});
   }
+  stamps_.clear();
+  for (const std::filesystem::path& file : filesRead_) stamps_.push_back(StampOf(file));
+  loadBaud_ = read.baud;
   return read;
 }
 
@@ -194,6 +200,8 @@ void Main::LoadProject(FileRead& read) {
   g.OrgEEpEnd = keys.OrgEEpEnd;
   read.baud = keys.BaudRate;
 
+  for (const std::string& image : {keys.flashPath, keys.eepromPath})
+    if (auto file = TextFile::Resolve(image)) filesRead_.push_back(*file);
   const UHexLoad::HexRead flash = UHexLoad::IntelHex(keys.flashPath, false, g, g.st, found_, loop);
   ShowFound();  // the .hex file's boxes come before the .eep file is read
   g.f = flash.file;
@@ -211,6 +219,66 @@ void Main::LoadProject(FileRead& read) {
   g.f = eeprom.file;
   g.EBytesRead = eeprom.end;
   read.damaged = flash.damaged || eeprom.damaged;
+}
+
+bool Main::ReloadIfChanged() {
+  const FileStamp* changed = FirstChanged(stamps_);
+  if (!changed) return true;
+  const std::string changedName = changed->path.filename().string();
+  // What the run keeps: the connection, the user's check boxes and the port's rate; and what the
+  // new files must still expect to go on with them.
+  const bool flashBox = display.CheckValue(Check::ProgFlashChk);
+  const bool eepromBox = display.CheckValue(Check::ProgEEpChk);
+  const int32_t device = g.OrgID, loader = g.OrgBootID, baud = loadBaud_;
+
+  found_.clear();
+  shownFound_ = 0;
+  g.FBytesRead = 0;
+  g.EBytesRead = 0;
+  g.OrgEEpEnd = -1;
+  g.OrgBootID = -1;
+  Fill(g.FlashArr, loop);
+  Fill(g.EEpromArr, loop);
+  ParaEnable = false;
+  g.f = chosen_;
+  const std::string name = chosen_.filename().string();
+  const FileRead read = ReadChosenFile(name);
+  ShowFound();
+  if (read.damaged) {
+    g.FBytesRead = 0;
+    g.EBytesRead = 0;
+  }
+  const bool loaded = g.FBytesRead > 0 || g.EBytesRead > 0;
+  lastLoad_ = {loaded, found_};
+
+  std::string why;
+  if (!loaded)
+    why = "it no longer loads";
+  else if (g.OrgID != device)
+    why = "the file now expects the device ID " + HexNumber(static_cast<uint32_t>(g.OrgID)) + " instead of " +
+          HexNumber(static_cast<uint32_t>(device));
+  else if (g.OrgBootID != loader)
+    why = "the file now expects the loader ID " + HexNumber(static_cast<uint32_t>(g.OrgBootID)) +
+          " instead of " + HexNumber(static_cast<uint32_t>(loader));
+  else if (read.baud != baud)
+    why = "the file now expects the BaudRate " + std::to_string(read.baud) + " instead of " +
+          std::to_string(baud);
+  if (why.empty()) {
+    display.SetCaption(Caption::FlashSizeCapt, std::to_string(g.FBytesRead) + " Bytes");
+    display.SetCaption(Caption::EEpSizeCapt, std::to_string(g.EBytesRead) + " Bytes");
+    display.SetCaption(Caption::CPUnameCapt, read.cpuText);
+    display.SetCheckValue(Check::ProgFlashChk, flashBox);
+    display.SetCheckValue(Check::ProgEEpChk, eepromBox);
+    display.SetCaption(Caption::status0, changedName + " changed on disk: loaded again");
+    lastRun_.reloaded = changedName;
+    return true;
+  }
+  // Nothing is written: the window shows the new load as it is, connected while it loads.
+  ShowLoad(loaded, name, read);
+  if (!loaded) release();
+  if (loaded && ComPort.IsOpen()) ShowConnection();
+  shown_.MessageBox(changedName + " changed on disk and " + why + ": nothing was written.");
+  return false;
 }
 
 }  // namespace bm

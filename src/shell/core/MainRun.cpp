@@ -99,6 +99,10 @@ void Main::RunOnTarget(RunKind kind, const RunRequest& request, const std::funct
   BusyScope busy(*this);
   lastRun_ = {};
   bootloader.Interrupt(Interruption::None);
+  if (!ReloadIfChanged()) {
+    lastRun_.start = RunStart::FileChanged;
+    return;
+  }
   if (kind == RunKind::Erase && (!request.flash || g.FBytesRead <= 0)) {
     // Decided before the port is touched: an erase without a flash image would erase page 0.
     display.SetProgress(0);

@@ -49,6 +49,7 @@ enum class RunStart {
   NotIdentified,   // identification failed or was refused, or no usable page geometry: nothing was written
   DoesNotFit,      // the flash image is larger than the target's flash: nothing was written
   NothingToWrite,  // the request left nothing to write or erase: the port was not touched
+  FileChanged,     // a file changed on disk and no longer fits the connection: nothing was written
 };
 
 // What a download or erase is asked to do, as a value: the window fills it from its check boxes,
@@ -65,6 +66,7 @@ struct RunRequest {
 struct RunReport {
   RunStart start = RunStart::NotRun;
   RunResult result;
+  std::string reloaded;  // the file that changed on disk and was read again before the run, if any
 };
 
 }  // namespace bm

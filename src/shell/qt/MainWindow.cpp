@@ -26,6 +26,9 @@
 
 namespace bm::qt {
 
+// Says in the status lines how a run ended, beside what the logic shows: the time a finished run
+// took, where a failed one stopped, how far a stopped or unplugged one got; and the time left
+// during a run, in the progress bar's tooltip.
 class MainWindow::RunStatus : public Main::Observer {
  public:
   explicit RunStatus(MainWindow& window) : w_(window) {}
@@ -33,9 +36,20 @@ class MainWindow::RunStatus : public Main::Observer {
   void OnRunStarted(Main::RunKind) override {
     startMs_ = phaseStartMs_ = w_.nowMs_();
     idleTip_ = w_.controls_.ProgressBar1->toolTip();
+    phases_ = 0;
+    percent_ = 0;
+    done_ = 0;
   }
-  void OnPhase(Phase) override { phaseStartMs_ = w_.nowMs_(); }
-  void OnProgress(int percent, int64_t, int64_t) override {
+  void OnPhase(Phase phase) override {
+    phaseStartMs_ = w_.nowMs_();
+    phase_ = phase;
+    ++phases_;
+    percent_ = 0;
+    done_ = 0;
+  }
+  void OnProgress(int percent, int64_t done, int64_t) override {
+    percent_ = percent;
+    done_ = done;
     // Each phase counts from 0 to 100 on its own: the time left is the phase's.
     QString tip = QStringLiteral("%1 %").arg(percent);
     const double spent = w_.nowMs_() - phaseStartMs_;
@@ -49,20 +63,72 @@ class MainWindow::RunStatus : public Main::Observer {
     w_.controls_.ProgressBar1->setToolTip(idleTip_);
     const QString what =
         kind == Main::RunKind::Download ? QStringLiteral("Download") : QStringLiteral("Erase");
-    // A run that ended early keeps what the logic showed (its box has said why).
-    if (report.result.end != RunEnd::Done) return;
-    const double seconds = (w_.nowMs_() - startMs_) / 1000;
-    w_.controls_.status0->setText(
-        report.result.failures.empty()
-            ? QStringLiteral("%1 finished in %2 s").arg(what, QString::number(seconds, 'f', 1))
-            : QStringLiteral("%1 finished with errors").arg(what));
+    const QString reloaded = report.reloaded.empty() ? QString()
+                                                     : QString::fromStdString(report.reloaded) +
+                                                           QStringLiteral(" changed on disk: loaded again. ");
+    const RunResult& result = report.result;
+    switch (result.end) {
+      case RunEnd::Done: {
+        const double seconds = (w_.nowMs_() - startMs_) / 1000;
+        QString text = result.failures.empty()
+                           ? QStringLiteral("%1 finished in %2 s").arg(what, QString::number(seconds, 'f', 1))
+                           : QStringLiteral("%1 finished with errors").arg(what);
+        if (phases_ == 0) text = NothingWritten();
+        Show(w_.controls_.status0, reloaded + text);
+        break;
+      }
+      case RunEnd::Failed:
+        // The page (or EEPROM byte) the run was at when the target failed it.
+        Show(w_.controls_.status0,
+             reloaded +
+                 QStringLiteral("%1 failed at %2%3 (%4 Communication error)")
+                     .arg(what, phase_ == Phase::Eeprom ? QStringLiteral("EEPROM ") : QString(),
+                          QStringLiteral("0x") + QString::number(done_, 16).toUpper().rightJustified(4, u'0'),
+                          QString::number(Number(result.failures.back()))));
+        break;
+      case RunEnd::Stopped:
+        Show(w_.controls_.status1, QStringLiteral("Stopped at %1 %: %2").arg(percent_).arg(PartlyDone()));
+        break;
+      case RunEnd::PortLost:
+        Show(w_.controls_.status1,
+             QStringLiteral("Adapter unplugged at %1 %: %2").arg(percent_).arg(PartlyDone()));
+        break;
+      case RunEnd::Quit:
+        break;  // the window goes away
+    }
   }
 
  private:
+  // The whole text in the tooltip too: a status line may be too narrow for it.
+  static void Show(QLabel* line, const QString& text) {
+    line->setText(text);
+    line->setToolTip(text);
+  }
+  QString NothingWritten() const {
+    const bool anyBox = w_.controls_.ProgFlashChk->isChecked() || w_.controls_.ProgEEpChk->isChecked();
+    return anyBox ? QStringLiteral("Nothing written: the chosen images are empty")
+                  : QStringLiteral("Nothing written: both check boxes are clear");
+  }
+  QString PartlyDone() const {
+    switch (phase_) {
+      case Phase::Flash:
+        return QStringLiteral("the flash is partly written");
+      case Phase::Eeprom:
+        return QStringLiteral("the EEPROM is partly written");
+      case Phase::Erase:
+        return QStringLiteral("the flash is partly erased");
+    }
+    return {};
+  }
+
   MainWindow& w_;
   double startMs_ = 0;
   double phaseStartMs_ = 0;
   QString idleTip_;
+  int phases_ = 0;  // phases the run reached
+  Phase phase_ = Phase::Flash;
+  int percent_ = 0;   // of the phase the run was in
+  int64_t done_ = 0;  // bytes of that phase done: the address where it stood
 };
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {

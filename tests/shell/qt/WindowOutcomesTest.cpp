@@ -97,13 +97,19 @@ TEST(WindowOutcomes, ARunThatEndsWithThePortClosedEndsInFileLoaded) {
     EXPECT_EQ(Text(c.rig, "ModeLabel"), "file loaded");
     EXPECT_FALSE(c.rig.Find("DownLdBtn")->isEnabled());
     EXPECT_TRUE(c.rig.Find("ComportBtn")->isEnabled()) << "a new search is the way on";
+    // Status line 1 no longer names the closed port: it says how far the run got.
+    const QRegularExpression said(
+        unplug ? QStringLiteral("^Adapter unplugged at \\d+ %: the flash is partly written$")
+               : QStringLiteral("^Stopped at \\d+ %: the flash is partly written$"));
+    EXPECT_TRUE(said.match(Text(c.rig, "status1")).hasMatch()) << Text(c.rig, "status1").toStdString();
+    EXPECT_EQ(c.rig.Find("status1")->toolTip(), Text(c.rig, "status1"));
     EXPECT_FALSE(c.rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
     EXPECT_EQ(c.rig.target->Started(), !unplug) << "Stop's farewell reached the loader";
   }
 }
 
 // A run that reaches its end says so in status line 0, with its time when nothing failed; one
-// that ended early keeps the logic's caption (its box said why).
+// that a numbered failure ended says where, instead of the caption of the phase it was in.
 TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
   struct Case {
     const char* button;
@@ -124,8 +130,12 @@ TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
        {"9 Communication error"}},
       {"DownLdBtn",
        sim::Fault{'D', 2, sim::FaultKind::WrongReply},
-       "programming Flash",
+       "Download failed at 0x0080 (5 Communication error)",
        {"5 Communication error"}},
+      {"DownLdBtn",
+       sim::Fault{'B', 3, sim::FaultKind::NoReply},
+       "Download failed at EEPROM 0x0002 (7 Communication error)",
+       {"7 Communication error"}},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(std::string(t.button) + " " + t.status0);
@@ -137,6 +147,19 @@ TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
     EXPECT_EQ(c.rig.dialogs.messages, t.boxes) << TraceText(c.rig.target->Trace(), 8);
     EXPECT_EQ(Text(c.rig, "status0"), t.status0);
   }
+}
+
+// Both check boxes clear: the documented exchanges still run, but nothing was written and the
+// window does not say it finished a download.
+TEST(WindowOutcomes, BothCheckBoxesClearIsNotAFinishedDownload) {
+  Connected c;
+  QTest::mouseClick(c.rig.Find<QCheckBox>("ProgFlashChk"), Qt::LeftButton);
+  QTest::mouseClick(c.rig.Find<QCheckBox>("ProgEEpChk"), Qt::LeftButton);
+  const size_t before = c.rig.target->SentBytes().size();
+  Click(c.rig, "DownLdBtn");
+  EXPECT_EQ(c.rig.target->SentBytes().substr(before), "?Ii");
+  EXPECT_EQ(Text(c.rig, "status0"), "Nothing written: both check boxes are clear");
+  EXPECT_TRUE(c.rig.dialogs.messages.empty());
 }
 
 TEST(WindowOutcomes, DuringARunTheProgressBarsTooltipShowsPercentAndTimeLeft) {

@@ -1,0 +1,115 @@
+// A file rebuilt on disk between two downloads: the second download writes the new image, or,
+// when the new file no longer fits the connection, nothing at all.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "link/TargetBench.h"
+#include "support/Inside.h"
+
+namespace bm {
+namespace {
+
+using test::TargetBench;
+
+// One data record of `bytes` at address 0, and the end record.
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  char line[80];
+  uint8_t sum = static_cast<uint8_t>(bytes.size());
+  std::string text =
+      ":" + std::string(line, std::snprintf(line, sizeof line, "%02X0000", static_cast<int>(bytes.size())));
+  text += "00";
+  for (uint8_t b : bytes) {
+    std::snprintf(line, sizeof line, "%02X", b);
+    text += line;
+    sum = static_cast<uint8_t>(sum + b);
+  }
+  std::snprintf(line, sizeof line, "%02X\n", static_cast<uint8_t>(-sum));
+  return text + line + ":00000001FF\n";
+}
+
+struct Project {
+  Project() {
+    dir = std::filesystem::temp_directory_path() / ("bm-reload-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+  }
+  ~Project() { std::filesystem::remove_all(dir); }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir / name, std::ios::binary | std::ios::trunc) << text;
+    // A rebuild within the file system's time resolution must still count: the content decides.
+  }
+  std::filesystem::path dir;
+};
+
+const std::vector<uint8_t> kOld{1, 2, 3, 4, 5, 6, 7, 8}, kNew{9, 8, 7, 6, 5, 4, 3, 2};
+
+struct Rig {
+  Rig() {
+    project.Write("board.ppro", "DeviceID=$1E950F\nBootLoaderID=$0101\nBaudRate=57600\n");
+    project.Write("board.hex", Hex(kOld));
+    b.dialogs.answer = (project.dir / "board.ppro").string();
+    b.main.FOpenBtn_Action();
+    EXPECT_TRUE(b.main.LastLoad().loaded);
+    EXPECT_TRUE(b.Connect());
+    b.dialogs.messages.clear();  // the missing .eep's report
+  }
+  std::vector<uint8_t> Flash(size_t n) {
+    return {b.target().Flash().begin(), b.target().Flash().begin() + n};
+  }
+  Project project;
+  TargetBench b;
+};
+
+TEST(Reload, ARebuiltFileIsReadAgainBeforeTheNextDownload) {
+  Rig r;
+  r.b.main.DownLdBtn_Action();
+  ASSERT_EQ(r.Flash(8), kOld);
+
+  r.project.Write("board.hex", Hex(kNew));
+  r.project.Write("board.eep", Hex({0x42}));  // missing at the load: it counts as read too
+  r.b.main.DownLdBtn_Action();
+  EXPECT_EQ(r.Flash(8), kNew) << "the target holds the image now on disk";
+  EXPECT_EQ(r.b.target().Eeprom()[0], 0xFF) << "the user's check boxes stay: the EEPROM box was clear";
+  EXPECT_TRUE(r.b.main.LastRun().result.Clean());
+  EXPECT_TRUE(r.b.dialogs.messages.empty());
+  EXPECT_EQ(r.b.main.ModeNumber(), 2) << "still connected";
+
+  r.b.Mark();
+  r.b.main.DownLdBtn_Action();  // nothing changed since: no second reading, same image
+  EXPECT_EQ(r.Flash(8), kNew);
+}
+
+TEST(Reload, AFileThatNoLongerFitsTheConnectionStopsBeforeWriting) {
+  const struct {
+    std::string file, text, message;
+    std::string sent;  // a file that no longer loads releases the loader, as loading it would
+  } cases[] = {
+      {"board.ppro", "DeviceID=$1E9587\nBootLoaderID=$0101\nBaudRate=57600\n",
+       "board.ppro changed on disk and the file now expects the device ID 1E9587 instead of 1E950F: nothing "
+       "was written.",
+       ""},
+      {"board.ppro", "DeviceID=$1E950F\nBootLoaderID=$0101\nBaudRate=19200\n",
+       "board.ppro changed on disk and the file now expects the BaudRate 19200 instead of 57600: nothing was "
+       "written.",
+       ""},
+      {"board.hex", ":0100000042BC\n:00000001FF\n",
+       "board.hex changed on disk and it no longer loads: nothing was written.", "X"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Rig r;
+    r.project.Write(c.file, c.text);
+    const std::vector<uint8_t> before = r.b.target().Flash();
+    r.b.Mark();
+    r.b.main.DownLdBtn_Action();
+    EXPECT_EQ(r.b.Sent(), c.sent) << "nothing was written";
+    EXPECT_EQ(r.b.target().Flash(), before);
+    ASSERT_FALSE(r.b.dialogs.messages.empty());
+    EXPECT_EQ(r.b.dialogs.messages.back(), c.message);
+    EXPECT_EQ(r.b.main.LastRun().start, RunStart::FileChanged);
+  }
+}
+
+}  // namespace
+}  // namespace bm
