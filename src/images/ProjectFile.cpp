@@ -1,6 +1,7 @@
 // The project file: its value rules, its line reader, its key lookup and the reading of its keys.
 #include "images/ProjectFile.h"
 
+#include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "images/TextFile.h"
 #include "protocol/wire.h"
@@ -24,14 +25,7 @@ int32_t Val(std::string_view text) {
   if (i + 1 < text.size() && text[i] == '&' && (text[i + 1] == 'h' || text[i + 1] == 'H')) {
     uint32_t value = 0;
     for (i += 2; i < text.size(); ++i) {
-      const char c = text[i];
-      int digit = -1;
-      if (c >= '0' && c <= '9')
-        digit = c - '0';
-      else if (c >= 'a' && c <= 'f')
-        digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F')
-        digit = c - 'A' + 10;
+      const int digit = HexDigitValue(text[i]);
       if (digit < 0) break;
       value = value * 16 + static_cast<uint32_t>(digit);  // unsigned: wraps to the low 32 bits
     }

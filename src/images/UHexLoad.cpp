@@ -12,17 +12,6 @@
 namespace bm::UHexLoad {
 namespace {
 
-// Value of a hex digit, or -1.
-constexpr auto kDigitValues = [] {
-  std::array<int8_t, 256> t{};
-  for (auto& v : t) v = -1;
-  for (int c = '0'; c <= '9'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
-  return t;
-}();
-inline int HexDigit(char c) { return kDigitValues[static_cast<uint8_t>(c)]; }
-
 // The reader's state for one call.
 class Reader {
  public:
@@ -40,8 +29,8 @@ class Reader {
   uint16_t getbyte() {
     const size_t start = static_cast<size_t>(n - 1);
     if (start + 2 <= line_.size()) {
-      const int high = HexDigit(line_[start]);
-      const int low = HexDigit(line_[start + 1]);
+      const int high = HexDigitValue(line_[start]);
+      const int low = HexDigitValue(line_[start + 1]);
       if ((high | low) >= 0) {
         const auto value = static_cast<uint16_t>(high * 16 + low);
         n += 2;
@@ -101,7 +90,7 @@ uint16_t Reader::gethex(int width) {
   if (field.size() >= 2 && field[0] == '&' && (field[1] == 'h' || field[1] == 'H')) field.remove_prefix(2);
   uint16_t value = 0;
   for (char c : field) {
-    const int digit = HexDigit(c);
+    const int digit = HexDigitValue(c);
     if (digit < 0) return FieldError();
     value = static_cast<uint16_t>(value * 16 + digit);
   }
