@@ -115,6 +115,13 @@ class Bootloader {
   Interruption Interrupted() const { return interruption_; }
 
  private:
+  // The steps of Identify: the "I" exchange into `target` (Identified when the whole reply came),
+  // the "i" exchange and the loader ID check, and the end with an outcome and its message.
+  Identification::Outcome ReadIdentity(TargetInfo& target, Identification& found);
+  Identification::Outcome CheckLoaderIds(const ExpectedIds& expected, TargetInfo& target,
+                                         Identification& found);
+  static Identification Ended(Identification& found, Identification::Outcome outcome, std::string message);
+
   ComPort& port_;
   EventLoop& loop_;
   Interruption interruption_ = Interruption::None;
