@@ -128,11 +128,80 @@ std::string SimUsage() {
          "board: a loader that left with \"X\" listens again.\n";
 }
 
+namespace {
+
+// Options that take a number, each with its range and the field it sets.
+struct NumberOption {
+  const char* name;
+  long min, max;
+  int base;  // as strtol takes it: 0 also reads "0x" and a leading 0
+  void (*set)(sim::SimTargetConfig& c, long n);
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {"--signature", 0, 0xFFFFFF, 16,
+     [](sim::SimTargetConfig& c, long n) { c.signature = static_cast<uint32_t>(n); }},
+    {"--page-words", 1, 255, 0, [](sim::SimTargetConfig& c, long n) { c.pageWords = static_cast<int>(n); }},
+    {"--flash-words", 0, 0xFFFF, 0,
+     [](sim::SimTargetConfig& c, long n) { c.flashWords = static_cast<int>(n); }},
+    {"--boot-words", 0, 0x10000, 0,
+     [](sim::SimTargetConfig& c, long n) { c.bootWords = static_cast<int>(n); }},
+    {"--eeprom-bytes", 0, 0x10000, 0,
+     [](sim::SimTargetConfig& c, long n) { c.eepromBytes = static_cast<int>(n); }},
+    {"--baud", 0, 10000000, 0, [](sim::SimTargetConfig& c, long n) { c.baud = static_cast<int>(n); }},
+};
+
+bool IsFlag(const std::string& name) {
+  return name == "--paced" || name == "--exit-after-stop" || name == "--trace";
+}
+
+void SetFlag(const std::string& name, SimOptions& options) {
+  if (name == "--paced") options.config.paced = true;
+  if (name == "--exit-after-stop") options.exitAfterStop = true;
+  if (name == "--trace") options.trace = true;
+}
+
+// Applies option `name` with its `value`; false when the value is not valid for it. `known` is
+// false for a name that takes no value or is no option at all.
+bool SetValue(const std::string& name, const std::string& value, SimOptions& options, bool& known) {
+  known = true;
+  sim::SimTargetConfig& c = options.config;
+  for (const NumberOption& o : kNumberOptions) {
+    if (name != o.name) continue;
+    long n = 0;
+    if (!Number(value, o.min, o.max, n, o.base)) return false;
+    o.set(c, n);
+    return true;
+  }
+  if (name == "--loader-ids") return ParseLoaderIds(value, c.loaderIds);
+  if (name == "--adapter-latency")
+    return Milliseconds(value, options.adapterLatencyMs) && options.adapterLatencyMs > 0;
+  if (name == "--fault") {
+    sim::Fault fault;
+    if (!ParseFault(value, fault)) return false;
+    options.faults.push_back(fault);
+    return true;
+  }
+  std::string* file = name == "--flash-in"     ? &options.flashIn
+                      : name == "--eeprom-in"  ? &options.eepromIn
+                      : name == "--flash-out"  ? &options.flashOut
+                      : name == "--eeprom-out" ? &options.eepromOut
+                      : name == "--link"       ? &options.link
+                                               : nullptr;
+  if (!file) {
+    known = false;
+    return false;
+  }
+  *file = value;
+  return !value.empty();
+}
+
+}  // namespace
+
 ParseResult ParseSimOptions(const std::vector<std::string>& args, const sim::SimTargetConfig& defaults,
                             SimOptions& options, std::string& error) {
   options = SimOptions{};
   options.config = defaults;
-  sim::SimTargetConfig& c = options.config;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::string value;
@@ -142,81 +211,32 @@ ParseResult ParseSimOptions(const std::vector<std::string>& args, const sim::Sim
       name = name.substr(0, eq);
       hasValue = true;
     }
-    auto flag = [&]() {
-      if (hasValue) error = name + " takes no value";
-      return !hasValue;
-    };
-    auto next = [&]() {
-      if (!hasValue) {
-        if (i + 1 >= args.size()) {
-          error = name + " needs a value";
-          return false;
-        }
-        value = args[++i];
+    if (name == "--help") return ParseResult::Help;
+    if (name == "--version") return ParseResult::Version;
+    if (IsFlag(name)) {
+      if (hasValue) {
+        error = name + " takes no value";
+        return ParseResult::Error;
       }
-      return true;
-    };
-    auto bad = [&]() {
-      error = "invalid value for " + name + ": " + value;
-      return ParseResult::Error;
-    };
-    long n = 0;
-    if (name == "--help") {
-      return ParseResult::Help;
-    } else if (name == "--version") {
-      return ParseResult::Version;
-    } else if (name == "--paced" || name == "--exit-after-stop" || name == "--trace") {
-      if (!flag()) return ParseResult::Error;
-      if (name == "--paced") c.paced = true;
-      if (name == "--exit-after-stop") options.exitAfterStop = true;
-      if (name == "--trace") options.trace = true;
-    } else if (name == "--signature") {
-      if (!next()) return ParseResult::Error;
-      if (!Number(value, 0, 0xFFFFFF, n, 16)) return bad();
-      c.signature = static_cast<uint32_t>(n);
-    } else if (name == "--page-words") {
-      if (!next()) return ParseResult::Error;
-      if (!Number(value, 1, 255, n)) return bad();
-      c.pageWords = static_cast<int>(n);
-    } else if (name == "--flash-words") {
-      if (!next()) return ParseResult::Error;
-      if (!Number(value, 0, 0xFFFF, n)) return bad();
-      c.flashWords = static_cast<int>(n);
-    } else if (name == "--boot-words") {
-      if (!next()) return ParseResult::Error;
-      if (!Number(value, 0, 0x10000, n)) return bad();
-      c.bootWords = static_cast<int>(n);
-    } else if (name == "--eeprom-bytes") {
-      if (!next()) return ParseResult::Error;
-      if (!Number(value, 0, 0x10000, n)) return bad();
-      c.eepromBytes = static_cast<int>(n);
-    } else if (name == "--baud") {
-      if (!next()) return ParseResult::Error;
-      if (!Number(value, 0, 10000000, n)) return bad();
-      c.baud = static_cast<int>(n);
-    } else if (name == "--loader-ids") {
-      if (!next()) return ParseResult::Error;
-      if (!ParseLoaderIds(value, c.loaderIds)) return bad();
-    } else if (name == "--adapter-latency") {
-      if (!next()) return ParseResult::Error;
-      if (!Milliseconds(value, options.adapterLatencyMs) || options.adapterLatencyMs <= 0) return bad();
-    } else if (name == "--fault") {
-      if (!next()) return ParseResult::Error;
-      sim::Fault fault;
-      if (!ParseFault(value, fault)) return bad();
-      options.faults.push_back(fault);
-    } else if (name == "--flash-in" || name == "--eeprom-in" || name == "--flash-out" ||
-               name == "--eeprom-out" || name == "--link") {
-      if (!next()) return ParseResult::Error;
-      if (value.empty()) return bad();
-      std::string& target = name == "--flash-in"     ? options.flashIn
-                            : name == "--eeprom-in"  ? options.eepromIn
-                            : name == "--flash-out"  ? options.flashOut
-                            : name == "--eeprom-out" ? options.eepromOut
-                                                     : options.link;
-      target = value;
-    } else {
+      SetFlag(name, options);
+      continue;
+    }
+    // Every other option takes a value: "--name=value" or the next argument.
+    bool known = false;
+    const bool valueFollows = !hasValue && i + 1 < args.size();
+    if (!hasValue && valueFollows) value = args[i + 1];
+    const bool valid = SetValue(name, value, options, known);
+    if (!known) {
       error = "unknown option: " + args[i];
+      return ParseResult::Error;
+    }
+    if (!hasValue && !valueFollows) {
+      error = name + " needs a value";
+      return ParseResult::Error;
+    }
+    if (!hasValue) ++i;
+    if (!valid) {
+      error = "invalid value for " + name + ": " + value;
       return ParseResult::Error;
     }
   }
