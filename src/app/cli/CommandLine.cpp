@@ -212,27 +212,76 @@ std::string HelpText(std::optional<Command> command) {
   return text;
 }
 
-ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
-  const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
-  // The command is the first argument that is neither an option nor an option's value.
+namespace {
+
+// The command: the first argument that is neither an option nor an option's value.
+struct CommandWord {
   const CommandSpec* spec = nullptr;
-  std::string commandWord;
+  std::string word;
+};
+CommandWord FindCommand(const std::vector<std::string>& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--") break;
     if (!args[i].empty() && args[i][0] == '-' && args[i] != "-") {
       if (TakesValue(args[i])) ++i;
       continue;
     }
-    commandWord = args[i];
-    spec = Find(commandWord);
-    break;
+    return {Find(args[i]), args[i]};
   }
+  return {};
+}
+
+// The command's own options, once the parser has read the line.
+std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& parser, const CommandSpec& spec,
+                                                    const std::string& where, bool json, CommandLine& line) {
+  auto has = [&](const char* name) {
+    return std::any_of(spec.options.begin(), spec.options.end(),
+                       [name](const OptionSpec& o) { return std::string(o.names) == name; }) &&
+           parser.isSet(QString::fromLatin1(name));
+  };
+  if (has("flash-out")) line.flashOut = ToArg(parser.value("flash-out"));
+  if (has("eeprom-out")) line.eepromOut = ToArg(parser.value("eeprom-out"));
+  if (has("baud")) {
+    bool ok = false;
+    line.baud = parser.value("baud").toInt(&ok);
+    if (!ok)
+      return Fail(where, "--baud needs a rate in baud, not '" + ToArg(parser.value("baud")) + "'", json);
+  }
+  line.noFlash = has("no-flash");
+  line.noEeprom = has("no-eeprom");
+  if (line.noFlash && line.noEeprom)
+    return Fail(where, "--no-flash and --no-eeprom leave nothing to write", json);
+  line.stop = has("stop");
+  line.force = has("force");
+  line.trace = has("trace");
+  line.probe = has("probe");
+  line.allPorts = has("all-ports");
+  if (has("timeout")) {
+    bool ok = false;
+    const double seconds = parser.value("timeout").toDouble(&ok);
+    if (!ok || seconds <= 0)
+      return Fail(
+          where, "--timeout needs a positive number of seconds, not '" + ToArg(parser.value("timeout")) + "'",
+          json);
+    line.timeoutSeconds = seconds;
+  }
+  if (has("log-dir")) line.logDir = ToArg(parser.value("log-dir"));
+  if (spec.command == Command::Gang && !line.allPorts && line.ports.devices.empty())
+    return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
+  return std::nullopt;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+  const CommandWord command = FindCommand(args);
+  const CommandSpec* spec = command.spec;
   if (!spec) {
     const bool wantsHelp = std::find(args.begin(), args.end(), "--help") != args.end() ||
                            std::find(args.begin(), args.end(), "-h") != args.end();
-    if (commandWord.empty() && wantsHelp) return {std::nullopt, HelpText(), kExitDone, json};
-    if (commandWord.empty()) return {std::nullopt, HelpText(), kExitUsage, json};
-    return Fail("brindlemark-cli", "unknown command '" + commandWord + "'", json);
+    if (command.word.empty()) return {std::nullopt, HelpText(), wantsHelp ? kExitDone : kExitUsage, json};
+    return Fail("brindlemark-cli", "unknown command '" + command.word + "'", json);
   }
 
   QCommandLineParser parser;
@@ -267,42 +316,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (!positional.empty())
     return Fail(where, "unexpected argument '" + ToArg(positional.front()) + "'", json);
-
-  auto has = [&](const char* name) {
-    return std::any_of(spec->options.begin(), spec->options.end(),
-                       [name](const OptionSpec& o) { return std::string(o.names) == name; }) &&
-           parser.isSet(QString::fromLatin1(name));
-  };
-  if (has("flash-out")) line.flashOut = ToArg(parser.value("flash-out"));
-  if (has("eeprom-out")) line.eepromOut = ToArg(parser.value("eeprom-out"));
-  if (has("baud")) {
-    bool ok = false;
-    const int baud = parser.value("baud").toInt(&ok);
-    if (!ok)
-      return Fail(where, "--baud needs a rate in baud, not '" + ToArg(parser.value("baud")) + "'", json);
-    line.baud = baud;
-  }
-  line.noFlash = has("no-flash");
-  line.noEeprom = has("no-eeprom");
-  if (line.noFlash && line.noEeprom)
-    return Fail(where, "--no-flash and --no-eeprom leave nothing to write", json);
-  line.stop = has("stop");
-  line.force = has("force");
-  line.trace = has("trace");
-  line.probe = has("probe");
-  line.allPorts = has("all-ports");
-  if (has("timeout")) {
-    bool ok = false;
-    const double seconds = parser.value("timeout").toDouble(&ok);
-    if (!ok || seconds <= 0)
-      return Fail(
-          where, "--timeout needs a positive number of seconds, not '" + ToArg(parser.value("timeout")) + "'",
-          json);
-    line.timeoutSeconds = seconds;
-  }
-  if (has("log-dir")) line.logDir = ToArg(parser.value("log-dir"));
-  if (spec->command == Command::Gang && !line.allPorts && line.ports.devices.empty())
-    return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
+  if (auto failed = ReadCommandOptions(parser, *spec, where, json, line)) return *failed;
   return {line, "", kExitDone, json};
 }
 
