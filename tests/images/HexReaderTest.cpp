@@ -26,6 +26,12 @@ std::string Rec(int type, int offset, const std::vector<int>& data) {
   return line + hex + "\n";
 }
 const std::string kEof = ":00000001FF\n";
+// The record with one bit of its checksum flipped.
+std::string Flipped(std::string record) {
+  char& last = record[record.size() - 2];
+  last = last == '0' ? '1' : '0';
+  return record;
+}
 // `n` bytes from `offset` as 16-byte records.
 std::string Block(int offset, int n) {
   std::string out;
@@ -179,6 +185,32 @@ TEST(IntelHex, RecordsAndFormatErrors) {
        1,
        {},
        {{0, 7}, {1, 0xFF}}},
+      // Every record type's checksum is checked: a flipped bit in an 02 or 04 record would move
+      // the code after it to another segment unseen.
+      {"an 04 record with a wrong checksum stops the reading",
+       Rec(0, 0, {7}) + Flipped(Rec(4, 0, {0, 1})) + Rec(0, 0, {8}) + kEof,
+       false,
+       1,
+       {"checksum error!\nat Line:2\n (file: image.hex)"},
+       {{0, 7}, {0x10000, 0xFF}}},
+      {"an 02 record with a wrong checksum stops the reading",
+       Rec(0, 0, {7}) + Flipped(Rec(2, 0, {0x10, 0x00})) + Rec(0, 0, {8}) + kEof,
+       false,
+       1,
+       {"checksum error!\nat Line:2\n (file: image.hex)"},
+       {{0, 7}, {0x10000, 0xFF}}},
+      {"an 05 record with a wrong checksum stops the reading",
+       Rec(0, 0, {7}) + Flipped(Rec(5, 0, {0, 0, 1, 0})) + Rec(0, 1, {8}) + kEof,
+       false,
+       1,
+       {"checksum error!\nat Line:2\n (file: image.hex)"},
+       {{0, 7}, {1, 0xFF}}},
+      {"an end record with a wrong checksum is a damaged file",
+       Rec(0, 0, {7}) + Flipped(kEof),
+       false,
+       1,
+       {"checksum error!\nat Line:2\n (file: image.hex)"},
+       {{0, 7}}},
       {"a bad data byte stores 0 at its address and stops",
        ":0200000011ZZ00\n" + kEof,
        false,
