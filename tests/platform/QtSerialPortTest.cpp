@@ -61,7 +61,7 @@ TEST(QtSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
   EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF)) << "no XON/XOFF";
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
   EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO)) << "raw bytes, no echo";
-  EXPECT_FALSE(posix::SetLowLatency(link.port.Handle()))
+  EXPECT_FALSE(posix::SetLowLatency(link.port.Handle(), posix::DriverSerialFlags()))
       << "a pseudo-terminal has no low-latency flag: that is normal";
 }
 
@@ -95,6 +95,45 @@ TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
   // A write per byte: per page "A" and its two address bytes, "E", "D", 128 data bytes, "P";
   // before them "?", "I", and the last page's "A" (three writes) and "E".
   EXPECT_EQ(run.writes, kPages * (3 + 1 + 1 + 128 + 1) + 1 + 1 + 3 + 1);
+}
+
+// The driver's low-latency flag is set on open and put back on close; one the user had set
+// before is left as it was. A stand-in for the serial ioctls plays the driver.
+TEST(QtSerialPort, TheLowLatencyFlagIsRestoredOnClose) {
+  const int low = posix::LowLatencyFlag();
+  for (const int before : {0x40, 0x40 | low}) {
+    SCOPED_TRACE(before);
+    int flags = before;
+    std::vector<int> written;
+    const posix::SerialFlagsIo driver{[&](int) -> std::optional<int> { return flags; },
+                                      [&](int, int value) {
+                                        written.push_back(value);
+                                        flags = value;
+                                        return true;
+                                      }};
+    test::TargetSimProcess sim;
+    QtSerialPort port(sim.Device(), driver);
+    ASSERT_TRUE(port.Open()) << port.ErrorText();
+    EXPECT_EQ(flags, before | low) << "set while open";
+    port.Close();
+    EXPECT_EQ(flags, before) << "as it was before the port opened";
+    const std::vector<int> expected =
+        (before & low) ? std::vector<int>{} : std::vector<int>{before | low, before};
+    EXPECT_EQ(written, expected) << "a flag already set is not touched";
+  }
+}
+
+// Close lets what is still queued reach the wire: the line time of the bytes written (a lower
+// bound only, so a busy machine cannot make it fail).
+TEST(QtSerialPort, CloseWaitsOutTheLineTimeOfWhatIsQueued) {
+  Link link({}, 1200);
+  ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
+  QElapsedTimer t;
+  t.start();
+  link.port.Write(std::string(20, 'Z'));  // not commands: the target ignores them
+  link.port.Close();
+  const qint64 lineMs = 20 * 11 * 1000 / 1200;  // 1 start, 8 data and 2 stop bits each
+  EXPECT_GE(t.elapsed(), lineMs);
 }
 
 TEST(QtSerialPort, OpenFailsOnAMissingDeviceAndSaysWhy) {

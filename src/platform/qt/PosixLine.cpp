@@ -14,21 +14,34 @@ namespace bm::qt::posix {
 
 void Drain(int fd) { ::tcdrain(fd); }
 
-std::optional<int> SetLowLatency(int fd) {
-  serial_struct serial{};
-  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
-  const int before = serial.flags;
-  if (before & ASYNC_LOW_LATENCY) return before;
-  serial.flags |= ASYNC_LOW_LATENCY;
-  if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) return std::nullopt;
+SerialFlagsIo DriverSerialFlags() {
+  return {[](int fd) -> std::optional<int> {
+            serial_struct serial{};
+            if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
+            return serial.flags;
+          },
+          [](int fd, int flags) {
+            serial_struct serial{};
+            if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return false;
+            serial.flags = flags;
+            return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+          }};
+}
+
+int LowLatencyFlag() { return ASYNC_LOW_LATENCY; }
+
+std::optional<int> SetLowLatency(int fd, const SerialFlagsIo& io) {
+  const std::optional<int> before = io.get(fd);
+  if (!before) return std::nullopt;
+  if (*before & ASYNC_LOW_LATENCY) return before;
+  if (!io.set(fd, *before | ASYNC_LOW_LATENCY)) return std::nullopt;
   return before;
 }
 
-void RestoreSerialFlags(int fd, int flags) {
-  serial_struct serial{};
-  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || serial.flags == flags) return;
-  serial.flags = flags;
-  ::ioctl(fd, TIOCSSERIAL, &serial);
+void RestoreSerialFlags(int fd, int flags, const SerialFlagsIo& io) {
+  const std::optional<int> now = io.get(fd);
+  if (!now || *now == flags) return;
+  io.set(fd, flags);
 }
 
 InputState LookForInput(int fd) {

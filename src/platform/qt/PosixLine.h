@@ -4,6 +4,7 @@
 // calls (or nothing) behind the same functions.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,12 +13,24 @@ namespace bm::qt::posix {
 // Returns when every byte written to `fd` has left the port (the kernel's drain).
 void Drain(int fd);
 
+// The driver's serial flags, read and written (TIOCGSERIAL, TIOCSSERIAL); a test puts a stand-in
+// in their place. `get` gives nothing when the driver does not offer them.
+struct SerialFlagsIo {
+  std::function<std::optional<int>(int fd)> get;
+  std::function<bool(int fd, int flags)> set;
+};
+SerialFlagsIo DriverSerialFlags();
+// The low-latency bit among the serial flags.
+int LowLatencyFlag();
+
 // Sets the driver's low-latency flag (an FTDI adapter then delivers received bytes after 1 ms
 // instead of its 16 ms latency timer). Returns the serial flags as they were, to restore on
 // close, or nothing when the driver does not offer them (a pseudo-terminal, many drivers):
 // that is normal, not an error.
-std::optional<int> SetLowLatency(int fd);
-void RestoreSerialFlags(int fd, int flags);
+std::optional<int> SetLowLatency(int fd, const SerialFlagsIo& io);
+// Puts the flags back as they were, touching nothing when they still are (a flag that was set
+// before the port opened stays set).
+void RestoreSerialFlags(int fd, int flags, const SerialFlagsIo& io);
 
 struct InputState {
   bool readable = false;

@@ -37,7 +37,8 @@ OpenFailure ExplainOpenFailure(bool permissionError, bool notFound, int accessEr
   return {OpenFailure::Kind::Busy, "", systemText};
 }
 
-QtSerialPort::QtSerialPort(std::string device) : device_(std::move(device)) {}
+QtSerialPort::QtSerialPort(std::string device, posix::SerialFlagsIo flags)
+    : device_(std::move(device)), flagsIo_(std::move(flags)) {}
 
 QtSerialPort::~QtSerialPort() { Close(); }
 
@@ -74,7 +75,7 @@ bool QtSerialPort::Open() {
     return false;
   }
   port_ = std::move(port);
-  serialFlags_ = posix::SetLowLatency(port_->handle());
+  serialFlags_ = posix::SetLowLatency(port_->handle(), flagsIo_);
   return true;
 }
 
@@ -90,7 +91,7 @@ void QtSerialPort::Close() {
     if (rest > std::chrono::nanoseconds::zero()) std::this_thread::sleep_for(rest);
   }
   if (port_->isOpen()) {
-    if (serialFlags_) posix::RestoreSerialFlags(port_->handle(), *serialFlags_);
+    if (serialFlags_) posix::RestoreSerialFlags(port_->handle(), *serialFlags_, flagsIo_);
     port_->close();
   }
   serialFlags_.reset();

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/SerialPort.h"
+#include "platform/qt/PosixLine.h"
 
 class QSerialPort;
 
@@ -31,7 +32,8 @@ namespace bm::qt {
 
 class QtSerialPort : public SerialPort {
  public:
-  explicit QtSerialPort(std::string device);
+  // `flags` reaches the driver's serial flags (the low-latency flag); tests give a stand-in.
+  explicit QtSerialPort(std::string device, posix::SerialFlagsIo flags = posix::DriverSerialFlags());
   ~QtSerialPort() override;
 
   bool Open() override;
@@ -66,6 +68,7 @@ class QtSerialPort : public SerialPort {
   bool failed_ = false;
   std::string error_;
   OpenFailure openFailure_;
+  posix::SerialFlagsIo flagsIo_;
   std::optional<int> serialFlags_;  // the driver's flags before low latency was set
   Counts counts_;
 };
