@@ -340,6 +340,14 @@ TEST(CliGang, TheOtherBoardsSucceedAndTheSummarySaysWhichFailed) {
   EXPECT_EQ(lines.back()["exitCode"], 8);
   ASSERT_EQ(lines.back()["boards"].size(), 2u);
   EXPECT_EQ(lines.back()["boards"][1]["exitCode"], 5);
+  EXPECT_EQ(lines.back()["outcome"], "boards-failed");
+
+  // --all-ports with no board answering anywhere: the target was not found, not done.
+  const CliResult none = RunCli({"--json", "gang", kBlink, "--all-ports", "--port", silent.Device()});
+  EXPECT_EQ(none.status, 3) << none.out << none.err;
+  const auto noneLines = JsonLines(none.out);
+  ASSERT_FALSE(noneLines.empty());
+  EXPECT_EQ(noneLines.back()["outcome"], "not-found");
 }
 
 }  // namespace

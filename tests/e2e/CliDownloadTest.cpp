@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,30 @@ TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
     EXPECT_NE(r.output.find(c.output), std::string::npos) << r.output;
     sim.Stop();
   }
+}
+
+// A project without its .eep is a project without an EEPROM image: with --json its "Open failed"
+// report is a warning, and the run is done.
+TEST(CliDownload, AMissingEepIsAWarningAndTheRunIsDone) {
+  TempDir dir;
+  const fs::path project = ProjectCopy(dir.path, Copy::WithoutEep);
+  test::TargetSimProcess sim;
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  const CliResult r = RunCli({"download", project.string(), "--port", sim.Device(), "--json"}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::istringstream lines(r.output);
+  int reports = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"event\":\"message\"") == std::string::npos ||
+        line.find("Open failed") == std::string::npos)
+      continue;
+    ++reports;
+    EXPECT_NE(line.find("\"kind\":\"warning\""), std::string::npos) << line;
+  }
+  EXPECT_EQ(reports, 1) << r.output;
+  EXPECT_NE(r.output.find("\"outcome\":\"done\",\"failures\":[],\"exitCode\":0"), std::string::npos)
+      << r.output;
+  sim.Stop();
 }
 
 // A file with nothing for the chosen phases ends before any port is opened: exit 1, one line, and
