@@ -75,7 +75,8 @@ ProjectKeys ReadProject(const std::string& path, LineBuffer& st, EventLoop& loop
   keys.CPUname = readINI(st, "CPUname", "---", loop);
   keys.OrgBootID = Val(readINI(st, "BootLoaderID", "0", loop));
   keys.OrgEEpEnd = Val(readINI(st, "EEpromMax", "0", loop));
-  keys.BaudRate = Val(readINI(st, "BaudRate", std::to_string(WIRE_DEFAULT_BAUD), loop));
+  keys.BaudRateText = readINI(st, "BaudRate", std::to_string(WIRE_DEFAULT_BAUD), loop);
+  keys.BaudRate = Val(keys.BaudRateText);
   keys.flashPath = ReplaceFirstNoCase(path, ".ppro", ".hex");
   keys.eepromPath = ReplaceFirstNoCase(keys.flashPath, ".hex", ".eep");
   return keys;

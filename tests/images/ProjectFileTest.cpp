@@ -106,7 +106,7 @@ TEST(ProjectFile, ARateNoPortCanUseIsReportedAtLoadAndTheRateStays) {
       {"250000", 250000, nullptr},
       {"0", 19200, "The project's BaudRate 0 is not a usable rate; the rate stays at 19200."},
       {"-9600", 19200, "The project's BaudRate -9600 is not a usable rate; the rate stays at 19200."},
-      {"fast", 19200, "The project's BaudRate 0 is not a usable rate; the rate stays at 19200."},
+      {"fast", 19200, "The project's BaudRate \"fast\" is not a usable rate; the rate stays at 19200."},
       {"1200", 19200, "The project's BaudRate 1200 is not a usable rate; the rate stays at 19200."},
   };
   for (const auto& c : cases) {

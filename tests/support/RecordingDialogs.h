@@ -17,16 +17,24 @@ class RecordingDialogs : public Dialogs {
     messages.push_back(text);
     if (onMessage) onMessage(text);
   }
+  void MessageBoxWithInfo(const std::string& text, const std::string& information) override {
+    infos.push_back(information);
+    MessageBox(text);
+  }
   std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override {
     shownKinds = kinds;
+    shownFolder = startFolder;
     ++openCount;
     return answer;
   }
+  void SetStartFolder(const std::string& folder) override { startFolder = folder; }
 
   std::vector<std::string> messages;
+  std::vector<std::string> infos;                     // the information under each box that had one
   std::function<void(const std::string&)> onMessage;  // runs inside the modal box
   std::optional<std::string> answer;
   std::vector<FileKind> shownKinds;
+  std::string startFolder, shownFolder;  // the folder set last, and the one the last dialog opened in
   int openCount = 0;
 };
 

@@ -7,7 +7,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
-#include "app/cli/SkipReason.h"
+#include "shell/core/SkipReason.h"
 
 namespace bm::cli {
 

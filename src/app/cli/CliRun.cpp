@@ -18,7 +18,7 @@
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
 #include "app/cli/Interrupts.h"
-#include "app/cli/SkipReason.h"
+#include "shell/core/SkipReason.h"
 #include "base/ByteTrace.h"
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"

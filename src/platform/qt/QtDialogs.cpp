@@ -12,9 +12,15 @@ void QtDialogs::MessageBox(const std::string& text) {
   box.exec();
 }
 
+void QtDialogs::MessageBoxWithInfo(const std::string& text, const std::string& information) {
+  QMessageBox box(QMessageBox::NoIcon, QString(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+  box.setInformativeText(QString::fromStdString(information));
+  box.exec();
+}
+
 std::optional<std::string> QtDialogs::OpenFile(const std::vector<FileKind>& kinds) {
-  const QString path =
-      QFileDialog::getOpenFileName(parent_, QString(), QString(), QString::fromStdString(Filter(kinds)));
+  const QString path = QFileDialog::getOpenFileName(parent_, QString(), QString::fromStdString(startFolder_),
+                                                    QString::fromStdString(Filter(kinds)));
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
 }

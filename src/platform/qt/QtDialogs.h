@@ -12,7 +12,9 @@ class QtDialogs : public Dialogs {
   void SetParent(QWidget* parent) { parent_ = parent; }
 
   void MessageBox(const std::string& text) override;
+  void MessageBoxWithInfo(const std::string& text, const std::string& information) override;
   std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override;
+  void SetStartFolder(const std::string& folder) override { startFolder_ = folder; }
 
   // The dialog's name filters for the kinds: all of them together first, then one a kind in
   // plain words, then every file, e.g. "All supported files (*.hex *.eep);;Intel HEX flash
@@ -21,6 +23,7 @@ class QtDialogs : public Dialogs {
 
  private:
   QWidget* parent_ = nullptr;
+  std::string startFolder_;  // empty: the dialog's own choice
 };
 
 }  // namespace bm::qt

@@ -161,10 +161,14 @@ class Main {
    public:
     explicit AnsweringDialogs(Dialogs& shown) : shown_(shown) {}
     void MessageBox(const std::string& text) override { shown_.MessageBox(text); }
+    void MessageBoxWithInfo(const std::string& text, const std::string& information) override {
+      shown_.MessageBoxWithInfo(text, information);
+    }
     std::optional<std::string> OpenFile(const std::vector<FileKind>& kinds) override {
       if (answer) return std::exchange(answer, std::nullopt);
       return shown_.OpenFile(kinds);
     }
+    void SetStartFolder(const std::string& folder) override { shown_.SetStartFolder(folder); }
     std::optional<std::string> answer;  // the next OpenFile's answer without showing the dialog
 
    private:
@@ -178,6 +182,7 @@ class Main {
     std::string deviceIdText;  // the device ID caption
     std::string cpuText;       // the CPU name caption
     int baud = WIRE_DEFAULT_BAUD;
+    std::string baudText;  // the BaudRate as the project wrote it (empty: none written)
     bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
   };
   // The branch of LoadFiles for the file's kind.
@@ -205,6 +210,8 @@ class Main {
   void RunDownload(const RunRequest& request, bool followCheckBoxes);
   // The selected port as tried; a skip carries the last liveness check's reason.
   PortTry TriedPort(PortTry::Status status, std::optional<OpenFailure> failure = std::nullopt);
+  // The "Target not found" box's information: each port passed by and why, and the rate.
+  std::string WhyNotFound(const std::vector<PortTry>& passedBy) const;
   // Tells the observers about the selected port.
   void TellPortTried(PortTry::Status status, std::optional<OpenFailure> failure = std::nullopt);
   // Mode 2 while the port is open, else mode 1 with the link flag down; then UpdateButtons.

@@ -3,6 +3,7 @@
 #include "link/Bootloader.h"
 #include "shell/core/BaudRates.h"
 #include "shell/core/Main.h"
+#include "shell/core/SkipReason.h"
 
 namespace bm {
 namespace {
@@ -136,12 +137,14 @@ void Main::ComportBtn_Action() {
   // A port plugged in or pulled since the last search is taken into account (a fixed list
   // leaves serial_count as it is).
   if (ComPort.Service().Refresh()) g.serial_count = ComPort.Service().Count();
+  std::vector<PortTry> passedBy;  // for the "Target not found" box: why each port gave no loader
   for (int i = g.serial_count; i >= 1 && !QuitRequested(); --i) {
     try {
       ComPort.Select(i - 1);
       TellPortTried(PortTry::Status::Trying);
       CheckComPort();
       TellPortTried(g.COMok ? PortTry::Status::Found : PortTry::Status::Skipped);
+      if (!g.COMok) passedBy.push_back(TriedPort(PortTry::Status::Skipped));
       if (g.COMok) {
         g.Modus = Mode::Connected;
         break;
@@ -150,8 +153,9 @@ void Main::ComportBtn_Action() {
     } catch (...) {
       // An error on one port ends only that port's try; the search goes on with the next one.
       lastLiveness_ = Liveness::NotOpened;
-      TellPortTried(PortTry::Status::Skipped,
-                    OpenFailure{OpenFailure::Kind::Other, "", "an error while trying it"});
+      const OpenFailure failure{OpenFailure::Kind::Other, "", "an error while trying it"};
+      TellPortTried(PortTry::Status::Skipped, failure);
+      passedBy.push_back(TriedPort(PortTry::Status::Skipped, failure));
       ComPort.Close();
       g.COMok = false;
       g.Modus = Mode::FileLoaded;
@@ -176,8 +180,15 @@ void Main::ComportBtn_Action() {
     g.Modus = Mode::FileLoaded;
     UpdateButtons();
     display.SetCaption(Caption::status1, "COMport none");
-    shown_.MessageBox("Target not found");
+    shown_.MessageBoxWithInfo("Target not found", WhyNotFound(passedBy));
   }
+}
+
+std::string Main::WhyNotFound(const std::vector<PortTry>& passedBy) const {
+  std::string text;
+  for (const PortTry& tried : passedBy) text += tried.port + ": " + SkipReason(tried) + "\n";
+  if (passedBy.empty()) text = "No serial port to try.\n";
+  return text + "Baud rate: " + std::to_string(ComPort.BaudRate());
 }
 
 }  // namespace bm

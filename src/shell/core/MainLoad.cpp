@@ -24,6 +24,13 @@ void Fill(std::vector<uint8_t>& buffer, EventLoop& loop) {
   }
 }
 
+// The BaudRate for a message: the number, or the text as the project wrote it ("fast") when it
+// is no number, which would otherwise read as 0.
+std::string RateAsWritten(int baud, const std::string& text) {
+  const bool number = !text.empty() && text.find_first_not_of("-0123456789") == std::string::npos;
+  return text.empty() || number ? std::to_string(baud) : "\"" + text + "\"";
+}
+
 }  // namespace
 
 void Main::LoadFile(const std::string& path) {
@@ -47,6 +54,8 @@ void Main::FOpenBtn_Action() {
         {"qorm/ppro", "PPRO", {"ppro", "PPRO"}, "Project"},
         {"qorm/pack", "PACK", {"pac", "PAC", "pack", "PACK"}, "Pack file"},
     };
+    // The dialog starts where the file loaded last lies (a rebuilt image sits beside it).
+    if (!chosen_.empty()) shown_.SetStartFolder(chosen_.parent_path().string());
     const std::optional<std::string> chosen = shown_.OpenFile(kinds);
     g.f = chosen ? TextFile::Resolve(*chosen) : std::nullopt;
     if (!g.f) return;
@@ -170,7 +179,7 @@ void Main::ShowLoad(bool loaded, const std::string& name, const FileRead& read) 
       UpdateComSettings(read.baud);
     } else {
       found_.push_back({DiagnosticKind::Warning, DiagnosticCode::UnusableBaudRate,
-                        "The project's BaudRate " + std::to_string(read.baud) +
+                        "The project's BaudRate " + RateAsWritten(read.baud, read.baudText) +
                             " is not a usable rate; the rate stays at " + std::to_string(ComPort.BaudRate()) +
                             "."});
       ShowFound();
@@ -199,6 +208,7 @@ void Main::LoadProject(FileRead& read) {
   g.OrgBootID = keys.OrgBootID;
   g.OrgEEpEnd = keys.OrgEEpEnd;
   read.baud = keys.BaudRate;
+  read.baudText = keys.BaudRateText;
 
   for (const std::string& image : {keys.flashPath, keys.eepromPath})
     if (auto file = TextFile::Resolve(image)) filesRead_.push_back(*file);

@@ -66,15 +66,17 @@ void Main::ShowConnection() {
 
 bool Main::ReadyToRun(bool identifyAgain) {
   display.SetProgress(0);
-  if (bootloader.CheckAlive() != Liveness::Alive) {
+  lastLiveness_ = bootloader.CheckAlive();
+  if (lastLiveness_ != Liveness::Alive) {
     // The target went away since the search (a reset, another rate, a pulled cable): reported
     // as the search reports it, with the port closed and nothing sent beyond "?".
+    const PortTry tried = TriedPort(PortTry::Status::Skipped);
     ComPort.Close();
     g.COMok = false;
     g.Modus = Mode::FileLoaded;
     UpdateButtons();
     display.SetCaption(Caption::status1, "COMport none");
-    shown_.MessageBox("Target not found");
+    shown_.MessageBoxWithInfo("Target not found", WhyNotFound({tried}));
     lastRun_.start = RunStart::NoAnswer;
     return false;
   }

@@ -18,6 +18,8 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(close, 0, Qt::AlignRight);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
   connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::close);
+  // The platform's Close key (Ctrl+W) too, as on About.
+  connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 void HelpWindow::ShowText(const QString& title, const QString& markdown) {

@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "shell/core/StatusDisplay.h"
 #include "shell/core/BaudRates.h"
+#include "shell/core/StatusDisplay.h"
 #include "shell/qt/ElidedLabel.h"
 #include "shell/qt/Lamp.h"
 
@@ -65,9 +65,27 @@ void SetToolTips(const MainControls& c) {
   c.DownLdBtn->setToolTip(QStringLiteral("Write the chosen images into the target"));
   c.EraseBtn->setToolTip(QStringLiteral("Erase the flash pages the loaded image covers"));
   c.StopBtn->setToolTip(QStringLiteral("Stop the run and leave the target's loader"));
+  c.ModeLabel->setToolTip(
+      QStringLiteral("The window's mode: none, file loaded, Target connected or programming"));
+  c.status0->setToolTip(StatusLineTip(0));
+  c.status1->setToolTip(StatusLineTip(1));
+  c.FlashSizeCapt->setToolTip(
+      QStringLiteral("Size of the loaded flash image: address 0 to its end, in bytes"));
+  c.EEpSizeCapt->setToolTip(
+      QStringLiteral("Size of the loaded EEPROM image: address 0 to its end, in bytes"));
+  c.SourceDevIDcapt->setToolTip(QStringLiteral(
+      "The device ID the loaded file expects (from a project or pack file; --- for a HEX file)"));
+  c.CPUnameCapt->setToolTip(QStringLiteral("The CPU the loaded file names (from a project or pack file)"));
+  c.TargDevIDcapt->setToolTip(QStringLiteral("The device ID the connected target reported"));
+  c.TargLoaderIDcapt->setToolTip(QStringLiteral("The loader ID the connected target reported"));
 }
 
 }  // namespace
+
+QString StatusLineTip(int line) {
+  return line == 0 ? QStringLiteral("What the program is doing, or how the last run ended")
+                   : QStringLiteral("The port of the connected target, or how a run that closed it ended");
+}
 
 MainControls BuildMainControls(QWidget* content) {
   content->setFixedSize(MainControls::kWidth, MainControls::kHeight);
@@ -126,11 +144,11 @@ MainControls BuildMainControls(QWidget* content) {
   c.Timer1->setObjectName(QStringLiteral("Timer1"));
   c.Timer1->setInterval(500);
 
-  SetToolTips(c);
 
   c.GroupBox3 = Frame(content, "GroupBox3", "", 8, 248, 440, 25);
   c.status0 = Text(content, "status0", "Untitled", 17, 250, 207, 20);
   c.status1 = Text(content, "status1", "Untitled", 239, 250, 208, 20);
+  SetToolTips(c);
   return c;
 }
 

@@ -55,6 +55,9 @@ struct MainControls {
 };
 
 // Creates every control on `content` (which it sizes to 455 × 279) in its creation state.
+// A status line's resting tooltip; while it shows a text, the tooltip is that whole text.
+QString StatusLineTip(int line);
+
 MainControls BuildMainControls(QWidget* content);
 
 }  // namespace bm::qt

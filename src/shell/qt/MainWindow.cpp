@@ -145,6 +145,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   setAcceptDrops(true);
   display_ = std::make_unique<WindowDisplay>(this, controls_);
+  display_->FollowLoadButton(menus_.load);
   steady_.start();
   nowMs_ = [this] { return static_cast<double>(steady_.nsecsElapsed()) / 1e6; };
   runStatus_ = std::make_unique<RunStatus>(*this);

@@ -44,6 +44,8 @@ ParamListWindow::ParamListWindow(QWidget* parent, const dParamList::ParamSet& pa
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QWidget::close);
   connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::close);
+  // The platform's Close key (Ctrl+W) too, as on About.
+  connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
   ok_->setFocus();
 }
 

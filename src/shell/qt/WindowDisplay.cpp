@@ -1,5 +1,6 @@
 #include "shell/qt/WindowDisplay.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QProgressBar>
@@ -63,7 +64,11 @@ QString CaptionText(const std::string& text) {
 }
 
 void WindowDisplay::SetCaption(Caption which, const std::string& text) {
-  Label(which)->setText(CaptionText(text));
+  QLabel* label = Label(which);
+  label->setText(CaptionText(text));
+  // A status line may be too narrow for its text: the tooltip holds the whole of it.
+  if (which == Caption::status0 || which == Caption::status1)
+    label->setToolTip(text.empty() ? StatusLineTip(which == Caption::status0 ? 0 : 1) : label->text());
 }
 
 void WindowDisplay::SetLed(Led which, uint32_t rgb) { LampOf(which)->SetFill(rgb); }
@@ -73,6 +78,7 @@ uint32_t WindowDisplay::LedColour(Led which) const { return LampOf(which)->Fill(
 void WindowDisplay::SetButtonEnabled(Button which, bool enabled) {
   QPushButton* buttons[] = {c_.FOpenBtn, c_.ComportBtn, c_.DownLdBtn, c_.EraseBtn, c_.StopBtn};
   buttons[static_cast<int>(which)]->setEnabled(enabled);
+  if (which == Button::FOpenBtn && loadItem_) loadItem_->setEnabled(enabled);
 }
 
 void WindowDisplay::SetCheckEnabled(Check which, bool enabled) { Box(which)->setEnabled(enabled); }

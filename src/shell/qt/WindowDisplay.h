@@ -10,6 +10,7 @@
 #include "shell/core/StatusDisplay.h"
 #include "shell/qt/MainControls.h"
 
+class QAction;
 class QWidget;
 
 namespace bm::qt {
@@ -20,6 +21,9 @@ QString CaptionText(const std::string& text);
 class WindowDisplay : public StatusDisplay {
  public:
   WindowDisplay(QWidget* window, const MainControls& controls) : window_(window), c_(controls) {}
+
+  // The File menu's Load item follows the Load button: disabled with it (a run, mode 0's search).
+  void FollowLoadButton(QAction* load) { loadItem_ = load; }
 
   void SetTitle(const std::string& text) override;
   void SetCaption(Caption which, const std::string& text) override;
@@ -47,6 +51,7 @@ class WindowDisplay : public StatusDisplay {
 
   QWidget* window_;
   MainControls c_;
+  QAction* loadItem_ = nullptr;
   int progress_ = 0;  // the value last set, shown clamped to the bar's range
 };
 

@@ -12,7 +12,6 @@
 //                 [--eeprom-out F] [--transcript F] [--report F] [--timeout S]
 //                 [--strict-line 1]
 #include <poll.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <simavr/avr_eeprom.h>
 #include <simavr/sim_avr.h>
@@ -131,18 +130,12 @@ void noSleep(avr_t *, avr_cycle_count_t) {}
 
 // A real chip has a core of its own; the emulated one shares the machine with the host, the other
 // tests and whatever else runs. Starved of CPU for longer than the host's 50 ms reply window (seen:
-// 70 ms with both cores busy), it misses replies a chip never misses. So it asks for a real-time
-// priority, which the kernel gives to a waking emulator at once; it sleeps whenever it waits for
-// the line or the wall clock, so it never holds a core. Where that is not allowed, a higher nice
-// priority; else it runs as it is. Returns which it got, for the report: 2 real-time, 1 nice, 0
-// neither.
-unsigned raisePriority() {
-  sched_param rr{};
-  rr.sched_priority = 1;
-  if (sched_setscheduler(0, SCHED_RR, &rr) == 0) return 2;
-  if (setpriority(PRIO_PROCESS, 0, -10) == 0) return 1;
-  return 0;
-}
+// 70 ms with both cores busy), it misses replies a chip never misses. So it asks for a higher
+// share of the CPU (nice -10: about ten times a normal process's), which the scheduler also turns
+// into a quick turn when it wakes; it sleeps whenever it waits for the line or the wall clock.
+// Not a real-time priority: that would starve the other tests beside it. Where it is not allowed
+// it runs as it is. Returns whether it got it, for the report.
+unsigned raisePriority() { return setpriority(PRIO_PROCESS, 0, -10) == 0 ? 1 : 0; }
 
 int run(const Options &o) {
   const unsigned priority = raisePriority();

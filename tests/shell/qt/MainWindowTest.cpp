@@ -113,8 +113,11 @@ TEST(MainWindow, EveryControlAtItsPositionWithItsCaptionAndState) {
 
 TEST(MainWindow, EveryControlSaysWhatItDoesInItsTooltip) {
   WindowRig rig;
-  for (const char* name : {"LedRed", "LedYellow", "LedGreen", "ProgFlashChk", "ProgEEpChk", "BaudSelect",
-                           "ProgressBar1", "FOpenBtn", "ComportBtn", "DownLdBtn", "EraseBtn", "StopBtn"}) {
+  for (const char* name :
+       {"LedRed",       "LedYellow",     "LedGreen",        "ProgFlashChk",  "ProgEEpChk",  "BaudSelect",
+        "ProgressBar1", "FOpenBtn",      "ComportBtn",      "DownLdBtn",     "EraseBtn",    "StopBtn",
+        "ModeLabel",    "status0",       "status1",         "FlashSizeCapt", "EEpSizeCapt", "SourceDevIDcapt",
+        "CPUnameCapt",  "TargDevIDcapt", "TargLoaderIDcapt"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(rig.Find(name)->toolTip().isEmpty());
   }

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <filesystem>
 #include <fstream>
 
 #include "WindowFiles.h"
@@ -93,6 +94,15 @@ TEST(WindowFlow, ADroppedFileOrTheCommandLinesFileLoadsAsLoadDoes) {
     EXPECT_EQ(rig->dialogs.openCount, 0) << "the file is the dialog's answer; no dialog shows";
     EXPECT_EQ(Look(*rig), Look(byButton));
     EXPECT_EQ(rig->main.ModeNumber(), 1);
+  }
+
+  // The next Load's dialog opens in the folder of the file loaded last, however it came.
+  EXPECT_EQ(byButton.dialogs.shownFolder, "") << "nothing loaded before the first dialog";
+  const std::string folder = std::filesystem::path(files.Path("blink.ppro")).parent_path().string();
+  for (WindowRig* rig : {&byButton, &dropped}) {
+    rig->dialogs.answer.reset();  // cancelled
+    Click(*rig, "FOpenBtn");
+    EXPECT_EQ(rig->dialogs.shownFolder, folder);
   }
 
   // Not a local file: nothing to load.
@@ -239,6 +249,7 @@ TEST(WindowFlow, LoadComportDownloadStop) {
                   EXPECT_TRUE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
                   for (const char* name : {"FOpenBtn", "ComportBtn", "DownLdBtn", "EraseBtn"})
                     EXPECT_FALSE(rig.Find(name)->isEnabled()) << name;
+                  EXPECT_FALSE(rig.window.Menus().load->isEnabled()) << "File > Load follows the button";
                   EXPECT_TRUE(rig.Find("StopBtn")->isEnabled());
                   EXPECT_FALSE(rig.Find("BaudSelect")->isEnabled());
                 });
@@ -247,6 +258,7 @@ TEST(WindowFlow, LoadComportDownloadStop) {
   EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.messages.front();
   EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
   EXPECT_TRUE(Text(rig, "status0").startsWith("Download finished in ")) << Text(rig, "status0").toStdString();
+  EXPECT_TRUE(rig.window.Menus().load->isEnabled());
   EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->value(), 0) << "mode 2 empties the bar";
   EXPECT_FALSE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
   EXPECT_TRUE(std::equal(files.flash.begin(), files.flash.end(), rig.target->Flash().begin()))

@@ -1,8 +1,8 @@
-#include "app/cli/SkipReason.h"
+#include "shell/core/SkipReason.h"
 
 #include "base/HexText.h"
 
-namespace bm::cli {
+namespace bm {
 
 std::string SkipReason(const PortTry& tried) {
   if (tried.status != PortTry::Status::Skipped) return {};
@@ -33,4 +33,4 @@ std::string SkipReason(const PortTry& tried) {
   return "could not open" + (f.detail.empty() ? std::string() : " — " + f.detail);
 }
 
-}  // namespace bm::cli
+}  // namespace bm

@@ -5,9 +5,9 @@
 
 #include "shell/core/Outcomes.h"
 
-namespace bm::cli {
+namespace bm {
 
 // "could not open — permission denied (...)", "no answer to \"?\"", ...; empty unless skipped.
 std::string SkipReason(const PortTry& tried);
 
-}  // namespace bm::cli
+}  // namespace bm

@@ -1,15 +1,15 @@
-// Why the search passed each port by, as the command-line tool says it: open failures injected
+// Why the search passed each port by, as the window and the command-line tool say it: open failures injected
 // through a serial service (tests run as root, so a real permission error cannot be made), and
 // how the Qt port tells the open errors apart.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "app/cli/SkipReason.h"
 #include "platform/PortList.h"
 #include "platform/qt/QtSerialPort.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
+#include "shell/core/SkipReason.h"
 #include "support/Inside.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
@@ -101,8 +101,11 @@ TEST(SkipReason, EachWayAPortFailsIsToldApart) {
     EXPECT_EQ(tried[0].status, PortTry::Status::Trying);
     EXPECT_EQ(tried[1].status, PortTry::Status::Skipped);
     EXPECT_EQ(tried[1].port, "/dev/ttyUSB7");
-    EXPECT_EQ(cli::SkipReason(tried[1]), c.reason);
+    EXPECT_EQ(SkipReason(tried[1]), c.reason);
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Target not found"}) << "the window's text stays";
+    // ... and its information says why, port by port, and at which rate.
+    EXPECT_EQ(dialogs.infos, std::vector<std::string>{"/dev/ttyUSB7: " + std::string(c.reason) +
+                                                      "\nBaud rate: " + std::to_string(main.BaudRate())});
   }
 }
 
