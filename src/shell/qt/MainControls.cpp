@@ -144,7 +144,6 @@ MainControls BuildMainControls(QWidget* content) {
   c.Timer1->setObjectName(QStringLiteral("Timer1"));
   c.Timer1->setInterval(500);
 
-
   c.GroupBox3 = Frame(content, "GroupBox3", "", 8, 248, 440, 25);
   c.status0 = Text(content, "status0", "Untitled", 17, 250, 207, 20);
   c.status1 = Text(content, "status1", "Untitled", 239, 250, 208, 20);

@@ -1,8 +1,8 @@
 #include "Processes.h"
 
 #include <poll.h>
-#include <sys/wait.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>

@@ -12,10 +12,10 @@
 //                 [--eeprom-out F] [--transcript F] [--report F] [--timeout S]
 //                 [--strict-line 1]
 #include <poll.h>
-#include <sys/resource.h>
 #include <simavr/avr_eeprom.h>
 #include <simavr/sim_avr.h>
 #include <simavr/sim_io.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cerrno>
