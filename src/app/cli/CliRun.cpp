@@ -18,10 +18,10 @@
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
 #include "app/cli/Interrupts.h"
-#include "shell/core/SkipReason.h"
 #include "base/ByteTrace.h"
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "shell/core/SkipReason.h"
 
 namespace bm::cli {
 namespace {
