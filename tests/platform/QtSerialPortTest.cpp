@@ -221,6 +221,35 @@ TEST(QtSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
   EXPECT_FALSE(link.port.Open()) << "the device is gone";
 }
 
+// The real device of a connected, idle target goes away (the pseudo-terminal's master closes,
+// as an unplugged adapter's device does): the next look ends the connection.
+TEST(QtSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
+  test::TargetSimProcess sim;
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  QtSerialService ports(false, {sim.Device()});
+  QtEventLoop loop;
+  HeadlessDisplay display;
+  NoDialogs dialogs;
+  Main main(display, dialogs, loop, ports);
+  main.Open();
+  test::Inside(main).g.FBytesRead = 128;
+  test::Inside(main).g.OrgBootID = -1;
+  test::Inside(main).g.Modus = Mode::FileLoaded;
+  test::Inside(main).ComPort.SetBaudRate(57600);
+  main.ComportBtn_Action();
+  ASSERT_EQ(main.ModeNumber(), 2) << sim.StderrText();
+  EXPECT_FALSE(main.WatchConnection());
+  sim.Stop();
+  QElapsedTimer t;
+  t.start();
+  bool ended = false;
+  while (!ended && t.elapsed() < 3000) ended = main.WatchConnection();
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(main.ModeNumber(), 1);
+  EXPECT_EQ(display.Text(Caption::status1), "Adapter unplugged");
+  EXPECT_FALSE(main.WatchConnection()) << "said once";
+}
+
 TEST(QtSerialPort, LoaderAtAnotherRateHearsNoiseUntilTheRateMatches) {
   Link link({"--baud", "57600"}, 19200);
   ASSERT_TRUE(link.port.Open());

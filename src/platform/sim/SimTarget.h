@@ -95,6 +95,7 @@ class SimTarget {
   void NoteUndrainedReplyWindow() { ++undrainedReplyWindows_; }
   int UndrainedReplyWindows() const { return undrainedReplyWindows_; }
   bool Vanished() const { return vanished_; }
+  void Unplug() { vanished_ = true; }        // the device goes away now, between commands
   bool Started() const { return started_; }  // "X" received: the loader left
 
   const SimTargetConfig& Config() const { return config_; }

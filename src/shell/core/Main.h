@@ -78,6 +78,11 @@ class Main {
   // Sets the port to `baud`, and the pop-up too when it lists the rate (the caller checked it
   // with UsableBaudRate).
   void UseBaudRate(int baud);
+  // While a target is connected and nothing runs: looks whether the port's device is still
+  // there. One that went away (an adapter unplugged) ends the connection as a run's unplug
+  // does, without a box: mode 1, "Adapter unplugged" in status line 1. True when it did. The
+  // window calls it on a timer; it costs one look at the device.
+  bool WatchConnection();
   // Asks the port at `index` "?" and closes it again without "X": what a search would make of it.
   PortTry Probe(int index);
   // Every byte on the wire, both ways, as it passes (empty: none).

@@ -64,6 +64,16 @@ void Main::ShowConnection() {
   UpdateButtons();
 }
 
+bool Main::WatchConnection() {
+  if (Busy() || g.Modus != Mode::Connected) return false;
+  ComPort.BytesAvailable();  // a device that hung up reads as closed from then on
+  if (ComPort.IsOpen()) return false;
+  ComPort.Close();
+  ShowConnection();
+  display.SetCaption(Caption::status1, "Adapter unplugged");
+  return true;
+}
+
 bool Main::ReadyToRun(bool identifyAgain) {
   display.SetProgress(0);
   lastLiveness_ = bootloader.CheckAlive();

@@ -177,6 +177,13 @@ void MainWindow::Connect() {
           [this] { ForwardRun(Main::RunKind::Erase, [this] { main_->EraseBtn_Action(); }); });
   connect(c.StopBtn, &QPushButton::clicked, this, [this] { Forward([this] { main_->StopBtn_Action(); }); });
   connect(c.Timer1, &QTimer::timeout, this, [this] { Forward([this] { main_->Timer1_Action(); }); });
+  connectionWatch_ = new QTimer(this);
+  connectionWatch_->setObjectName(QStringLiteral("ConnectionWatch"));
+  connectionWatch_->setInterval(500);
+  connect(connectionWatch_, &QTimer::timeout, this, [this] {
+    if (main_->ModeNumber() == 2 && !main_->Busy()) Forward([this] { main_->WatchConnection(); });
+  });
+  connectionWatch_->start();
   // Only the user's own choice reaches the logic; a selection the logic makes fires nothing.
   connect(c.BaudSelect, &QComboBox::activated, this,
           [this](int index) { Forward([this, index] { main_->BaudSelect_Change(index); }); });

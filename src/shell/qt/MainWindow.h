@@ -19,6 +19,8 @@
 //  - A local file dropped on the window is loaded as Load loads a chosen file.
 //  - "Parameter" follows Main::EnableMenuItems whenever the File menu opens and after every
 //    forwarded handler.
+//  - While a target is connected, the port's device is looked at every 500 ms: an adapter
+//    unplugged while nothing runs ends the connection ("file loaded", "Adapter unplugged").
 //  - A download or erase that ends with no numbered failure says so in status line 0 with its
 //    time ("Download finished in 8.6 s"); one that went on after a failure says "Download
 //    finished with errors". While it runs, the progress bar's tooltip shows the percent and the
@@ -39,6 +41,7 @@
 class QDragEnterEvent;
 class QDropEvent;
 class QMessageBox;
+class QTimer;
 
 namespace bm {
 class Main;
@@ -115,6 +118,7 @@ class MainWindow : public QMainWindow {
   QPointer<HelpWindow> help_;
   QPointer<QMessageBox> quitQuestion_;
   std::optional<Main::RunKind> pressedRun_;  // the download or erase being forwarded
+  QTimer* connectionWatch_ = nullptr;        // looks for an unplugged adapter while idle
 };
 
 }  // namespace bm::qt

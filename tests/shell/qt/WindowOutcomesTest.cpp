@@ -108,6 +108,21 @@ TEST(WindowOutcomes, ARunThatEndsWithThePortClosedEndsInFileLoaded) {
   }
 }
 
+// An adapter pulled while the window sits connected: within the watch's period the window says
+// so, once, with no box, and the search is the way on.
+TEST(WindowOutcomes, AnAdapterUnpluggedWhileIdleEndsTheConnection) {
+  Connected c;
+  QTest::qWait(700);
+  EXPECT_EQ(Text(c.rig, "ModeLabel"), "Target connected") << "a board that is still there stays connected";
+  c.rig.target->Unplug();
+  QTest::qWait(700);
+  EXPECT_EQ(Text(c.rig, "ModeLabel"), "file loaded");
+  EXPECT_EQ(Text(c.rig, "status1"), "Adapter unplugged");
+  EXPECT_TRUE(c.rig.dialogs.messages.empty());
+  EXPECT_TRUE(c.rig.Find("ComportBtn")->isEnabled());
+  EXPECT_FALSE(c.rig.Find("DownLdBtn")->isEnabled());
+}
+
 // A run that reaches its end says so in status line 0, with its time when nothing failed; one
 // that a numbered failure ended says where, instead of the caption of the phase it was in.
 TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
