@@ -6,6 +6,7 @@
 
 #include "base/FileError.h"
 #include "base/Prefault.h"
+#include "images/FileReads.h"
 #include "images/Images.h"
 
 namespace bm::TextFile {
@@ -76,6 +77,7 @@ std::optional<std::string> ReadAll(const std::filesystem::path& file) {
   }
   if (std::ferror(handle.get())) return std::nullopt;
   content.resize(got);
+  FileReads::Note(file, content);
   return content;
 }
 

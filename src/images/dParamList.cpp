@@ -10,6 +10,7 @@
 #include "base/FileError.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "base/Util.h"
+#include "images/FileReads.h"
 #include "images/TextFile.h"
 
 namespace bm::dParamList {
@@ -254,6 +255,7 @@ bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesyste
                                      : std::fread(content.data(), 1, content.size(), file);
   const bool readError = std::ferror(file) != 0 || got != content.size();
   content.resize(got);
+  FileReads::Note(name, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
 
   const Bytes bytes(content.data(), static_cast<int64_t>(content.size()), "pack file");
   const Bytes header = bytes.Sub(0, kHeaderSize, "header");

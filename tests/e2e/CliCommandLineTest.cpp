@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -126,6 +129,15 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
        "brindlemark-cli gang: --timeout needs a positive number"},
       {{"flash", kBlink}, "brindlemark-cli: unknown command 'flash'"},
       {{"load", kBlink, "--stop"}, "brindlemark-cli load: Unknown option 'stop'."},
+      // Without a command: the problem itself, not the whole help.
+      {{}, "brindlemark-cli: a COMMAND is missing"},
+      {{"--bogus"}, "brindlemark-cli: Unknown option 'bogus'."},
+      {{"-V"}, "brindlemark-cli: Unknown option 'V'."},
+      {{"--port"}, "brindlemark-cli: --port needs a value"},
+      // An option's value is never the next option.
+      {{"download", "--port", "--stop", kBlink}, "brindlemark-cli download: --port needs a value"},
+      {{"download", kBlink, "-P"}, "brindlemark-cli download: -P needs a value"},
+      {{"download", kBlink, "-b", "3"}, "brindlemark-cli download: --baud 3 is not a usable rate"},
   };
   for (const auto& m : mistakes) {
     const CliResult r = RunCli(m.args);
@@ -134,6 +146,102 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
     EXPECT_TRUE(r.out.empty());
   }
+}
+
+// --version wherever it stands, with or without --json, prints the version.
+TEST(CliUsage, VersionAnywherePrintsTheVersion) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--version"}, {"--json", "--version"}, {"download", "--version"}, {"download", kBlink, "--version"}}) {
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("brindlemark-cli ", 0), 0u) << r.out;
+  }
+}
+
+// A pipe, a device, a folder or a missing file as FILE: one line that says which, exit 1, at
+// once (a pipe used to block for ever and /dev/zero to spin).
+TEST(CliFiles, WhatIsNotARegularFileIsNamedAndRefusedAtOnce) {
+  char dir[] = "/tmp/bm-files-XXXXXX";
+  const std::string scratch = ::mkdtemp(dir);
+  const std::string fifo = scratch + "/f.hex";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string file;
+    const char* why;
+  } cases[] = {
+      {fifo, "is not a regular file (a pipe, a device or a socket)"},
+      {"/dev/zero", "is not a regular file (a pipe, a device or a socket)"},
+      {scratch, "is a directory"},
+      {scratch + "/nope.hex", "no such file"},
+      {"-", "no such file"},
+  };
+  for (const auto& c : cases) {
+    for (const char* command : {"download", "load"}) {
+      SCOPED_TRACE(std::string(command) + " " + c.file);
+      const auto start = std::chrono::steady_clock::now();
+      const CliResult r = RunCli({command, c.file, "--port", "sim"});
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find(std::string(command) + ": cannot load '" + c.file + "': " + c.why), std::string::npos)
+          << r.err;
+    }
+  }
+  fs::remove_all(scratch);
+}
+
+// The result names the images written by their hashes: one data byte changed in a project's .hex
+// changes flashSha256 (the project text, and so sha256, stays the same); a phase not run is null.
+TEST(CliJson, TheResultHashesTheImagesWritten) {
+  char dir[] = "/tmp/bm-hash-XXXXXX";
+  const fs::path scratch = ::mkdtemp(dir);
+  for (const char* ext : {".ppro", ".hex", ".eep"})
+    fs::copy_file(std::string(BM_SOURCE_DIR) + "/examples/blink/blink" + ext, scratch / (std::string("blink") + ext));
+  const std::string project = (scratch / "blink.ppro").string();
+  auto result = [&project](std::vector<std::string> extra) {
+    std::vector<std::string> args{"download", project, "--port", "sim", "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return JsonLines(r.out).back();
+  };
+  const json before = result({});
+  ASSERT_TRUE(before["flashSha256"].is_string());
+  EXPECT_EQ(before["flashSha256"].get<std::string>().size(), 64u);
+  EXPECT_TRUE(before["eepromSha256"].is_string());
+  // The first data byte of the first record: its value and its checksum change together.
+  std::string hex = ReadText((scratch / "blink.hex").string());
+  const size_t data = hex.find(':') + 9;
+  const int value = std::stoi(hex.substr(data, 2), nullptr, 16);
+  const int checksumAt = static_cast<int>(hex.find('\n')) - 2 - (hex[hex.find('\n') - 1] == '\r' ? 1 : 0);
+  const int checksum = std::stoi(hex.substr(static_cast<size_t>(checksumAt), 2), nullptr, 16);
+  char two[3];
+  std::snprintf(two, sizeof two, "%02X", (value + 1) & 0xFF);
+  hex.replace(data, 2, two);
+  std::snprintf(two, sizeof two, "%02X", (checksum - 1) & 0xFF);
+  hex.replace(static_cast<size_t>(checksumAt), 2, two);
+  std::ofstream(scratch / "blink.hex", std::ios::binary) << hex;
+  const json after = result({});
+  EXPECT_EQ(after["sha256"], before["sha256"]) << "the project text is the same";
+  EXPECT_NE(after["flashSha256"], before["flashSha256"]);
+  EXPECT_EQ(after["eepromSha256"], before["eepromSha256"]);
+  const json eepromOnly = result({"--no-flash"});
+  EXPECT_TRUE(eepromOnly["flashSha256"].is_null());
+  EXPECT_EQ(eepromOnly["eepromSha256"], before["eepromSha256"]);
+  fs::remove_all(scratch);
+}
+
+// A run ends with a line that says what was written and in how long; -q leaves only errors.
+TEST(CliRun, AClosingLineSaysWhatWasWrittenAndQuietLeavesOnlyErrors) {
+  const CliResult r = RunCli({"download", kBlink, "--port", "sim"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("written: flash 384 bytes (sha256 "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("), EEPROM 8 bytes (sha256 "), std::string::npos) << r.err;
+  const CliResult quiet = RunCli({"download", kBlink, "-P", "sim", "-q"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  const CliResult missing = RunCli({"download", "nope.hex", "-P", "sim", "-q"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot load 'nope.hex'"), std::string::npos) << "errors still show";
 }
 
 // One program, linked dynamically, and of Qt only the libraries a program without windows needs.
@@ -188,7 +296,11 @@ TEST(CliJson, TheLinesOfARunFollowTheDocumentedOrderAndFields) {
        "done",
        0,
        "a download"},
-      {{"--signature", "1E9587"}, {"start", "port", "message", "result"}, "refused", 4, "another chip"},
+      {{"--signature", "1E9587"},
+       {"start", "port", "message", "identified", "result"},
+       "refused",
+       4,
+       "another chip: named after the refusal's box"},
       {{"--flash-words", "128"},
        {"start", "port", "identified", "message", "result"},
        "does-not-fit",
@@ -224,12 +336,15 @@ TEST(CliJson, TheLinesOfARunFollowTheDocumentedOrderAndFields) {
     const json& result = lines.back();
     EXPECT_EQ(result["outcome"], c.outcome);
     EXPECT_EQ(result["exitCode"], c.status);
-    for (const char* key : {"failures", "seconds", "sha256"}) EXPECT_TRUE(result.contains(key)) << key;
+    for (const char* key : {"failures", "seconds", "sha256", "flashSha256", "eepromSha256"})
+      EXPECT_TRUE(result.contains(key)) << key;
+    const bool refused = c.outcome == std::string("refused");
     for (const json& l : lines) {
       if (l["event"] == "identified") {
-        EXPECT_EQ(l["signature"], "1E950F");
+        EXPECT_EQ(l["signature"], refused ? "1E9587" : "1E950F");
         EXPECT_EQ(l["pageBytes"], 128);
-        EXPECT_EQ(l["loaderIds"], json::array({257, 0, 0, 0}));
+        EXPECT_EQ(l["loaderIds"], refused ? json(nullptr) : json::array({257, 0, 0, 0}));
+        EXPECT_EQ(l["accepted"], !refused);
       }
       if (l["event"] == "progress") {
         for (const char* key : {"phase", "percent", "bytes", "totalBytes", "bytesPerSecond", "secondsLeft"})

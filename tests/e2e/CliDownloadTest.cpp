@@ -171,6 +171,7 @@ TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
     Copy copy = Copy::Whole;
   } cases[] = {
       {{"--signature", "1E9587"}, {}, 4, "Device ID :\n1E950F\nexpected!", "another chip"},
+      {{"--signature", "1E9587"}, {}, 4, "found: signature 1E9587 (refused)", "the chip found is named"},
       {{"--fault", "I:1:noreply"}, {}, 4, "Communication error", "no reply to the identification"},
       {{"--fault", "?:2:noreply"},
        {},
@@ -188,10 +189,10 @@ TEST(CliDownload, EveryFailureHasItsOwnExitStatus) {
        "options that leave nothing to write: usage, before any port is opened"},
       {{}, {"--bogus"}, 2, "brindlemark-cli download: Unknown option 'bogus'.", "usage"},
       {{},
-       {"--baud", "0"},
+       {"--baud", "3"},
        2,
-       "the BaudRate 0 is not a usable rate; the rate stays at 57600.",
-       "a rate no port takes"},
+       "brindlemark-cli download: --baud 3 is not a usable rate (the slowest is 300)",
+       "a rate too slow to wait for"},
       {{"--flash-words", "128"},
        {},
        7,

@@ -54,7 +54,7 @@ TEST(CliLoad, ReportsTheLoadAsJson) {
        0,
        "---",
        false,
-       {"The selected file is not a text file."},
+       {"load: cannot load '" + dir.Path("nope.hex") + "': no such file"},
        {}},
       {"an empty EEPROM file: nothing loaded, and why",
        Quote(dir.Write("no.eep", "")),

@@ -12,6 +12,7 @@
 #include "app/cli/CliDialogs.h"
 #include "app/cli/Commands.h"
 #include "app/cli/ExitCodes.h"
+#include "app/cli/FileCheck.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "platform/PortList.h"
 #include "shell/core/HeadlessDisplay.h"
@@ -101,6 +102,17 @@ void PrintReadable(const nlohmann::ordered_json& j) {
 
 int Load(const CommandLine& options) {
   LoadSession session;
+  // Said before the documented load runs, which would only call it "not a text file".
+  if (const std::optional<std::string> why = WhyNotLoadable(options.file)) {
+    const std::string text = "load: cannot load '" + options.file + "': " + *why;
+    std::cerr << text << '\n';
+    if (options.json) {
+      nlohmann::ordered_json report = Report(session);
+      report["messages"] = nlohmann::ordered_json::array({text});
+      std::cout << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    }
+    return kExitNotLoaded;
+  }
   session.main.SetUnhandledException([&session](std::exception_ptr e) { session.error = e; });
   session.dialogs.file = options.file;
   session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come

@@ -21,13 +21,14 @@ namespace bm::cli {
 
 class ProgressDisplay : public HeadlessDisplay {
  public:
-  ProgressDisplay(std::ostream& out, bool terminal, const std::vector<std::string>& messages)
-      : out_(out), terminal_(terminal), messages_(messages) {}
+  // `quiet`: errors only; no bar, no progress lines, no status lines (boxes still print).
+  ProgressDisplay(std::ostream& out, bool terminal, const std::vector<std::string>& messages, bool quiet = false)
+      : out_(out), terminal_(terminal), quiet_(quiet), messages_(messages) {}
 
   void SetProgress(int value) override {
     HeadlessDisplay::SetProgress(value);
     ShowMessages();
-    if (progressMaximum <= 0) return;  // the search: busy without a known end
+    if (progressMaximum <= 0 || quiet_) return;  // the search: busy without a known end
     const int shown = std::clamp(value, 0, 100);
     if (value <= 0) {
       // A new phase or the end of a run (mode 2 empties the bar): the finished bar stays.
@@ -61,7 +62,7 @@ class ProgressDisplay : public HeadlessDisplay {
     const bool changed = Text(which) != text;
     HeadlessDisplay::SetCaption(which, text);
     ShowMessages();
-    if (changed && !text.empty() && (which == Caption::status0 || which == Caption::status1)) {
+    if (changed && !quiet_ && !text.empty() && (which == Caption::status0 || which == Caption::status1)) {
       Note(NormalizeLineBreaks(text));
       drawn_ = -1;
       decade_ = 0;
@@ -102,6 +103,7 @@ class ProgressDisplay : public HeadlessDisplay {
   static constexpr int kBarWidth = 40;
   std::ostream& out_;
   bool terminal_;
+  bool quiet_;
   const std::vector<std::string>& messages_;
   size_t shownMessages_ = 0;
   int drawn_ = -1;  // value the bar shows

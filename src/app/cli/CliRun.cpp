@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <algorithm>
 #include <iostream>
 #include <optional>
@@ -17,10 +16,13 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
+#include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
 #include "base/ByteTrace.h"
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "images/FileReads.h"
+#include "images/TextFile.h"
 #include "shell/core/SkipReason.h"
 
 namespace bm::cli {
@@ -28,12 +30,24 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-std::string Sha256Of(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  QCryptographicHash hash(QCryptographicHash::Sha256);
-  hash.addData(&file);
-  return hash.result().toHex().toStdString();
+std::string Sha256Of(std::string_view bytes) {
+  return QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                  QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
+}
+
+// The phase's own words for a run that ended in it before its end.
+const char* PartlyDone(Phase phase) {
+  switch (phase) {
+    case Phase::Flash:
+      return "the flash is partly written";
+    case Phase::Eeprom:
+      return "the EEPROM is partly written";
+    case Phase::Erase:
+      return "the flash is partly erased";
+  }
+  return "";
 }
 
 const char* PhaseName(Phase phase) {
@@ -71,8 +85,13 @@ class RunLines : public Main::Observer {
 
   void OnPortTried(const PortTry& tried) override { portTried_(tried); }
 
+  // The phases the run reached, in order.
+  const std::vector<Phase>& Phases() const { return phases_; }
+  bool Reached(Phase phase) const { return std::find(phases_.begin(), phases_.end(), phase) != phases_.end(); }
+
   void OnPhase(Phase phase) override {
     phase_ = phase;
+    phases_.push_back(phase);
     lastPercent_ = -1;
     phaseStart_ = log_.Seconds();
     log_.Emit("phase", {{"name", PhaseName(phase)}});
@@ -99,6 +118,7 @@ class RunLines : public Main::Observer {
   EventLog& log_;
   ProgressDisplay& display_;
   std::function<void(const PortTry&)> portTried_;
+  std::vector<Phase> phases_;
   Phase phase_ = Phase::Flash;
   int lastPercent_ = -1;
   double phaseStart_ = 0;
@@ -108,7 +128,8 @@ class Runner {
  public:
   Runner(const CommandLine& line, EventLog& log) : line_(line), log_(log), session_(PortsOf(line)) {
     auto display =
-        std::make_unique<ProgressDisplay>(std::cerr, isatty(STDERR_FILENO) == 1, session_.dialogs.messages);
+        std::make_unique<ProgressDisplay>(std::cerr, isatty(STDERR_FILENO) == 1, session_.dialogs.messages,
+                                          line.quiet);
     display_ = display.get();
     session_.SetDisplay(std::move(display));
     session_.dialogs.echo = false;  // the display prints them, so a bar is never cut in two
@@ -142,7 +163,7 @@ class Runner {
 
   // One line for the user (stderr) and, with --json, a "message" line.
   void Message(const char* kind, const std::string& text, bool print = true) {
-    if (print) display_->Note(NormalizeLineBreaks(text));
+    if (print && !(line_.quiet && std::string(kind) == "info")) display_->Note(NormalizeLineBreaks(text));
     log_.Emit("message", {{"kind", kind}, {"text", NormalizeLineBreaks(text)}});
   }
 
@@ -151,14 +172,76 @@ class Runner {
     if (Interrupts::Received()) outcome = Outcome::Stopped;
     const int exitCode = ExitStatusOf(outcome);
     if (!note.empty()) Message(outcome == Outcome::Done ? "info" : "error", note);
+    const Written written = WhatWasWritten();
+    ClosingLine(outcome, written);
     json failures = json::array();
     for (Failure f : main().LastRun().result.failures) failures.push_back(Number(f));
     log_.Emit("result", {{"outcome", NameOf(outcome)},
                          {"failures", failures},
                          {"exitCode", exitCode},
                          {"seconds", Millis(log_.Seconds())},
-                         {"sha256", sha256_}});
+                         {"sha256", sha256_},
+                         {"flashSha256", written.flashSha256},
+                         {"eepromSha256", written.eepromSha256}});
     return exitCode;
+  }
+
+  // The images the run's phases went to write: the flash from 0 to its end rounded up to the
+  // target's page (0xFF-filled, blank pages included), the EEPROM from 0 to the image's end.
+  // A hash is null for a phase the run did not reach (an erase writes no image).
+  struct Written {
+    json flashSha256 = nullptr;
+    json eepromSha256 = nullptr;
+    int64_t flashBytes = 0;
+    int64_t eepromBytes = 0;
+  };
+  Written WhatWasWritten() const {
+    Written written;
+    const Globals& g = session_.main->State();
+    if (line_.command == Command::Download && lines_->Reached(Phase::Flash)) {
+      const int32_t page = 2 * g.BlockSize;
+      const int32_t end = FlashEndBytes(g.FBytesRead, g.FlashEnd);
+      written.flashBytes = page > 0 ? (end + page - 1) / page * page : end;
+      written.flashBytes = std::min<int64_t>(written.flashBytes, static_cast<int64_t>(g.FlashArr.size()));
+      written.flashSha256 = Sha256Of(std::string_view(reinterpret_cast<const char*>(g.FlashArr.data()),
+                                                      static_cast<size_t>(written.flashBytes)));
+    }
+    if (lines_->Reached(Phase::Eeprom)) {
+      written.eepromBytes = EepromEnd(g, g.OrgEEpEnd);
+      written.eepromSha256 = Sha256Of(std::string_view(reinterpret_cast<const char*>(g.EEpromArr.data()),
+                                                       static_cast<size_t>(written.eepromBytes)));
+    }
+    return written;
+  }
+
+  // The last line on stderr: what the run wrote and in how long, or what an interruption left.
+  void ClosingLine(Outcome outcome, const Written& written) {
+    const std::vector<Phase>& phases = lines_->Phases();
+    if (outcome == Outcome::Stopped && !phases.empty()) {
+      if (main().LastRun().result.end != RunEnd::Done) Note(std::string("interrupted: ") + PartlyDone(phases.back()));
+      return;
+    }
+    if (outcome != Outcome::Done || phases.empty()) return;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", log_.Seconds());
+    if (line_.command == Command::Erase) {
+      Note(std::string("erased the flash pages of the image in ") + seconds);
+      return;
+    }
+    std::string text = "written:";
+    if (!written.flashSha256.is_null())
+      text += " flash " + std::to_string(written.flashBytes) + " bytes (sha256 " +
+              written.flashSha256.get<std::string>() + ")";
+    if (!written.eepromSha256.is_null())
+      text += std::string(written.flashSha256.is_null() ? "" : ",") + " EEPROM " +
+              std::to_string(written.eepromBytes) + " bytes (sha256 " + written.eepromSha256.get<std::string>() +
+              ")";
+    Note(text + " in " + seconds);
+  }
+
+  // A line for the user on stderr, unless --quiet asked for errors only.
+  void Note(const std::string& line) {
+    if (!line_.quiet) display_->Note(line);
   }
 
   // Runs one handler as the window would, then prints what it showed.
@@ -174,19 +257,30 @@ class Runner {
   }
 
   std::optional<int> Load() {
+    if (const std::optional<std::string> why = WhyNotLoadable(line_.file))
+      return Finish(Outcome::LoadFailed, std::string(Name()) + ": cannot load '" + line_.file + "': " + *why);
     session_.dialogs.file = line_.file;
-    sha256_ = Sha256Of(line_.file);
     loading_ = true;
-    Step([this] { main().FOpenBtn_Action(); });
+    {
+      const FileReads reads;
+      Step([this] { main().FOpenBtn_Action(); });
+      // The hash of the bytes the load used, not of a second read that may see a newer file.
+      const std::optional<std::filesystem::path> file = TextFile::Resolve(line_.file);
+      if (const std::string* bytes = file ? reads.BytesOf(*file) : nullptr) sha256_ = Sha256Of(*bytes);
+    }
     loading_ = false;
     const LoadResult& load = main().LastLoad();
+    // An option beats the file's rate; BRINDLEMARK_BAUD only the built-in one.
+    const std::optional<int> baud = line_.baud              ? line_.baud
+                                    : load.fileNamesRate    ? std::nullopt
+                                                            : line_.defaultBaud;
     log_.Emit("start", {{"version", BRINDLEMARK_VERSION_TEXT},
                         {"command", Name()},
                         {"file", line_.file},
                         {"sha256", sha256_},
                         {"flashBytes", main().State().FBytesRead},
                         {"eepromBytes", main().State().EBytesRead},
-                        {"baud", line_.baud.value_or(main().BaudRate())}});
+                        {"baud", baud.value_or(main().BaudRate())}});
     for (const Diagnostic& d : load.diagnostics)
       log_.Emit("message", {{"kind", KindName(d.kind)}, {"text", NormalizeLineBreaks(d.text)}});
     // An encrypted file's one line was the status line (printed by the display).
@@ -209,12 +303,12 @@ class Runner {
           "warning",
           "warning: the project has no EEPROM image (its .eep file does not exist); only the flash image is "
           "written.");
-    if (line_.baud) {
-      if (!main().UsableBaudRate(*line_.baud))
-        return Finish(Outcome::Usage, std::string(Name()) + ": the BaudRate " + std::to_string(*line_.baud) +
+    if (baud) {
+      if (!main().UsableBaudRate(*baud))
+        return Finish(Outcome::Usage, std::string(Name()) + ": the BaudRate " + std::to_string(*baud) +
                                           " is not a usable rate; the rate stays at " +
                                           std::to_string(main().BaudRate()) + ".");
-      main().UseBaudRate(*line_.baud);
+      main().UseBaudRate(*baud);
     }
     if (auto nothing = NothingToWrite()) return Finish(Outcome::NothingToWrite, *nothing);
     if (line_.trace) {
@@ -251,20 +345,31 @@ class Runner {
     log_.Emit("port", fields);
   }
 
+  // The chip and loader the search found; `accepted` false for one the file's IDs refused, which
+  // is also named on stderr (the refusal's box names only what was expected).
+  void Identified(bool accepted) {
+    const Globals& g = main().State();
+    const Identification& found = main().LastIdentification();
+    json ids = nullptr;
+    if (g.LoaderIds) ids = json(std::vector<uint32_t>(g.LoaderIds->begin(), g.LoaderIds->end()));
+    log_.Emit("identified", {{"signature", found.signatureText ? json(*found.signatureText) : json(nullptr)},
+                             {"pageBytes", 2 * g.BlockSize},
+                             {"flashBytes", 2 * g.FlashEnd},
+                             {"loaderIds", ids},
+                             {"accepted", accepted}});
+    if (accepted) return;
+    std::string text = "found: signature " + found.signatureText.value_or("?");
+    if (found.loaderIdText) text += ", loader ID " + *found.loaderIdText;
+    display_->Note(text + " (refused)");
+  }
+
   std::optional<int> Connect() {
     Step([this] { main().ComportBtn_Action(); });
     if (failedByError_) return Finish(Outcome::NotFound);
     switch (main().LastSearch()) {
-      case SearchOutcome::Found: {
-        const Globals& g = main().State();
-        json ids = nullptr;
-        if (g.LoaderIds) ids = json(std::vector<uint32_t>(g.LoaderIds->begin(), g.LoaderIds->end()));
-        log_.Emit("identified", {{"signature", HexNumber(static_cast<uint32_t>(g.TargID))},
-                                 {"pageBytes", 2 * g.BlockSize},
-                                 {"flashBytes", 2 * g.FlashEnd},
-                                 {"loaderIds", ids}});
+      case SearchOutcome::Found:
+        Identified(true);
         return std::nullopt;
-      }
       case SearchOutcome::NotRun:
       case SearchOutcome::NotFound:
       case SearchOutcome::Quit:
@@ -275,6 +380,8 @@ class Runner {
       case SearchOutcome::Incomplete:
         return Finish(Outcome::Refused, "Identification failed: the target's reply to \"I\" was incomplete.");
       case SearchOutcome::Refused:
+        Identified(false);
+        return Finish(Outcome::Refused);  // its message was shown
       case SearchOutcome::Failed:
         return Finish(Outcome::Refused);  // its message was shown
     }

@@ -17,7 +17,7 @@ struct OptionSpec {
 };
 
 const OptionSpec kGlobal[] = {
-    {"port", "DEVICE",
+    {"P,port", "DEVICE",
      "Also offer DEVICE (repeatable). With download, erase and gang only these are searched. \"sim\" is the "
      "simulated target."},
     {"simulated-target", nullptr, "Offer the simulated target as port \"sim\"."},
@@ -27,15 +27,29 @@ const OptionSpec kGlobal[] = {
 };
 
 const OptionSpec kRun[] = {
-    {"baud", "N", "The rate instead of the file's (any rate the port accepts)."},
+    {"b,baud", "N", "The rate instead of the file's (any rate from 300 that the port accepts)."},
     {"stop", nullptr, "Tell the loader to leave (\"X\") after the run, so the new program starts."},
     {"force", nullptr, "Send even though the load showed a message (a damaged file loads nothing)."},
-    {"trace", nullptr, "Print every byte both ways on stderr."},
+    {"v,trace", nullptr, "Print every byte both ways on stderr."},
+    {"q,quiet", nullptr, "Errors only: no progress and no notes on stderr."},
 };
 const OptionSpec kImages[] = {
     {"no-flash", nullptr, "Leave the flash image out."},
     {"no-eeprom", nullptr, "Leave the EEPROM image out."},
 };
+
+// The names of an option ("b,baud": "b" and "baud"); the last is its long name.
+std::vector<std::string> NamesOf(const OptionSpec& o) {
+  std::vector<std::string> names;
+  const std::string all = o.names;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = all.find(',', start);
+    names.push_back(all.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return names;
+    start = comma + 1;
+  }
+}
 
 struct CommandSpec {
   Command command;
@@ -119,21 +133,20 @@ std::string ExitCodeLines() {
   return text;
 }
 
+// "-b, --baud": each name as it is typed.
+std::string Spelled(const OptionSpec& o) {
+  std::string names;
+  for (const std::string& name : NamesOf(o)) {
+    if (!names.empty()) names += ", ";
+    names += (name.size() == 1 ? "-" : "--") + name;
+  }
+  return names;
+}
+
 std::string OptionLines(const std::vector<OptionSpec>& options) {
   std::string text;
   for (const OptionSpec& o : options) {
-    std::string names;
-    const std::string all = o.names;
-    size_t start = 0;
-    while (start <= all.size()) {
-      const size_t comma = all.find(',', start);
-      const std::string name =
-          all.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-      if (!names.empty()) names += ", ";
-      names += (name.size() == 1 ? "-" : "--") + name;
-      if (comma == std::string::npos) break;
-      start = comma + 1;
-    }
+    std::string names = Spelled(o);
     if (o.value) names += std::string(" ") + o.value;
     text += "  " + names;
     text += names.size() < 22 ? std::string(22 - names.size(), ' ') : "\n" + std::string(24, ' ');
@@ -158,7 +171,10 @@ QCommandLineOption ToOption(const OptionSpec& o) {
 bool TakesValue(const std::string& arg) {
   if (arg.size() < 2 || arg[0] != '-' || arg.find('=') != std::string::npos) return false;
   const std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
-  auto takes = [&name](const OptionSpec& o) { return o.value && name == o.names; };
+  auto takes = [&name](const OptionSpec& o) {
+    const std::vector<std::string> names = NamesOf(o);
+    return o.value && std::find(names.begin(), names.end(), name) != names.end();
+  };
   if (std::any_of(std::begin(kGlobal), std::end(kGlobal), takes)) return true;
   for (const CommandSpec& c : Commands())
     if (std::any_of(c.options.begin(), c.options.end(), takes)) return true;
@@ -201,7 +217,7 @@ std::string HelpText(std::optional<Command> command) {
     text += "  " + Synopsis(c) + "\n      " + c.summary + "\n";
     if (!c.options.empty()) {
       for (const OptionSpec& o : c.options)
-        text += std::string("      --") + o.names + (o.value ? std::string(" ") + o.value : "") + "\n";
+        text += "      " + Spelled(o) + (o.value ? std::string(" ") + o.value : "") + "\n";
     }
   }
   text += "\nGlobal options (before or after the command):\n" +
@@ -236,7 +252,7 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
                                                     const std::string& where, bool json, CommandLine& line) {
   auto has = [&](const char* name) {
     return std::any_of(spec.options.begin(), spec.options.end(),
-                       [name](const OptionSpec& o) { return std::string(o.names) == name; }) &&
+                       [name](const OptionSpec& o) { return NamesOf(o).back() == name; }) &&
            parser.isSet(QString::fromLatin1(name));
   };
   if (has("flash-out")) line.flashOut = ToArg(parser.value("flash-out"));
@@ -246,6 +262,11 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
     line.baud = parser.value("baud").toInt(&ok);
     if (!ok)
       return Fail(where, "--baud needs a rate in baud, not '" + ToArg(parser.value("baud")) + "'", json);
+    if (*line.baud < kMinBaud)
+      return Fail(where,
+                  "--baud " + std::to_string(*line.baud) + " is not a usable rate (the slowest is " +
+                      std::to_string(kMinBaud) + ")",
+                  json);
   }
   line.noFlash = has("no-flash");
   line.noEeprom = has("no-eeprom");
@@ -254,6 +275,7 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
   line.stop = has("stop");
   line.force = has("force");
   line.trace = has("trace");
+  line.quiet = has("quiet");
   line.probe = has("probe");
   line.allPorts = has("all-ports");
   if (has("timeout")) {
@@ -273,15 +295,65 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
 
 }  // namespace
 
+bool AsksForVersion(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--") return false;
+    if (a == "--version") return true;
+  }
+  return false;
+}
+
+namespace {
+
+// An option that takes a value but has none: the last argument, or followed by another option
+// (`--port --json` must not name a port "--json").
+std::optional<std::string> MissingValue(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") break;
+    if (!TakesValue(args[i])) continue;
+    const bool none = i + 1 == args.size() || (args[i + 1].size() > 1 && args[i + 1][0] == '-');
+    if (none) return args[i];
+    ++i;
+  }
+  return std::nullopt;
+}
+
+// The first usage error of a line that names no command, in the words the parser uses.
+std::string ErrorWithoutCommand(const std::vector<std::string>& args) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  for (const OptionSpec& o : kGlobal) parser.addOption(ToOption(o));
+  for (const OptionSpec& o : kRun) parser.addOption(ToOption(o));
+  QStringList arguments{QStringLiteral("brindlemark-cli")};
+  for (const std::string& a : args) arguments << FromArg(a);
+  if (!parser.parse(arguments)) return ToArg(parser.errorText());
+  return "a COMMAND is missing (ports, load, download, erase, gang or help; --help describes them)";
+}
+
+std::optional<int> BaudFromEnvironment() {
+  const char* text = std::getenv("BRINDLEMARK_BAUD");
+  if (!text || !*text) return std::nullopt;
+  char* end = nullptr;
+  const long baud = std::strtol(text, &end, 10);
+  if (*end != '\0' || baud < kMinBaud || baud > 100'000'000) return -1;
+  return static_cast<int>(baud);
+}
+
+}  // namespace
+
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
   const CommandWord command = FindCommand(args);
   const CommandSpec* spec = command.spec;
+  const std::string where = spec ? std::string("brindlemark-cli ") + spec->name : "brindlemark-cli";
+  if (const std::optional<std::string> option = MissingValue(args))
+    return Fail(where, *option + " needs a value", json);
   if (!spec) {
     const bool wantsHelp = std::find(args.begin(), args.end(), "--help") != args.end() ||
                            std::find(args.begin(), args.end(), "-h") != args.end();
-    if (command.word.empty()) return {std::nullopt, HelpText(), wantsHelp ? kExitDone : kExitUsage, json};
-    return Fail("brindlemark-cli", "unknown command '" + command.word + "'", json);
+    if (wantsHelp) return {std::nullopt, HelpText(), kExitDone, json};
+    if (command.word.empty()) return Fail(where, ErrorWithoutCommand(args), json);
+    return Fail(where, "unknown command '" + command.word + "'", json);
   }
 
   QCommandLineParser parser;
@@ -290,7 +362,6 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   for (const OptionSpec& o : spec->options) parser.addOption(ToOption(o));
   QStringList arguments{QStringLiteral("brindlemark-cli")};
   for (const std::string& a : args) arguments << FromArg(a);
-  const std::string where = std::string("brindlemark-cli ") + spec->name;
   if (!parser.parse(arguments)) return Fail(where, ToArg(parser.errorText()), json);
 
   CommandLine line;
@@ -298,6 +369,20 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.json = parser.isSet("json");
   line.help = parser.isSet("help");
   for (const QString& d : parser.values("port")) line.ports.devices.push_back(ToArg(d));
+  const char* envPort = std::getenv("BRINDLEMARK_PORT");
+  const bool runs = spec->command == Command::Download || spec->command == Command::Erase ||
+                    spec->command == Command::Gang;
+  const bool allPorts = std::find(args.begin(), args.end(), "--all-ports") != args.end();
+  if (runs && !allPorts && line.ports.devices.empty() && envPort && *envPort)
+    line.ports.devices.push_back(envPort);
+  if (runs) {
+    line.defaultBaud = BaudFromEnvironment();
+    if (line.defaultBaud == -1)
+      return Fail(where,
+                  std::string("BRINDLEMARK_BAUD='") + std::getenv("BRINDLEMARK_BAUD") +
+                      "' is not a usable rate (a number from " + std::to_string(kMinBaud) + ")",
+                  json);
+  }
   line.ports.simulatedTarget = parser.isSet("simulated-target");
   if (line.help) return {std::nullopt, HelpText(spec->command), kExitDone, json};
 

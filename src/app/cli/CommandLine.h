@@ -23,7 +23,9 @@ struct CommandLine {
   std::optional<Command> helpTopic;        // help COMMAND
   std::optional<std::string> flashOut;     // load
   std::optional<std::string> eepromOut;    // load
-  std::optional<int> baud;                 // download, erase, gang
+  std::optional<int> baud;                 // download, erase, gang: -b/--baud
+  std::optional<int> defaultBaud;          // BRINDLEMARK_BAUD: the rate when the file names none
+  bool quiet = false;                      // -q: errors only
   bool noFlash = false, noEeprom = false;  // download, gang
   bool stop = false, force = false, trace = false;
   bool probe = false;                    // ports
@@ -39,8 +41,16 @@ struct ParsedCommandLine {
   bool wantsJson = false;  // --json was given, even if the rest did not parse
 };
 
-// `args` without the program name.
+// `args` without the program name. BRINDLEMARK_PORT names the port when no -P/--port does (for
+// download, erase and gang); BRINDLEMARK_BAUD replaces only the built-in rate (an option and a
+// project's BaudRate beat it).
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Whether the version is asked for: --version anywhere before "--".
+bool AsksForVersion(const std::vector<std::string>& args);
+
+// The slowest rate a run accepts: below it a page takes longer than any wait is meant to last.
+inline constexpr int kMinBaud = 300;
 
 // The whole help, or one command's.
 std::string HelpText(std::optional<Command> command = std::nullopt);

@@ -17,7 +17,7 @@
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   using namespace bm::cli;
-  if (args.size() == 1 && args[0] == "--version") {
+  if (AsksForVersion(args)) {
     std::cout << kVersionText;
     return kExitDone;
   }
@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
                             {"failures", nlohmann::ordered_json::array()},
                             {"exitCode", parsed.exitCode},
                             {"seconds", Millis(log.Seconds())},
-                            {"sha256", ""}});
+                            {"sha256", ""},
+                            {"flashSha256", nullptr},
+                            {"eepromSha256", nullptr}});
       }
     }
     return parsed.exitCode;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace bm {
@@ -19,7 +20,9 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-FileStamp StampOf(const std::filesystem::path& path);
+// The file as it is now; with `readBytes`, as it was when a reader read those bytes from it (its
+// size and hash are theirs, so a file rebuilt since still counts as changed).
+FileStamp StampOf(const std::filesystem::path& path, const std::string* readBytes = nullptr);
 
 // The first of `stamps` whose file is no longer as stamped, or nullptr.
 const FileStamp* FirstChanged(const std::vector<FileStamp>& stamps);

@@ -98,6 +98,9 @@ class Main {
   // --- Outcomes of the last operation of each kind --------------------------------------------
   const LoadResult& LastLoad() const { return lastLoad_; }
   SearchOutcome LastSearch() const { return lastSearch_; }
+  // What the last identification found, also when it refused the chip (its signature and loader
+  // IDs as far as they arrived).
+  const Identification& LastIdentification() const { return lastIdentification_; }
   const RunReport& LastRun() const { return lastRun_; }
   // The window's mode as its documented number (0 to 3).
   int32_t ModeNumber() const { return Number(g.Modus); }
@@ -253,7 +256,7 @@ class Main {
   bool quitRequested_ = false;
   LoadResult lastLoad_;
   SearchOutcome lastSearch_ = SearchOutcome::NotRun;
-  Identification::Outcome lastIdentification_ = Identification::Outcome::Incomplete;
+  Identification lastIdentification_;
   Liveness lastLiveness_ = Liveness::Silent;
   RunReport lastRun_;
 };

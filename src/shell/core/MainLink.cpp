@@ -76,7 +76,7 @@ bool Main::GetDevice() {
     display.SetCaption(Caption::TargDevIDcapt, "Device ID : &&" + *found.signatureText);
   if (found.loaderIdText)
     display.SetCaption(Caption::TargLoaderIDcapt, "Loader ID : &&" + *found.loaderIdText);
-  lastIdentification_ = found.outcome;
+  lastIdentification_ = found;
   // A message is shown only while the user is still there: after a quit the search just ends.
   if (!found.message.empty() && !QuitRequested()) shown_.MessageBox(found.message);
   return found.Identified();
@@ -173,7 +173,7 @@ void Main::ComportBtn_Action() {
     if (GetDevice()) {
       lastSearch_ = SearchOutcome::Found;
     } else {
-      lastSearch_ = QuitRequested() ? SearchOutcome::Quit : OutcomeOf(lastIdentification_);
+      lastSearch_ = QuitRequested() ? SearchOutcome::Quit : OutcomeOf(lastIdentification_.outcome);
       EndUnidentified();
     }
   } else {

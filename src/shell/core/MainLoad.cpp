@@ -3,6 +3,7 @@
 
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "images/FileReads.h"
 #include "images/ProjectFile.h"
 #include "images/TextFile.h"
 #include "images/UHexLoad.h"
@@ -108,8 +109,10 @@ LoadResult Main::LoadFiles() {
   const std::string name = g.f ? g.f->filename().string() : std::string();
   ParaEnable = false;
   bool loaded = false;
+  bool namesRate = false;
   if (!name.empty()) {
     const FileRead read = ReadChosenFile(name);
+    namesRate = !read.baudText.empty();
     ShowFound();
     if (read.damaged) {
       g.FBytesRead = 0;
@@ -119,7 +122,8 @@ LoadResult Main::LoadFiles() {
     ShowLoad(loaded, name, read);
   }
   ShowFound();
-  return {loaded, Diagnostics(found_.begin() + static_cast<std::ptrdiff_t>(foundBefore), found_.end())};
+  return {loaded, Diagnostics(found_.begin() + static_cast<std::ptrdiff_t>(foundBefore), found_.end()),
+          namesRate};
 }
 
 Main::FileRead Main::ReadChosenFile(const std::string& name) {
@@ -127,6 +131,7 @@ Main::FileRead Main::ReadChosenFile(const std::string& name) {
   chosen_ = *g.f;
   filesRead_ = {chosen_};
   FileRead read;
+  const FileReads reads;
   using TextFile::EndsWithNoCase;
   if (EndsWithNoCase(name, ".PPRO")) {
     LoadProject(read);
@@ -160,7 +165,7 @@ Main::FileRead Main::ReadChosenFile(const std::string& name) {
         {DiagnosticKind::Error, DiagnosticCode::UnknownKind, "Project file \"*.ppro\" expected!"});
   }
   stamps_.clear();
-  for (const std::filesystem::path& file : filesRead_) stamps_.push_back(StampOf(file));
+  for (const std::filesystem::path& file : filesRead_) stamps_.push_back(StampOf(file, reads.BytesOf(file)));
   loadBaud_ = read.baud;
   return read;
 }

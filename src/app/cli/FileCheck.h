@@ -1,0 +1,16 @@
+// What the command-line tool checks of FILE before the documented load runs: the load's own
+// answer to a missing file, a folder or a pipe is "The selected file is not a text file.", which
+// does not tell a script what to fix, and a pipe or a device must never be opened at all (it
+// would block, or never end).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace bm::cli {
+
+// Why `file` cannot be loaded ("no such file", "is a directory", "is not a regular file (a pipe,
+// a device or a socket)", "permission denied"), or none when it is a readable regular file.
+std::optional<std::string> WhyNotLoadable(const std::string& file);
+
+}  // namespace bm::cli
