@@ -3,10 +3,9 @@
 // targets.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -150,8 +149,10 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
 
 // --version wherever it stands, with or without --json, prints the version.
 TEST(CliUsage, VersionAnywherePrintsTheVersion) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--version"}, {"--json", "--version"}, {"download", "--version"}, {"download", kBlink, "--version"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--version"},
+                                                                {"--json", "--version"},
+                                                                {"download", "--version"},
+                                                                {"download", kBlink, "--version"}}) {
     const CliResult r = RunCli(args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("brindlemark-cli ", 0), 0u) << r.out;
@@ -182,7 +183,8 @@ TEST(CliFiles, WhatIsNotARegularFileIsNamedAndRefusedAtOnce) {
       const CliResult r = RunCli({command, c.file, "--port", "sim"});
       EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
       EXPECT_EQ(r.status, 1);
-      EXPECT_NE(r.err.find(std::string(command) + ": cannot load '" + c.file + "': " + c.why), std::string::npos)
+      EXPECT_NE(r.err.find(std::string(command) + ": cannot load '" + c.file + "': " + c.why),
+                std::string::npos)
           << r.err;
     }
   }
@@ -195,7 +197,8 @@ TEST(CliJson, TheResultHashesTheImagesWritten) {
   char dir[] = "/tmp/bm-hash-XXXXXX";
   const fs::path scratch = ::mkdtemp(dir);
   for (const char* ext : {".ppro", ".hex", ".eep"})
-    fs::copy_file(std::string(BM_SOURCE_DIR) + "/examples/blink/blink" + ext, scratch / (std::string("blink") + ext));
+    fs::copy_file(std::string(BM_SOURCE_DIR) + "/examples/blink/blink" + ext,
+                  scratch / (std::string("blink") + ext));
   const std::string project = (scratch / "blink.ppro").string();
   auto result = [&project](std::vector<std::string> extra) {
     std::vector<std::string> args{"download", project, "--port", "sim", "--json"};
@@ -242,6 +245,18 @@ TEST(CliRun, AClosingLineSaysWhatWasWrittenAndQuietLeavesOnlyErrors) {
   const CliResult missing = RunCli({"download", "nope.hex", "-P", "sim", "-q"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot load 'nope.hex'"), std::string::npos) << "errors still show";
+}
+
+// BRINDLEMARK_BAUD replaces only the built-in rate: a project's BaudRate beats it, a .hex takes it.
+TEST(CliRun, TheEnvironmentsRateGivesWayToTheProjects) {
+  ::setenv("BRINDLEMARK_BAUD", "19200", 1);
+  const CliResult project = RunCli({"download", kBlink, "--port", "sim", "--json"});
+  const CliResult plain = RunCli(
+      {"download", std::string(BM_SOURCE_DIR) + "/examples/blink/blink.hex", "--port", "sim", "--json"});
+  ::unsetenv("BRINDLEMARK_BAUD");
+  EXPECT_EQ(JsonLines(project.out).front()["baud"], 57600);
+  EXPECT_EQ(JsonLines(plain.out).front()["baud"], 19200);
+  EXPECT_EQ(plain.status, 0) << plain.err;
 }
 
 // One program, linked dynamically, and of Qt only the libraries a program without windows needs.
