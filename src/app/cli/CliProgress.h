@@ -22,7 +22,8 @@ namespace bm::cli {
 class ProgressDisplay : public HeadlessDisplay {
  public:
   // `quiet`: errors only; no bar, no progress lines, no status lines (boxes still print).
-  ProgressDisplay(std::ostream& out, bool terminal, const std::vector<std::string>& messages, bool quiet = false)
+  ProgressDisplay(std::ostream& out, bool terminal, const std::vector<std::string>& messages,
+                  bool quiet = false)
       : out_(out), terminal_(terminal), quiet_(quiet), messages_(messages) {}
 
   void SetProgress(int value) override {

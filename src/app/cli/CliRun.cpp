@@ -87,7 +87,9 @@ class RunLines : public Main::Observer {
 
   // The phases the run reached, in order.
   const std::vector<Phase>& Phases() const { return phases_; }
-  bool Reached(Phase phase) const { return std::find(phases_.begin(), phases_.end(), phase) != phases_.end(); }
+  bool Reached(Phase phase) const {
+    return std::find(phases_.begin(), phases_.end(), phase) != phases_.end();
+  }
 
   void OnPhase(Phase phase) override {
     phase_ = phase;
@@ -127,9 +129,8 @@ class RunLines : public Main::Observer {
 class Runner {
  public:
   Runner(const CommandLine& line, EventLog& log) : line_(line), log_(log), session_(PortsOf(line)) {
-    auto display =
-        std::make_unique<ProgressDisplay>(std::cerr, isatty(STDERR_FILENO) == 1, session_.dialogs.messages,
-                                          line.quiet);
+    auto display = std::make_unique<ProgressDisplay>(std::cerr, isatty(STDERR_FILENO) == 1,
+                                                     session_.dialogs.messages, line.quiet);
     display_ = display.get();
     session_.SetDisplay(std::move(display));
     session_.dialogs.echo = false;  // the display prints them, so a bar is never cut in two
@@ -218,7 +219,8 @@ class Runner {
   void ClosingLine(Outcome outcome, const Written& written) {
     const std::vector<Phase>& phases = lines_->Phases();
     if (outcome == Outcome::Stopped && !phases.empty()) {
-      if (main().LastRun().result.end != RunEnd::Done) Note(std::string("interrupted: ") + PartlyDone(phases.back()));
+      if (main().LastRun().result.end != RunEnd::Done)
+        Note(std::string("interrupted: ") + PartlyDone(phases.back()));
       return;
     }
     if (outcome != Outcome::Done || phases.empty()) return;
@@ -234,8 +236,8 @@ class Runner {
               written.flashSha256.get<std::string>() + ")";
     if (!written.eepromSha256.is_null())
       text += std::string(written.flashSha256.is_null() ? "" : ",") + " EEPROM " +
-              std::to_string(written.eepromBytes) + " bytes (sha256 " + written.eepromSha256.get<std::string>() +
-              ")";
+              std::to_string(written.eepromBytes) + " bytes (sha256 " +
+              written.eepromSha256.get<std::string>() + ")";
     Note(text + " in " + seconds);
   }
 
@@ -271,9 +273,9 @@ class Runner {
     loading_ = false;
     const LoadResult& load = main().LastLoad();
     // An option beats the file's rate; BRINDLEMARK_BAUD only the built-in one.
-    const std::optional<int> baud = line_.baud              ? line_.baud
-                                    : load.fileNamesRate    ? std::nullopt
-                                                            : line_.defaultBaud;
+    const std::optional<int> baud = line_.baud           ? line_.baud
+                                    : load.fileNamesRate ? std::nullopt
+                                                         : line_.defaultBaud;
     log_.Emit("start", {{"version", BRINDLEMARK_VERSION_TEXT},
                         {"command", Name()},
                         {"file", line_.file},

@@ -370,8 +370,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.help = parser.isSet("help");
   for (const QString& d : parser.values("port")) line.ports.devices.push_back(ToArg(d));
   const char* envPort = std::getenv("BRINDLEMARK_PORT");
-  const bool runs = spec->command == Command::Download || spec->command == Command::Erase ||
-                    spec->command == Command::Gang;
+  const bool runs =
+      spec->command == Command::Download || spec->command == Command::Erase || spec->command == Command::Gang;
   const bool allPorts = std::find(args.begin(), args.end(), "--all-ports") != args.end();
   if (runs && !allPorts && line.ports.devices.empty() && envPort && *envPort)
     line.ports.devices.push_back(envPort);

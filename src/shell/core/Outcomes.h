@@ -13,8 +13,8 @@
 namespace bm {
 
 struct LoadResult {
-  bool loaded = false;      // an image is in the buffers and shown (the window is in mode 1)
-  Diagnostics diagnostics;  // what the load found, in the order the window showed it
+  bool loaded = false;         // an image is in the buffers and shown (the window is in mode 1)
+  Diagnostics diagnostics;     // what the load found, in the order the window showed it
   bool fileNamesRate = false;  // the file gave the rate (a project's BaudRate key)
 
   bool Has(DiagnosticCode code) const {
