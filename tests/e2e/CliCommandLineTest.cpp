@@ -451,18 +451,26 @@ TEST(CliGang, TheOtherBoardsSucceedAndTheSummarySaysWhichFailed) {
   EXPECT_NE(log.find("> 3F"), std::string::npos) << "the byte trace is kept";
   fs::remove_all(logs);
 
-  // --all-ports: a port without a loader is passed by, not failed (the system's own ports too).
-  const CliResult all =
-      RunCli({"gang", kBlink, "--all-ports", "--port", good.Device(), "--port", silent.Device()});
-  EXPECT_EQ(all.status, 0) << all.out << all.err;
-  EXPECT_NE(row(good.Device()).find(" done "), std::string::npos);
+  // --all-ports: a listed port without a loader is passed by; one named with --port is a board
+  // that failed. One device under two names gets one child.
+  const std::string link = logs + "-link";
+  fs::create_symlink(good.Device(), link);
+  const CliResult all = RunCli(
+      {"gang", kBlink, "--all-ports", "--port", good.Device(), "--port", link, "--port", silent.Device()});
+  fs::remove(link);
+  EXPECT_EQ(all.status, 8) << all.out << all.err;
   const size_t at = all.out.find(silent.Device() + " ");
   ASSERT_NE(at, std::string::npos) << all.out;
-  EXPECT_NE(all.out.substr(at, all.out.find('\n', at) - at).find(" skipped "), std::string::npos) << all.out;
+  EXPECT_NE(all.out.substr(at, all.out.find('\n', at) - at).find(" not-found "), std::string::npos)
+      << all.out;
+  EXPECT_EQ(all.out.find(link), std::string::npos) << "the link is the same board: " << all.out;
 
-  // JSON: every line names its board; the result lists them all.
+  // JSON: every line names its board; the result lists them all. The person at the terminal still
+  // sees each board's lines and the summary on stderr.
   const CliResult j = RunCli({"--json", "gang", kBlink, "--port", good.Device(), "--port", faulty.Device()});
   EXPECT_EQ(j.status, 8);
+  EXPECT_NE(j.err.find(good.Device() + ": phase"), std::string::npos) << j.err;
+  EXPECT_NE(j.err.find("port                     signature"), std::string::npos) << j.err;
   const auto lines = JsonLines(j.out);
   ASSERT_FALSE(lines.empty());
   for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_TRUE(lines[i].contains("port")) << lines[i];
@@ -473,11 +481,36 @@ TEST(CliGang, TheOtherBoardsSucceedAndTheSummarySaysWhichFailed) {
   EXPECT_EQ(lines.back()["outcome"], "boards-failed");
 
   // --all-ports with no board answering anywhere: the target was not found, not done.
-  const CliResult none = RunCli({"--json", "gang", kBlink, "--all-ports", "--port", silent.Device()});
+  const CliResult none = RunCli({"--json", "gang", kBlink, "--all-ports"});
   EXPECT_EQ(none.status, 3) << none.out << none.err;
   const auto noneLines = JsonLines(none.out);
   ASSERT_FALSE(noneLines.empty());
   EXPECT_EQ(noneLines.back()["outcome"], "not-found");
+}
+
+// Logs that cannot be kept stop the gang before any board starts; each board keeps its own log,
+// named after its device.
+TEST(CliGang, LogsAreNeverLostWithoutAWord) {
+  char dir[] = "/tmp/bm-logs-XXXXXX";
+  const fs::path scratch = ::mkdtemp(dir);
+  std::ofstream(scratch / "file") << "x";
+  for (const fs::path& bad : {scratch / "file", scratch / "file" / "sub"}) {
+    const CliResult r = RunCli({"gang", kBlink, "--port", "sim", "--log-dir", bad.string()});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.err.rfind("gang: cannot keep logs in '" + bad.string() + "': ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  test::TargetSimProcess a, b;
+  ASSERT_TRUE(a.Started() && b.Started());
+  const CliResult r = RunCli(
+      {"gang", kBlink, "--port", a.Device(), "--port", b.Device(), "--log-dir", (scratch / "logs").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  int logs = 0;
+  for (const auto& entry : fs::directory_iterator(scratch / "logs"))
+    logs += entry.path().extension() == ".jsonl";
+  EXPECT_EQ(logs, 2);
+  EXPECT_TRUE(fs::exists(scratch / "logs" / (a.Device().substr(5).replace(3, 1, "_") + ".jsonl")));
+  fs::remove_all(scratch);
 }
 
 }  // namespace

@@ -11,17 +11,22 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
 #include "app/cli/Interrupts.h"
+#include "platform/qt/PosixLine.h"
 #include "platform/qt/QtSerialPort.h"
 
 namespace bm::cli {
@@ -34,11 +39,13 @@ constexpr int kGraceMs = 3000;
 
 struct Board {
   std::string port;
+  bool named = false;  // given with --port: a silent one is a failure, not a port without a board
   std::unique_ptr<QProcess> process;
   std::unique_ptr<QTimer> timer;
   std::string pending;  // an unfinished line of the child's stdout
   std::ofstream jsonLog, textLog;
   std::string signature = "-", outcome, sha256, status = "starting";  // outcome: from its result line
+  json flashSha256 = nullptr, eepromSha256 = nullptr;
   int exitCode = -1;
   double seconds = 0;
   bool timedOut = false;
@@ -46,12 +53,36 @@ struct Board {
   bool finished = false;
 };
 
-// A file name for a port's logs: "/dev/ttyUSB0" gives "ttyUSB0", "/dev/pts/3" gives "pts_3".
-std::string LogName(const std::string& port) {
+// A file name for a port's logs: "/dev/ttyUSB0" gives "ttyUSB0", "/dev/pts/3" gives "pts_3";
+// a name already taken gets "-2", "-3"... so no two boards share a log.
+std::string LogName(const std::string& port, std::set<std::string>& taken) {
   std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
   for (char& c : name)
     if (c == '/' || c == ':' || c == ' ') c = '_';
-  return name.empty() ? "port" : name;
+  if (name.empty()) name = "port";
+  std::string unique = name;
+  for (int n = 2; !taken.insert(unique).second; ++n) unique = name + "-" + std::to_string(n);
+  return unique;
+}
+
+// The device a port name stands for: links followed, "ttyS0" as "/dev/ttyS0". Two names of one
+// device must never get two children (their commands would interleave on the line).
+std::string DeviceOf(const std::string& port) {
+  if (port == "sim") return port;
+  std::error_code ec;
+  const std::filesystem::path file = qt::posix::DeviceFile(port);
+  const std::filesystem::path real = std::filesystem::canonical(file, ec);
+  return ec ? file.string() : real.string();
+}
+
+// Why the logs cannot be kept in `dir` (it is made when missing), or nothing when they can.
+std::optional<std::string> WhyNoLogs(const std::string& dir) {
+  std::error_code ec;
+  if (std::filesystem::exists(dir, ec) && !std::filesystem::is_directory(dir, ec)) return "not a directory";
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return ec.message();
+  if (::access(dir.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+  return std::nullopt;
 }
 
 class GangRun {
@@ -60,14 +91,22 @@ class GangRun {
       : line_(line), log_(log), terminal_(isatty(STDERR_FILENO) == 1) {}
 
   int Run() {
-    std::vector<std::string> ports = Ports();
+    // Checked before any board starts: logs that cannot be written are lost without a word.
+    if (line_.logDir) {
+      if (const std::optional<std::string> why = WhyNoLogs(*line_.logDir)) {
+        const std::string text = "gang: cannot keep logs in '" + *line_.logDir + "': " + *why;
+        std::cerr << text << '\n';
+        log_.Emit("message", {{"kind", "error"}, {"text", text}});
+        return Finish(kExitUsage);
+      }
+    }
+    const std::vector<Port> ports = Ports();
     if (ports.empty()) {
       std::cerr << "gang: no serial port to flash (name them with --port DEVICE)\n";
       return Finish(kExitNotFound);
     }
-    if (line_.logDir) QDir().mkpath(QString::fromStdString(*line_.logDir));
     Interrupts interrupts([this] { StopAll(); });
-    for (const std::string& port : ports) Start(port);
+    for (const Port& port : ports) Start(port);
     Draw();
     while (!AllFinished()) loop_.exec();
     Draw();
@@ -75,32 +114,46 @@ class GangRun {
   }
 
  private:
-  std::vector<std::string> Ports() const {
-    std::vector<std::string> ports;
-    std::set<std::string> seen;
-    auto add = [&](const std::string& p) {
-      if (seen.insert(p).second) ports.push_back(p);
+  struct Port {
+    std::string name;  // as given, or as the system lists it
+    bool named = false;
+  };
+  // Each device once, by the first name it was given; a named port counts as named even when
+  // --all-ports lists it too.
+  std::vector<Port> Ports() const {
+    std::vector<Port> ports;
+    std::vector<std::string> devices;
+    auto add = [&](const std::string& name, bool named) {
+      const std::string device = DeviceOf(name);
+      const auto it = std::find(devices.begin(), devices.end(), device);
+      if (it != devices.end()) {
+        ports[static_cast<size_t>(it - devices.begin())].named |= named;
+        return;
+      }
+      devices.push_back(device);
+      ports.push_back({name, named});
     };
+    for (const std::string& d : line_.ports.devices) add(d, true);
     if (line_.allPorts) {
       qt::QtSerialService system(true, {});
-      for (int i = 0; i < system.Count(); ++i) add(system.PortName(i));
+      for (int i = 0; i < system.Count(); ++i) add(system.PortName(i), false);
     }
-    for (const std::string& d : line_.ports.devices) add(d);
     return ports;
   }
 
-  void Start(const std::string& port) {
+  void Start(const Port& port) {
     auto board = std::make_unique<Board>();
     Board& b = *board;
-    b.port = port;
+    b.port = port.name;
+    b.named = port.named;
     if (line_.logDir) {
-      const std::string base = *line_.logDir + "/" + LogName(port);
+      const std::string base = *line_.logDir + "/" + LogName(DeviceOf(port.name), logNames_);
       b.jsonLog.open(base + ".jsonl");
       b.textLog.open(base + ".log");
     }
     b.process = std::make_unique<QProcess>();
     QStringList args;
-    for (const std::string& a : ChildArguments(line_, port)) args << QString::fromStdString(a);
+    for (const std::string& a : ChildArguments(line_, port.name)) args << QString::fromStdString(a);
     b.process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     QObject::connect(b.process.get(), &QProcess::readyReadStandardOutput, [this, &b] { ReadLines(b); });
     QObject::connect(b.process.get(), &QProcess::readyReadStandardError, [&b] {
@@ -115,13 +168,25 @@ class GangRun {
       if (e == QProcess::FailedToStart) Finished(b, kExitUsage);
     });
     if (line_.timeoutSeconds) {
+      // A coarse timer may fire 5 % early: the board's own clock decides, and a timer that came
+      // too soon is set again for what is left.
+      const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::duration<double>(*line_.timeoutSeconds));
+      const auto started = std::chrono::steady_clock::now();
       b.timer = std::make_unique<QTimer>();
       b.timer->setSingleShot(true);
-      QObject::connect(b.timer.get(), &QTimer::timeout, [this, &b] {
+      b.timer->setTimerType(Qt::PreciseTimer);
+      QObject::connect(b.timer.get(), &QTimer::timeout, [this, &b, limit, started] {
+        const auto left = limit - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - started);
+        if (left > std::chrono::milliseconds::zero()) {
+          b.timer->start(left + std::chrono::milliseconds(1));
+          return;
+        }
         b.timedOut = true;
         Stop(b);
       });
-      b.timer->start(static_cast<int>(*line_.timeoutSeconds * 1000));
+      b.timer->start(limit);
     }
     boards_.push_back(std::move(board));
     b.process->start(QCoreApplication::applicationFilePath(), args);
@@ -159,6 +224,8 @@ class GangRun {
       b.outcome = event.value("outcome", "");
       b.seconds = event.value("seconds", 0.0);
       if (event.contains("sha256") && !event["sha256"].get<std::string>().empty()) b.sha256 = event["sha256"];
+      b.flashSha256 = event.value("flashSha256", json(nullptr));
+      b.eepromSha256 = event.value("eepromSha256", json(nullptr));
     }
     json rest = json::object();  // the child's fields without its "event" and "t"
     for (const auto& [key, value] : event.items())
@@ -167,7 +234,9 @@ class GangRun {
       json fields{{"port", b.port}};
       fields.update(rest);
       log_.Emit(name, fields);
-    } else if (terminal_) {
+    }
+    // The live lines go to stderr with --json too: stdout is the scripts', stderr the person's.
+    if (terminal_) {
       Draw();
     } else if (name != "progress" || event.value("percent", 0) % 10 == 0) {
       std::cerr << b.port << ": " << name << ' ' << rest.dump() << '\n';
@@ -183,8 +252,8 @@ class GangRun {
     // A child that ended without its result line (killed, or it could not start).
     if (b.outcome.empty())
       b.outcome = NameOf(exitCode == kExitInterrupted ? Outcome::Stopped : Outcome::Failed);
-    // --all-ports: a port without a loader is no board.
-    b.skipped = line_.allPorts && exitCode == kExitNotFound && !b.timedOut;
+    // --all-ports: a listed port without a loader is no board; a port named with --port is.
+    b.skipped = line_.allPorts && !b.named && exitCode == kExitNotFound && !b.timedOut;
     if (b.skipped) b.outcome = NameOf(Outcome::Skipped);
     if (b.seconds == 0) b.seconds = Millis(log_.Seconds());
     b.status = b.outcome + " (exit " + std::to_string(exitCode) + ")";
@@ -229,7 +298,7 @@ class GangRun {
 
   // One live line per board on a terminal, redrawn in place.
   void Draw() {
-    if (log_.Enabled() || !terminal_) return;
+    if (!terminal_) return;
     if (drawnLines_ > 0) std::cerr << "\x1b[" << drawnLines_ << 'A';
     for (const auto& b : boards_) {
       std::string status = b->status;
@@ -249,25 +318,29 @@ class GangRun {
                         {"outcome", b->outcome},
                         {"exitCode", b->exitCode},
                         {"seconds", b->seconds},
-                        {"sha256", b->sha256}});
-    if (log_.Enabled()) {
-      log_.Emit("result", {{"outcome", NameOf(GangOutcome(exitCode))},
-                           {"failures", json::array()},
-                           {"exitCode", exitCode},
-                           {"seconds", Millis(log_.Seconds())},
-                           {"sha256", boards_.empty() ? "" : boards_.front()->sha256},
-                           {"boards", boards}});
-      return exitCode;
-    }
-    std::printf("%-24s %-9s %-12s %4s %8s  %s\n", "port", "signature", "outcome", "exit", "seconds",
-                "sha256");
+                        {"sha256", b->sha256},
+                        {"flashSha256", b->flashSha256},
+                        {"eepromSha256", b->eepromSha256}});
+    const Board* first = boards_.empty() ? nullptr : boards_.front().get();
+    log_.Emit("result", {{"outcome", NameOf(GangOutcome(exitCode))},
+                         {"failures", json::array()},
+                         {"exitCode", exitCode},
+                         {"seconds", Millis(log_.Seconds())},
+                         {"sha256", first ? first->sha256 : ""},
+                         {"flashSha256", first ? first->flashSha256 : json(nullptr)},
+                         {"eepromSha256", first ? first->eepromSha256 : json(nullptr)},
+                         {"boards", boards}});
+    // The summary table: on stdout for a person, on stderr when stdout carries JSON lines.
+    std::FILE* table = log_.Enabled() ? stderr : stdout;
+    std::fprintf(table, "%-24s %-9s %-12s %4s %8s  %s\n", "port", "signature", "outcome", "exit", "seconds",
+                 "sha256");
     for (const auto& b : boards_)
-      std::printf("%-24s %-9s %-12s %4d %8.3f  %s\n", b->port.c_str(), b->signature.c_str(),
-                  b->outcome.c_str(), b->exitCode, b->seconds, b->sha256.c_str());
+      std::fprintf(table, "%-24s %-9s %-12s %4d %8.3f  %s\n", b->port.c_str(), b->signature.c_str(),
+                   b->outcome.c_str(), b->exitCode, b->seconds, b->sha256.c_str());
     int failed = 0;
     for (const auto& b : boards_) failed += !b->skipped && b->exitCode != kExitDone;
     if (failed > 0) std::fprintf(stderr, "gang: %d of %zu boards failed\n", failed, boards_.size());
-    std::fflush(stdout);
+    std::fflush(table);
     return exitCode;
   }
 
@@ -277,6 +350,7 @@ class GangRun {
   std::vector<std::unique_ptr<Board>> boards_;
   QEventLoop loop_;
   int drawnLines_ = 0;
+  std::set<std::string> logNames_;
 };
 
 }  // namespace
