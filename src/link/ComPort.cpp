@@ -18,7 +18,7 @@ void ComPort::SetBaudRate(int baud) {
 bool ComPort::Open() { return port_ && (port_->IsOpen() || port_->Open()); }
 
 OpenFailure ComPort::LastOpenFailure() const {
-  if (!port_) return {OpenFailure::Kind::NoDevice, "", "no port selected"};
+  if (!port_) return {OpenFailure::Kind::NoDevice, "", "no port selected", ""};
   return port_->LastOpenFailure();
 }
 

@@ -40,8 +40,9 @@ struct OpenFailure {
     Other,
   };
   Kind kind = Kind::None;
-  std::string group;   // PermissionDenied: the group that owns the device file, when known
+  std::string group;   // PermissionDenied: a group that may use the device, safe to join; or empty
   std::string detail;  // the system's own words
+  std::string owner;   // PermissionDenied: "root:root, crw-------", the device file's owner and mode
 };
 
 class SerialPort {

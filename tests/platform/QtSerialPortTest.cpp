@@ -1,7 +1,11 @@
 // The real serial path: QtSerialPort on the slave of a pseudo-terminal served by
 // brindlemark-target-sim.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <fstream>
@@ -248,6 +252,37 @@ TEST(QtSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
   EXPECT_EQ(main.ModeNumber(), 1);
   EXPECT_EQ(display.Text(Caption::status1), "Adapter unplugged");
   EXPECT_FALSE(main.WatchConnection()) << "said once";
+}
+
+// A port another program holds, by its exclusive flag or by a flock, is busy and never opened
+// (as root Qt would open it anyway, and its close would clear the other program's flag); an open
+// port holds a flock of its own.
+TEST(QtSerialPort, APortAnotherProgramHoldsIsBusyAndKeepsItsLock) {
+  Link link;
+  ASSERT_TRUE(link.sim.Started()) << link.sim.StderrText();
+  const int other = ::open(link.sim.Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  for (const bool exclusive : {true, false}) {
+    SCOPED_TRACE(exclusive ? "exclusive flag" : "flock");
+    if (exclusive)
+      ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+    else
+      ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(link.port.Open());
+    EXPECT_EQ(link.port.LastOpenFailure().kind, OpenFailure::Kind::Busy);
+    int flag = 0;
+    ASSERT_EQ(::ioctl(other, TIOCGEXCL, &flag), 0);
+    EXPECT_EQ(flag != 0, exclusive) << "the other program's flag is as it set it";
+    if (exclusive)
+      ::ioctl(other, TIOCNXCL);
+    else
+      ::flock(other, LOCK_UN);
+  }
+  ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
+  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "our own lock is held while open";
+  link.port.Close();
+  EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0) << "and released on close";
+  ::close(other);
 }
 
 TEST(QtSerialPort, LoaderAtAnotherRateHearsNoiseUntilTheRateMatches) {

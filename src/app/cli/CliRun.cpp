@@ -273,9 +273,8 @@ class Runner {
     loading_ = false;
     const LoadResult& load = main().LastLoad();
     // An option beats the file's rate; BRINDLEMARK_BAUD only the built-in one.
-    const std::optional<int> baud = line_.baud           ? line_.baud
-                                    : load.fileNamesRate ? std::nullopt
-                                                         : line_.defaultBaud;
+    std::optional<int> baud = line_.baud;
+    if (!baud && !load.fileNamesRate) baud = line_.defaultBaud;
     log_.Emit("start", {{"version", BRINDLEMARK_VERSION_TEXT},
                         {"command", Name()},
                         {"file", line_.file},

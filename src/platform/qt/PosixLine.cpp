@@ -1,8 +1,11 @@
 #include "platform/qt/PosixLine.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -50,17 +53,67 @@ InputState LookForInput(int fd) {
   return {(p.revents & POLLIN) != 0, (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
 }
 
+DeviceLock LockDevice(const std::string& file) {
+  DeviceLock lock;
+  // Non-blocking: a modem line must not wait for a carrier; nothing is read or written here.
+  const int fd = ::open(file.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // EBUSY: a program set the exclusive flag. Anything else (permission, no device) is Qt's
+    // to report when it tries.
+    lock.held = errno == EBUSY;
+    if (lock.held) lock.detail = "the device is held exclusively by another program";
+    return lock;
+  }
+  int exclusive = 0;
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+    ::close(fd);
+    return {-1, true, "the device is held exclusively by another program"};
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return {-1, held, held ? "another program holds a lock on the device" : ""};
+  }
+  lock.fd = fd;
+  return lock;
+}
+
+void UnlockDevice(DeviceLock& lock) {
+  if (lock.fd >= 0) ::close(lock.fd);  // closing releases the flock
+  lock.fd = -1;
+}
+
 std::string DeviceFile(const std::string& device) {
   return device.rfind('/', 0) == 0 ? device : "/dev/" + device;
 }
 
 int AccessError(const std::string& file) { return ::access(file.c_str(), R_OK | W_OK) == 0 ? 0 : errno; }
 
-std::string GroupOf(const std::string& file) {
+std::string JoinableGroup(unsigned gid, unsigned mode, const std::string& groupName) {
+  const bool groupMayUse = (mode & S_IRGRP) && (mode & S_IWGRP);
+  if (!groupMayUse || gid == 0 || groupName.empty() || groupName == "root") return {};
+  return groupName;
+}
+
+namespace {
+
+std::string ModeText(unsigned mode) {
+  std::string text = S_ISCHR(mode) ? "c" : S_ISBLK(mode) ? "b" : "-";
+  const char* letters = "rwxrwxrwx";
+  for (int bit = 0; bit < 9; ++bit) text += (mode & (0400u >> bit)) ? letters[bit] : '-';
+  return text;
+}
+
+}  // namespace
+
+DeviceAccess AccessOf(const std::string& file) {
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return {};
   const struct group* g = ::getgrgid(st.st_gid);
-  return g ? g->gr_name : std::to_string(st.st_gid);
+  const std::string group = g ? g->gr_name : std::to_string(st.st_gid);
+  const struct passwd* u = ::getpwuid(st.st_uid);
+  const std::string user = u ? u->pw_name : std::to_string(st.st_uid);
+  return {JoinableGroup(st.st_gid, st.st_mode, group), user + ":" + group + ", " + ModeText(st.st_mode)};
 }
 
 }  // namespace bm::qt::posix

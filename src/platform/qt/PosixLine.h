@@ -38,11 +38,31 @@ struct InputState {
 };
 InputState LookForInput(int fd);
 
+// Taking a device before Qt opens it. Qt's own open would take a port another program holds
+// exclusively when run as root, and its close would then clear that program's lock; so the
+// device is looked at first: its exclusive flag (TIOCEXCL) or an advisory lock (flock) held by
+// someone else means "busy", and Qt never opens it. Otherwise `fd` holds our own flock for as
+// long as it stays open, so other careful programs see the port in use.
+struct DeviceLock {
+  int fd = -1;        // holds the flock; -1 when held elsewhere or when the file would not open
+  bool held = false;  // another program holds the device
+  std::string detail;
+};
+DeviceLock LockDevice(const std::string& file);
+void UnlockDevice(DeviceLock& lock);
+
 // The device file of a port name ("ttyUSB0" or a full path).
 std::string DeviceFile(const std::string& device);
 // errno of access(file, read and write), 0 when the user may read and write it.
 int AccessError(const std::string& file);
-// The name of the group that owns `file` (its number when it has no name; empty when unknown).
-std::string GroupOf(const std::string& file);
+// Who may use a device file, for the hint after "permission denied".
+struct DeviceAccess {
+  std::string group;  // a group the user could join to use it; empty when none is safe to suggest
+  std::string owner;  // "root:root, crw-------": whom it belongs to and its mode (empty when unknown)
+};
+DeviceAccess AccessOf(const std::string& file);
+// The group worth joining: one that may read and write the device and is not root (joining root
+// to reach a port would give away the machine). Empty when there is none.
+std::string JoinableGroup(unsigned gid, unsigned mode, const std::string& groupName);
 
 }  // namespace bm::qt::posix

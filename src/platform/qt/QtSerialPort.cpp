@@ -28,13 +28,13 @@ constexpr auto kLineBacklogAfterWait = std::chrono::milliseconds(2);
 
 }  // namespace
 
-OpenFailure ExplainOpenFailure(bool permissionError, bool notFound, int accessErrno, const std::string& group,
-                               const std::string& systemText) {
-  if (notFound) return {OpenFailure::Kind::NoDevice, "", systemText};
-  if (!permissionError) return {OpenFailure::Kind::Other, "", systemText};
+OpenFailure ExplainOpenFailure(bool permissionError, bool notFound, int accessErrno,
+                               const posix::DeviceAccess& access, const std::string& systemText) {
+  if (notFound) return {OpenFailure::Kind::NoDevice, "", systemText, ""};
+  if (!permissionError) return {OpenFailure::Kind::Other, "", systemText, ""};
   if (accessErrno == EACCES || accessErrno == EPERM)
-    return {OpenFailure::Kind::PermissionDenied, group, systemText};
-  return {OpenFailure::Kind::Busy, "", systemText};
+    return {OpenFailure::Kind::PermissionDenied, access.group, systemText, access.owner};
+  return {OpenFailure::Kind::Busy, "", systemText, ""};
 }
 
 QtSerialPort::QtSerialPort(std::string device, posix::SerialFlagsIo flags)
@@ -60,11 +60,17 @@ bool QtSerialPort::Open() {
     if (e == QSerialPort::ResourceError) failed_ = true;
   });
   openFailure_ = {};
+  const std::string file = posix::DeviceFile(device_);
+  lock_ = posix::LockDevice(file);
+  if (lock_.held) {
+    openFailure_ = {OpenFailure::Kind::Busy, "", lock_.detail, ""};
+    return false;
+  }
   if (!port->open(QIODevice::ReadWrite)) {
-    const std::string file = posix::DeviceFile(device_);
+    posix::UnlockDevice(lock_);
     openFailure_ = ExplainOpenFailure(
         port->error() == QSerialPort::PermissionError, port->error() == QSerialPort::DeviceNotFoundError,
-        posix::AccessError(file), posix::GroupOf(file), port->errorString().toStdString());
+        posix::AccessError(file), posix::AccessOf(file), port->errorString().toStdString());
     return false;
   }
   const bool configured = port->setBaudRate(baud_) && port->setDataBits(QSerialPort::Data8) &&
@@ -72,6 +78,7 @@ bool QtSerialPort::Open() {
                           port->setFlowControl(QSerialPort::NoFlowControl);
   if (!configured) {
     port->close();
+    posix::UnlockDevice(lock_);
     return false;
   }
   port_ = std::move(port);
@@ -94,6 +101,7 @@ void QtSerialPort::Close() {
     if (serialFlags_) posix::RestoreSerialFlags(port_->handle(), *serialFlags_, flagsIo_);
     port_->close();
   }
+  posix::UnlockDevice(lock_);
   serialFlags_.reset();
 }
 
@@ -101,7 +109,10 @@ bool QtSerialPort::IsOpen() const { return port_ && port_->isOpen() && !failed_;
 
 bool QtSerialPort::Usable() {
   if (!port_) return false;
-  if (failed_ && port_->isOpen()) port_->close();  // no notifier keeps firing on a dead device
+  if (failed_ && port_->isOpen()) {
+    port_->close();  // no notifier keeps firing on a dead device
+    posix::UnlockDevice(lock_);
+  }
   return port_->isOpen();
 }
 

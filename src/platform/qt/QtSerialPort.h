@@ -6,6 +6,8 @@
 //  - Write hands the bytes to the OS at once; XmitWait paces the writer by the port's model of
 //    the line (no kernel drain); Drain empties Qt's buffer into the OS and waits for the kernel's
 //    drain;
+//  - a device another program holds (its exclusive flag, or a flock) is "busy" and never opened;
+//    while open, the port holds a flock of its own;
 //  - on open the driver's low-latency flag is set where it is offered (and restored on close);
 //  - Flush first passes every written byte to the OS, then discards received bytes in Qt's
 //    buffer and in the OS input queue; Close lets written bytes leave before closing, since Qt
@@ -70,16 +72,17 @@ class QtSerialPort : public SerialPort {
   OpenFailure openFailure_;
   posix::SerialFlagsIo flagsIo_;
   std::optional<int> serialFlags_;  // the driver's flags before low latency was set
+  posix::DeviceLock lock_;          // our flock on the device while it is open
   Counts counts_;
 };
 
 // Why QSerialPort would not open a device: `permissionError` (Qt's PermissionError) with the
 // device file not readable and writable for this user (`accessErrno` EACCES or EPERM from
-// access()) is a permission problem, naming `group`, the file's group; Qt's permission error on
-// a file the user may use means another program holds the port (its exclusive lock or lock
-// file). `notFound`: Qt's DeviceNotFoundError.
-OpenFailure ExplainOpenFailure(bool permissionError, bool notFound, int accessErrno, const std::string& group,
-                               const std::string& systemText);
+// access()) is a permission problem, with `access` (a group safe to join, the owner and mode); Qt's
+// permission error on a file the user may use means another program holds the port (its exclusive lock or
+// lock file). `notFound`: Qt's DeviceNotFoundError.
+OpenFailure ExplainOpenFailure(bool permissionError, bool notFound, int accessErrno,
+                               const posix::DeviceAccess& access, const std::string& systemText);
 
 // The ports the system lists when it is created (the list is not refreshed), followed by the
 // extra devices.

@@ -153,7 +153,7 @@ void Main::ComportBtn_Action() {
     } catch (...) {
       // An error on one port ends only that port's try; the search goes on with the next one.
       lastLiveness_ = Liveness::NotOpened;
-      const OpenFailure failure{OpenFailure::Kind::Other, "", "an error while trying it"};
+      const OpenFailure failure{OpenFailure::Kind::Other, "", "an error while trying it", ""};
       TellPortTried(PortTry::Status::Skipped, failure);
       passedBy.push_back(TriedPort(PortTry::Status::Skipped, failure));
       ComPort.Close();

@@ -19,9 +19,13 @@ std::string SkipReason(const PortTry& tried) {
   const OpenFailure& f = tried.openFailure;
   switch (f.kind) {
     case OpenFailure::Kind::PermissionDenied:
-      return f.group.empty() ? "could not open — permission denied"
-                             : "could not open — permission denied (the device belongs to group '" + f.group +
-                                   "'; join it with: sudo adduser $USER " + f.group + ", then log in again)";
+      if (!f.group.empty())
+        return "could not open — permission denied (the device belongs to group '" + f.group +
+               "'; join it with: sudo adduser $USER " + f.group + ", then log in again)";
+      if (!f.owner.empty())
+        return "could not open — permission denied (the device is " + f.owner +
+               ", no group to join; a udev rule can give you access, see the README)";
+      return "could not open — permission denied";
     case OpenFailure::Kind::Busy:
       return "could not open — busy (held by another program)";
     case OpenFailure::Kind::NoDevice:

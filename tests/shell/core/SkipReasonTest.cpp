@@ -66,16 +66,21 @@ TEST(SkipReason, EachWayAPortFailsIsToldApart) {
     std::string answer;
     const char* reason;
   } cases[] = {
-      {{K::PermissionDenied, "dialout", "Permission denied"},
+      {{K::PermissionDenied, "dialout", "Permission denied", ""},
        "",
        "could not open — permission denied (the device belongs to group 'dialout'; join it with: sudo "
        "adduser "
        "$USER dialout, then log in again)"},
-      {{K::Busy, "", "Device or resource busy"}, "", "could not open — busy (held by another program)"},
-      {{K::NoDevice, "", "No such file or directory"},
+      {{K::PermissionDenied, "", "Permission denied", "root:root, crw-------"},
+       "",
+       "could not open — permission denied (the device is root:root, crw-------, no group to join; a udev "
+       "rule "
+       "can give you access, see the README)"},
+      {{K::Busy, "", "Device or resource busy", ""}, "", "could not open — busy (held by another program)"},
+      {{K::NoDevice, "", "No such file or directory", ""},
        "",
        "could not open — no such device (No such file or directory)"},
-      {{K::Other, "", "Input/output error"}, "", "could not open — Input/output error"},
+      {{K::Other, "", "Input/output error", ""}, "", "could not open — Input/output error"},
       {{}, "", "no answer to \"?\""},
       {{}, "K", "wrong answer to \"?\" (4B instead of \"KW\")"},
       {{}, "OK", "wrong answer to \"?\" (4F 4B instead of \"KW\")"},
@@ -125,11 +130,30 @@ TEST(ExplainOpenFailure, ByTheErrorNotByGuessing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    const OpenFailure f =
-        qt::ExplainOpenFailure(c.permissionError, c.notFound, c.accessErrno, "dialout", "text");
+    const OpenFailure f = qt::ExplainOpenFailure(c.permissionError, c.notFound, c.accessErrno,
+                                                 {"dialout", "root:dialout"}, "text");
     EXPECT_EQ(f.kind, c.kind);
     EXPECT_EQ(f.group, c.kind == K::PermissionDenied ? "dialout" : "");
     EXPECT_EQ(f.detail, "text");
+  }
+}
+
+// Only a group that may read and write the device, and is not root, is worth joining.
+TEST(ExplainOpenFailure, SuggestsOnlyAGroupThatIsSafeAndHelps) {
+  const struct {
+    unsigned gid, mode;
+    const char* group;
+    const char* joinable;
+  } cases[] = {
+      {20, 020660, "dialout", "dialout"},
+      {20, 020600, "dialout", ""},  // the group may not use it: joining would not help
+      {20, 020640, "dialout", ""},  // read only
+      {0, 020660, "root", ""},      // never suggest root
+      {0, 020666, "wheel", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.group);
+    EXPECT_EQ(qt::posix::JoinableGroup(c.gid, c.mode, c.group), c.joinable);
   }
 }
 
