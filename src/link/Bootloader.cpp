@@ -1,5 +1,7 @@
 #include "link/Bootloader.h"
 
+#include <algorithm>
+
 #include "base/Util.h"
 #include "protocol/wire.h"
 
@@ -38,19 +40,29 @@ bool Bootloader::Acknowledged() { return ReplyIs(WIRE_ACK); }
 // The erase acknowledge may take longer than a COMwait, but not for ever.
 bool Bootloader::EraseAcknowledged() { return ReplyIs(WIRE_ACK, kEraseWaitPasses); }
 
-Liveness Bootloader::CheckAlive() {
+Liveness Bootloader::CheckAlive(int attempts) {
   if (!port_.IsOpen() && !port_.Open()) {
     answer_.clear();
     return Liveness::NotOpened;
   }
-  // Still open from the search, whatever it received since is stale, and the loader may have
-  // left meanwhile, so it is asked again rather than trusted; just opened, the line may still
-  // hold replies of an earlier session (a run ended by quitting).
-  port_.Flush();
-  port_.Write(std::string(1, WIRE_ALIVE));
-  COMwait(WIRE_ALIVE_REPLY_BYTES);
-  answer_ = port_.Read(WIRE_ALIVE_REPLY_BYTES);
-  if (answer_ == WIRE_ALIVE_REPLY) return Liveness::Alive;
+  constexpr int kSpreadMs = 1000;
+  constexpr int kPassMs = 10;
+  const int gapMs = attempts > 1 ? kSpreadMs / attempts : 0;
+  for (int attempt = 1;; ++attempt) {
+    // Still open from the search, whatever it received since is stale, and the loader may have
+    // left meanwhile, so it is asked again rather than trusted; just opened, the line may still
+    // hold replies of an earlier session (a run ended by quitting).
+    port_.Flush();
+    port_.Write(std::string(1, WIRE_ALIVE));
+    COMwait(WIRE_ALIVE_REPLY_BYTES);
+    answer_ = port_.Read(WIRE_ALIVE_REPLY_BYTES);
+    if (answer_ == WIRE_ALIVE_REPLY) return Liveness::Alive;
+    if (attempt >= attempts) break;
+    for (int waited = 0; waited < gapMs && port_.IsOpen() && interruption_ == Interruption::None;
+         waited += kPassMs)
+      loop_.processEvents(std::min(kPassMs, gapMs - waited));
+    if (!port_.IsOpen() || interruption_ != Interruption::None) break;
+  }
   port_.Close();
   return answer_.empty() ? Liveness::Silent : Liveness::WrongAnswer;
 }

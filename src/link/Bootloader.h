@@ -85,8 +85,10 @@ class Bootloader {
   bool EraseAcknowledged();
 
   // The liveness check on the port: opens it (or, already open, discards what it received
-  // since), sends "?" and expects "KW". On any other answer the port is closed.
-  Liveness CheckAlive();
+  // since), sends "?" and expects "KW". On any other answer the port is closed. With `attempts`
+  // above 1, "?" is sent again up to that many times, spread over one second, before the port
+  // counts as silent (a board that its adapter reset on open is still starting its loader).
+  Liveness CheckAlive(int attempts = 1);
   // What the last liveness check received (empty when nothing came).
   const std::string& LastAnswer() const { return answer_; }
 

@@ -28,6 +28,10 @@ class PortList : public SerialService {
     auto [s, i] = Locate(index);
     return s ? s->Description(i) : std::string();
   }
+  PortIdentity Identity(int index) override {
+    auto [s, i] = Locate(index);
+    return s ? s->Identity(i) : PortIdentity{};
+  }
   std::unique_ptr<SerialPort> Bind(int index) override {
     auto [s, i] = Locate(index);
     return s ? s->Bind(i) : nullptr;

@@ -71,6 +71,14 @@ class SerialPort {
   virtual Counts LineCounts() const { return {}; }
 };
 
+// What the system knows of a port beyond its name, for telling adapters apart; empty fields where
+// it knows nothing (a pseudo-terminal, a built-in UART).
+struct PortIdentity {
+  std::string stableName;    // /dev/serial/by-id/...: the same name whichever USB socket it is in
+  std::string usbId;         // "0403:6001", vendor:product
+  std::string serialNumber;  // the adapter's own serial number
+};
+
 class SerialService {
  public:
   virtual ~SerialService() = default;
@@ -78,6 +86,7 @@ class SerialService {
   virtual int Count() = 0;
   virtual std::string PortName(int index) = 0;
   virtual std::string Description(int index) = 0;
+  virtual PortIdentity Identity(int /*index*/) { return {}; }
   virtual std::unique_ptr<SerialPort> Bind(int index) = 0;
   // Whether its ports can be set to `baud` (asked before a rate is taken over, so a rate they
   // would refuse is reported at once rather than as a target that never answers).

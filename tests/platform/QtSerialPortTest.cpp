@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -283,6 +284,20 @@ TEST(QtSerialPort, APortAnotherProgramHoldsIsBusyAndKeepsItsLock) {
   link.port.Close();
   EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0) << "and released on close";
   ::close(other);
+}
+
+// The stable name of a port is the link the system keeps for it in /dev/serial/by-id.
+TEST(PortIdentity, TheStableNameIsTheLinkThatLeadsToTheDevice) {
+  test::TargetSimProcess sim;
+  ASSERT_TRUE(sim.Started());
+  char dir[] = "/tmp/bm-byid-XXXXXX";
+  const std::string folder = ::mkdtemp(dir);
+  const std::string link = folder + "/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
+  ::symlink("/dev/null", (folder + "/other").c_str());
+  ::symlink(sim.Device().c_str(), link.c_str());
+  EXPECT_EQ(posix::StableName(sim.Device(), folder), link);
+  EXPECT_EQ(posix::StableName("/dev/zero", folder), "");
+  std::filesystem::remove_all(folder);
 }
 
 TEST(QtSerialPort, LoaderAtAnotherRateHearsNoiseUntilTheRateMatches) {

@@ -21,7 +21,20 @@ int Ports(const CommandLine& line) {
   for (int i = 0; i < count; ++i) {
     const std::string name = session.ports.list->PortName(i);
     const std::string description = session.ports.list->Description(i);
-    nlohmann::ordered_json fields{{"port", name}, {"index", i}, {"description", description}};
+    const PortIdentity id = session.ports.list->Identity(i);
+    auto orNull = [](const std::string& text) {
+      return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+    };
+    nlohmann::ordered_json fields{{"port", name},
+                                  {"index", i},
+                                  {"description", description},
+                                  {"stableName", orNull(id.stableName)},
+                                  {"usbId", orNull(id.usbId)},
+                                  {"serialNumber", orNull(id.serialNumber)}};
+    std::string identity;
+    if (!id.usbId.empty()) identity += "\tUSB " + id.usbId;
+    if (!id.serialNumber.empty()) identity += "\tserial " + id.serialNumber;
+    if (!id.stableName.empty()) identity += "\t" + id.stableName;
     std::string probe;
     if (line.probe) {
       const PortTry tried = main.Probe(i);
@@ -32,7 +45,8 @@ int Ports(const CommandLine& line) {
     if (line.json)
       log.Emit("port", fields);
     else
-      std::cout << i << '\t' << name << '\t' << description << (probe.empty() ? "" : "\t" + probe) << '\n';
+      std::cout << i << '\t' << name << '\t' << description << identity << (probe.empty() ? "" : "\t" + probe)
+                << '\n';
   }
   if (count == 0) std::cerr << "No serial ports found.\n";
   return kExitDone;

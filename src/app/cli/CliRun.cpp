@@ -142,6 +142,7 @@ class Runner {
     lines_ = std::make_unique<RunLines>(log_, *display_, [this](const PortTry& tried) { PortLine(tried); });
     listening_ = main().Listen(*lines_);
     main().Open();
+    main().SetConnectAttempts(line.connectAttempts);
   }
 
   int Run() {
@@ -364,6 +365,19 @@ class Runner {
     display_->Note(text + " (refused)");
   }
 
+  // One closing hint after "Target not found": the ports and the rate tried, and what to try.
+  std::string NotFoundHint() {
+    std::string ports;
+    for (const PortTry& tried : skipped_) ports += (ports.empty() ? "" : ", ") + tried.port;
+    const int baud = main().BaudRate();
+    const int other = baud == 115200 ? 57600 : 115200;
+    return "hint: no loader answered on " + ports + " at " + std::to_string(baud) +
+           " baud. Is the loader running? Is the rate right? Try --baud " + std::to_string(other) +
+           (line_.connectAttempts > 1
+                ? "."
+                : ", or --connect-attempts 5 for a board that resets when the port opens.");
+  }
+
   std::optional<int> Connect() {
     Step([this] { main().ComportBtn_Action(); });
     if (failedByError_) return Finish(Outcome::NotFound);
@@ -377,6 +391,7 @@ class Runner {
         // "Target not found" was shown; say for each port why it was passed by.
         for (const PortTry& tried : skipped_) display_->Note("  " + tried.port + ": " + SkipReason(tried));
         if (skipped_.empty()) display_->Note("  no serial port to try (name one with --port DEVICE)");
+        if (!skipped_.empty()) display_->Note(NotFoundHint());
         return Finish(Outcome::NotFound);
       case SearchOutcome::Incomplete:
         return Finish(Outcome::Refused, "Identification failed: the target's reply to \"I\" was incomplete.");

@@ -32,6 +32,9 @@ const OptionSpec kRun[] = {
     {"force", nullptr, "Send even though the load showed a message (a damaged file loads nothing)."},
     {"v,trace", nullptr, "Print every byte both ways on stderr."},
     {"q,quiet", nullptr, "Errors only: no progress and no notes on stderr."},
+    {"connect-attempts", "N",
+     "Send \"?\" up to N times per port, spread over one second, before it counts as silent (for boards "
+     "their adapter resets when the port opens)."},
 };
 const OptionSpec kImages[] = {
     {"no-flash", nullptr, "Leave the flash image out."},
@@ -276,6 +279,15 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
   line.force = has("force");
   line.trace = has("trace");
   line.quiet = has("quiet");
+  if (has("connect-attempts")) {
+    bool ok = false;
+    line.connectAttempts = parser.value("connect-attempts").toInt(&ok);
+    if (!ok || line.connectAttempts < 1 || line.connectAttempts > 100)
+      return Fail(where,
+                  "--connect-attempts needs a number from 1 to 100, not '" +
+                      ToArg(parser.value("connect-attempts")) + "'",
+                  json);
+  }
   line.probe = has("probe");
   line.allPorts = has("all-ports");
   if (has("timeout")) {
@@ -413,6 +425,8 @@ std::vector<std::string> ChildArguments(const CommandLine& gang, const std::stri
   if (gang.noEeprom) args.push_back("--no-eeprom");
   if (gang.force) args.push_back("--force");
   if (gang.trace || gang.logDir) args.push_back("--trace");
+  if (gang.connectAttempts > 1)
+    args.insert(args.end(), {"--connect-attempts", std::to_string(gang.connectAttempts)});
   return args;
 }
 

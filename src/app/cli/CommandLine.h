@@ -26,6 +26,7 @@ struct CommandLine {
   std::optional<int> baud;                 // download, erase, gang: -b/--baud
   std::optional<int> defaultBaud;          // BRINDLEMARK_BAUD: the rate when the file names none
   bool quiet = false;                      // -q: errors only
+  int connectAttempts = 1;                 // "?" per port in the search, spread over one second
   bool noFlash = false, noEeprom = false;  // download, gang
   bool stop = false, force = false, trace = false;
   bool probe = false;                    // ports

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 namespace bm::qt::posix {
 
@@ -81,6 +82,18 @@ DeviceLock LockDevice(const std::string& file) {
 void UnlockDevice(DeviceLock& lock) {
   if (lock.fd >= 0) ::close(lock.fd);  // closing releases the flock
   lock.fd = -1;
+}
+
+std::string StableName(const std::string& device, const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::canonical(DeviceFile(device), ec);
+  if (ec) return {};
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::error_code linkError;
+    if (std::filesystem::canonical(entry.path(), linkError) == target && !linkError)
+      return entry.path().string();
+  }
+  return {};
 }
 
 std::string DeviceFile(const std::string& device) {

@@ -51,6 +51,10 @@ struct DeviceLock {
 DeviceLock LockDevice(const std::string& file);
 void UnlockDevice(DeviceLock& lock);
 
+// The link in /dev/serial/by-id that leads to `device` (the name that stays the same whichever
+// USB socket the adapter is in), or empty when there is none.
+std::string StableName(const std::string& device, const std::string& folder = "/dev/serial/by-id");
+
 // The device file of a port name ("ttyUSB0" or a full path).
 std::string DeviceFile(const std::string& device);
 // errno of access(file, read and write), 0 when the user may read and write it.

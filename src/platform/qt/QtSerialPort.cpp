@@ -5,6 +5,7 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
 
 #include "platform/qt/PosixLine.h"
@@ -202,16 +203,39 @@ QtSerialService::QtSerialService(bool systemPorts, std::vector<std::string> extr
   Refresh();
 }
 
+namespace {
+
+// The port's identity: its stable name, found among the links the system keeps for it, and what
+// Qt read of its USB descriptor.
+PortIdentity IdentityOf(const std::string& device, const QSerialPortInfo* info) {
+  PortIdentity identity;
+  identity.stableName = posix::StableName(device);
+  if (info && info->hasVendorIdentifier() && info->hasProductIdentifier()) {
+    char id[16];
+    std::snprintf(id, sizeof id, "%04x:%04x", info->vendorIdentifier(), info->productIdentifier());
+    identity.usbId = id;
+  }
+  if (info) identity.serialNumber = info->serialNumber().toStdString();
+  return identity;
+}
+
+}  // namespace
+
 bool QtSerialService::Refresh() {
   entries_.clear();
   if (systemPorts_) {
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-      entries_.push_back({info.portName().toStdString(), info.systemLocation().toStdString(),
-                          info.description().toStdString()});
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+      const std::string device = info.systemLocation().toStdString();
+      entries_.push_back({info.portName().toStdString(), device, info.description().toStdString(),
+                          IdentityOf(device, &info)});
+    }
   }
-  for (const std::string& device : extraDevices_) entries_.push_back({device, device, "named device"});
+  for (const std::string& device : extraDevices_)
+    entries_.push_back({device, device, "named device", IdentityOf(device, nullptr)});
   return true;
 }
+
+PortIdentity QtSerialService::Identity(int i) { return entries_.at(i).identity; }
 
 int QtSerialService::Count() { return static_cast<int>(entries_.size()); }
 std::string QtSerialService::PortName(int i) { return entries_.at(i).name; }

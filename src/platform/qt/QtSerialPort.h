@@ -93,6 +93,7 @@ class QtSerialService : public SerialService {
   int Count() override;
   std::string PortName(int index) override;
   std::string Description(int index) override;
+  PortIdentity Identity(int index) override;
   std::unique_ptr<SerialPort> Bind(int index) override;
   // The system's ports as they are now, the named devices after them.
   bool Refresh() override;
@@ -102,6 +103,7 @@ class QtSerialService : public SerialService {
     std::string name;    // shown after "COMport "
     std::string device;  // what QSerialPort opens
     std::string description;
+    PortIdentity identity;
   };
   bool systemPorts_;
   std::vector<std::string> extraDevices_;

@@ -15,6 +15,7 @@
 // the busy guard keeps a second run, search or load from starting inside a first one.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -83,6 +84,9 @@ class Main {
   // does, without a box: mode 1, "Adapter unplugged" in status line 1. True when it did. The
   // window calls it on a timer; it costs one look at the device.
   bool WatchConnection();
+  // How many times the search sends "?" to a port, spread over one second, before it counts as
+  // silent (1, the default: once).
+  void SetConnectAttempts(int attempts) { connectAttempts_ = std::max(attempts, 1); }
   // Asks the port at `index` "?" and closes it again without "X": what a search would make of it.
   PortTry Probe(int index);
   // Every byte on the wire, both ways, as it passes (empty: none).
@@ -257,6 +261,7 @@ class Main {
   LoadResult lastLoad_;
   SearchOutcome lastSearch_ = SearchOutcome::NotRun;
   Identification lastIdentification_;
+  int connectAttempts_ = 1;
   Liveness lastLiveness_ = Liveness::Silent;
   RunReport lastRun_;
 };

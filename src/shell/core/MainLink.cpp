@@ -56,7 +56,7 @@ void Main::UpdateComSettings(int rate) {
 }
 
 void Main::CheckComPort() {
-  lastLiveness_ = bootloader.CheckAlive();
+  lastLiveness_ = bootloader.CheckAlive(connectAttempts_);
   switch (lastLiveness_) {
     case Liveness::Alive:
       g.COMok = true;
