@@ -10,7 +10,8 @@ packages=(
   clang clang-format libclang-rt-14-dev
   gcc-avr avr-libc binutils-avr simavr libsimavr-dev libelf-dev srecord
   xvfb xauth
-  dpkg-dev desktop-file-utils groff-base
+  dpkg-dev desktop-file-utils groff-base lintian
+  python3 python3-jsonschema
 )
 
 missing=()

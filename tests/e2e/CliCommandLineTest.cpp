@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -370,14 +371,89 @@ TEST(CliJson, TheLinesOfARunFollowTheDocumentedOrderAndFields) {
   }
 }
 
+// What the schema's checker says of `lines` (empty when every line matches).
+std::string SchemaErrors(const std::string& lines) {
+  char dir[] = "/tmp/bm-schema-XXXXXX";
+  const std::string scratch = ::mkdtemp(dir);
+  std::ofstream(scratch + "/lines.jsonl") << lines;
+  const CliResult r = RunProgram(
+      std::string(BM_SOURCE_DIR) + "/tests/docs/validate-json-lines.py",
+      {std::string(BM_SOURCE_DIR) + "/docs/brindlemark-cli.schema.json", scratch + "/lines.jsonl"});
+  fs::remove_all(scratch);
+  return r.status == 0 ? "" : r.out + r.err + (r.out.empty() && r.err.empty() ? "checker failed" : "");
+}
+
+// The JSON lines of real runs, one of each outcome, match the schema in docs/ (required fields,
+// no unknown ones); a line with a field missing or one too many does not.
+TEST(CliJson, RealRunsOfEveryOutcomeMatchTheSchema) {
+  char dir[] = "/tmp/bm-outcomes-XXXXXX";
+  const fs::path scratch = ::mkdtemp(dir);
+  std::ofstream(scratch / "bad.hex") << ":10000000ZZ\n";
+  const std::string eep = std::string(BM_SOURCE_DIR) + "/examples/blink/blink.eep";
+  const struct {
+    std::vector<std::string> sim;  // empty: the in-process target "sim"
+    std::vector<std::string> args;
+    const char* outcome;
+  } cases[] = {
+      {{}, {"download", kBlink}, "done"},
+      {{}, {"erase", kBlink}, "done"},
+      {{}, {"download", (scratch / "bad.hex").string()}, "load-failed"},
+      {{}, {"erase", eep}, "nothing-to-write"},
+      {{}, {"download", kBlink, "--baud", "3"}, "usage"},
+      {{"--baud", "19200"}, {"download", kBlink}, "not-found"},
+      {{"--signature", "1E9587"}, {"download", kBlink}, "refused"},
+      {{"--fault", "D:1:noreply"}, {"download", kBlink}, "failed"},
+      {{"--fault", "D:2:vanish"}, {"download", kBlink}, "port-lost"},
+      {{"--fault", "?:2:noreply"}, {"download", kBlink}, "no-answer"},
+      {{"--flash-words", "128"}, {"download", kBlink}, "does-not-fit"},
+  };
+  std::string all;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.outcome);
+    std::unique_ptr<test::TargetSimProcess> sim;
+    std::vector<std::string> args = c.args;
+    if (c.sim.empty()) {
+      args.insert(args.end(), {"--port", "sim"});
+    } else {
+      sim = std::make_unique<test::TargetSimProcess>(c.sim);
+      ASSERT_TRUE(sim->Started());
+      args.insert(args.end(), {"--port", sim->Device()});
+    }
+    args.push_back("--json");
+    const CliResult r = RunCli(args);
+    const auto lines = JsonLines(r.out);
+    ASSERT_FALSE(lines.empty()) << r.err;
+    EXPECT_EQ(lines.back()["outcome"], c.outcome) << r.out;
+    all += r.out;
+  }
+  // gang: boards-failed, with its boards; ports.
+  test::TargetSimProcess good, faulty({"--fault", "D:0:noreply"});
+  all += RunCli({"--json", "gang", kBlink, "--port", good.Device(), "--port", faulty.Device()}).out;
+  all += RunCli({"ports", "--json", "--port", good.Device()}).out;
+  EXPECT_EQ(SchemaErrors(all), "");
+
+  json result = JsonLines(RunCli({"download", kBlink, "--port", "sim", "--json"}).out).back();
+  json missing = result;
+  missing.erase("flashSha256");
+  json unknown = result;
+  unknown["verified"] = "maybe";
+  EXPECT_NE(SchemaErrors(missing.dump() + "\n"), "") << "a required field is missing";
+  EXPECT_NE(SchemaErrors(unknown.dump() + "\n"), "") << "an unknown field";
+  fs::remove_all(scratch);
+}
+
 // A child process whose stdout the test reads while it runs.
 struct Child {
   explicit Child(const std::vector<std::string>& args) {
     int out[2];
     EXPECT_EQ(::pipe(out), 0);
+    char path[] = "/tmp/bm-child-err-XXXXXX";
+    const int err = ::mkstemp(path);
+    errPath = path;
     pid = ::fork();
     if (pid == 0) {
       ::dup2(out[1], 1);
+      ::dup2(err, 2);
       ::close(out[0]);
       std::vector<char*> argv{const_cast<char*>(BM_CLI_PATH)};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -386,11 +462,14 @@ struct Child {
       ::_exit(127);
     }
     ::close(out[1]);
+    ::close(err);
     stdoutFile = ::fdopen(out[0], "r");
   }
   ~Child() {
     if (stdoutFile) std::fclose(stdoutFile);
+    ::unlink(errPath.c_str());
   }
+  std::string Stderr() const { return ReadText(errPath); }
   // The next line of its stdout, or "" at its end.
   std::string Line() {
     char buffer[4096];
@@ -403,6 +482,7 @@ struct Child {
   }
   pid_t pid = -1;
   FILE* stdoutFile = nullptr;
+  std::string errPath;
 };
 
 // Ctrl-C in the middle of a page: the run ends at its next wait and the port closes without
@@ -414,7 +494,9 @@ TEST(CliSignals, CtrlCEndsTheRunAsQuittingDoes) {
     ASSERT_TRUE(sim.Started()) << sim.StderrText();
     Child cli({"download", kBlink, "--port", sim.Device(), "--baud", "9600", "--json", "--stop"});
     std::vector<json> lines;
+    std::string text;
     for (std::string line = cli.Line(); !line.empty(); line = cli.Line()) {
+      text += line;
       lines.push_back(json::parse(line));
       if (lines.back()["event"] == "phase") ::kill(cli.pid, signal);
     }
@@ -422,6 +504,9 @@ TEST(CliSignals, CtrlCEndsTheRunAsQuittingDoes) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back()["event"], "result");
     EXPECT_EQ(lines.back()["outcome"], "stopped");
+    EXPECT_EQ(SchemaErrors(text), "");
+    EXPECT_NE(cli.Stderr().find("interrupted: the flash is partly written"), std::string::npos)
+        << cli.Stderr();
     EXPECT_TRUE(sim.Running()) << "no \"X\": the loader did not leave";
     // And it listens: a second try succeeds.
     const CliResult again = RunCli({"download", kBlink, "--port", sim.Device()});
