@@ -44,21 +44,36 @@ install(FILES ${BM_PACKAGING_DIR}/brindlemark-cli.bash
         COMPONENT ${BM_PACKAGE})
 install(FILES ${BM_PACKAGING_DIR}/copyright
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
+# The command-line tool's manual beyond its man page, and the schema of its JSON lines.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/brindlemark-cli.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
+# A native package's changelog, gzipped as Debian wants it.
+set(bm_changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(
+  OUTPUT ${bm_changelog}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+  COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" sh ${BM_PACKAGING_DIR}/changelog ${bm_changelog}
+  DEPENDS ${BM_PACKAGING_DIR}/changelog
+  COMMENT "Compressing the changelog"
+  VERBATIM)
+add_custom_target(changelog ALL DEPENDS ${bm_changelog})
+install(FILES ${bm_changelog} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${BM_PACKAGE})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Brindlemark developers")
-set(CPACK_PACKAGE_CONTACT "The Brindlemark developers")
+set(CPACK_PACKAGE_CONTACT "Brindlemark developers <developers@brindlemark.invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brindlemark developers <developers@brindlemark.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write firmware into AVR microcontrollers through a serial bootloader")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Brindlemark loads an Intel HEX image, a project or a pack file, finds the bootloader
-listening on a serial port, identifies the chip and the loader, refuses a mismatch, and
-downloads flash and EEPROM or erases the flash.
+    "Brindlemark loads an Intel HEX image, a project or a pack file, finds the
+bootloader listening on a serial port, identifies the chip and the loader,
+refuses a mismatch, and downloads flash and EEPROM or erases the flash.
 .
-The package holds the desktop program (brindlemark), a command-line tool for scripts and
-production lines (brindlemark-cli) and a simulated target on a pseudo-terminal for use
-without hardware (brindlemark-target-sim).")
+The package holds the desktop program (brindlemark), a command-line tool for
+scripts and production lines (brindlemark-cli) and a simulated target on a
+pseudo-terminal for use without hardware (brindlemark-target-sim).")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 

@@ -45,7 +45,7 @@ _brindlemark_cli() {
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   local commands="ports load download erase gang help"
   local global="--port --simulated-target --json -h --help --version"
-  local with_value="--port --baud --flash-out --eeprom-out --timeout --log-dir"
+  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts"
 
   # --option=value arrives as "--option" "=" "value" (or "=" alone while nothing is typed yet).
   if [[ $cur == = ]]; then
@@ -56,11 +56,11 @@ _brindlemark_cli() {
   fi
 
   case $prev in
-    --port)
+    --port | -P)
       _brindlemark_cli_ports "$cur"
       return
       ;;
-    --baud)
+    --baud | -b)
       mapfile -t COMPREPLY < <(compgen -W "9600 19200 38400 57600 115200" -- "$cur")
       return
       ;;
@@ -74,7 +74,7 @@ _brindlemark_cli() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
-    --timeout)
+    --timeout | --connect-attempts)
       COMPREPLY=()
       return
       ;;
@@ -99,7 +99,7 @@ _brindlemark_cli() {
     fi
   done
 
-  local run="--baud --stop --force --trace"
+  local run="--baud --stop --force --trace --quiet --connect-attempts"
   local options
   case $command in
     '') options=$global ;;

@@ -47,6 +47,18 @@ done
 desktop-file-validate "$root/usr/share/applications/brindlemark.desktop"
 [ -f "$root/usr/share/icons/hicolor/scalable/apps/brindlemark.svg" ] || fail "no icon"
 grep -q '^License: MIT$' "$root/usr/share/doc/brindlemark/copyright" || fail "the copyright file names no MIT license"
+for doc in cli.md brindlemark-cli.schema.json changelog.gz; do
+  [ -f "$root/usr/share/doc/brindlemark/$doc" ] || fail "no $doc in usr/share/doc/brindlemark"
+done
+# Our pack globs must not take *.pac from proxy auto-config files (nor *.pack from pack200).
+grep -q '<glob pattern="\*.pac" weight="10"/>' "$root/usr/share/mime/packages/brindlemark.xml" ||
+  fail "the *.pac glob has no low weight"
+
+# No lintian errors (its warnings are listed in the closing note of the package's issue).
+if command -v lintian >/dev/null; then
+  errors=$(lintian "$deb" 2>/dev/null | grep '^E:' || true)
+  [ -z "$errors" ] || fail "lintian: $errors"
+fi
 
 # The completion offers the loadable files for FILE, and not the others beside them.
 offered=$(

@@ -40,8 +40,9 @@ TEST(OutcomeTable, NamesAreDistinctAndTheHelpListsEveryExitStatus) {
   for (const OutcomeRow& row : kOutcomes) {
     EXPECT_TRUE(names.insert(row.name).second) << row.name;
     EXPECT_EQ(NameOf(row.outcome), std::string(row.name));
-    if (!row.boardOnly)
+    if (!row.boardOnly) {
       EXPECT_NE(help.find("\n  " + std::to_string(row.exitStatus) + " "), std::string::npos) << row.name;
+    }
   }
   EXPECT_NE(NameOf(Outcome::NotFound), std::string(NameOf(Outcome::NoAnswer))) << "exit 3 and exit 6 differ";
 }

@@ -137,8 +137,9 @@ TEST(Run, NothingToWriteTouchesNothing) {
       }
       EXPECT_EQ(commands, erase ? c.erase : c.download) << (erase ? "erase" : "download");
       EXPECT_TRUE(result.Clean());
-      if (c.flashBytes == 0 || c.flashWords == 0 || c.pageWords == 0)
+      if (c.flashBytes == 0 || c.flashWords == 0 || c.pageWords == 0) {
         EXPECT_EQ(l.target->Flash(), before) << "the flash is unchanged";
+      }
     }
   }
 }

@@ -293,8 +293,8 @@ TEST(PortIdentity, TheStableNameIsTheLinkThatLeadsToTheDevice) {
   char dir[] = "/tmp/bm-byid-XXXXXX";
   const std::string folder = ::mkdtemp(dir);
   const std::string link = folder + "/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
-  ::symlink("/dev/null", (folder + "/other").c_str());
-  ::symlink(sim.Device().c_str(), link.c_str());
+  std::filesystem::create_symlink("/dev/null", folder + "/other");
+  std::filesystem::create_symlink(sim.Device(), link);
   EXPECT_EQ(posix::StableName(sim.Device(), folder), link);
   EXPECT_EQ(posix::StableName("/dev/zero", folder), "");
   std::filesystem::remove_all(folder);
