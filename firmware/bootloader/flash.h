@@ -1,16 +1,25 @@
-/* Self-programming of the application section.
+/* Self-programming of the application section, overlapped with the line.
  *
- * Addresses are byte addresses (32-bit: the ATmega1284P has 128 KiB, which
- * needs RAMPZ). An address is taken to its page start, as the SPM hardware
- * does. Pages at or above BOOT_START belong to the loader itself and are
- * never erased or written: the calls return false and leave flash alone.
- * Each call returns only when the operation has finished and the
- * application section is readable again (RWW re-enabled), so the
- * application can be started at any time afterwards.
+ * Addresses are word addresses, as the protocol has them (RAMPZ takes the
+ * top bit on the 128 KiB parts). An address is taken to its page start, as
+ * the SPM hardware does. Pages at or above BOOT_START belong to the loader
+ * itself and are never erased or written: the calls return false and leave
+ * flash alone.
+ *
+ * The loader runs from the boot section, which the CPU reads while the
+ * application section is erased or written (read-while-write). So an erase
+ * or a write is started and left running: the loader answers at once and
+ * takes the next bytes from the line meanwhile. Safe because every flash
+ * operation first waits for the one before it to finish, the page buffer is
+ * filled only then (the page's data waits in RAM), an EEPROM write waits for
+ * it too, and the application section is read (CRC) or started only after
+ * the last operation finished and the section was made readable again
+ * (flash_ready).
  */
 #ifndef BRINDLEMARK_BOOT_FLASH_H
 #define BRINDLEMARK_BOOT_FLASH_H
 
+#include <avr/io.h>
 #include <stdbool.h>
 #include <stdint.h>
 
@@ -20,8 +29,17 @@
 
 #define APP_WORDS ((uint16_t)((BOOT_START) / 2UL))
 
-bool flash_erase_page(uint32_t address);
-/* Writes SPM_PAGESIZE bytes from page into the (erased) page at address. */
-bool flash_write_page(uint32_t address, const uint8_t *page);
+/* Starts erasing the page holding word address `word`. */
+bool flash_erase_page(uint16_t word);
+/* Starts writing SPM_PAGESIZE bytes from page into the (erased) page. */
+bool flash_write_page(uint16_t word, const uint8_t *page);
+/* Waits for a running erase or write. */
+void flash_finish(void);
+/* Waits for it and makes the application section readable again. */
+void flash_ready(void);
+/* CRC-16 of `words` words from word address `start` (0: 65536 words):
+ * CRC-16/MCRF4XX, the CCITT polynomial 0x1021 reflected (0x8408), initial
+ * value 0xFFFF, no final XOR, as avr-libc's _crc_ccitt_update computes it. */
+uint16_t flash_crc(uint16_t start, uint16_t words);
 
 #endif

@@ -1,4 +1,5 @@
-# avr_firmware(NAME MCU SOURCES... [DEFINES...] [LINK_OPTIONS...] [OUTPUT_DIR dir] [SEGMENTED_HEX])
+# avr_firmware(NAME MCU SOURCES... [DEFINES...] [LINK_OPTIONS...] [OUTPUT_DIR dir] [SEGMENTED_HEX]
+#              [MAX_BYTES n])
 #
 # Cross-compiles one AVR program with avr-gcc (no second toolchain: the host
 # build stays as it is) and gives
@@ -9,9 +10,11 @@
 #                      above 64 KiB
 #   <dir>/<NAME>.eep   EEPROM image (empty file when the program has none)
 # and a target NAME that builds them. SOURCES may list headers; only the .c
-# files are compiled, the rest are dependencies.
+# files are compiled, the rest are dependencies. With MAX_BYTES, a program
+# whose flash image is larger fails the build.
+set(AVR_FIRMWARE_DIR ${CMAKE_CURRENT_LIST_DIR})
 function(avr_firmware name)
-  cmake_parse_arguments(FW "SEGMENTED_HEX" "MCU;OUTPUT_DIR" "SOURCES;DEFINES;LINK_OPTIONS" ${ARGN})
+  cmake_parse_arguments(FW "SEGMENTED_HEX" "MCU;OUTPUT_DIR;MAX_BYTES" "SOURCES;DEFINES;LINK_OPTIONS" ${ARGN})
   if(NOT FW_OUTPUT_DIR)
     set(FW_OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR})
   endif()
@@ -42,6 +45,12 @@ function(avr_firmware name)
     DEPENDS ${deps}
     COMMENT "avr-gcc ${name} (${FW_MCU})"
     VERBATIM)
+  if(FW_MAX_BYTES)
+    add_custom_command(
+      OUTPUT ${elf} APPEND
+      COMMAND ${CMAKE_COMMAND} -DELF=${elf} -DOBJCOPY=${AVR_OBJCOPY} -DMAX_BYTES=${FW_MAX_BYTES}
+              -P ${AVR_FIRMWARE_DIR}/CheckSize.cmake)
+  endif()
 
   if(FW_SEGMENTED_HEX)
     add_custom_command(

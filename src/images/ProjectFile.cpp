@@ -1,6 +1,8 @@
 // The project file: its value rules, its line reader, its key lookup and the reading of its keys.
 #include "images/ProjectFile.h"
 
+#include <algorithm>
+
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "images/TextFile.h"
@@ -75,8 +77,11 @@ ProjectKeys ReadProject(const std::string& path, LineBuffer& st, EventLoop& loop
   keys.CPUname = readINI(st, "CPUname", "---", loop);
   keys.OrgBootID = Val(readINI(st, "BootLoaderID", "0", loop));
   keys.OrgEEpEnd = Val(readINI(st, "EEpromMax", "0", loop));
-  keys.BaudRateText = readINI(st, "BaudRate", std::to_string(WIRE_DEFAULT_BAUD), loop);
+  keys.BaudRateText = readINI(st, "BaudRate", "", loop);
+  keys.namesBaudRate = !keys.BaudRateText.empty();
+  if (!keys.namesBaudRate) keys.BaudRateText = std::to_string(WIRE_DEFAULT_BAUD);
   keys.BaudRate = Val(keys.BaudRateText);
+  keys.WaitAfterOpenMs = std::max(Val(readINI(st, "WaitAfterOpen", "0", loop)), 0);
   keys.flashPath = ReplaceFirstNoCase(path, ".ppro", ".hex");
   keys.eepromPath = ReplaceFirstNoCase(keys.flashPath, ".hex", ".eep");
   return keys;

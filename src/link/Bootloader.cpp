@@ -40,13 +40,19 @@ bool Bootloader::Acknowledged() { return ReplyIs(WIRE_ACK); }
 // The erase acknowledge may take longer than a COMwait, but not for ever.
 bool Bootloader::EraseAcknowledged() { return ReplyIs(WIRE_ACK, kEraseWaitPasses); }
 
-Liveness Bootloader::CheckAlive(int attempts) {
-  if (!port_.IsOpen() && !port_.Open()) {
-    answer_.clear();
-    return Liveness::NotOpened;
-  }
+Liveness Bootloader::CheckAlive(int attempts, int waitAfterOpenMs) {
   constexpr int kSpreadMs = 1000;
   constexpr int kPassMs = 10;
+  if (!port_.IsOpen()) {
+    if (!port_.Open()) {
+      answer_.clear();
+      return Liveness::NotOpened;
+    }
+    // A board that its adapter resets on open is still starting; its loader is not yet there.
+    for (int waited = 0; waited < waitAfterOpenMs && port_.IsOpen() && interruption_ == Interruption::None;
+         waited += kPassMs)
+      loop_.processEvents(std::min(kPassMs, waitAfterOpenMs - waited));
+  }
   const int gapMs = attempts > 1 ? kSpreadMs / attempts : 0;
   for (int attempt = 1;; ++attempt) {
     // Still open from the search, whatever it received since is stale, and the loader may have

@@ -88,13 +88,15 @@ class Bootloader {
   // since), sends "?" and expects "KW". On any other answer the port is closed. With `attempts`
   // above 1, "?" is sent again up to that many times, spread over one second, before the port
   // counts as silent (a board that its adapter reset on open is still starting its loader).
-  Liveness CheckAlive(int attempts = 1);
+  // `waitAfterOpenMs`: after opening the port, wait that long before the first "?".
+  Liveness CheckAlive(int attempts = 1, int waitAfterOpenMs = 0);
   // What the last liveness check received (empty when nothing came).
   const std::string& LastAnswer() const { return answer_; }
 
-  // "I", and "i" when the file names a loader ID (expected.OrgBootID >= 0); `target` receives
-  // each value as its bytes arrive.
-  Identification Identify(const ExpectedIds& expected, TargetInfo& target);
+  // "I", and "i" when the file names a loader ID (expected.OrgBootID >= 0) or `askLoaderIds`
+  // (then any loader ID passes when the file names none); `target` receives each value as its
+  // bytes arrive.
+  Identification Identify(const ExpectedIds& expected, TargetInfo& target, bool askLoaderIds = false);
 
   // Tells the loader to leave ("X") and closes the port; the "X" leaves first.
   void Leave();

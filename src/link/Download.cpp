@@ -95,7 +95,10 @@ RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits&
   if (flash && !FlashPhase(link, image, limits.target, observer, run)) return run.Result();
   const bool eeprom = EepromEnd(image, limits.eepromEnd) > 0 && limits.Wanted(Phase::Eeprom);
   if (eeprom && !EepromPhase(link, image, limits.eepromEnd, observer, run)) return run.Result();
-  return run.Result();
+  RunResult result = run.Result();
+  if (flash && limits.verify && result.Clean() && link.Port().IsOpen())
+    result.verification = VerifyFlash(link, image, limits.target);
+  return result;
 }
 
 }  // namespace bm

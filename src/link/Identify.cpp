@@ -28,7 +28,7 @@ std::optional<std::string> PageGeometryProblem(int32_t pageWords, int32_t flashW
   return std::nullopt;
 }
 
-Identification Bootloader::Identify(const ExpectedIds& expected, TargetInfo& target) {
+Identification Bootloader::Identify(const ExpectedIds& expected, TargetInfo& target, bool askLoaderIds) {
   Identification found;
   target.LoaderIds.reset();
   found.outcome = ReadIdentity(target, found);
@@ -40,7 +40,7 @@ Identification Bootloader::Identify(const ExpectedIds& expected, TargetInfo& tar
   // here, before any run could overrun the buffer or loop without advancing.
   if (auto problem = PageGeometryProblem(target.BlockSize, target.FlashEnd))
     return Ended(found, Identification::Outcome::Refused, *problem);
-  if (expected.OrgBootID < 0) return found;
+  if (expected.OrgBootID < 0 && !askLoaderIds) return found;
   found.outcome = CheckLoaderIds(expected, target, found);
   if (found.outcome == Identification::Outcome::Identified) port_.Flush();
   return found;
@@ -101,7 +101,8 @@ Identification::Outcome Bootloader::CheckLoaderIds(const ExpectedIds& expected, 
   const uint32_t loaderId = id(0), loaderId1 = id(2), loaderId2 = id(4), loaderId3 = id(6);
   found.loaderIdText = HexNumber(loaderId);
   target.LoaderIds = std::array<uint32_t, 4>{loaderId, loaderId1, loaderId2, loaderId3};
-  if (static_cast<int64_t>(loaderId) == expected.OrgBootID) return Identification::Outcome::Identified;
+  if (expected.OrgBootID < 0 || static_cast<int64_t>(loaderId) == expected.OrgBootID)
+    return Identification::Outcome::Identified;
 
   found.message = "Requested LoaderID is &h" + HexNumber(static_cast<uint32_t>(expected.OrgBootID)) + "\r" +
                   "LoaderID in device is &h" + HexNumber(loaderId) + "\r";

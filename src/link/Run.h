@@ -14,6 +14,7 @@
 #include "images/Images.h"
 #include "link/Bootloader.h"
 #include "link/TargetInfo.h"
+#include "link/Verify.h"
 
 namespace bm {
 
@@ -57,6 +58,8 @@ enum class RunEnd {
 struct RunResult {
   RunEnd end = RunEnd::Done;
   std::vector<Failure> failures;  // every numbered failure the target caused, in order
+  // The flash check after a clean download that asked for one (RunLimits::verify).
+  std::optional<Verification> verification;
 
   // Done without any numbered failure: the only outcome that is a success.
   bool Clean() const { return end == RunEnd::Done && failures.empty(); }
@@ -68,6 +71,9 @@ struct RunLimits {
   // Asked as each download phase is reached, whether to run it (the window reads its check box
   // at that moment); every phase runs when it is empty.
   std::function<bool(Phase)> phaseWanted;
+  // After a clean download whose flash phase ran: check the flash with the loader's CRC
+  // (Verify.h). The caller made sure the loader knows it.
+  bool verify = false;
 
   bool Wanted(Phase phase) const { return !phaseWanted || phaseWanted(phase); }
 };

@@ -19,6 +19,11 @@
 #define WIRE_PROGRAM_PAGE 'P' /* write the loaded page at the set address -> ACK */
 #define WIRE_WRITE_EEPROM 'B' /* + byte address lo hi, data byte -> ACK */
 #define WIRE_LEAVE 'X'        /* leave the loader, start the program; no reply */
+/* An extension of our own loader family, sent only to a loader whose "i" reply names the family
+ * (LoaderID1) and the capability (LoaderID3): + start word lo hi, word count lo hi (0: 65536) ->
+ * the CRC-16/MCRF4XX of that flash range (CCITT polynomial reflected, 0x8408; initial value
+ * 0xFFFF; no final XOR), 2 bytes, low byte first. */
+#define WIRE_FLASH_CRC 'C'
 
 /* Replies. */
 #define WIRE_ALIVE_REPLY "KW"
@@ -43,6 +48,16 @@
 #define WIRE_LOADER_IDS_BYTES 8
 #define WIRE_LOADER_IDS_MIN_BYTES 2 /* fewer is a failed exchange */
 #define WIRE_ACK_BYTES 1
+#define WIRE_FLASH_CRC_BYTES 5 /* its letter, start word, word count */
+#define WIRE_CRC_REPLY_BYTES 2
+
+/* What "i" says of a loader of our family: LoaderID1 is the family marker ("BM"), LoaderID2 its
+ * version (major, minor), LoaderID3 what it can do. */
+#define WIRE_FAMILY_ID 0x424D
+#define WIRE_CAPABILITY_FLASH_CRC 0x0001 /* understands WIRE_FLASH_CRC */
+/* An application that wants the loader (an "update firmware" menu) writes this word to the last
+ * two bytes of SRAM (RAMEND - 1) and lets the watchdog reset the chip. */
+#define WIRE_STAY_MARKER 0xB007
 
 /* The host's page buffer: a page must fit, so a page may have at most 128 words. */
 #define WIRE_BLOCK_BUFFER_BYTES 256

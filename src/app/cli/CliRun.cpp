@@ -143,6 +143,9 @@ class Runner {
     listening_ = main().Listen(*lines_);
     main().Open();
     main().SetConnectAttempts(line.connectAttempts);
+    if (line.waitAfterOpenMs) main().SetWaitAfterOpen(*line.waitAfterOpenMs);
+    // --verify must know whether the loader can, even for a file that names no loader ID.
+    main().AlwaysAskLoaderIds(line.verify);
   }
 
   int Run() {
@@ -178,14 +181,25 @@ class Runner {
     ClosingLine(outcome, written);
     json failures = json::array();
     for (Failure f : main().LastRun().result.failures) failures.push_back(Number(f));
-    log_.Emit("result", {{"outcome", NameOf(outcome)},
-                         {"failures", failures},
-                         {"exitCode", exitCode},
-                         {"seconds", Millis(log_.Seconds())},
-                         {"sha256", sha256_},
-                         {"flashSha256", written.flashSha256},
-                         {"eepromSha256", written.eepromSha256}});
+    json fields{{"outcome", NameOf(outcome)},
+                {"failures", failures},
+                {"exitCode", exitCode},
+                {"seconds", Millis(log_.Seconds())},
+                {"sha256", sha256_},
+                {"flashSha256", written.flashSha256},
+                {"eepromSha256", written.eepromSha256}};
+    fields.update(VerifyFields());
+    log_.Emit("result", fields);
     return exitCode;
+  }
+
+  // With --verify: whether the chip holds the image, and the first page that differs.
+  json VerifyFields() const {
+    json fields = json::object();
+    if (!line_.verify) return fields;
+    fields["verified"] = verified_;
+    if (firstDifferingPage_ >= 0) fields["firstDifferingPage"] = firstDifferingPage_;
+    return fields;
   }
 
   // The images the run's phases went to write: the flash from 0 to its end rounded up to the
@@ -404,9 +418,19 @@ class Runner {
     return Finish(Outcome::Refused);
   }
 
+  // The flash check's answer: on to the end when the chip holds the image; otherwise exit 9 (its
+  // box was shown; the page goes in the JSON too).
+  std::optional<int> Verified(const Verification& check) {
+    verified_ = check.outcome == Verification::Outcome::Verified;
+    if (verified_) return std::nullopt;
+    if (check.outcome == Verification::Outcome::Differs) firstDifferingPage_ = check.firstDifferingPage;
+    return Finish(Outcome::VerifyFailed);
+  }
+
   std::optional<int> Program() {
     // The search just identified the target; the run follows at once on the same port.
-    const RunRequest request{!line_.noFlash, !line_.noEeprom, false};
+    RunRequest request{!line_.noFlash, !line_.noEeprom, false};
+    if (line_.verify) request.verify = VerifyMode::Required;
     Step([this, &request] {
       if (line_.command == Command::Download)
         main().Download(request);
@@ -417,6 +441,7 @@ class Runner {
     const RunReport& run = main().LastRun();
     switch (run.start) {
       case RunStart::Started:
+        if (run.result.Clean() && run.result.verification) return Verified(*run.result.verification);
         if (run.result.Clean()) return std::nullopt;
         if (run.result.end == RunEnd::Stopped || run.result.end == RunEnd::Quit)
           return Finish(Outcome::Stopped);
@@ -425,6 +450,8 @@ class Runner {
         return Finish(Outcome::Refused);  // its message was shown
       case RunStart::DoesNotFit:
         return Finish(Outcome::DoesNotFit);  // its message was shown
+      case RunStart::CannotVerify:
+        return Finish(Outcome::Refused);  // its message was shown
       case RunStart::FileChanged:
         return Finish(Outcome::LoadFailed);  // its message was shown
       case RunStart::NothingToWrite:
@@ -449,6 +476,8 @@ class Runner {
   std::vector<PortTry> skipped_;
   bool loading_ = false;
   bool failedByError_ = false;
+  bool verified_ = false;
+  int32_t firstDifferingPage_ = -1;
 };
 
 }  // namespace

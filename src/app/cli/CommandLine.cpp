@@ -32,6 +32,9 @@ const OptionSpec kRun[] = {
     {"force", nullptr, "Send even though the load showed a message (a damaged file loads nothing)."},
     {"v,trace", nullptr, "Print every byte both ways on stderr."},
     {"q,quiet", nullptr, "Errors only: no progress and no notes on stderr."},
+    {"wait-after-open", "MS",
+     "Wait MS milliseconds after opening a port before the first \"?\" (boards their adapter resets; "
+     "a project's WaitAfterOpen= says the same)."},
     {"connect-attempts", "N",
      "Send \"?\" up to N times per port, spread over one second, before it counts as silent (for boards "
      "their adapter resets when the port opens)."},
@@ -39,6 +42,9 @@ const OptionSpec kRun[] = {
 const OptionSpec kImages[] = {
     {"no-flash", nullptr, "Leave the flash image out."},
     {"no-eeprom", nullptr, "Leave the EEPROM image out."},
+    {"verify", nullptr,
+     "Check the flash after writing with the loader's CRC (our loader: one exchange); a loader that "
+     "cannot is refused before anything is written."},
 };
 
 // The names of an option ("b,baud": "b" and "baud"); the last is its long name.
@@ -279,6 +285,16 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
   line.force = has("force");
   line.trace = has("trace");
   line.quiet = has("quiet");
+  line.verify = has("verify");
+  if (has("wait-after-open")) {
+    bool ok = false;
+    line.waitAfterOpenMs = parser.value("wait-after-open").toInt(&ok);
+    if (!ok || *line.waitAfterOpenMs < 0 || *line.waitAfterOpenMs > 10000)
+      return Fail(where,
+                  "--wait-after-open needs milliseconds from 0 to 10000, not '" +
+                      ToArg(parser.value("wait-after-open")) + "'",
+                  json);
+  }
   if (has("connect-attempts")) {
     bool ok = false;
     line.connectAttempts = parser.value("connect-attempts").toInt(&ok);
@@ -425,6 +441,8 @@ std::vector<std::string> ChildArguments(const CommandLine& gang, const std::stri
   if (gang.noEeprom) args.push_back("--no-eeprom");
   if (gang.force) args.push_back("--force");
   if (gang.trace || gang.logDir) args.push_back("--trace");
+  if (gang.verify) args.push_back("--verify");
+  if (gang.waitAfterOpenMs) args.insert(args.end(), {"--wait-after-open", std::to_string(*gang.waitAfterOpenMs)});
   if (gang.connectAttempts > 1)
     args.insert(args.end(), {"--connect-attempts", std::to_string(gang.connectAttempts)});
   return args;

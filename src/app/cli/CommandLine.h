@@ -27,6 +27,8 @@ struct CommandLine {
   std::optional<int> defaultBaud;          // BRINDLEMARK_BAUD: the rate when the file names none
   bool quiet = false;                      // -q: errors only
   int connectAttempts = 1;                 // "?" per port in the search, spread over one second
+  std::optional<int> waitAfterOpenMs;      // after opening a port, before the first "?"
+  bool verify = false;                     // download, gang: check the flash with the loader's CRC
   bool noFlash = false, noEeprom = false;  // download, gang
   bool stop = false, force = false, trace = false;
   bool probe = false;                    // ports

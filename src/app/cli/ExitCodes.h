@@ -19,6 +19,7 @@ enum class Outcome {
   NoAnswer,
   DoesNotFit,
   BoardsFailed,
+  VerifyFailed,
   Stopped,
   Timeout,  // gang: one board's outcome
   Skipped,  // gang: one board's outcome
@@ -40,7 +41,8 @@ inline constexpr OutcomeRow kOutcomes[] = {
      "the file holds nothing for the chosen phases (an erase without a flash image); no port was opened"},
     {Outcome::Usage, "usage", 2, false, "a wrong option or value, also a --baud rate the port cannot use"},
     {Outcome::NotFound, "not-found", 3, false, "target not found: no port answered \"?\""},
-    {Outcome::Refused, "refused", 4, false, "identification refused or failed"},
+    {Outcome::Refused, "refused", 4, false,
+     "identification refused or failed, or --verify with a loader that cannot verify (nothing was written)"},
     {Outcome::Failed, "failed", 5, false, "a numbered communication failure during the run"},
     {Outcome::PortLost, "port-lost", 5, false, "the port went away during the run (an unplugged adapter)"},
     {Outcome::NoAnswer, "no-answer", 6, false,
@@ -48,6 +50,8 @@ inline constexpr OutcomeRow kOutcomes[] = {
     {Outcome::DoesNotFit, "does-not-fit", 7, false,
      "the flash image does not fit the target's flash (nothing was written)"},
     {Outcome::BoardsFailed, "boards-failed", 8, false, "gang: some boards failed"},
+    {Outcome::VerifyFailed, "verify-failed", 9, false,
+     "--verify: the flash differs from the image after writing (the first differing page is named)"},
     {Outcome::Stopped, "stopped", 130, false,
      "interrupted (Ctrl-C, SIGTERM): the run ends at its next wait, the port closes without \"X\""},
     {Outcome::Timeout, "timeout", 130, true, "gang: the board took longer than --timeout and was stopped"},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "protocol/crc.h"
 #include "protocol/wire.h"
 
 namespace bm::sim {
@@ -28,8 +29,10 @@ SimTarget::SimTarget(SimTargetConfig config, std::function<double()> nowMs)
 
 double SimTarget::Now() const { return nowMs_ ? nowMs_() : 0; }
 
-static size_t CommandLength(char letter, int pageWords) {
+static size_t CommandLength(char letter, int pageWords, bool flashCrc) {
   switch (letter) {
+    case WIRE_FLASH_CRC:
+      return flashCrc ? WIRE_FLASH_CRC_BYTES : 0;  // another family's loader does not know it
     case WIRE_SET_ADDRESS:
       return WIRE_SET_ADDRESS_BYTES;
     case WIRE_LOAD_PAGE:
@@ -64,7 +67,7 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
     }
     commandByteMs_ = lineInFreeMs_;
     if (command_.empty()) {
-      if (CommandLength(c, config_.pageWords) == 0) continue;  // an idle loader ignores stray bytes
+      if (CommandLength(c, config_.pageWords, UnderstandsFlashCrc()) == 0) continue;  // an idle loader ignores stray bytes
       ++commandCount_[U8(c)];
       activeFault_ = FaultFor(c);
       if (activeFault_ >= 0 && faults_[activeFault_].kind == FaultKind::Vanish) {
@@ -76,7 +79,7 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
         Queue(std::string(1, kStrayByte), lineInFreeMs_);
     }
     command_ += c;
-    if (command_.size() == CommandLength(command_[0], config_.pageWords)) Execute(lineInFreeMs_);
+    if (command_.size() == CommandLength(command_[0], config_.pageWords, UnderstandsFlashCrc())) Execute(lineInFreeMs_);
   }
 }
 
@@ -163,7 +166,23 @@ void SimTarget::Execute(double doneMs) {
     case WIRE_LEAVE:
       started_ = true;
       break;
+    case WIRE_FLASH_CRC: {
+      const size_t start = 2 * static_cast<size_t>(U8(cmd[1]) | (U8(cmd[2]) << 8));
+      size_t words = U8(cmd[3]) | (U8(cmd[4]) << 8);
+      if (words == 0) words = 0x10000;
+      uint16_t crc = WIRE_CRC_INITIAL;
+      for (size_t i = start; i < start + 2 * words; ++i)
+        crc = wire_crc_update(crc, i < flash_.size() ? flash_[i] : 0xFF);
+      // The loader reads the flash at its own pace: about 1 ms per 130 bytes at 16 MHz.
+      Reply(letter, std::string{static_cast<char>(crc & 0xFF), static_cast<char>(crc >> 8)}, doneMs,
+            config_.paced ? static_cast<double>(2 * words) / 130.0 : 0);
+      break;
+    }
   }
+}
+
+bool SimTarget::UnderstandsFlashCrc() const {
+  return config_.loaderIds[1] == WIRE_FAMILY_ID && (config_.loaderIds[3] & WIRE_CAPABILITY_FLASH_CRC) != 0;
 }
 
 void SimTarget::Reply(char, std::string bytes, double doneMs, double extraMs) {

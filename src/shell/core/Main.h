@@ -87,6 +87,13 @@ class Main {
   // How many times the search sends "?" to a port, spread over one second, before it counts as
   // silent (1, the default: once).
   void SetConnectAttempts(int attempts) { connectAttempts_ = std::max(attempts, 1); }
+  // Ask "i" at each identification even when the file names no loader ID (a front that will
+  // require a flash check must know whether the loader can do one).
+  void AlwaysAskLoaderIds(bool ask) { alwaysAskLoaderIds_ = ask; }
+  // Wait `ms` after opening a port before the first "?" (boards whose adapter resets them when
+  // the port opens); 0, the default, sends at once. A project's WaitAfterOpen= sets it too.
+  void SetWaitAfterOpen(int ms) { waitAfterOpenMs_ = std::max(ms, 0); }
+  int WaitAfterOpen() const { return waitAfterOpenMs_ >= 0 ? waitAfterOpenMs_ : projectWaitAfterOpenMs_; }
   // Asks the port at `index` "?" and closes it again without "X": what a search would make of it.
   PortTry Probe(int index);
   // Every byte on the wire, both ways, as it passes (empty: none).
@@ -195,6 +202,7 @@ class Main {
     std::string cpuText;       // the CPU name caption
     int baud = WIRE_DEFAULT_BAUD;
     std::string baudText;  // the BaudRate as the project wrote it (empty: none written)
+    bool baudNamed = false;  // the file names its rate (a project's BaudRate key)
     bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
   };
   // The branch of LoadFiles for the file's kind.
@@ -216,7 +224,9 @@ class Main {
   bool ReadyToRun(bool identifyAgain);
   // Runs `run` as the window runs a download or erase: the checks, then `fits` (false: the run
   // is refused, nothing sent, after its message), mode 3, the run, and the mode its end calls for.
-  void RunOnTarget(RunKind kind, const RunRequest& request, const std::function<bool()>& fits,
+  // Shows a failed flash check after a download (a box; the target stays connected).
+  void ShowVerification(const RunResult& result);
+  void RunOnTarget(RunKind kind, const RunRequest& request, const std::function<RunStart()>& fits,
                    const std::function<RunResult(RunObserver&)>& run);
   // A download of `request`; the window's also reads each check box again as its phase begins.
   void RunDownload(const RunRequest& request, bool followCheckBoxes);
@@ -262,6 +272,9 @@ class Main {
   SearchOutcome lastSearch_ = SearchOutcome::NotRun;
   Identification lastIdentification_;
   int connectAttempts_ = 1;
+  bool alwaysAskLoaderIds_ = false;
+  int waitAfterOpenMs_ = -1;        // set by a front; -1: the project's
+  int projectWaitAfterOpenMs_ = 0;  // the loaded project's WaitAfterOpen
   Liveness lastLiveness_ = Liveness::Silent;
   RunReport lastRun_;
 };

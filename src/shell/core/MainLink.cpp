@@ -56,7 +56,7 @@ void Main::UpdateComSettings(int rate) {
 }
 
 void Main::CheckComPort() {
-  lastLiveness_ = bootloader.CheckAlive(connectAttempts_);
+  lastLiveness_ = bootloader.CheckAlive(connectAttempts_, WaitAfterOpen());
   switch (lastLiveness_) {
     case Liveness::Alive:
       g.COMok = true;
@@ -71,7 +71,7 @@ void Main::CheckComPort() {
 }
 
 bool Main::GetDevice() {
-  const Identification found = bootloader.Identify(g, g);
+  const Identification found = bootloader.Identify(g, g, alwaysAskLoaderIds_);
   if (found.signatureText)
     display.SetCaption(Caption::TargDevIDcapt, "Device ID : &&" + *found.signatureText);
   if (found.loaderIdText)

@@ -112,7 +112,7 @@ LoadResult Main::LoadFiles() {
   bool namesRate = false;
   if (!name.empty()) {
     const FileRead read = ReadChosenFile(name);
-    namesRate = !read.baudText.empty();
+    namesRate = read.baudNamed;
     ShowFound();
     if (read.damaged) {
       g.FBytesRead = 0;
@@ -164,6 +164,7 @@ Main::FileRead Main::ReadChosenFile(const std::string& name) {
     found_.push_back(
         {DiagnosticKind::Error, DiagnosticCode::UnknownKind, "Project file \"*.ppro\" expected!"});
   }
+  if (!EndsWithNoCase(name, ".PPRO")) projectWaitAfterOpenMs_ = 0;
   stamps_.clear();
   for (const std::filesystem::path& file : filesRead_) stamps_.push_back(StampOf(file, reads.BytesOf(file)));
   loadBaud_ = read.baud;
@@ -214,6 +215,8 @@ void Main::LoadProject(FileRead& read) {
   g.OrgEEpEnd = keys.OrgEEpEnd;
   read.baud = keys.BaudRate;
   read.baudText = keys.BaudRateText;
+  read.baudNamed = keys.namesBaudRate;
+  projectWaitAfterOpenMs_ = keys.WaitAfterOpenMs;
 
   for (const std::string& image : {keys.flashPath, keys.eepromPath})
     if (auto file = TextFile::Resolve(image)) filesRead_.push_back(*file);

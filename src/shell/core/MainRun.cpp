@@ -1,6 +1,7 @@
 // Download, erase and Stop as the window runs them: the checks before a run, mode 3 while it
 // runs, the run's events as captions, progress and numbered "Communication error" boxes, and a
 // mode at its end that says whether the target is still connected.
+#include <cstdio>
 #include <exception>
 
 #include "link/Run.h"
@@ -105,7 +106,7 @@ bool Main::ReadyToRun(bool identifyAgain) {
   return true;
 }
 
-void Main::RunOnTarget(RunKind kind, const RunRequest& request, const std::function<bool()>& fits,
+void Main::RunOnTarget(RunKind kind, const RunRequest& request, const std::function<RunStart()>& fits,
                        const std::function<RunResult(RunObserver&)>& run) {
   if (Busy()) return;
   BusyScope busy(*this);
@@ -123,8 +124,8 @@ void Main::RunOnTarget(RunKind kind, const RunRequest& request, const std::funct
     return;
   }
   if (!ReadyToRun(request.identifyAgain)) return;
-  if (!fits()) {
-    lastRun_.start = RunStart::DoesNotFit;  // nothing was erased or written; still connected
+  if (const RunStart refused = fits(); refused != RunStart::Started) {
+    lastRun_.start = refused;  // nothing was erased or written; still connected
     return;
   }
 
@@ -142,7 +143,9 @@ void Main::RunOnTarget(RunKind kind, const RunRequest& request, const std::funct
 
 void Main::DownLdBtn_Action() {
   // Each check box is also read again when its phase is reached.
-  RunDownload({display.CheckValue(Check::ProgFlashChk), display.CheckValue(Check::ProgEEpChk)}, true);
+  RunRequest request{display.CheckValue(Check::ProgFlashChk), display.CheckValue(Check::ProgEEpChk)};
+  request.verify = VerifyMode::WhenNamed;  // the window checks the flash when it can
+  RunDownload(request, true);
 }
 
 void Main::EraseBtn_Action() { Erase(RunRequest{}); }
@@ -155,24 +158,50 @@ void Main::RunDownload(const RunRequest& request, bool followCheckBoxes) {
     if (!asked || !followCheckBoxes) return asked;
     return display.CheckValue(phase == Phase::Eeprom ? Check::ProgEEpChk : Check::ProgFlashChk);
   };
-  const auto fits = [this, wanted] {
-    if (!wanted(Phase::Flash)) return true;
+  const auto fits = [this, wanted, request] {
+    if (request.verify == VerifyMode::Required && !CanVerify(g)) {
+      shown_.MessageBox(
+          "This loader cannot verify the flash (its reply to \"i\" names no flash check).\nNothing was "
+          "written.");
+      return RunStart::CannotVerify;
+    }
+    if (!wanted(Phase::Flash)) return RunStart::Started;
     const auto problem = FlashFitProblem(g.FBytesRead, g.FlashEnd);
     if (problem) shown_.MessageBox(*problem);
-    return !problem;
+    return problem ? RunStart::DoesNotFit : RunStart::Started;
   };
-  RunOnTarget(RunKind::Download, request, fits, [this, wanted](RunObserver& observer) {
-    return bm::Download(bootloader, g, RunLimits{g, g.OrgEEpEnd, wanted}, observer);
+  const bool verify = request.verify == VerifyMode::Required ||
+                      (request.verify == VerifyMode::WhenNamed && g.OrgBootID >= 0 && CanVerify(g));
+  RunOnTarget(RunKind::Download, request, fits, [this, wanted, verify](RunObserver& observer) {
+    RunLimits limits{g, g.OrgEEpEnd, wanted};
+    limits.verify = verify;
+    RunResult result = bm::Download(bootloader, g, limits, observer);
+    ShowVerification(result);
+    return result;
   });
 }
 
 void Main::Erase(const RunRequest& request) {
   // Erasing stops at the flash end whatever the image's size: that harms nothing.
   RunOnTarget(
-      RunKind::Erase, request, [] { return true; },
+      RunKind::Erase, request, [] { return RunStart::Started; },
       [this](RunObserver& observer) {
         return bm::Erase(bootloader, g, RunLimits{g, g.OrgEEpEnd, {}}, observer);
       });
+}
+
+void Main::ShowVerification(const RunResult& result) {
+  if (!result.verification) return;
+  const Verification& v = *result.verification;
+  if (v.outcome == Verification::Outcome::Differs)
+  {
+    char at[16];
+    std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(v.firstDifferingPage));
+    shown_.MessageBox(std::string("Verify failed: the flash differs from the image from the page at ") + at +
+                      " on.");
+  }
+  else if (v.outcome == Verification::Outcome::NoAnswer)
+    shown_.MessageBox("Verify failed: the loader did not answer the flash check.");
 }
 
 void Main::StopBtn_Action() {

@@ -49,12 +49,20 @@ enum class RunStart {
   NoAnswer,        // the liveness check before the run failed: nothing was written
   NotIdentified,   // identification failed or was refused, or no usable page geometry: nothing was written
   DoesNotFit,      // the flash image is larger than the target's flash: nothing was written
+  CannotVerify,    // a check was required and the loader cannot do one: nothing was written
   NothingToWrite,  // the request left nothing to write or erase: the port was not touched
   FileChanged,     // a file changed on disk and no longer fits the connection: nothing was written
 };
 
 // What a download or erase is asked to do, as a value: the window fills it from its check boxes,
 // the command-line tool from its options.
+// Whether a download checks the flash afterwards with the loader's CRC (our loader family only).
+enum class VerifyMode {
+  Off,
+  WhenNamed,  // when the file names a loader ID and the loader can (the window)
+  Required,   // always: a loader that cannot is refused before anything is written
+};
+
 struct RunRequest {
   bool flash = true;   // write (or, for an erase, erase) the flash image
   bool eeprom = true;  // write the EEPROM image
@@ -62,6 +70,7 @@ struct RunRequest {
   // stayed open is never written with another chip's image. A front whose search and run are
   // one step may leave it out.
   bool identifyAgain = true;
+  VerifyMode verify = VerifyMode::Off;
 };
 
 struct RunReport {

@@ -37,6 +37,7 @@ class MainWindow::RunStatus : public Main::Observer {
     startMs_ = phaseStartMs_ = w_.nowMs_();
     idleTip_ = w_.controls_.ProgressBar1->toolTip();
     phases_ = 0;
+    flashWritten_ = false;
     percent_ = 0;
     done_ = 0;
   }
@@ -44,6 +45,7 @@ class MainWindow::RunStatus : public Main::Observer {
     phaseStartMs_ = w_.nowMs_();
     phase_ = phase;
     ++phases_;
+    flashWritten_ = flashWritten_ || phase == Phase::Flash;
     percent_ = 0;
     done_ = 0;
   }
@@ -73,6 +75,8 @@ class MainWindow::RunStatus : public Main::Observer {
         QString text = result.failures.empty()
                            ? QStringLiteral("%1 finished in %2 s").arg(what, QString::number(seconds, 'f', 1))
                            : QStringLiteral("%1 finished with errors").arg(what);
+        if (kind == Main::RunKind::Download && result.failures.empty() && flashWritten_)
+          text = WithVerification(result, seconds);
         if (phases_ == 0) text = NothingWritten();
         Show(w_.controls_.status0, reloaded + text);
         break;
@@ -104,6 +108,22 @@ class MainWindow::RunStatus : public Main::Observer {
     line->setText(text);
     line->setToolTip(text);
   }
+  // What the flash check after a download found, in status line 0.
+  QString WithVerification(const RunResult& result, double seconds) const {
+    const QString time = QString::number(seconds, 'f', 1);
+    if (result.verification) {
+      const Verification& v = *result.verification;
+      if (v.outcome == Verification::Outcome::Verified)
+        return QStringLiteral("Download finished and verified in %1 s").arg(time);
+      if (v.outcome == Verification::Outcome::Differs)
+        return QStringLiteral("Verify failed at 0x%1").arg(
+            QString::number(v.firstDifferingPage, 16).toUpper().rightJustified(4, u'0'));
+      return QStringLiteral("Verify failed: no answer to the flash check");
+    }
+    if (w_.main_->State().OrgBootID < 0)
+      return QStringLiteral("Download finished in %1 s (not verified: the file names no loader ID)").arg(time);
+    return QStringLiteral("Download finished in %1 s (this loader cannot verify)").arg(time);
+  }
   QString NothingWritten() const {
     const bool anyBox = w_.controls_.ProgFlashChk->isChecked() || w_.controls_.ProgEEpChk->isChecked();
     return anyBox ? QStringLiteral("Nothing written: the chosen images are empty")
@@ -126,6 +146,7 @@ class MainWindow::RunStatus : public Main::Observer {
   double phaseStartMs_ = 0;
   QString idleTip_;
   int phases_ = 0;  // phases the run reached
+  bool flashWritten_ = false;  // the run reached its flash phase
   Phase phase_ = Phase::Flash;
   int percent_ = 0;   // of the phase the run was in
   int64_t done_ = 0;  // bytes of that phase done: the address where it stood

@@ -20,14 +20,14 @@ struct ChipCase {
 };
 
 inline const ChipCase kAtmega328p{"atmega328p",
-                                  {'I', 0x1E, 0x95, 0x0F, 64, 0x00, 0x3C},
+                                  {'I', 0x1E, 0x95, 0x0F, 64, 0x00, 0x3E},
                                   128,
-                                  0x7800,
+                                  0x7C00,
                                   1024,
                                   "hello328p",
                                   "hello atmega328p flash ok eeprom brindlemark eeprom\r\n"};
 inline const ChipCase kAtmega1284p{
-    "atmega1284p", {'I', 0x1E, 0x97, 0x05, 128, 0x00, 0xFC},        256, 0x1F800, 4096,
+    "atmega1284p", {'I', 0x1E, 0x97, 0x05, 128, 0x00, 0xFE},        256, 0x1FC00, 4096,
     "far1284p",    "hello atmega1284p far ok eeprom far eeprom\r\n"};
 
 inline std::string projectFile(const ChipCase &chip, const char *extension) {

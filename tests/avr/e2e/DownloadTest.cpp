@@ -168,7 +168,7 @@ TEST(DownloadRefused, AnImageOnePageLargerThanTheFlashIsRefusedAndTheChipIsUntou
   EXPECT_EQ(run.exitCode, 7) << explain(argv, run, chip);
   const auto out = lines(run.output);
   EXPECT_TRUE(
-      hasLine(out, "The flash image (30848 bytes) is larger than the target's flash (30720 bytes).") &&
+      hasLine(out, "The flash image (31872 bytes) is larger than the target's flash (31744 bytes).") &&
       hasLine(out, "Nothing was written."))
       << describe(argv, run);
 
