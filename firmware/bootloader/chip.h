@@ -17,7 +17,6 @@
 #define LINK_U2X U2X0
 #define LINK_RXC RXC0
 #define LINK_UDRE UDRE0
-#define LINK_TXC TXC0
 #define LINK_RXEN RXEN0
 #define LINK_TXEN TXEN0
 /* 8 data bits, no parity, 2 stop bits */
@@ -32,7 +31,6 @@
 #define LINK_U2X U2X
 #define LINK_RXC RXC
 #define LINK_UDRE UDRE
-#define LINK_TXC TXC
 #define LINK_RXEN RXEN
 #define LINK_TXEN TXEN
 #define LINK_SET_FRAME() (UCSRC = _BV(URSEL) | _BV(USBS) | _BV(UCSZ1) | _BV(UCSZ0))

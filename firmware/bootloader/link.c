@@ -1,7 +1,5 @@
 #include "link.h"
 
-#include <avr/pgmspace.h>
-
 #include "chip.h"
 
 #ifndef BOOT_BAUD
@@ -48,11 +46,21 @@ bool link_get_byte(uint8_t *byte) { return link_get_timed(byte, LINK_TICKS(LINK_
 void link_put(uint8_t byte) {
   while (!(LINK_UCSRA & _BV(LINK_UDRE))) {
   }
-  /* TXC is cleared by writing a one; U2X must be written back as it is. */
-  LINK_UCSRA = (LINK_UCSRA & _BV(LINK_U2X)) | _BV(LINK_TXC);
   LINK_UDR = byte;
 }
 
 void link_put_flash(const uint8_t *bytes, uint8_t count) {
-  while (count--) link_put(pgm_read_byte(bytes++));
+#ifdef RAMPZ
+  /* The tables lie in the loader's own section, above 64 KiB on the 128 KiB parts. */
+  RAMPZ = (uint8_t)((BOOT_START) >> 16);
+#endif
+  while (count--) {
+    uint8_t byte;
+#ifdef RAMPZ
+    __asm__ __volatile__("elpm %0, Z+" : "=r"(byte), "+z"(bytes));
+#else
+    __asm__ __volatile__("lpm %0, Z+" : "=r"(byte), "+z"(bytes));
+#endif
+    link_put(byte);
+  }
 }

@@ -59,6 +59,8 @@ bool ParseFault(const std::string& text, sim::Fault& fault) {
     fault.kind = sim::FaultKind::StrayAfterReply;
   else if (kind == "stray-before")
     fault.kind = sim::FaultKind::StrayBeforeReply;
+  else if (kind == "corrupt")
+    fault.kind = sim::FaultKind::CorruptWrite;
   else
     return false;
   fault.lateMs = 0;
@@ -100,7 +102,7 @@ std::string SimUsage() {
          "  --page-words N        page size in words, 1..255 (default 64)\n"
          "  --flash-words N       application section in words, reported by \"I\" (default 0x3800)\n"
          "  --boot-words N        boot section above it, never written (default 0x800)\n"
-         "  --loader-ids A,B,C,D  four loader IDs in hex (default 0101,0,0,0)\n"
+         "  --loader-ids A,B,C,D  four loader IDs in hex (default 0101,424D,0100,0001)\n"
          "  --eeprom-bytes N      EEPROM size (default 1024)\n"
          "  --baud N              rate the loader listens at; 0 = any (default 0)\n"
          "  --paced               replies take the line time (11 bits per byte at the host's rate)\n"
@@ -112,7 +114,8 @@ std::string SimUsage() {
          "  --fault CMD:N:KIND[:V]  misbehave at the N-th CMD (0 = every one); KIND is noreply,\n"
          "                        wrong, late:MS, vanish, short[:BYTES] (the reply cut to BYTES,\n"
          "                        default 1), stray-after or stray-before (a stray byte 0x55 after\n"
-         "                        the reply, or as soon as the command letter arrived); repeatable\n"
+         "                        the reply, or as soon as the command letter arrived), corrupt\n"
+         "                        (\"P\" writes the page's first bit flipped); repeatable\n"
          "  --flash-in PATH       preload flash from a raw image\n"
          "  --eeprom-in PATH      preload EEPROM from a raw image\n"
          "  --flash-out PATH      write the whole flash, raw, on exit\n"

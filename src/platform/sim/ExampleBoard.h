@@ -1,9 +1,10 @@
 // The board the simulated target is when nothing else is asked for: an ATmega328P with our
-// bootloader's identity (loader ID 0x0101) and its 1024-word boot section. The desktop
+// bootloader's identity (loader ID 0x0101, with its flash check) and a 1024-word boot section. The desktop
 // program's and the command-line tool's port "sim", and brindlemark-target-sim, start from it.
 #pragma once
 
 #include "platform/sim/SimTarget.h"
+#include "protocol/wire.h"
 
 namespace bm::sim {
 
@@ -13,7 +14,8 @@ inline SimTargetConfig ExampleBoardConfig() {
   config.pageWords = 64;
   config.flashWords = 0x3800;
   config.bootWords = 0x0800;
-  config.loaderIds = {0x0101, 0, 0, 0};
+  // Our loader family's marker, version 1.0 and the flash check ("C"), as wire.h describes them.
+  config.loaderIds = {0x0101, WIRE_FAMILY_ID, 0x0100, WIRE_CAPABILITY_FLASH_CRC};
   config.eepromBytes = 1024;
   return config;
 }

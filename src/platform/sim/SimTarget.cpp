@@ -67,7 +67,8 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
     }
     commandByteMs_ = lineInFreeMs_;
     if (command_.empty()) {
-      if (CommandLength(c, config_.pageWords, UnderstandsFlashCrc()) == 0) continue;  // an idle loader ignores stray bytes
+      if (CommandLength(c, config_.pageWords, UnderstandsFlashCrc()) == 0)
+        continue;  // an idle loader ignores stray bytes
       ++commandCount_[U8(c)];
       activeFault_ = FaultFor(c);
       if (activeFault_ >= 0 && faults_[activeFault_].kind == FaultKind::Vanish) {
@@ -79,7 +80,8 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
         Queue(std::string(1, kStrayByte), lineInFreeMs_);
     }
     command_ += c;
-    if (command_.size() == CommandLength(command_[0], config_.pageWords, UnderstandsFlashCrc())) Execute(lineInFreeMs_);
+    if (command_.size() == CommandLength(command_[0], config_.pageWords, UnderstandsFlashCrc()))
+      Execute(lineInFreeMs_);
   }
 }
 
@@ -150,6 +152,8 @@ void SimTarget::Execute(double doneMs) {
       }
       // Programming flash can only clear bits; only an erase sets them again.
       for (size_t i = 0; i < pageBytes; ++i) flash_[pageStart + i] &= page_[i];
+      if (activeFault_ >= 0 && faults_[activeFault_].kind == FaultKind::CorruptWrite)
+        flash_[pageStart] ^= 0x01;
       page_.fill(0xFF);
       Reply(letter, Ack(), doneMs, pageOpMs);
       break;
@@ -207,7 +211,8 @@ void SimTarget::Reply(char, std::string bytes, double doneMs, double extraMs) {
         bytes += kStrayByte;
         break;
       case FaultKind::StrayBeforeReply:
-        break;  // already on the line
+      case FaultKind::CorruptWrite:
+        break;  // already on the line; already in the flash
     }
   }
   Queue(std::move(bytes), start);

@@ -32,10 +32,10 @@
 namespace bm::sim {
 
 struct SimTargetConfig {
-  uint32_t signature = 0x1E950F;  // three bytes, most significant first on the wire
-  int pageWords = 64;             // page size in 16-bit words (one byte on the wire, 1..255)
-  int flashWords = 0x3800;        // application section in words, reported by "I"
-  int bootWords = 0x0800;         // boot section above it; never erased or written
+  uint32_t signature = 0x1E950F;                  // three bytes, most significant first on the wire
+  int pageWords = 64;                             // page size in 16-bit words (one byte on the wire, 1..255)
+  int flashWords = 0x3800;                        // application section in words, reported by "I"
+  int bootWords = 0x0800;                         // boot section above it; never erased or written
   std::array<uint16_t, 4> loaderIds{0, 0, 0, 0};  // LoaderID1..3 name our family and "C" (wire.h)
   int eepromBytes = 1024;
   int baud = 0;               // rate the loader listens at; 0 = any rate
@@ -58,6 +58,9 @@ enum class FaultKind {
   // command and of its reply (the host's flush after "D" or after "B" and its address must).
   StrayAfterReply,
   StrayBeforeReply,
+  // "P" writes the page with its first bit flipped and acknowledges as usual: what only a check
+  // of the flash afterwards finds.
+  CorruptWrite,
 };
 
 struct Fault {

@@ -71,7 +71,10 @@ TEST_P(BootloaderProtocol, IdentifiesItselfAsDocumented) {
   start();
   EXPECT_EQ(link_->exchange(bytesOf("?"), 2), bytesOf("KW")) << link_->trace();
   EXPECT_EQ(link_->exchange(bytesOf("I"), 7), GetParam().identifyReply) << link_->trace();
-  EXPECT_EQ(link_->exchange(bytesOf("i"), 8), (Bytes{0x01, 0x01, 0, 0, 0, 0, 0, 0})) << link_->trace();
+  // LoaderID 0x0101 as projects name it; then the family marker "BM", version 1.0 and the flash
+  // check ("C") among its abilities.
+  EXPECT_EQ(link_->exchange(bytesOf("i"), 8), (Bytes{0x01, 0x01, 'B', 'M', 0x01, 0x00, 0x00, 0x01}))
+      << link_->trace();
   finish();
 }
 
@@ -145,6 +148,8 @@ TEST_P(BootloaderProtocol, StartsTheApplicationOnXRightAfterAPageWrite) {
   // image holds there: the loader has to make that section readable again
   // (RWWSRE) before it jumps.
   const HexImage image = loadImage(app);
+  // With an application in place the loader listens for its window: "?" keeps it.
+  EXPECT_EQ(link_->exchange(bytesOf("?"), 2), bytesOf("KW")) << link_->trace();
   Bytes data(c.pageBytes, 0xFF);
   for (uint32_t k = 0; k < c.pageBytes; ++k)
     if (auto it = image.bytes.find(k); it != image.bytes.end()) data[k] = it->second;

@@ -56,6 +56,12 @@ class SelfProgramming {
 
   const SelfProgrammingCounts &counts() const { return counts_; }
 
+  // Completes an erase or write still in progress, as a chip does that keeps its power a few
+  // milliseconds after the host left: before the flash is written out at the end of a run.
+  void completePending() {
+    if (pending_ != Pending::None) flashOperationDone();
+  }
+
   // Hook entry points (static trampolines call these).
   void spmcsrWritten(uint8_t value);
   void spmExecuted();

@@ -256,6 +256,7 @@ int run(const Options &o) {
     }
   }
 
+  spm.completePending();
   const uint32_t flashSize = avr->flashend + 1;
   writeFile(o.flashOut, avr->flash, flashSize);
   avr_eeprom_desc_t ee{};

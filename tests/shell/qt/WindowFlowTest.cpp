@@ -257,7 +257,8 @@ TEST(WindowFlow, LoadComportDownloadStop) {
   EXPECT_TRUE(sawRun);
   EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.messages.front();
   EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
-  EXPECT_TRUE(Text(rig, "status0").startsWith("Download finished in ")) << Text(rig, "status0").toStdString();
+  EXPECT_TRUE(Text(rig, "status0").startsWith("Download finished and verified in "))
+      << Text(rig, "status0").toStdString();
   EXPECT_TRUE(rig.window.Menus().load->isEnabled());
   EXPECT_EQ(rig.Find<QProgressBar>("ProgressBar1")->value(), 0) << "mode 2 empties the bar";
   EXPECT_FALSE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());

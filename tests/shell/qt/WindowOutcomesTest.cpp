@@ -133,8 +133,17 @@ TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
     std::vector<std::string> boxes;
   };
   const Case cases[] = {
-      {"DownLdBtn", std::nullopt, "Download finished in 8.6 s", {}},
+      {"DownLdBtn", std::nullopt, "Download finished and verified in 8.6 s", {}},
       {"EraseBtn", std::nullopt, "Erase finished in 8.6 s", {}},
+      // A page written wrong yet acknowledged: only the check afterwards finds it, and names it.
+      {"DownLdBtn",
+       sim::Fault{'P', 2, sim::FaultKind::CorruptWrite},
+       "Verify failed at 0x0080",
+       {"Verify failed: the flash differs from the image from the page at 0x0080 on."}},
+      {"DownLdBtn",
+       sim::Fault{'C', 1, sim::FaultKind::NoReply},
+       "Verify failed: no answer to the flash check",
+       {"Verify failed: the loader did not answer the flash check."}},
       {"DownLdBtn",
        sim::Fault{'P', 1, sim::FaultKind::WrongReply},
        "Download finished with errors",
@@ -161,6 +170,24 @@ TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
     Click(c.rig, t.button);
     EXPECT_EQ(c.rig.dialogs.messages, t.boxes) << TraceText(c.rig.target->Trace(), 8);
     EXPECT_EQ(Text(c.rig, "status0"), t.status0);
+  }
+}
+
+// Without a check the line says why: a file that names no loader ID (so "i" is not asked), a
+// loader of another family.
+TEST(WindowOutcomes, ADownloadThatIsNotCheckedSaysWhy) {
+  for (const bool otherLoader : {false, true}) {
+    sim::SimTargetConfig board = sim::ExampleBoardConfig();
+    if (otherLoader) board.loaderIds = {0x0101, 0, 0, 0};
+    Connected c(board);
+    if (!otherLoader) test::Inside(c.rig.main).g.OrgBootID = -1;
+    c.rig.loop.When([&] { return c.rig.main.ModeNumber() == 3; }, [&] { c.rig.loop.now += 2400; });
+    Click(c.rig, "DownLdBtn");
+    EXPECT_EQ(Text(c.rig, "status0"),
+              otherLoader ? "Download finished in 2.4 s (this loader cannot verify)"
+                          : "Download finished in 2.4 s (not verified: the file names no loader ID)");
+    EXPECT_FALSE(c.rig.main.LastRun().result.verification) << "never sent \"C\"";
+    EXPECT_EQ(Text(c.rig, "ModeLabel"), "Target connected");
   }
 }
 
