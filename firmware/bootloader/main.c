@@ -52,15 +52,19 @@
 /* Nothing is zeroed at start: each is set before it is read. */
 static uint8_t page[SPM_PAGESIZE] __attribute__((section(".noinit")));
 static uint16_t address __attribute__((section(".noinit"))); /* word address set by "A" */
-static uint16_t marker __attribute__((section(".noinit")));       /* as the reset left it */
+static uint16_t marker __attribute__((section(".noinit")));  /* as the reset left it */
 /* A command's bytes; its numbers come low byte first, as the AVR keeps them. */
 static union {
   uint8_t bytes[4];
   uint16_t words[2];
 } args __attribute__((section(".noinit")));
 
-static const uint8_t identity[] PROGMEM = {WIRE_IDENTIFY,      SIGNATURE_0,         SIGNATURE_1,
-                                           SIGNATURE_2,        SPM_PAGESIZE / 2,    (uint8_t)APP_WORDS,
+static const uint8_t identity[] PROGMEM = {WIRE_IDENTIFY,
+                                           SIGNATURE_0,
+                                           SIGNATURE_1,
+                                           SIGNATURE_2,
+                                           SPM_PAGESIZE / 2,
+                                           (uint8_t)APP_WORDS,
                                            (uint8_t)(APP_WORDS >> 8)};
 static const uint8_t loader_ids[] PROGMEM = {LOADER_ID_0 >> 8,
                                              (uint8_t)LOADER_ID_0,
@@ -136,7 +140,7 @@ static void start_application(void) {
 static bool must_stay(uint8_t reset) {
   if (pgm_read_word(0) == 0xFFFF) return true; /* no application */
   if ((reset & _BV(WDRF)) && marker == WIRE_STAY_MARKER) return true;
-  BOOT_PIN_OUT |= _BV(BOOT_PIN_BIT); /* pull-up on; the pin is an input after reset */
+  BOOT_PIN_OUT |= _BV(BOOT_PIN_BIT);          /* pull-up on; the pin is an input after reset */
   __builtin_avr_delay_cycles(F_CPU / 100000); /* 10 us for the pin to rise */
   bool held = !(BOOT_PIN_IN & _BV(BOOT_PIN_BIT));
   BOOT_PIN_OUT &= ~_BV(BOOT_PIN_BIT);

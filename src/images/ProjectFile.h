@@ -45,11 +45,11 @@ struct ProjectKeys {
   int32_t OrgBootID = 0;
   int32_t OrgEEpEnd = 0;
   int32_t BaudRate = 0;
-  std::string BaudRateText;  // the value as written, for a message about a rate that is no number
-  bool namesBaudRate = false;  // the project has a BaudRate key (not only the default)
+  std::string BaudRateText;     // the value as written, for a message about a rate that is no number
+  bool namesBaudRate = false;   // the project has a BaudRate key (not only the default)
   int32_t WaitAfterOpenMs = 0;  // WaitAfterOpen: ms after opening a port before the first "?"
-  std::string flashPath;     // the first ".ppro" of the project's path replaced by ".hex"
-  std::string eepromPath;    // then the first ".hex" of that replaced by ".eep"
+  std::string flashPath;        // the first ".ppro" of the project's path replaced by ".hex"
+  std::string eepromPath;       // then the first ".hex" of that replaced by ".eep"
 };
 
 // Reads the project at `path` (already resolved to its full path) into `st` and looks its keys up.

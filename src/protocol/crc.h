@@ -12,7 +12,8 @@
 static inline uint16_t wire_crc_update(uint16_t crc, uint8_t byte) {
   byte ^= (uint8_t)crc;
   byte ^= (uint8_t)(byte << 4);
-  return (uint16_t)((((uint16_t)byte << 8) | (uint8_t)(crc >> 8)) ^ (uint8_t)(byte >> 4) ^ ((uint16_t)byte << 3));
+  return (uint16_t)((((uint16_t)byte << 8) | (uint8_t)(crc >> 8)) ^ (uint8_t)(byte >> 4) ^
+                    ((uint16_t)byte << 3));
 }
 
 static inline uint16_t wire_crc(const uint8_t *bytes, size_t count) {

@@ -181,13 +181,10 @@ class Runner {
     ClosingLine(outcome, written);
     json failures = json::array();
     for (Failure f : main().LastRun().result.failures) failures.push_back(Number(f));
-    json fields{{"outcome", NameOf(outcome)},
-                {"failures", failures},
-                {"exitCode", exitCode},
-                {"seconds", Millis(log_.Seconds())},
-                {"sha256", sha256_},
-                {"flashSha256", written.flashSha256},
-                {"eepromSha256", written.eepromSha256}};
+    json fields{
+        {"outcome", NameOf(outcome)},          {"failures", failures}, {"exitCode", exitCode},
+        {"seconds", Millis(log_.Seconds())},   {"sha256", sha256_},    {"flashSha256", written.flashSha256},
+        {"eepromSha256", written.eepromSha256}};
     fields.update(VerifyFields());
     log_.Emit("result", fields);
     return exitCode;

@@ -442,7 +442,8 @@ std::vector<std::string> ChildArguments(const CommandLine& gang, const std::stri
   if (gang.force) args.push_back("--force");
   if (gang.trace || gang.logDir) args.push_back("--trace");
   if (gang.verify) args.push_back("--verify");
-  if (gang.waitAfterOpenMs) args.insert(args.end(), {"--wait-after-open", std::to_string(*gang.waitAfterOpenMs)});
+  if (gang.waitAfterOpenMs)
+    args.insert(args.end(), {"--wait-after-open", std::to_string(*gang.waitAfterOpenMs)});
   if (gang.connectAttempts > 1)
     args.insert(args.end(), {"--connect-attempts", std::to_string(gang.connectAttempts)});
   return args;

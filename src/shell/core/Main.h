@@ -201,9 +201,9 @@ class Main {
     std::string deviceIdText;  // the device ID caption
     std::string cpuText;       // the CPU name caption
     int baud = WIRE_DEFAULT_BAUD;
-    std::string baudText;  // the BaudRate as the project wrote it (empty: none written)
+    std::string baudText;    // the BaudRate as the project wrote it (empty: none written)
     bool baudNamed = false;  // the file names its rate (a project's BaudRate key)
-    bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
+    bool damaged = false;    // a format error, or a pack whose read failed: nothing of it may be programmed
   };
   // The branch of LoadFiles for the file's kind.
   FileRead ReadChosenFile(const std::string& name);

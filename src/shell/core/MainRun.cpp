@@ -193,14 +193,12 @@ void Main::Erase(const RunRequest& request) {
 void Main::ShowVerification(const RunResult& result) {
   if (!result.verification) return;
   const Verification& v = *result.verification;
-  if (v.outcome == Verification::Outcome::Differs)
-  {
+  if (v.outcome == Verification::Outcome::Differs) {
     char at[16];
     std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(v.firstDifferingPage));
     shown_.MessageBox(std::string("Verify failed: the flash differs from the image from the page at ") + at +
                       " on.");
-  }
-  else if (v.outcome == Verification::Outcome::NoAnswer)
+  } else if (v.outcome == Verification::Outcome::NoAnswer)
     shown_.MessageBox("Verify failed: the loader did not answer the flash check.");
 }
 

@@ -116,12 +116,13 @@ class MainWindow::RunStatus : public Main::Observer {
       if (v.outcome == Verification::Outcome::Verified)
         return QStringLiteral("Download finished and verified in %1 s").arg(time);
       if (v.outcome == Verification::Outcome::Differs)
-        return QStringLiteral("Verify failed at 0x%1").arg(
-            QString::number(v.firstDifferingPage, 16).toUpper().rightJustified(4, u'0'));
+        return QStringLiteral("Verify failed at 0x%1")
+            .arg(QString::number(v.firstDifferingPage, 16).toUpper().rightJustified(4, u'0'));
       return QStringLiteral("Verify failed: no answer to the flash check");
     }
     if (w_.main_->State().OrgBootID < 0)
-      return QStringLiteral("Download finished in %1 s (not verified: the file names no loader ID)").arg(time);
+      return QStringLiteral("Download finished in %1 s (not verified: the file names no loader ID)")
+          .arg(time);
     return QStringLiteral("Download finished in %1 s (this loader cannot verify)").arg(time);
   }
   QString NothingWritten() const {
@@ -145,7 +146,7 @@ class MainWindow::RunStatus : public Main::Observer {
   double startMs_ = 0;
   double phaseStartMs_ = 0;
   QString idleTip_;
-  int phases_ = 0;  // phases the run reached
+  int phases_ = 0;             // phases the run reached
   bool flashWritten_ = false;  // the run reached its flash phase
   Phase phase_ = Phase::Flash;
   int percent_ = 0;   // of the phase the run was in
