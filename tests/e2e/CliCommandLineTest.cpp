@@ -406,6 +406,8 @@ TEST(CliJson, RealRunsOfEveryOutcomeMatchTheSchema) {
       {{"--fault", "D:2:vanish"}, {"download", kBlink}, "port-lost"},
       {{"--fault", "?:2:noreply"}, {"download", kBlink}, "no-answer"},
       {{"--flash-words", "128"}, {"download", kBlink}, "does-not-fit"},
+      {{"--fault", "P:2:corrupt"}, {"download", kBlink, "--verify"}, "verify-failed"},
+      {{}, {"download", std::string(BM_SOURCE_DIR) + "/examples/blink/blink.hex", "--verify"}, "done"},
   };
   std::string all;
   for (const auto& c : cases) {
