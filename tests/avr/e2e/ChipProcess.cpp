@@ -51,6 +51,10 @@ ChipProcess::ChipProcess(const ChipConfig &config) {
     args.push_back("--app");
     args.push_back(config.app);
   }
+  if (config.corruptWrite > 0) {
+    args.push_back("--corrupt-write");
+    args.push_back(std::to_string(config.corruptWrite));
+  }
   pid_ = fork();
   if (pid_ == 0) {
     const int log = open(file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -14,8 +14,9 @@
 namespace avrtest {
 
 struct ChipConfig {
-  std::string mcu;  // atmega328p or atmega1284p
-  std::string app;  // optional .hex placed in the application section at start
+  std::string mcu;            // atmega328p or atmega1284p
+  std::string app;            // optional .hex placed in the application section at start
+  unsigned corruptWrite = 0;  // the n-th page write leaves a flipped bit (avr-chip --corrupt-write)
 };
 
 struct ChipState {

@@ -69,9 +69,12 @@ TEST_P(Download, WritesTheProjectAndStartsItWithStop) {
   ChipProcess chip({c.mcu, {}});
   ASSERT_TRUE(chip.started()) << chip.startError();
 
+  // The project names the loader (BootLoaderID=$0101); --verify checks the flash on the chip.
   std::vector<std::string> argv;
-  const RunResult run = cli({"download", projectFile(c, ".ppro"), "--port", chip.port(), "--stop"}, &argv);
+  const RunResult run = cli(
+      {"download", projectFile(c, ".ppro"), "--port", chip.port(), "--stop", "--verify", "--json"}, &argv);
   ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
+  EXPECT_NE(run.output.find("\"verified\":true"), std::string::npos) << describe(argv, run);
   EXPECT_TRUE(chip.waitForOutput(c.greeting, 10)) << "the chip sent: " << chip.transcript();
 
   const ChipState &state = chip.stop();
@@ -89,6 +92,21 @@ TEST_P(Download, WritesTheProjectAndStartsItWithStop) {
       << "boot section";
   EXPECT_EQ(compareWithImage(state.eeprom, loadImage(projectFile(c, ".eep")), 0, c.eepromBytes), "")
       << "EEPROM";
+}
+
+// A page that did not take, though the loader acknowledged it: --verify finds it and names it.
+TEST_P(Download, AFlippedBitIsFoundByVerifyAndItsPageNamed) {
+  const ChipCase &c = GetParam();
+  ChipProcess chip({c.mcu, {}, 2});
+  ASSERT_TRUE(chip.started()) << chip.startError();
+  std::vector<std::string> argv;
+  const RunResult run = cli({"download", projectFile(c, ".ppro"), "--port", chip.port(), "--verify"}, &argv);
+  EXPECT_EQ(run.exitCode, 9) << explain(argv, run, chip);
+  // The second page write is the image's second page: the pages go out from address 0.
+  char page[64];
+  std::snprintf(page, sizeof page, "from the page at 0x%04X on.", unsigned(c.pageBytes));
+  EXPECT_NE(run.output.find(page), std::string::npos) << describe(argv, run);
+  chip.stop();
 }
 
 TEST_P(Download, EraseLeavesTheImagesPagesBlank) {

@@ -180,6 +180,7 @@ void SelfProgramming::flashOperationDone() {
                      stuck);
     clearPageBuffer();
     ++counts_.pageWrites;
+    if (counts_.pageWrites == corruptWrite_) flash[0] ^= 0x01;
   }
   pending_ = Pending::None;
   setSpmcsr(uint8_t(spmcsr() & ~kCommandBits));

@@ -56,6 +56,10 @@ class SelfProgramming {
 
   const SelfProgrammingCounts &counts() const { return counts_; }
 
+  // A cell that does not take: the n-th page write (1-based; 0: none) leaves the first bit of
+  // its page flipped, and the firmware is not told. Only a check of the flash finds it.
+  void corruptWrite(unsigned n) { corruptWrite_ = n; }
+
   // Completes an erase or write still in progress, as a chip does that keeps its power a few
   // milliseconds after the host left: before the flash is written out at the end of a run.
   void completePending() {
@@ -92,6 +96,7 @@ class SelfProgramming {
   void (*eecrOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
   void *eecrOriginalParam_ = nullptr;
   SelfProgrammingCounts counts_;
+  unsigned corruptWrite_ = 0;
 };
 
 }  // namespace avrchip

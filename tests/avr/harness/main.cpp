@@ -45,7 +45,8 @@ struct Options {
   unsigned long freq = 16000000;
   unsigned baud = 57600;
   double timeoutSeconds = 0;
-  bool strictLine = false;  // no line-time compression (see the run loop)
+  bool strictLine = false;    // no line-time compression (see the run loop)
+  unsigned corruptWrite = 0;  // the N-th page write leaves its first bit flipped (0: none)
 };
 
 struct McuFacts {
@@ -96,6 +97,8 @@ Options parse(int argc, char **argv) {
       o.timeoutSeconds = std::strtod(v, nullptr);
     else if (arg == "--strict-line")
       o.strictLine = std::strcmp(v, "0") != 0;
+    else if (arg == "--corrupt-write")
+      o.corruptWrite = unsigned(std::strtoul(v, nullptr, 0));
     else
       usage(("unknown option " + arg).c_str());
   }
@@ -166,6 +169,7 @@ int run(const Options &o) {
 
   avrchip::Faults faults;
   avrchip::SelfProgramming spm(avr, faults, bootStart, facts->nrwwStart);
+  spm.corruptWrite(o.corruptWrite);
   avrchip::UartBridge bridge(avr, faults, o.baud);
   avrchip::IdleSkip idle(avr);
 
