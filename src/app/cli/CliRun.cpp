@@ -250,7 +250,7 @@ class Runner {
       text += std::string(written.flashSha256.is_null() ? "" : ",") + " EEPROM " +
               std::to_string(written.eepromBytes) + " bytes (sha256 " +
               written.eepromSha256.get<std::string>() + ")";
-    Note(text + " in " + seconds);
+    Note(text + (verified_ ? ", verified" : "") + " in " + seconds);
   }
 
   // A line for the user on stderr, unless --quiet asked for errors only.

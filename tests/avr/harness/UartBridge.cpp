@@ -48,6 +48,10 @@ unsigned speedToBaud(speed_t s) {
       return 115200;
     case B230400:
       return 230400;
+    case B500000:
+      return 500000;
+    case B1000000:
+      return 1000000;
     default:
       return 0;
   }
@@ -63,6 +67,10 @@ speed_t baudToSpeed(unsigned baud) {
       return B38400;
     case 115200:
       return B115200;
+    case 500000:
+      return B500000;
+    case 1000000:
+      return B1000000;
     default:
       return B57600;
   }
