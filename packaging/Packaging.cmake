@@ -3,9 +3,10 @@
 # brindlemark-cli and the copyright file.
 #
 # Everything here belongs to the install component "brindlemark", and only that component is
-# packed: tests, benchmarks, the pack writer, the AVR firmware and the emulated-chip harness
-# (tests/avr, which links the GPL-3 libsimavr) never reach the package, even should they get
-# install rules of their own.
+# packed: tests, benchmarks, the pack writer and the emulated-chip harness (tests/avr, which
+# links the GPL-3 libsimavr) never reach the package, even should they get install rules of
+# their own. The loader images (firmware/, built when avr-gcc is there) do: users install them
+# on blank chips.
 include(GNUInstallDirs)
 
 set(BM_PACKAGE brindlemark)
@@ -46,6 +47,16 @@ install(FILES ${BM_PACKAGING_DIR}/copyright
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
 # The command-line tool's manual beyond its man page, and the schema of its JSON lines.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/brindlemark-cli.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
+# The loader images, with their README and manual.
+if(TARGET brindlemark-loader-atmega328p-16mhz-57600)
+  install(DIRECTORY ${CMAKE_BINARY_DIR}/loaders/
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/${BM_PACKAGE}/loaders COMPONENT ${BM_PACKAGE}
+          FILES_MATCHING PATTERN "brindlemark-loader-*.hex")
+  install(FILES ${BM_PACKAGING_DIR}/loaders-README.md
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/${BM_PACKAGE}/loaders RENAME README.md COMPONENT ${BM_PACKAGE})
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/docs/loader.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
 # A native package's changelog, gzipped as Debian wants it.
 set(bm_changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)

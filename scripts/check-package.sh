@@ -47,7 +47,11 @@ done
 desktop-file-validate "$root/usr/share/applications/brindlemark.desktop"
 [ -f "$root/usr/share/icons/hicolor/scalable/apps/brindlemark.svg" ] || fail "no icon"
 grep -q '^License: MIT$' "$root/usr/share/doc/brindlemark/copyright" || fail "the copyright file names no MIT license"
-for doc in cli.md brindlemark-cli.schema.json changelog.gz; do
+loaders=$(ls "$root/usr/share/brindlemark/loaders/" | grep -c '^brindlemark-loader-.*\.hex$' || true)
+[ "$loaders" -eq 26 ] || fail "usr/share/brindlemark/loaders holds $loaders loader images, not 26"
+[ -f "$root/usr/share/brindlemark/loaders/README.md" ] || fail "no README beside the loaders"
+"$root/usr/bin/brindlemark-cli" loaders >/dev/null || fail "brindlemark-cli loaders finds no loaders in the package"
+for doc in cli.md brindlemark-cli.schema.json changelog.gz loader.md; do
   [ -f "$root/usr/share/doc/brindlemark/$doc" ] || fail "no $doc in usr/share/doc/brindlemark"
 done
 # Our pack globs must not take *.pac from proxy auto-config files (nor *.pack from pack200).

@@ -105,6 +105,12 @@ const std::vector<CommandSpec>& Commands() {
                "not answer \"?\" is skipped, not failed."},
               {"timeout", "S", "Give up on a board after S seconds (it is stopped; the others go on)."},
               {"log-dir", "DIR", "Keep each board's output and byte trace in DIR."}}})},
+      {Command::Loaders,
+       "loaders",
+       nullptr,
+       "List the loader images that come with the program (chip, clock, rate, size, path), for "
+       "installing on a blank chip.",
+       {}},
       {Command::Help, "help", "COMMAND", "Show the help of COMMAND.", {}},
   };
   return commands;
@@ -355,7 +361,7 @@ std::string ErrorWithoutCommand(const std::vector<std::string>& args) {
   QStringList arguments{QStringLiteral("brindlemark-cli")};
   for (const std::string& a : args) arguments << FromArg(a);
   if (!parser.parse(arguments)) return ToArg(parser.errorText());
-  return "a COMMAND is missing (ports, load, download, erase, gang or help; --help describes them)";
+  return "a COMMAND is missing (ports, load, download, erase, gang, loaders or help; --help describes them)";
 }
 
 std::optional<int> BaudFromEnvironment() {

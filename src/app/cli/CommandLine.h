@@ -12,7 +12,7 @@
 
 namespace bm::cli {
 
-enum class Command { Ports, Load, Download, Erase, Gang, Help };
+enum class Command { Ports, Load, Download, Erase, Gang, Loaders, Help };
 
 struct CommandLine {
   Command command = Command::Help;

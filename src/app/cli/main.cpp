@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
   switch (line.command) {
     case Command::Load:
       return Load(line);
+    case Command::Loaders:
+      return Loaders(line);
     case Command::Help:
       std::cout << HelpText();
       return kExitDone;
