@@ -43,9 +43,9 @@ _brindlemark_cli_images() {
 _brindlemark_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="ports load download erase gang help"
+  local commands="ports load download erase gang loaders help"
   local global="--port --simulated-target --json -h --help --version"
-  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts"
+  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts --wait-after-open"
 
   # --option=value arrives as "--option" "=" "value" (or "=" alone while nothing is typed yet).
   if [[ $cur == = ]]; then
@@ -74,7 +74,7 @@ _brindlemark_cli() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
-    --timeout | --connect-attempts)
+    --timeout | --connect-attempts | --wait-after-open)
       COMPREPLY=()
       return
       ;;
@@ -99,15 +99,16 @@ _brindlemark_cli() {
     fi
   done
 
-  local run="--baud --stop --force --trace --quiet --connect-attempts"
+  local run="--baud --stop --force --trace --quiet --connect-attempts --wait-after-open"
   local options
   case $command in
     '') options=$global ;;
     ports) options="$global --probe" ;;
     load) options="$global --flash-out --eeprom-out" ;;
-    download) options="$global $run --no-flash --no-eeprom" ;;
+    download) options="$global $run --no-flash --no-eeprom --verify" ;;
     erase) options="$global $run" ;;
-    gang) options="$global $run --no-flash --no-eeprom --all-ports --timeout --log-dir" ;;
+    gang) options="$global $run --no-flash --no-eeprom --verify --all-ports --timeout --log-dir" ;;
+    loaders) options=$global ;;
     help) options= ;;
     *) options=$global ;;
   esac

@@ -26,9 +26,9 @@ struct ChipFacts {
 
 TEST(LoaderDoc, TheFuseTableAgreesWithTheBuild) {
   const std::map<std::string, ChipFacts> chips = {
-      {"atmega328p", {16384, 256, false}}, {"atmega168pa", {8192, 128, true}},
+      {"atmega328p", {16384, 256, false}},  {"atmega168pa", {8192, 128, true}},
       {"atmega644pa", {32768, 512, false}}, {"atmega1284p", {65536, 512, false}},
-      {"atmega32a", {16384, 256, false}},  {"atmega128a", {65536, 512, false}},
+      {"atmega32a", {16384, 256, false}},   {"atmega128a", {65536, 512, false}},
   };
   const std::string build = Read("firmware/CMakeLists.txt");
   const std::string doc = Read("docs/loader.md");

@@ -73,7 +73,7 @@ std::vector<std::string> Events(const std::vector<json>& lines) {
 
 TEST(CliHelp, EveryOptionAndExitCodeIsDescribed) {
   const std::vector<std::string> global{"--port", "--simulated-target", "--json", "--help"};
-  const std::vector<std::string> codes{"0 ", "1 ", "2 ", "3 ", "4 ", "5 ", "6 ", "7 ", "8 ", "130 "};
+  const std::vector<std::string> codes{"0 ", "1 ", "2 ", "3 ", "4 ", "5 ", "6 ", "7 ", "8 ", "9 ", "130 "};
   const struct {
     std::vector<std::string> args;
     std::vector<std::string> options;
@@ -84,7 +84,9 @@ TEST(CliHelp, EveryOptionAndExitCodeIsDescribed) {
                     ".hex",        ".eep",         ".ppro",       ".pac"}},
       {{"help", "download"},
        {"--baud", "--no-flash", "--no-eeprom", "--stop", "--force", "--trace", ".ppro"}},
-      {{"download", "--help"}, {"--baud", "--no-flash", "--no-eeprom", "--stop", "--force", "--trace"}},
+      {{"download", "--help"},
+       {"--baud", "--no-flash", "--no-eeprom", "--stop", "--force", "--trace", "--verify",
+        "--wait-after-open"}},
       {{"erase", "-h"}, {"--baud", "--stop", "--force", "--trace"}},
       {{"help", "gang"},
        {"--all-ports", "--timeout", "--log-dir", "--baud", "--no-flash", "--stop", "--force"}},

@@ -78,7 +78,8 @@ int Loaders(const CommandLine& line) {
   if (!line.json) std::printf("%-12s %5s %8s %6s  %s\n", "chip", "MHz", "baud", "bytes", "path");
   for (const Row& r : rows) {
     if (line.json)
-      log.Emit("loader", {{"mcu", r.mcu}, {"mhz", r.mhz}, {"baud", r.baud}, {"bytes", r.bytes}, {"path", r.path}});
+      log.Emit("loader",
+               {{"mcu", r.mcu}, {"mhz", r.mhz}, {"baud", r.baud}, {"bytes", r.bytes}, {"path", r.path}});
     else
       std::printf("%-12s %5d %8ld %6lld  %s\n", r.mcu.c_str(), r.mhz, r.baud, static_cast<long long>(r.bytes),
                   r.path.c_str());
