@@ -39,7 +39,7 @@ function(avr_firmware name)
   add_custom_command(
     OUTPUT ${elf}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${FW_OUTPUT_DIR}
-    COMMAND ${AVR_GCC} -mmcu=${FW_MCU} -Os -std=gnu11 -Wall -Wextra -Werror -g -I${PROJECT_SOURCE_DIR}/src
+    COMMAND ${AVR_GCC} -mmcu=${FW_MCU} -Os -std=gnu11 -Wall -Wextra -Werror -g -I${PROJECT_SOURCE_DIR}/src -I${PROJECT_SOURCE_DIR}/firmware
             -ffunction-sections -fdata-sections -Wl,--gc-sections
             ${defs} ${FW_LINK_OPTIONS} -o ${elf} ${c_files}
     DEPENDS ${deps}

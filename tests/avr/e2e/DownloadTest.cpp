@@ -14,29 +14,10 @@
 #include "Chips.h"
 #include "Images.h"
 #include "Processes.h"
+#include "RunCli.h"
 
 namespace avrtest {
 namespace {
-
-// Generous: a full 1284P image takes about half a minute at 57600 baud.
-constexpr double kCliTimeLimit = 180;
-
-RunResult cli(const std::vector<std::string> &args, std::vector<std::string> *argvOut = nullptr) {
-  std::vector<std::string> argv = {BRINDLEMARK_CLI};
-  argv.insert(argv.end(), args.begin(), args.end());
-  if (argvOut) *argvOut = argv;
-  return runProgram(argv, kCliTimeLimit);
-}
-
-// The run and, since the test is failing anyway, what the chip saw.
-std::string explain(const std::vector<std::string> &argv, const RunResult &run, ChipProcess &chip) {
-  return describe(argv, run) + "chip log:\n" + chip.stop().harnessLog;
-}
-
-bool cliBuilt() {
-  struct stat st {};
-  return stat(BRINDLEMARK_CLI, &st) == 0;
-}
 
 std::vector<std::string> lines(const std::string &text) {
   std::vector<std::string> out;

@@ -25,6 +25,7 @@ UartBridge *self(void *param) { return static_cast<UartBridge *>(param); }
 
 void outputHook(avr_irq_t *, uint32_t value, void *param) { self(param)->chipSent(uint8_t(value)); }
 void ucsrbHook(avr_t *, avr_io_addr_t addr, uint8_t v, void *param) { self(param)->controlWritten(addr, v); }
+void sharedHook(avr_t *, avr_io_addr_t addr, uint8_t v, void *param) { self(param)->sharedWritten(addr, v); }
 
 avr_cycle_count_t deliverHook(avr_t *, avr_cycle_count_t, void *param) { return self(param)->deliverNext(); }
 
@@ -101,6 +102,14 @@ UartBridge::UartBridge(avr_t *avr, Faults &faults, unsigned nominalBaud) : avr_(
   ucsrbOriginalParam_ = ucsrb.param;
   ucsrb.c = ucsrbHook;
   ucsrb.param = this;
+  if (uart_->r_ucsrc == uart_->ubrrh.reg) {
+    sharedUcsrc_ = true;
+    auto &shared = avr->io[AVR_DATA_TO_IO(uart_->r_ucsrc)].w;
+    sharedOriginal_ = shared.c;
+    sharedOriginalParam_ = shared.param;
+    shared.c = sharedHook;
+    shared.param = this;
+  }
 
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
@@ -130,8 +139,21 @@ unsigned UartBridge::chipBaud() const {
   return avr_->frequency / perBit;
 }
 
+void UartBridge::sharedWritten(uint16_t addr, uint8_t value) {
+  if (value & 0x80) {
+    shadowUcsrc_ = value;
+    return;
+  }
+  if (sharedOriginal_)
+    sharedOriginal_(avr_, addr, value, sharedOriginalParam_);
+  else
+    avr_->data[addr] = value;
+}
+
+uint8_t UartBridge::ucsrc() const { return sharedUcsrc_ ? shadowUcsrc_ : avr_->data[uart_->r_ucsrc]; }
+
 uint64_t UartBridge::chipFrameCycles() const {
-  const uint8_t c = avr_->data[uart_->r_ucsrc];
+  const uint8_t c = ucsrc();
   const unsigned sizeCode = ((c >> 1) & 3) | (avr_regbit_get(avr_, uart_->ucsz2) << 2);
   static const unsigned dataBits[8] = {5, 6, 7, 8, 8, 8, 8, 9};
   const unsigned bits = 1 + dataBits[sizeCode] + (((c >> 4) & 3) ? 1 : 0) + ((c & (1 << 3)) ? 2 : 1);

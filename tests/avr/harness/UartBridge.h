@@ -98,6 +98,19 @@ class UartBridge {
   bool settingsReported_ = false;
   void (*ucsrbOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
   void *ucsrbOriginalParam_ = nullptr;
+
+ public:
+  // The ATmega32(A) keeps UBRRH and UCSRC at one address, told apart by URSEL (bit 7) on a
+  // write; simavr 1.6 does not separate them. A write with URSEL set goes here, the others to
+  // UBRRH as simavr has it.
+  void sharedWritten(uint16_t addr, uint8_t value);
+
+ private:
+  uint8_t ucsrc() const;  // UCSRC as the chip holds it
+  bool sharedUcsrc_ = false;
+  uint8_t shadowUcsrc_ = 0x86;  // its reset value: 8 data bits, URSEL reads as 1
+  void (*sharedOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
+  void *sharedOriginalParam_ = nullptr;
   uint64_t bytesToChip_ = 0, bytesFromChip_ = 0;
 };
 

@@ -50,10 +50,15 @@ struct Options {
 };
 
 struct McuFacts {
-  const char *name;
+  const char *name;    // as avr-gcc names the part
+  const char *simavr;  // the core simavr runs: the part itself or its signature-identical twin
   uint32_t nrwwStart;  // first byte of the no-read-while-write section
 };
-constexpr McuFacts kMcus[] = {{"atmega328p", 0x7000}, {"atmega1284p", 0x1E000}};
+constexpr McuFacts kMcus[] = {
+    {"atmega328p", "atmega328p", 0x7000},   {"atmega1284p", "atmega1284p", 0x1E000},
+    {"atmega168pa", "atmega168pa", 0x3800}, {"atmega644pa", "atmega644p", 0xE000},
+    {"atmega32a", "atmega32", 0x7000},      {"atmega128a", "atmega128", 0x1E000},
+};
 
 std::atomic<bool> g_stop{false};
 void onSignal(int) { g_stop = true; }
@@ -145,10 +150,11 @@ int run(const Options &o) {
   const McuFacts *facts = nullptr;
   for (const auto &m : kMcus)
     if (o.mcu == m.name) facts = &m;
-  if (!facts) usage("unsupported --mcu (atmega328p, atmega1284p)");
+  if (!facts)
+    usage("unsupported --mcu (atmega328p, atmega1284p, atmega168pa, atmega644pa, atmega32a, atmega128a)");
 
-  avr_t *avr = avr_make_mcu_by_name(o.mcu.c_str());
-  if (!avr) throw std::runtime_error("simavr does not know " + o.mcu);
+  avr_t *avr = avr_make_mcu_by_name(facts->simavr);
+  if (!avr) throw std::runtime_error(std::string("simavr does not know ") + facts->simavr);
   avr_init(avr);
   avr->frequency = uint32_t(o.freq);
   avr->log = 1;  // errors only; simavr's trace output would flood the test logs

@@ -2,25 +2,27 @@
 
 #include <avr/io.h>
 
+#include "bootloader/chip.h" /* the loader's register names, the same on every chip */
+
 #define BAUD 57600
 #include <util/setbaud.h>
 
 void console_open(void) {
-  UCSR0C = _BV(USBS0) | _BV(UCSZ01) | _BV(UCSZ00);
+  LINK_SET_FRAME();
 #if USE_2X
-  UCSR0A = _BV(U2X0);
+  LINK_UCSRA = _BV(LINK_U2X);
 #else
-  UCSR0A = 0;
+  LINK_UCSRA = 0;
 #endif
-  UBRR0H = UBRRH_VALUE;
-  UBRR0L = UBRRL_VALUE;
-  UCSR0B = _BV(TXEN0);
+  LINK_UBRRH = UBRRH_VALUE;
+  LINK_UBRRL = UBRRL_VALUE;
+  LINK_UCSRB = _BV(LINK_TXEN);
 }
 
 void console_put(char c) {
-  while (!(UCSR0A & _BV(UDRE0))) {
+  while (!(LINK_UCSRA & _BV(LINK_UDRE))) {
   }
-  UDR0 = (uint8_t)c;
+  LINK_UDR = (uint8_t)c;
 }
 
 void console_print(const char *text) {
