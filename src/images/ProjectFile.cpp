@@ -77,8 +77,10 @@ ProjectKeys ReadProject(const std::string& path, LineBuffer& st, EventLoop& loop
   keys.CPUname = readINI(st, "CPUname", "---", loop);
   keys.OrgBootID = Val(readINI(st, "BootLoaderID", "0", loop));
   keys.OrgEEpEnd = Val(readINI(st, "EEpromMax", "0", loop));
-  keys.BaudRateText = readINI(st, "BaudRate", "", loop);
-  keys.namesBaudRate = !keys.BaudRateText.empty();
+  // A key that is present but empty still names a rate (0, which the load reports as unusable).
+  const std::string absent(1, '\0');
+  keys.BaudRateText = readINI(st, "BaudRate", absent, loop);
+  keys.namesBaudRate = keys.BaudRateText != absent;
   if (!keys.namesBaudRate) keys.BaudRateText = std::to_string(WIRE_DEFAULT_BAUD);
   keys.BaudRate = Val(keys.BaudRateText);
   keys.WaitAfterOpenMs = std::max(Val(readINI(st, "WaitAfterOpen", "0", loop)), 0);

@@ -86,6 +86,30 @@ TEST(ProjectFile, KeysDefaultsAndMatching) {
   }
 }
 
+// WaitAfterOpen= gives the wait before the first "?"; whether the project named its rate decides
+// whether a default rate from outside (BRINDLEMARK_BAUD) may replace it.
+TEST(ProjectFile, WaitAfterOpenAndWhetherTheRateIsNamed) {
+  const struct {
+    const char* project;
+    int waitMs;
+    bool namesRate;
+  } cases[] = {
+      {"DeviceID=$1E950F\nWaitAfterOpen=300\nBaudRate=19200\n", 300, true},
+      {"DeviceID=$1E950F\n", 0, false},
+      {"DeviceID=$1E950F\nWaitAfterOpen=-5\nBaudRate=\n", 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.project);
+    ScratchDir dir;
+    MainFixture f;
+    dir.Write("Board.hex", kHex);
+    dir.Write("Board.eep", kEep);
+    f.Load(dir.Write("Board.ppro", c.project));
+    EXPECT_EQ(f.main.WaitAfterOpen(), c.waitMs);
+    EXPECT_EQ(f.main.LastLoad().fileNamesRate, c.namesRate);
+  }
+}
+
 // A serial service that takes every rate but 1200.
 class NoSlowRates : public SerialService {
  public:
