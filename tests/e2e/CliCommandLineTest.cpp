@@ -13,11 +13,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/TargetSimProcess.h"
@@ -575,6 +577,59 @@ TEST(CliGang, TheOtherBoardsSucceedAndTheSummarySaysWhichFailed) {
   const auto noneLines = JsonLines(none.out);
   ASSERT_FALSE(noneLines.empty());
   EXPECT_EQ(noneLines.back()["outcome"], "not-found");
+}
+
+// The station flashes each board whose link appears in the watched folder, once per appearance;
+// a failing board is reported; Ctrl-C ends it with the summary, exit 8 when a board failed.
+TEST(CliStation, FlashesEachBoardOncePerAppearance) {
+  char dir[] = "/tmp/bm-station-XXXXXX";
+  const fs::path scratch = ::mkdtemp(dir);
+  const fs::path watch = scratch / "by-id";  // made only once the first board is there
+  test::TargetSimProcess good, bad({"--fault", "D:1:noreply"});
+  ASSERT_TRUE(good.Started() && bad.Started());
+  Child station({"station", kBlink, "--watch", watch.string(), "--settle", "0", "--json"});
+  std::vector<json> lines;
+  auto until = [&](const std::function<bool(const json&)>& done) {
+    for (std::string line = station.Line(); !line.empty(); line = station.Line()) {
+      lines.push_back(json::parse(line));
+      if (done(lines.back())) return true;
+    }
+    return false;
+  };
+  auto resultOf = [](const std::string& port) {
+    return [port](const json& l) { return l["event"] == "result" && l.value("port", "") == port; };
+  };
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  fs::create_directories(watch);
+  fs::create_symlink(good.Device(), watch / "good");
+  ASSERT_TRUE(until(resultOf((watch / "good").string())));
+  EXPECT_EQ(lines.back()["outcome"], "done");
+  fs::create_symlink(bad.Device(), watch / "bad");
+  ASSERT_TRUE(until(resultOf((watch / "bad").string())));
+  EXPECT_EQ(lines.back()["outcome"], "failed");
+  // Unplugged and plugged in again: flashed again; the board that stayed is not.
+  fs::remove(watch / "good");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  fs::create_symlink(good.Device(), watch / "good");
+  ASSERT_TRUE(until(resultOf((watch / "good").string())));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(station.pid, SIGINT);
+  until([](const json&) { return false; });
+  EXPECT_EQ(station.Wait(), 8) << station.Stderr();
+  ASSERT_FALSE(lines.empty());
+  const json& result = lines.back();
+  EXPECT_EQ(result["event"], "result");
+  EXPECT_EQ(result["boards"].size(), 3u) << result.dump();
+  int appeared = 0;
+  std::string all;
+  for (const json& l : lines) {
+    appeared += l["event"] == "appeared";
+    all += l.dump() + "\n";
+  }
+  EXPECT_EQ(appeared, 3);
+  EXPECT_NE(station.Stderr().find("station: 2 passed, 1 failed"), std::string::npos) << station.Stderr();
+  EXPECT_EQ(SchemaErrors(all), "");
+  fs::remove_all(scratch);
 }
 
 // Logs that cannot be kept stop the gang before any board starts; each board keeps its own log,

@@ -105,6 +105,17 @@ const std::vector<CommandSpec>& Commands() {
                "not answer \"?\" is skipped, not failed."},
               {"timeout", "S", "Give up on a board after S seconds (it is stopped; the others go on)."},
               {"log-dir", "DIR", "Keep each board's output and byte trace in DIR."}}})},
+      {Command::Station, "station", "FILE",
+       "Flash FILE into each board the moment its port appears, for hours: a production bench.",
+       Join({std::vector<OptionSpec>(std::begin(kRun), std::end(kRun)),
+             std::vector<OptionSpec>(std::begin(kImages), std::end(kImages)),
+             {{"watch", "DIR",
+               "Boards are the device entries that appear in DIR (/dev/serial/by-id names the adapter); "
+               "by default the system's serial ports as they come and go."},
+              {"settle", "MS", "Wait MS after a port appears before opening it (default 300)."},
+              {"max-boards", "N", "End after N boards."},
+              {"log-dir", "DIR",
+               "Keep each board's output and byte trace in DIR, named by time and device."}}})},
       {Command::Loaders,
        "loaders",
        nullptr,
@@ -322,6 +333,23 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
     line.timeoutSeconds = seconds;
   }
   if (has("log-dir")) line.logDir = ToArg(parser.value("log-dir"));
+  if (has("watch")) line.watchDir = ToArg(parser.value("watch"));
+  if (has("settle")) {
+    bool ok = false;
+    line.settleMs = parser.value("settle").toInt(&ok);
+    if (!ok || line.settleMs < 0 || line.settleMs > 60000)
+      return Fail(where,
+                  "--settle needs milliseconds from 0 to 60000, not '" + ToArg(parser.value("settle")) + "'",
+                  json);
+  }
+  if (has("max-boards")) {
+    bool ok = false;
+    line.maxBoards = parser.value("max-boards").toInt(&ok);
+    if (!ok || *line.maxBoards < 1)
+      return Fail(where,
+                  "--max-boards needs a positive number, not '" + ToArg(parser.value("max-boards")) + "'",
+                  json);
+  }
   if (spec.command == Command::Gang && !line.allPorts && line.ports.devices.empty())
     return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
   return std::nullopt;
@@ -361,7 +389,8 @@ std::string ErrorWithoutCommand(const std::vector<std::string>& args) {
   QStringList arguments{QStringLiteral("brindlemark-cli")};
   for (const std::string& a : args) arguments << FromArg(a);
   if (!parser.parse(arguments)) return ToArg(parser.errorText());
-  return "a COMMAND is missing (ports, load, download, erase, gang, loaders or help; --help describes them)";
+  return "a COMMAND is missing (ports, load, download, erase, gang, station, loaders or help; --help "
+         "describes them)";
 }
 
 std::optional<int> BaudFromEnvironment() {
@@ -404,10 +433,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.help = parser.isSet("help");
   for (const QString& d : parser.values("port")) line.ports.devices.push_back(ToArg(d));
   const char* envPort = std::getenv("BRINDLEMARK_PORT");
-  const bool runs =
-      spec->command == Command::Download || spec->command == Command::Erase || spec->command == Command::Gang;
+  const bool runs = spec->command == Command::Download || spec->command == Command::Erase ||
+                    spec->command == Command::Gang || spec->command == Command::Station;
   const bool allPorts = std::find(args.begin(), args.end(), "--all-ports") != args.end();
-  if (runs && !allPorts && line.ports.devices.empty() && envPort && *envPort)
+  if (runs && spec->command != Command::Station && !allPorts && line.ports.devices.empty() && envPort &&
+      *envPort)
     line.ports.devices.push_back(envPort);
   if (runs) {
     line.defaultBaud = BaudFromEnvironment();

@@ -12,7 +12,7 @@
 
 namespace bm::cli {
 
-enum class Command { Ports, Load, Download, Erase, Gang, Loaders, Help };
+enum class Command { Ports, Load, Download, Erase, Gang, Station, Loaders, Help };
 
 struct CommandLine {
   Command command = Command::Help;
@@ -34,7 +34,10 @@ struct CommandLine {
   bool probe = false;                    // ports
   bool allPorts = false;                 // gang
   std::optional<double> timeoutSeconds;  // gang, per board
-  std::optional<std::string> logDir;     // gang
+  std::optional<std::string> logDir;     // gang, station
+  std::optional<std::string> watchDir;   // station: where device entries appear
+  int settleMs = 300;                    // station: from a device's appearance to its opening
+  std::optional<int> maxBoards;          // station: end after this many boards
 };
 
 struct ParsedCommandLine {

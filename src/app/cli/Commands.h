@@ -10,6 +10,7 @@ int Ports(const CommandLine& line);
 int Load(const CommandLine& line);
 int Run(const CommandLine& line);  // download and erase
 int Gang(const CommandLine& line);
+int Station(const CommandLine& line);  // flash each board as its port appears
 int Loaders(const CommandLine& line);  // the loader images that come with the program
 
 }  // namespace bm::cli

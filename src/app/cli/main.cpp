@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     case Command::Download:
     case Command::Erase:
     case Command::Gang:
+    case Command::Station:
       break;
   }
 
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
       return Ports(line);
     case Command::Gang:
       return Gang(line);
+    case Command::Station:
+      return Station(line);
     default:
       return Run(line);
   }
