@@ -43,9 +43,9 @@ _brindlemark_cli_images() {
 _brindlemark_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="ports load download erase gang loaders help"
+  local commands="ports load download erase gang station loaders help"
   local global="--port --simulated-target --json -h --help --version"
-  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts --wait-after-open"
+  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts --wait-after-open --watch --settle --max-boards"
 
   # --option=value arrives as "--option" "=" "value" (or "=" alone while nothing is typed yet).
   if [[ $cur == = ]]; then
@@ -69,12 +69,12 @@ _brindlemark_cli() {
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return
       ;;
-    --log-dir)
+    --log-dir | --watch)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
-    --timeout | --connect-attempts | --wait-after-open)
+    --timeout | --connect-attempts | --wait-after-open | --settle | --max-boards)
       COMPREPLY=()
       return
       ;;
@@ -108,6 +108,7 @@ _brindlemark_cli() {
     download) options="$global $run --no-flash --no-eeprom --verify" ;;
     erase) options="$global $run" ;;
     gang) options="$global $run --no-flash --no-eeprom --verify --all-ports --timeout --log-dir" ;;
+    station) options="$global $run --no-flash --no-eeprom --verify --watch --settle --max-boards --log-dir" ;;
     loaders) options=$global ;;
     help) options= ;;
     *) options=$global ;;
