@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the formatting check, the default build (unit, window, end-to-end over a
 # pseudo-terminal, and the emulated AVR), the Debian package built from it and its programs run
-# unpacked, the AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of each fuzz
-# target; last, the README's run command on a fresh clone of HEAD without a display.
+# unpacked, the AddressSanitizer + UndefinedBehaviorSanitizer build, a short run of each fuzz
+# target, the toolkit-free floors built for Windows and tested under wine; last, the README's run
+# command on a fresh clone of HEAD without a display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,6 +33,9 @@ if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing"
   scripts/fuzz.sh 30
 fi
+
+echo "== Windows build of the floors, under wine"
+scripts/test-windows.sh
 
 echo "== the run command on a fresh clone"
 scripts/check-first-run.sh

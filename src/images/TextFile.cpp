@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/FileError.h"
+#include "base/FileOpen.h"
 #include "base/Prefault.h"
 #include "images/FileReads.h"
 #include "images/Images.h"
@@ -30,8 +31,9 @@ struct FileCloser {
 std::optional<std::filesystem::path> Resolve(const std::string& path) {
   if (path.empty()) return std::nullopt;
   std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  if (ec) return std::filesystem::path(path);
+  const std::filesystem::path name = PathFromName(path);
+  std::filesystem::path absolute = std::filesystem::absolute(name, ec);
+  if (ec) return name;
   return absolute;
 }
 
@@ -51,7 +53,7 @@ bool CanOpen(const std::filesystem::path& file) {
   // /dev/zero never ends; either would hang the program.
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return false;
-  std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(file.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> handle(OpenForReading(file));
   return handle != nullptr;
 }
 
@@ -60,7 +62,7 @@ std::optional<std::string> ReadAll(const std::filesystem::path& file) {
   if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;  // see CanOpen
   const uintmax_t size = std::filesystem::file_size(file, ec);
   if (ec || size > LineBuffer::kMaxText) return std::nullopt;
-  std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(file.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> handle(OpenForReading(file));
   if (!handle) return std::nullopt;
   std::setvbuf(handle.get(), nullptr, _IONBF, 0);  // one read straight into the text, no copy
   // The size is a guess: the file may change between the look at it and the reading.

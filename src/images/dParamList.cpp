@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/FileError.h"
+#include "base/FileOpen.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "base/Util.h"
 #include "images/FileReads.h"
@@ -300,7 +301,7 @@ PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params
     read.file = chosen.file;
     if (!chosen.goOn) return read;
     std::error_code ec;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(read.file->c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(*read.file));
     if (!file) {
       raiseExc(found, DiagnosticCode::OpenFailed, "Open failed", read.file);
       return read;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileOpen.h"
 #include "platform/PortList.h"
 #include "shell/core/HeadlessDisplay.h"
 #include "shell/core/Main.h"
@@ -32,7 +33,7 @@ class ScratchDir {
   ~ScratchDir() { std::filesystem::remove_all(path_); }
 
   std::string Write(const std::string& name, const std::string& content) const {
-    const auto file = path_ / name;
+    const auto file = path_ / PathFromName(name);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
     return file.string();
@@ -40,7 +41,7 @@ class ScratchDir {
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
     return Write(name, std::string(bytes.begin(), bytes.end()));
   }
-  std::string Path(const std::string& name) const { return (path_ / name).string(); }
+  std::string Path(const std::string& name) const { return (path_ / PathFromName(name)).string(); }
 
  private:
   std::filesystem::path path_;

@@ -110,6 +110,20 @@ TEST(ProjectFile, WaitAfterOpenAndWhetherTheRateIsNamed) {
   }
 }
 
+// A project in a folder whose name is not ASCII, under a name that is not either: its images are
+// found beside it (on Windows the names become UTF-16 paths in one place).
+TEST(ProjectFile, NamesThatAreNotAsciiLoad) {
+  ScratchDir dir;
+  MainFixture f;
+  dir.Write("J\u00fcrgen/Pl\u00e4ne.hex", kHex);
+  dir.Write("J\u00fcrgen/Pl\u00e4ne.eep", kEep);
+  f.Load(dir.Write("J\u00fcrgen/Pl\u00e4ne.ppro", "DeviceID=$1E950F\n"));
+  EXPECT_TRUE(f.dialogs.messages.empty()) << f.dialogs.messages.front();
+  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
+  EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 2);
+  EXPECT_EQ(f.display.title, "Brindlemark [Pl\u00e4ne.ppro]");
+}
+
 // A serial service that takes every rate but 1200.
 class NoSlowRates : public SerialService {
  public:
