@@ -170,11 +170,11 @@ void Main::RunDownload(const RunRequest& request, bool followCheckBoxes) {
     if (problem) shown_.MessageBox(*problem);
     return problem ? RunStart::DoesNotFit : RunStart::Started;
   };
-  const bool verify = request.verify == VerifyMode::Required ||
-                      (request.verify == VerifyMode::WhenNamed && g.OrgBootID >= 0 && CanVerify(g));
-  RunOnTarget(RunKind::Download, request, fits, [this, wanted, verify](RunObserver& observer) {
+  RunOnTarget(RunKind::Download, request, fits, [this, wanted, request](RunObserver& observer) {
     RunLimits limits{g, g.OrgEEpEnd, wanted};
-    limits.verify = verify;
+    // Decided on the identification just made (a board swapped behind the port is the new one).
+    limits.verify = request.verify == VerifyMode::Required ||
+                    (request.verify == VerifyMode::WhenNamed && g.OrgBootID >= 0 && CanVerify(g));
     RunResult result = bm::Download(bootloader, g, limits, observer);
     ShowVerification(result);
     return result;
