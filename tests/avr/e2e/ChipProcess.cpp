@@ -41,7 +41,8 @@ ChipProcess::ChipProcess(const ChipConfig &config) {
   }
   dir_ = pattern;
 
-  std::vector<std::string> args = {AVR_CHIP, "--mcu", config.mcu, "--loader", loaderHex(config.mcu), "--baud",
+  const std::string loader = config.loader.empty() ? loaderHex(config.mcu) : config.loader;
+  std::vector<std::string> args = {AVR_CHIP, "--mcu", config.mcu, "--loader", loader, "--baud",
                                    std::to_string(BOOT_BAUD), "--pty-path-file", file("pty"), "--flash-out",
                                    file("flash.bin"), "--eeprom-out", file("eeprom.bin"), "--transcript",
                                    file("transcript"), "--report", file("report"),
@@ -50,6 +51,10 @@ ChipProcess::ChipProcess(const ChipConfig &config) {
   if (!config.app.empty()) {
     args.push_back("--app");
     args.push_back(config.app);
+  }
+  if (config.freq > 0) {
+    args.push_back("--freq");
+    args.push_back(std::to_string(config.freq));
   }
   if (config.corruptWrite > 0) {
     args.push_back("--corrupt-write");

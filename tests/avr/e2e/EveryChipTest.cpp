@@ -79,6 +79,26 @@ TEST_P(EveryChip, WithAProgramInPlaceAHostReachesTheLoaderInTheWindow) {
   EXPECT_EQ(chip.stop().report.at("faults"), 0u);
 }
 
+// The ATmega328P's 8 MHz build at 57600 baud (+2.1 %, which a pseudo-terminal does not mind): the
+// image lands and the loader's own check confirms it.
+TEST(EightMegahertz, TheShippedLoaderDownloadsAndVerifies) {
+  ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built";
+  ChipConfig config{"atmega328p", {}};
+  config.loader = std::string(LOADERS_DIR) + "/brindlemark-loader-atmega328p-8mhz-57600.hex";
+  config.freq = 8000000;
+  ChipProcess chip(config);
+  ASSERT_TRUE(chip.started()) << chip.startError();
+  const std::string project = std::string(PROJECTS_DIR) + "/hello-atmega328p";
+  std::vector<std::string> argv;
+  const RunResult run =
+      cli({"download", project + ".ppro", "--port", chip.port(), "--verify", "--json"}, &argv);
+  ASSERT_EQ(run.exitCode, 0) << explain(argv, run, chip);
+  EXPECT_NE(run.output.find("\"verified\":true"), std::string::npos) << describe(argv, run);
+  const ChipState &state = chip.stop();
+  EXPECT_EQ(state.report.at("faults"), 0u) << state.harnessLog;
+  EXPECT_EQ(compareWithImage(state.flash, loadImage(project + ".hex"), 0, 0x7C00), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Chips, EveryChip,
                          ::testing::Values(Chip{"atmega328p", 0x7C00}, Chip{"atmega168pa", 0x3C00},
                                            Chip{"atmega644pa", 0xFC00}, Chip{"atmega1284p", 0x1FC00},
