@@ -70,25 +70,36 @@ TEST(QtSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
       << "a pseudo-terminal has no low-latency flag: that is normal";
 }
 
-// A whole download through the real port: a page costs one kernel drain (before its checksum
-// window), not one per byte, and every page byte is its own write at the line's pace.
-TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
-  test::TargetSimProcess sim({"--paced"});
-  ASSERT_TRUE(sim.Started()) << sim.StderrText();
-  QtSerialService ports(false, {sim.Device()});
+// Main over the real port to a target process, with `flashBytes` of flash image in place, as a
+// load would leave it (mode 1, no loader ID named, 57600 baud).
+struct MainOverPort {
+  explicit MainOverPort(std::vector<std::string> options, int flashBytes)
+      : sim(std::move(options)), ports(false, {sim.Device()}), main(display, dialogs, loop, ports) {
+    main.Open();
+    for (int i = 0; i < flashBytes; ++i)
+      test::Inside(main).g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
+    test::Inside(main).g.FBytesRead = flashBytes;
+    test::Inside(main).g.OrgBootID = -1;
+    test::Inside(main).g.Modus = Mode::FileLoaded;
+    display.SetCheckValue(Check::ProgFlashChk, true);
+    test::Inside(main).ComPort.SetBaudRate(57600);
+  }
+  test::TargetSimProcess sim;
+  QtSerialService ports;
   QtEventLoop loop;
   HeadlessDisplay display;
   NoDialogs dialogs;
-  Main main(display, dialogs, loop, ports);
-  main.Open();
+  Main main;
+};
+
+// A whole download through the real port: a page costs one kernel drain (before its checksum
+// window), not one per byte, and every page byte is its own write at the line's pace.
+TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
   constexpr int kPages = 4;
-  for (int i = 0; i < kPages * 128; ++i)
-    test::Inside(main).g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
-  test::Inside(main).g.FBytesRead = kPages * 128;
-  test::Inside(main).g.OrgBootID = -1;
-  test::Inside(main).g.Modus = Mode::FileLoaded;
-  display.SetCheckValue(Check::ProgFlashChk, true);
-  test::Inside(main).ComPort.SetBaudRate(57600);
+  MainOverPort rig({"--paced"}, kPages * 128);
+  test::TargetSimProcess& sim = rig.sim;
+  Main& main = rig.main;
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
   main.ComportBtn_Action();
   ASSERT_EQ(main.ModeNumber(), 2) << sim.StderrText();
   const SerialPort::Counts before = test::Inside(main).ComPort.LineCounts();
@@ -229,18 +240,11 @@ TEST(QtSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
 // The real device of a connected, idle target goes away (the pseudo-terminal's master closes,
 // as an unplugged adapter's device does): the next look ends the connection.
 TEST(QtSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
-  test::TargetSimProcess sim;
+  MainOverPort rig({}, 128);
+  test::TargetSimProcess& sim = rig.sim;
+  Main& main = rig.main;
+  HeadlessDisplay& display = rig.display;
   ASSERT_TRUE(sim.Started()) << sim.StderrText();
-  QtSerialService ports(false, {sim.Device()});
-  QtEventLoop loop;
-  HeadlessDisplay display;
-  NoDialogs dialogs;
-  Main main(display, dialogs, loop, ports);
-  main.Open();
-  test::Inside(main).g.FBytesRead = 128;
-  test::Inside(main).g.OrgBootID = -1;
-  test::Inside(main).g.Modus = Mode::FileLoaded;
-  test::Inside(main).ComPort.SetBaudRate(57600);
   main.ComportBtn_Action();
   ASSERT_EQ(main.ModeNumber(), 2) << sim.StderrText();
   EXPECT_FALSE(main.WatchConnection());
