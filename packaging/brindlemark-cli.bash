@@ -45,7 +45,7 @@ _brindlemark_cli() {
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
   local commands="ports load download erase gang station loaders help"
   local global="--port --simulated-target --json -h --help --version"
-  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts --wait-after-open --watch --settle --max-boards"
+  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts --wait-after-open --reply-timeout --watch --settle --max-boards"
 
   # --option=value arrives as "--option" "=" "value" (or "=" alone while nothing is typed yet).
   if [[ $cur == = ]]; then
@@ -74,7 +74,7 @@ _brindlemark_cli() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
-    --timeout | --connect-attempts | --wait-after-open | --settle | --max-boards)
+    --timeout | --connect-attempts | --wait-after-open | --reply-timeout | --settle | --max-boards)
       COMPREPLY=()
       return
       ;;
@@ -99,11 +99,11 @@ _brindlemark_cli() {
     fi
   done
 
-  local run="--baud --stop --force --trace --quiet --connect-attempts --wait-after-open"
+  local run="--baud --stop --force --trace --quiet --connect-attempts --wait-after-open --reply-timeout"
   local options
   case $command in
     '') options=$global ;;
-    ports) options="$global --probe" ;;
+    ports) options="$global --probe --reply-timeout" ;;
     load) options="$global --flash-out --eeprom-out" ;;
     download) options="$global $run --no-flash --no-eeprom --verify" ;;
     erase) options="$global $run" ;;

@@ -38,7 +38,7 @@ bool Bootloader::ReplyIs(uint8_t expected, int passes) {
 bool Bootloader::Acknowledged() { return ReplyIs(WIRE_ACK); }
 
 // The erase acknowledge may take longer than a COMwait, but not for ever.
-bool Bootloader::EraseAcknowledged() { return ReplyIs(WIRE_ACK, kEraseWaitPasses); }
+bool Bootloader::EraseAcknowledged() { return ReplyIs(WIRE_ACK, std::max(kEraseWaitPasses, replyPasses_)); }
 
 Liveness Bootloader::CheckAlive(int attempts, int waitAfterOpenMs) {
   constexpr int kSpreadMs = 1000;

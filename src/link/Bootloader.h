@@ -11,6 +11,7 @@
 // run that ends on a closed port can say which it was.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,9 @@ namespace bm {
 // Reply waits: passes of one event-loop wait of kPassMs each.
 inline constexpr int kPassMs = 1;
 inline constexpr int kComWaitPasses = 50;
+// The longest reply window a user may ask for (a slow link: Bluetooth serial, a network serial
+// server): one minute.
+inline constexpr int kMaxReplyWindowMs = 60000;
 // A page erase can take longer than a COMwait; its wait is bounded all the same (a few seconds).
 inline constexpr int kEraseWaitPasses = 5000;
 
@@ -77,10 +81,16 @@ class Bootloader {
   // The reply wait: passes until `count` bytes are waiting, the port closed, or `passes` passes
   // (at least one) went by.
   void WaitForReply(int count, int passes);
-  void COMwait(int count) { WaitForReply(count, kComWaitPasses); }
+  void COMwait(int count) { WaitForReply(count, replyPasses_); }
+
+  // The window of every reply wait: kComWaitPasses passes (50 ms) unless a front widens it for a
+  // slow link. The longer waits (an erase, a flash check) keep their margin above it.
+  void SetReplyWindowMs(int ms) { replyPasses_ = std::clamp(ms / kPassMs, 1, kMaxReplyWindowMs / kPassMs); }
+  int ReplyPasses() const { return replyPasses_; }
 
   // One reply byte (within a COMwait, or the longer erase wait) and whether it is `expected`.
-  bool ReplyIs(uint8_t expected, int passes = kComWaitPasses);
+  bool ReplyIs(uint8_t expected) { return ReplyIs(expected, replyPasses_); }
+  bool ReplyIs(uint8_t expected, int passes);
   bool Acknowledged();
   bool EraseAcknowledged();
 
@@ -131,6 +141,7 @@ class Bootloader {
   Interruption interruption_ = Interruption::None;
   bool inCommand_ = false;
   bool leavePending_ = false;
+  int replyPasses_ = kComWaitPasses;
   std::string answer_;
 };
 

@@ -13,7 +13,9 @@ bool CanVerify(const TargetInfo& target) {
          ((*target.LoaderIds)[3] & WIRE_CAPABILITY_FLASH_CRC) != 0;
 }
 
-int CrcWaitMs(int64_t bytes) { return static_cast<int>(kComWaitPasses + bytes / kCrcBytesPerMs); }
+int CrcWaitMs(int64_t bytes, int replyWindowMs) {
+  return static_cast<int>(replyWindowMs + bytes / kCrcBytesPerMs);
+}
 
 namespace {
 
@@ -22,7 +24,8 @@ std::optional<uint16_t> ChipCrc(Bootloader& link, uint16_t start, uint16_t words
   link.SendCommand(WIRE_FLASH_CRC);
   link.SendWord(start);
   link.SendWord(words);
-  link.WaitForReply(WIRE_CRC_REPLY_BYTES, CrcWaitMs(2 * static_cast<int64_t>(words)) / kPassMs);
+  const int waitMs = CrcWaitMs(2 * static_cast<int64_t>(words), link.ReplyPasses() * kPassMs);
+  link.WaitForReply(WIRE_CRC_REPLY_BYTES, waitMs / kPassMs);
   const std::string reply = link.Port().Read(WIRE_CRC_REPLY_BYTES);
   if (reply.size() != WIRE_CRC_REPLY_BYTES) return std::nullopt;
   return static_cast<uint16_t>(static_cast<uint8_t>(reply[0]) | (static_cast<uint8_t>(reply[1]) << 8));

@@ -15,9 +15,9 @@ namespace bm {
 bool CanVerify(const TargetInfo& target);
 
 // How long a check of `bytes` may take on the slowest chip the loader is built for (an 8 MHz
-// ATmega328P reads and sums about kCrcBytesPerMs bytes a millisecond), with the reply's margin.
+// ATmega328P reads and sums about kCrcBytesPerMs bytes a millisecond), on top of the reply window.
 inline constexpr int kCrcBytesPerMs = 100;
-int CrcWaitMs(int64_t bytes);
+int CrcWaitMs(int64_t bytes, int replyWindowMs = kComWaitPasses * kPassMs);
 
 struct Verification {
   enum class Outcome {

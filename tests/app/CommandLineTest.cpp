@@ -18,6 +18,7 @@ struct Environment {
   ~Environment() {
     ::unsetenv("BRINDLEMARK_PORT");
     ::unsetenv("BRINDLEMARK_BAUD");
+    ::unsetenv("BRINDLEMARK_REPLY_TIMEOUT");
   }
   static void Set(const char* name, const char* value) {
     if (value)
@@ -65,6 +66,53 @@ TEST(CommandLine, ShortOptionsAndAnUnusableEnvironmentRate) {
   EXPECT_EQ(refused.exitCode, 2);
   EXPECT_EQ(refused.text,
             "brindlemark-cli download: BRINDLEMARK_BAUD='3' is not a usable rate (a number from 300)");
+}
+
+// Each bounded option takes both of its bounds and refuses one step past either.
+TEST(CommandLine, NumericOptionsTakeTheirBoundsAndNothingBeyond) {
+  Environment none(nullptr, nullptr);
+  const struct {
+    const char* option;
+    const char* value;
+    bool accepted;
+  } cases[] = {
+      {"--wait-after-open", "0", true},      {"--wait-after-open", "10000", true},
+      {"--wait-after-open", "10001", false}, {"--wait-after-open", "-1", false},
+      {"--reply-timeout", "10", true},       {"--reply-timeout", "60000", true},
+      {"--reply-timeout", "9", false},       {"--reply-timeout", "60001", false},
+      {"--reply-timeout", "5s", false},      {"--connect-attempts", "1", true},
+      {"--connect-attempts", "100", true},   {"--connect-attempts", "0", false},
+      {"--connect-attempts", "101", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " " + c.value);
+    const ParsedCommandLine parsed = ParseCommandLine({"download", "f.hex", "-P", "sim", c.option, c.value});
+    EXPECT_EQ(parsed.line.has_value(), c.accepted) << parsed.text;
+    if (!c.accepted) EXPECT_EQ(parsed.exitCode, 2);
+  }
+}
+
+// The reply window: the documented 50 ms, BRINDLEMARK_REPLY_TIMEOUT instead, the option before
+// both; gang's children get it; a window the environment cannot give is a usage error.
+TEST(CommandLine, TheReplyWindowComesFromTheOptionTheEnvironmentOrTheDefault) {
+  Environment none(nullptr, nullptr);
+  EXPECT_EQ(ParseCommandLine({"download", "f.hex", "-P", "sim"}).line->replyTimeoutMs, 50);
+  Environment::Set("BRINDLEMARK_REPLY_TIMEOUT", "400");
+  EXPECT_EQ(ParseCommandLine({"download", "f.hex", "-P", "sim"}).line->replyTimeoutMs, 400);
+  EXPECT_EQ(ParseCommandLine({"ports", "--probe"}).line->replyTimeoutMs, 400);
+  const ParsedCommandLine gang =
+      ParseCommandLine({"gang", "f.hex", "-P", "a", "--reply-timeout", "900", "--connect-attempts", "2"});
+  ASSERT_TRUE(gang.line) << gang.text;
+  EXPECT_EQ(gang.line->replyTimeoutMs, 900);
+  EXPECT_EQ(ChildArguments(*gang.line, "a"),
+            (std::vector<std::string>{"download", "f.hex", "--port", "a", "--json", "--reply-timeout", "900",
+                                      "--connect-attempts", "2"}));
+  Environment::Set("BRINDLEMARK_REPLY_TIMEOUT", "slow");
+  const ParsedCommandLine refused = ParseCommandLine({"download", "f.hex", "-P", "sim"});
+  EXPECT_FALSE(refused.line);
+  EXPECT_EQ(
+      refused.text,
+      "brindlemark-cli download: BRINDLEMARK_REPLY_TIMEOUT='slow' is not milliseconds from 10 to 60000");
 }
 
 }  // namespace

@@ -88,11 +88,11 @@ TEST(CliHelp, EveryOptionAndExitCodeIsDescribed) {
        {"--baud", "--no-flash", "--no-eeprom", "--stop", "--force", "--trace", ".ppro"}},
       {{"download", "--help"},
        {"--baud", "--no-flash", "--no-eeprom", "--stop", "--force", "--trace", "--verify",
-        "--wait-after-open"}},
+        "--wait-after-open", "--reply-timeout"}},
       {{"erase", "-h"}, {"--baud", "--stop", "--force", "--trace"}},
       {{"help", "gang"},
        {"--all-ports", "--timeout", "--log-dir", "--baud", "--no-flash", "--stop", "--force"}},
-      {{"ports", "--help"}, {"--probe"}},
+      {{"ports", "--help"}, {"--probe", "--reply-timeout"}},
       {{"help", "load"}, {"--flash-out", "--eeprom-out"}},
   };
   for (const auto& c : cases) {
@@ -262,6 +262,23 @@ TEST(CliRun, TheEnvironmentsRateGivesWayToTheProjects) {
   EXPECT_EQ(JsonLines(project.out).front()["baud"], 57600);
   EXPECT_EQ(JsonLines(plain.out).front()["baud"], 19200);
   EXPECT_EQ(plain.status, 0) << plain.err;
+}
+
+// A slow link, every reply 200 ms late: the documented 50 ms window finds no loader there;
+// --reply-timeout 500 reaches it and writes, and the start line says which window the run used.
+TEST(CliRun, ASlowLinkIsReachedWithAWiderReplyWindow) {
+  std::vector<std::string> late;
+  for (const char letter : std::string("?IiAEDP"))
+    late.insert(late.end(), {"--fault", std::string(1, letter) + ":0:late:200"});
+  test::TargetSimProcess sim(late);
+  ASSERT_TRUE(sim.Started());
+  const CliResult fast = RunCli({"download", kBlink, "--port", sim.Device(), "--no-eeprom", "--json"});
+  EXPECT_EQ(fast.status, 3) << fast.err;
+  EXPECT_EQ(JsonLines(fast.out).front()["replyTimeoutMs"], 50);
+  const CliResult slow =
+      RunCli({"download", kBlink, "--port", sim.Device(), "--no-eeprom", "--json", "--reply-timeout", "500"});
+  EXPECT_EQ(slow.status, 0) << slow.err;
+  EXPECT_EQ(JsonLines(slow.out).front()["replyTimeoutMs"], 500);
 }
 
 // One program, linked dynamically, and of Qt only the libraries a program without windows needs.
@@ -638,11 +655,17 @@ TEST(CliGang, LogsAreNeverLostWithoutAWord) {
   char dir[] = "/tmp/bm-logs-XXXXXX";
   const fs::path scratch = ::mkdtemp(dir);
   std::ofstream(scratch / "file") << "x";
-  for (const fs::path& bad : {scratch / "file", scratch / "file" / "sub"}) {
-    const CliResult r = RunCli({"gang", kBlink, "--port", "sim", "--log-dir", bad.string()});
-    EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_EQ(r.err.rfind("gang: cannot keep logs in '" + bad.string() + "': ", 0), 0u) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  // Not a folder, cannot be made, and a folder nobody may write in (not even root: /proc/self).
+  for (const std::string command : {"gang", "station"}) {
+    for (const fs::path& bad : {scratch / "file", scratch / "file" / "sub", fs::path("/proc/self")}) {
+      SCOPED_TRACE(command + " " + bad.string());
+      std::vector<std::string> args{command, kBlink, "--port", "sim", "--log-dir", bad.string()};
+      if (command == "station") args.insert(args.end(), {"--max-boards", "1"});
+      const CliResult r = RunCli(args);
+      EXPECT_EQ(r.status, 2) << r.err;
+      EXPECT_EQ(r.err.rfind(command + ": cannot keep logs in '" + bad.string() + "': ", 0), 0u) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
   }
   test::TargetSimProcess a, b;
   ASSERT_TRUE(a.Started() && b.Started());

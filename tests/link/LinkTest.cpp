@@ -63,6 +63,33 @@ TEST(COMwait, AtLeastOnePassAtMostFifty) {
   EXPECT_EQ(test::Inside(b.main).ComPort.Read(2), "KW");
 }
 
+// A slow link (every reply 200 ms late): the documented 50 ms window finds no loader; a window
+// widened to 500 ms finds it and writes the image exactly, and the erase and flash check waits
+// keep their margin above the window.
+TEST(ReplyWindow, AWiderWindowReachesASlowLink) {
+  for (const int windowMs : {0, 500}) {
+    SCOPED_TRACE(windowMs ? "500 ms window" : "default window");
+    TargetBench b;
+    TraceOnFailure trace(b, "slow link");
+    for (const char letter : std::string("?IiAEDPB"))
+      b.target().AddFault({letter, 0, sim::FaultKind::LateReply, 200});
+    if (windowMs) b.main.SetReplyWindow(windowMs);
+    EXPECT_EQ(b.main.ReplyWindow(), windowMs ? windowMs : 50);
+    const auto image = test::Image(200);
+    b.Load(image, {1, 2, 3});
+    if (!windowMs) {
+      EXPECT_FALSE(b.Connect());
+      EXPECT_EQ(b.main.LastSearch(), SearchOutcome::NotFound);
+      continue;
+    }
+    ASSERT_TRUE(b.Connect());
+    b.main.DownLdBtn_Action();
+    EXPECT_TRUE(b.dialogs.messages.empty()) << b.dialogs.messages.front();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
+    EXPECT_EQ(b.target().Eeprom()[2], 3);
+  }
+}
+
 TEST(PortSearch, HighestAnsweringPortWinsAndEachFailureOnlySkipsItsPort) {
   struct Case {
     bool upperSilent, lowerSilent;

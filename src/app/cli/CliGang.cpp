@@ -25,6 +25,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
+#include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
 #include "platform/qt/PosixLine.h"
 #include "platform/qt/QtSerialPort.h"
@@ -73,16 +74,6 @@ std::string DeviceOf(const std::string& port) {
   const std::filesystem::path file = qt::posix::DeviceFile(port);
   const std::filesystem::path real = std::filesystem::canonical(file, ec);
   return ec ? file.string() : real.string();
-}
-
-// Why the logs cannot be kept in `dir` (it is made when missing), or nothing when they can.
-std::optional<std::string> WhyNoLogs(const std::string& dir) {
-  std::error_code ec;
-  if (std::filesystem::exists(dir, ec) && !std::filesystem::is_directory(dir, ec)) return "not a directory";
-  std::filesystem::create_directories(dir, ec);
-  if (ec) return ec.message();
-  if (::access(dir.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
-  return std::nullopt;
 }
 
 class GangRun {

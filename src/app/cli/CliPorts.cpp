@@ -16,6 +16,7 @@ int Ports(const CommandLine& line) {
   CliSession session(line.ports);
   Main& main = *session.main;
   main.Open();
+  main.SetReplyWindow(line.replyTimeoutMs);
   const int count = session.ports.list->Count();
   if (line.probe) std::cerr << "Opening a port may reset the board behind it (many boards reset on DTR).\n";
   for (int i = 0; i < count; ++i) {

@@ -143,6 +143,7 @@ class Runner {
     listening_ = main().Listen(*lines_);
     main().Open();
     main().SetConnectAttempts(line.connectAttempts);
+    main().SetReplyWindow(line.replyTimeoutMs);
     if (line.waitAfterOpenMs) main().SetWaitAfterOpen(*line.waitAfterOpenMs);
     // --verify must know whether the loader can, even for a file that names no loader ID.
     main().AlwaysAskLoaderIds(line.verify);
@@ -293,7 +294,8 @@ class Runner {
                         {"sha256", sha256_},
                         {"flashBytes", main().State().FBytesRead},
                         {"eepromBytes", main().State().EBytesRead},
-                        {"baud", baud.value_or(main().BaudRate())}});
+                        {"baud", baud.value_or(main().BaudRate())},
+                        {"replyTimeoutMs", main().ReplyWindow()}});
     for (const Diagnostic& d : load.diagnostics)
       log_.Emit("message", {{"kind", KindName(d.kind)}, {"text", NormalizeLineBreaks(d.text)}});
     // An encrypted file's one line was the status line (printed by the display).

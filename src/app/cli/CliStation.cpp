@@ -79,13 +79,12 @@ class StationRun {
       return Finish(kExitNotLoaded);
     }
     if (line_.logDir) {
-      std::error_code ec;
-      fs::create_directories(*line_.logDir, ec);
-      if (ec || ::access(line_.logDir->c_str(), W_OK | X_OK) != 0) {
-        Say("error", "station: cannot keep logs in '" + *line_.logDir + "'");
+      if (const std::optional<std::string> why = WhyNoLogs(*line_.logDir)) {
+        Say("error", "station: cannot keep logs in '" + *line_.logDir + "': " + *why);
         return Finish(kExitUsage);
       }
     }
+    watching_ = true;
     TakeFile();
     for (const fs::path& f : FilesOf(line_.file)) {
       watcher_.addPath(QString::fromStdString(f.string()));
@@ -386,7 +385,8 @@ class StationRun {
     char tally[128];
     std::snprintf(tally, sizeof tally, "station: %d passed, %d failed (%.0f an hour)", passed_, failed_,
                   hours > 0 ? (passed_ + failed_) / hours : 0.0);
-    std::cerr << "\n" << tally << '\n';
+    // A station refused before it watched anything says only why (one line).
+    if (watching_) std::cerr << "\n" << tally << '\n';
     for (const json& b : summary_)
       std::cerr << "  " << b["port"].get<std::string>() << "  " << b["outcome"].get<std::string>() << "  "
                 << b["seconds"].dump() << " s\n";
@@ -407,6 +407,7 @@ class StationRun {
   }
 
   const CommandLine& line_;
+  bool watching_ = false;  // past the checks of FILE and --log-dir
   EventLog& log_;
   QEventLoop loop_;
   QFileSystemWatcher watcher_;

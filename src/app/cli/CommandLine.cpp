@@ -26,6 +26,11 @@ const OptionSpec kGlobal[] = {
     {"h,help", nullptr, "Show this help."},
 };
 
+const OptionSpec kReplyTimeout = {
+    "reply-timeout", "MS",
+    "Wait up to MS milliseconds for each reply instead of 50 (slow links: Bluetooth serial, network "
+    "serial servers, USB hubs); BRINDLEMARK_REPLY_TIMEOUT says the same."};
+
 const OptionSpec kRun[] = {
     {"b,baud", "N", "The rate instead of the file's (any rate from 300 that the port accepts)."},
     {"stop", nullptr, "Tell the loader to leave (\"X\") after the run, so the new program starts."},
@@ -35,6 +40,7 @@ const OptionSpec kRun[] = {
     {"wait-after-open", "MS",
      "Wait MS milliseconds after opening a port before the first \"?\" (boards their adapter resets; "
      "a project's WaitAfterOpen= says the same)."},
+    kReplyTimeout,
     {"connect-attempts", "N",
      "Send \"?\" up to N times per port, spread over one second, before it counts as silent (for boards "
      "their adapter resets when the port opens)."},
@@ -82,7 +88,8 @@ const std::vector<CommandSpec>& Commands() {
        "List the serial ports (index, name, description).",
        {{"probe", nullptr,
          "Open each port and ask \"?\"; say which answer and why the others do not. Opening a "
-         "port may reset the board behind it."}}},
+         "port may reset the board behind it."},
+        kReplyTimeout}},
       {Command::Load,
        "load",
        "FILE",
@@ -222,6 +229,19 @@ ParsedCommandLine Fail(const std::string& where, const std::string& what, bool j
   return parsed;
 }
 
+// A reply window in milliseconds, or none when `text` is not one.
+std::optional<int> ReplyTimeoutFrom(const std::string& text) {
+  char* end = nullptr;
+  const long ms = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || ms < kMinReplyTimeoutMs || ms > kMaxReplyWindowMs) return std::nullopt;
+  return static_cast<int>(ms);
+}
+
+std::string ReplyTimeoutRange() {
+  return "milliseconds from " + std::to_string(kMinReplyTimeoutMs) + " to " +
+         std::to_string(kMaxReplyWindowMs);
+}
+
 }  // namespace
 
 const char* CommandName(Command command) { return Spec(command).name; }
@@ -311,6 +331,13 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
                   "--wait-after-open needs milliseconds from 0 to 10000, not '" +
                       ToArg(parser.value("wait-after-open")) + "'",
                   json);
+  }
+  if (has("reply-timeout")) {
+    const std::string text = ToArg(parser.value("reply-timeout"));
+    const std::optional<int> ms = ReplyTimeoutFrom(text);
+    if (!ms)
+      return Fail(where, "--reply-timeout needs " + ReplyTimeoutRange() + ", not '" + text + "'", json);
+    line.replyTimeoutMs = *ms;
   }
   if (has("connect-attempts")) {
     bool ok = false;
@@ -447,6 +474,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                       "' is not a usable rate (a number from " + std::to_string(kMinBaud) + ")",
                   json);
   }
+  if (runs || spec->command == Command::Ports) {
+    if (const char* text = std::getenv("BRINDLEMARK_REPLY_TIMEOUT"); text && *text) {
+      const std::optional<int> ms = ReplyTimeoutFrom(text);
+      if (!ms)
+        return Fail(where,
+                    std::string("BRINDLEMARK_REPLY_TIMEOUT='") + text + "' is not " + ReplyTimeoutRange(),
+                    json);
+      line.replyTimeoutMs = *ms;
+    }
+  }
   line.ports.simulatedTarget = parser.isSet("simulated-target");
   if (line.help) return {std::nullopt, HelpText(spec->command), kExitDone, json};
 
@@ -480,6 +517,8 @@ std::vector<std::string> ChildArguments(const CommandLine& gang, const std::stri
   if (gang.verify) args.push_back("--verify");
   if (gang.waitAfterOpenMs)
     args.insert(args.end(), {"--wait-after-open", std::to_string(*gang.waitAfterOpenMs)});
+  if (gang.replyTimeoutMs != kDefaultReplyTimeoutMs)
+    args.insert(args.end(), {"--reply-timeout", std::to_string(gang.replyTimeoutMs)});
   if (gang.connectAttempts > 1)
     args.insert(args.end(), {"--connect-attempts", std::to_string(gang.connectAttempts)});
   return args;

@@ -9,8 +9,14 @@
 #include <vector>
 
 #include "app/PortOptions.h"
+#include "link/Bootloader.h"
 
 namespace bm::cli {
+
+// The reply window: the documented 50 ms unless --reply-timeout or BRINDLEMARK_REPLY_TIMEOUT
+// widens it (or narrows it, down to kMinReplyTimeoutMs).
+inline constexpr int kDefaultReplyTimeoutMs = kComWaitPasses * kPassMs;
+inline constexpr int kMinReplyTimeoutMs = 10;
 
 enum class Command { Ports, Load, Download, Erase, Gang, Station, Loaders, Help };
 
@@ -19,17 +25,18 @@ struct CommandLine {
   std::string file;  // FILE of load, download, erase and gang
   app::PortOptions ports;
   bool json = false;
-  bool help = false;                       // --help: show the command's help
-  std::optional<Command> helpTopic;        // help COMMAND
-  std::optional<std::string> flashOut;     // load
-  std::optional<std::string> eepromOut;    // load
-  std::optional<int> baud;                 // download, erase, gang: -b/--baud
-  std::optional<int> defaultBaud;          // BRINDLEMARK_BAUD: the rate when the file names none
-  bool quiet = false;                      // -q: errors only
-  int connectAttempts = 1;                 // "?" per port in the search, spread over one second
-  std::optional<int> waitAfterOpenMs;      // after opening a port, before the first "?"
-  bool verify = false;                     // download, gang: check the flash with the loader's CRC
-  bool noFlash = false, noEeprom = false;  // download, gang
+  bool help = false;                            // --help: show the command's help
+  std::optional<Command> helpTopic;             // help COMMAND
+  std::optional<std::string> flashOut;          // load
+  std::optional<std::string> eepromOut;         // load
+  std::optional<int> baud;                      // download, erase, gang: -b/--baud
+  std::optional<int> defaultBaud;               // BRINDLEMARK_BAUD: the rate when the file names none
+  bool quiet = false;                           // -q: errors only
+  int connectAttempts = 1;                      // "?" per port in the search, spread over one second
+  int replyTimeoutMs = kDefaultReplyTimeoutMs;  // every reply window (BRINDLEMARK_REPLY_TIMEOUT)
+  std::optional<int> waitAfterOpenMs;           // after opening a port, before the first "?"
+  bool verify = false;                          // download, gang: check the flash with the loader's CRC
+  bool noFlash = false, noEeprom = false;       // download, gang
   bool stop = false, force = false, trace = false;
   bool probe = false;                    // ports
   bool allPorts = false;                 // gang
@@ -49,7 +56,7 @@ struct ParsedCommandLine {
 
 // `args` without the program name. BRINDLEMARK_PORT names the port when no -P/--port does (for
 // download, erase and gang); BRINDLEMARK_BAUD replaces only the built-in rate (an option and a
-// project's BaudRate beat it).
+// project's BaudRate beat it); BRINDLEMARK_REPLY_TIMEOUT is --reply-timeout's default.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Whether the version is asked for: --version anywhere before "--".

@@ -13,4 +13,8 @@ namespace bm::cli {
 // a device or a socket)", "permission denied"), or none when it is a readable regular file.
 std::optional<std::string> WhyNotLoadable(const std::string& file);
 
+// Why the logs of gang and station cannot be kept in `dir` (it is made when missing): not a
+// directory, cannot be made, or not writable by this user. Nothing when they can.
+std::optional<std::string> WhyNoLogs(const std::string& dir);
+
 }  // namespace bm::cli

@@ -93,6 +93,10 @@ class Main {
   // Wait `ms` after opening a port before the first "?" (boards whose adapter resets them when
   // the port opens); 0, the default, sends at once. A project's WaitAfterOpen= sets it too.
   void SetWaitAfterOpen(int ms) { waitAfterOpenMs_ = std::max(ms, 0); }
+  // The window of every reply wait, 50 ms by default; a slow link (Bluetooth serial, a network
+  // serial server) needs more.
+  void SetReplyWindow(int ms) { bootloader.SetReplyWindowMs(ms); }
+  int ReplyWindow() const { return bootloader.ReplyPasses() * kPassMs; }
   int WaitAfterOpen() const { return waitAfterOpenMs_ >= 0 ? waitAfterOpenMs_ : projectWaitAfterOpenMs_; }
   // Asks the port at `index` "?" and closes it again without "X": what a search would make of it.
   PortTry Probe(int index);
