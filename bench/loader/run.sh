@@ -18,7 +18,7 @@ for run in $(seq "$runs"); do
   srec_cat -generate 0 30000 -random -o "$work/new.hex" -Intel
   rm -f "$work/pty"
   "$build/bin/avr-chip" --mcu atmega328p --loader "$loader" --app "$work/old.hex" --baud 1000000 \
-    --strict-line 1 --pty-path-file "$work/pty" --flash-out "$work/flash.bin" --report "$work/report" \
+    --strict-line 1 --follow-host 0 --pty-path-file "$work/pty" --flash-out "$work/flash.bin" --report "$work/report" \
     --timeout 60 2>"$work/chip.log" >/dev/null &
   chip=$!
   for _ in $(seq 50); do [ -s "$work/pty" ] && break; sleep 0.1; done

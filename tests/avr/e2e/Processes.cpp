@@ -1,7 +1,6 @@
 #include "Processes.h"
 
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,11 +24,6 @@ RunResult runProgram(const std::vector<std::string> &argv, double timeLimitSecon
     std::vector<char *> args;
     for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
-    // The host gets the share the emulated chip has (avr-chip's raisePriority): on a machine busy
-    // with other work, a host starved in the middle of a page for longer than the loader's 250 ms
-    // byte timeout fails the run, as it would with a real chip. These tests are about the
-    // download, not about the scheduler; where the priority is not allowed, nothing changes.
-    setpriority(PRIO_PROCESS, 0, -10);
     execv(args[0], args.data());
     _exit(127);
   }

@@ -10,12 +10,11 @@
 // usage: avr-chip --mcu atmega328p --loader boot.hex [--app app.hex]
 //                 [--freq HZ] [--baud N] [--pty-path-file F] [--flash-out F]
 //                 [--eeprom-out F] [--transcript F] [--report F] [--timeout S]
-//                 [--strict-line 1]
+//                 [--strict-line 1] [--follow-host 0]
 #include <poll.h>
 #include <simavr/avr_eeprom.h>
 #include <simavr/sim_avr.h>
 #include <simavr/sim_io.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <cerrno>
@@ -31,6 +30,7 @@
 #include <thread>
 
 #include "Faults.h"
+#include "HostWatch.h"
 #include "IdleSkip.h"
 #include "SelfProgramming.h"
 #include "UartBridge.h"
@@ -46,6 +46,7 @@ struct Options {
   unsigned baud = 57600;
   double timeoutSeconds = 0;
   bool strictLine = false;    // no line-time compression (see the run loop)
+  bool followHost = true;     // hold the clock while the host waits for a CPU (HostWatch.h)
   unsigned corruptWrite = 0;  // the N-th page write leaves its first bit flipped (0: none)
 };
 
@@ -68,7 +69,8 @@ void onSignal(int) { g_stop = true; }
   std::fprintf(stderr,
                "usage: avr-chip --mcu NAME --loader FILE.hex [--app FILE.hex] [--freq HZ] [--baud N]\n"
                "                [--pty-path-file F] [--flash-out F] [--eeprom-out F]\n"
-               "                [--transcript F] [--report F] [--timeout SECONDS]\n");
+               "                [--transcript F] [--report F] [--timeout SECONDS]\n"
+               "                [--strict-line 1] [--follow-host 0] [--corrupt-write N]\n");
   std::exit(2);
 }
 
@@ -102,6 +104,8 @@ Options parse(int argc, char **argv) {
       o.timeoutSeconds = std::strtod(v, nullptr);
     else if (arg == "--strict-line")
       o.strictLine = std::strcmp(v, "0") != 0;
+    else if (arg == "--follow-host")
+      o.followHost = std::strcmp(v, "0") != 0;
     else if (arg == "--corrupt-write")
       o.corruptWrite = unsigned(std::strtoul(v, nullptr, 0));
     else
@@ -136,17 +140,7 @@ void loadHex(avr_t *avr, const std::string &path, uint32_t from, uint32_t to) {
 // simavr's raw run loop calls usleep() for a sleeping core; pacing is ours.
 void noSleep(avr_t *, avr_cycle_count_t) {}
 
-// A real chip has a core of its own; the emulated one shares the machine with the host, the other
-// tests and whatever else runs. Starved of CPU for longer than the host's 50 ms reply window (seen:
-// 70 ms with both cores busy), it misses replies a chip never misses. So it asks for a higher
-// share of the CPU (nice -10: about ten times a normal process's), which the scheduler also turns
-// into a quick turn when it wakes; it sleeps whenever it waits for the line or the wall clock.
-// Not a real-time priority: that would starve the other tests beside it. Where it is not allowed
-// it runs as it is. Returns whether it got it, for the report.
-unsigned raisePriority() { return setpriority(PRIO_PROCESS, 0, -10) == 0 ? 1 : 0; }
-
 int run(const Options &o) {
-  const unsigned priority = raisePriority();
   const McuFacts *facts = nullptr;
   for (const auto &m : kMcus)
     if (o.mcu == m.name) facts = &m;
@@ -178,6 +172,7 @@ int run(const Options &o) {
   spm.corruptWrite(o.corruptWrite);
   avrchip::UartBridge bridge(avr, faults, o.baud);
   avrchip::IdleSkip idle(avr);
+  avrchip::HostWatch host(bridge.ptyPath());
 
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> transcript(
       o.transcript.empty() ? nullptr : std::fopen(o.transcript.c_str(), "wb"), std::fclose);
@@ -219,6 +214,8 @@ int run(const Options &o) {
       break;
     }
     bridge.service();
+    // Wall time in which the host wanted a CPU and had none is not the chip's (HostWatch.h).
+    if (o.followHost) paceStart += host.held(now, bridge.hostConnected());
     const double elapsed = std::chrono::duration<double>(now - paceStart).count();
     uint64_t target = paceCycle + uint64_t(elapsed * o.freq);
     // A host writes a page byte by byte and waits after each for it to
@@ -282,10 +279,11 @@ int run(const Options &o) {
         text, sizeof text,
         "faults=%u\npage_erases=%u\npage_writes=%u\neeprom_writes=%u\n"
         "bytes_to_chip=%llu\nbytes_from_chip=%llu\nboot_start=%u\ncycles=%llu\npc=%u\n"
-        "line_time_taken_as_spent_ms=%llu\npriority=%u\n",
+        "line_time_taken_as_spent_ms=%llu\nhost_held_ms=%lld\n",
         faults.count(), c.pageErases, c.pageWrites, c.eepromWrites, (unsigned long long)bridge.bytesToChip(),
         (unsigned long long)bridge.bytesFromChip(), unsigned(bootStart), (unsigned long long)avr->cycle,
-        unsigned(avr->pc), (unsigned long long)(compressedCycles * 1000 / o.freq), priority);
+        unsigned(avr->pc), (unsigned long long)(compressedCycles * 1000 / o.freq),
+        (long long)std::chrono::duration_cast<std::chrono::milliseconds>(host.totalHeld()).count());
     writeFile(o.report, text, size_t(n));
   }
   return exitCode;
