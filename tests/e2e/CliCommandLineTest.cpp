@@ -272,6 +272,7 @@ TEST(CliRun, ASlowLinkIsReachedWithAWiderReplyWindow) {
     late.insert(late.end(), {"--fault", std::string(1, letter) + ":0:late:200"});
   test::TargetSimProcess sim(late);
   ASSERT_TRUE(sim.Started());
+  ::unsetenv("BRINDLEMARK_REPLY_TIMEOUT");  // the documented window
   const CliResult fast = RunCli({"download", kBlink, "--port", sim.Device(), "--no-eeprom", "--json"});
   EXPECT_EQ(fast.status, 3) << fast.err;
   EXPECT_EQ(JsonLines(fast.out).front()["replyTimeoutMs"], 50);
@@ -649,6 +650,21 @@ TEST(CliStation, FlashesEachBoardOncePerAppearance) {
   fs::remove_all(scratch);
 }
 
+// A port named with --port is a board the user expects: no loader there is a failure, where a
+// port that merely appeared without one is passed by.
+TEST(CliStation, ANamedPortWithoutALoaderFails) {
+  test::TargetSimProcess silent({"--baud", "19200"});
+  ASSERT_TRUE(silent.Started());
+  const CliResult r =
+      RunCli({"station", kBlink, "--port", silent.Device(), "--settle", "0", "--max-boards", "1", "--json"});
+  EXPECT_EQ(r.status, 8) << r.err;
+  const auto lines = JsonLines(r.out);
+  ASSERT_FALSE(lines.empty());
+  ASSERT_EQ(lines.back()["boards"].size(), 1u) << lines.back().dump();
+  EXPECT_EQ(lines.back()["boards"][0]["outcome"], "not-found");
+  EXPECT_NE(r.err.find("station: 0 passed, 1 failed"), std::string::npos) << r.err;
+}
+
 // Logs that cannot be kept stop the gang before any board starts; each board keeps its own log,
 // named after its device.
 TEST(CliGang, LogsAreNeverLostWithoutAWord) {
@@ -656,10 +672,12 @@ TEST(CliGang, LogsAreNeverLostWithoutAWord) {
   const fs::path scratch = ::mkdtemp(dir);
   std::ofstream(scratch / "file") << "x";
   // Not a folder, cannot be made, and a folder nobody may write in (not even root: /proc/self).
+  test::TargetSimProcess board;  // where a run that went ahead anyway would end
+  ASSERT_TRUE(board.Started());
   for (const std::string command : {"gang", "station"}) {
     for (const fs::path& bad : {scratch / "file", scratch / "file" / "sub", fs::path("/proc/self")}) {
       SCOPED_TRACE(command + " " + bad.string());
-      std::vector<std::string> args{command, kBlink, "--port", "sim", "--log-dir", bad.string()};
+      std::vector<std::string> args{command, kBlink, "--port", board.Device(), "--log-dir", bad.string()};
       if (command == "station") args.insert(args.end(), {"--max-boards", "1"});
       const CliResult r = RunCli(args);
       EXPECT_EQ(r.status, 2) << r.err;

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "images/FileReads.h"
 #include "link/TargetBench.h"
+#include "shell/core/FileStamp.h"
 #include "support/Inside.h"
 
 namespace bm {
@@ -108,6 +110,51 @@ TEST(Reload, AFileThatNoLongerFitsTheConnectionStopsBeforeWriting) {
     ASSERT_FALSE(r.b.dialogs.messages.empty());
     EXPECT_EQ(r.b.dialogs.messages.back(), c.message);
     EXPECT_EQ(r.b.main.LastRun().start, RunStart::FileChanged);
+  }
+}
+
+// The file is stamped as the readers read it: one rebuilt while the load was still busy with it
+// (after the reader took its bytes) counts as changed, and the download writes what is on disk.
+TEST(Reload, AFileRebuiltWhileTheLoadReadItCountsAsChanged) {
+  Project project;
+  project.Write("board.ppro", "DeviceID=$1E950F\nBootLoaderID=$0101\nBaudRate=57600\n");
+  project.Write("board.hex", Hex(kOld));
+  TargetBench b;
+  const FileReads seen;  // hears every read of the load inside
+  b.loop.When([&] { return seen.BytesOf(project.dir / "board.hex") != nullptr; },
+              [&] { project.Write("board.hex", Hex(kNew)); });
+  b.dialogs.answer = (project.dir / "board.ppro").string();
+  b.main.FOpenBtn_Action();
+  ASSERT_TRUE(b.main.LastLoad().loaded);
+  ASSERT_TRUE(b.Connect());
+  b.main.DownLdBtn_Action();
+  EXPECT_EQ(std::vector<uint8_t>(b.target().Flash().begin(), b.target().Flash().begin() + 8), kNew);
+}
+
+// What counts as a change: other bytes (even of the same length), another length, or only a new
+// modification time; the same file as stamped does not.
+TEST(Reload, AStampTellsEveryKindOfChange) {
+  Project project;
+  const std::filesystem::path file = project.dir / "board.hex";
+  const struct {
+    std::string text;  // written over the file (empty: left as it is)
+    bool touch;        // its modification time moves on by an hour; else it stays as stamped
+    bool changed;
+    const char* why;
+  } cases[] = {
+      {"", false, false, "untouched"},
+      {Hex(kNew), false, true, "other bytes, same length, same time"},
+      {Hex({1}), false, true, "shorter"},
+      {"", true, true, "touched: the same bytes, a new time"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    project.Write("board.hex", Hex(kOld));
+    const auto written = std::filesystem::last_write_time(file);
+    const std::vector<FileStamp> stamps{StampOf(file)};
+    if (!c.text.empty()) project.Write("board.hex", c.text);
+    std::filesystem::last_write_time(file, c.touch ? written + std::chrono::hours(1) : written);
+    EXPECT_EQ(FirstChanged(stamps) != nullptr, c.changed);
   }
 }
 

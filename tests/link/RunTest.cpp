@@ -4,6 +4,8 @@
 
 #include "link/Run.h"
 #include "link/TargetBench.h"
+#include "link/Verify.h"
+#include "protocol/crc.h"
 
 namespace bm {
 namespace {
@@ -74,11 +76,16 @@ TEST(Run, DownloadTellsPhasesProgressAndFailuresAndReturnsWhatHappened) {
     l.image.EEpromArr[1] = 2;
     l.image.EBytesRead = 2;
     for (const sim::Fault& fault : c.faults) l.target->AddFault(fault);
+    // The flash check is asked for: it runs after a clean run only ("verified" never follows a
+    // failure, not even one the run went on after).
+    l.limits.verify = true;
     const RunResult result = Download(l.link, l.image, l.limits, l.observer);
     EXPECT_EQ(l.observer.events, c.events);
     EXPECT_EQ(result.end, c.end);
     EXPECT_EQ(result.failures, c.failures);
-    EXPECT_EQ(result.Clean(), c.end == RunEnd::Done && c.failures.empty());
+    const bool clean = c.end == RunEnd::Done && c.failures.empty();
+    EXPECT_EQ(result.Clean(), clean);
+    EXPECT_EQ(result.verification.has_value(), clean);
   }
 }
 
@@ -140,6 +147,31 @@ TEST(Run, NothingToWriteTouchesNothing) {
       if (c.flashBytes == 0 || c.flashWords == 0 || c.pageWords == 0) {
         EXPECT_EQ(l.target->Flash(), before) << "the flash is unchanged";
       }
+    }
+  }
+}
+
+// The flash check's CRC is the one the loader computes (avr-libc's _crc_ccitt_update,
+// CRC-16/MCRF4XX): its catalogue check value, so host and loader cannot drift apart together.
+TEST(FlashCheck, TheCrcIsTheLoadersAndFindsTheFirstDifferingPage) {
+  const std::string check = "123456789";
+  EXPECT_EQ(wire_crc(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x6F91);
+  for (const int corruptPage : {0, 2}) {  // 0: none
+    SCOPED_TRACE(corruptPage);
+    Link l;
+    if (corruptPage) l.target->AddFault({'P', corruptPage, sim::FaultKind::CorruptWrite});
+    const auto flash = test::Image(600);
+    std::copy(flash.begin(), flash.end(), l.image.FlashArr.begin());
+    l.image.FBytesRead = 600;
+    l.limits.verify = true;
+    const RunResult result = Download(l.link, l.image, l.limits, l.observer);
+    ASSERT_TRUE(result.verification);
+    if (!corruptPage) {
+      EXPECT_EQ(result.verification->outcome, Verification::Outcome::Verified);
+      EXPECT_EQ(result.verification->exchanges, 1);
+    } else {
+      EXPECT_EQ(result.verification->outcome, Verification::Outcome::Differs);
+      EXPECT_EQ(result.verification->firstDifferingPage, (corruptPage - 1) * 128);
     }
   }
 }

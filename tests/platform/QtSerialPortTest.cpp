@@ -76,6 +76,7 @@ struct MainOverPort {
   explicit MainOverPort(std::vector<std::string> options, int flashBytes)
       : sim(std::move(options)), ports(false, {sim.Device()}), main(display, dialogs, loop, ports) {
     main.Open();
+    main.SetReplyWindow(test::kPtyReplyWindowMs);
     for (int i = 0; i < flashBytes; ++i)
       test::Inside(main).g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
     test::Inside(main).g.FBytesRead = flashBytes;
@@ -285,6 +286,7 @@ TEST(QtSerialPort, APortAnotherProgramHoldsIsBusyAndKeepsItsLock) {
   }
   ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
   EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "our own lock is held while open";
+  EXPECT_NE(::flock(other, LOCK_SH | LOCK_NB), 0) << "exclusively: a second instance is kept out too";
   link.port.Close();
   EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0) << "and released on close";
   ::close(other);
@@ -326,9 +328,12 @@ TEST(QtSerialPort, ReopeningTheDeviceResetsALoaderThatLeft) {
 }
 
 TEST(QtSerialPort, TargetToolPreloadsAndSavesItsImages) {
-  const std::string dir = ::testing::TempDir();
-  const std::string flashIn = dir + "bm-sim-flash-in.bin", flashOut = dir + "bm-sim-flash-out.bin";
-  const std::string eepromOut = dir + "bm-sim-eeprom-out.bin";
+  // A folder of its own: fixed names in /tmp would be another user's files on a shared machine.
+  char folder[] = "/tmp/bm-sim-images-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string dir = std::string(folder) + "/";
+  const std::string flashIn = dir + "flash-in.bin", flashOut = dir + "flash-out.bin";
+  const std::string eepromOut = dir + "eeprom-out.bin";
   std::ofstream(flashIn, std::ios::binary) << std::string(4, '\x0F');
   Link link({"--flash-in", flashIn, "--flash-out", flashOut, "--eeprom-out", eepromOut, "--flash-words",
              "256", "--boot-words", "256", "--eeprom-bytes", "16", "--page-words", "2"});
@@ -345,6 +350,7 @@ TEST(QtSerialPort, TargetToolPreloadsAndSavesItsImages) {
   EXPECT_EQ(flash.substr(0, 9), "\x01\x02\x03\x04\x11\x22\x33\x44\xFF"s);
   ASSERT_EQ(eeprom.size(), 16u);
   EXPECT_EQ(eeprom.substr(2, 3), "\xFF\x5A\xFF"s);
+  std::filesystem::remove_all(folder);
 }
 
 TEST(QtSerialService, AppendsTheNamedDevicesAfterTheSystemPorts) {

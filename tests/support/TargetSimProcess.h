@@ -11,6 +11,13 @@
 //   ASSERT_TRUE(sim.Started()) << sim.StderrText();
 //   ... open sim.Device() ...
 //   EXPECT_EQ(sim.Stop(), 0);
+//
+// The target is a process of its own, and a busy machine may leave it unscheduled for longer than
+// the documented 50 ms reply window, which a board on its own silicon never is. Tests over a
+// pseudo-terminal prove bytes and texts, not the scheduler, so a host they run gives each reply
+// kPtyReplyWindowMs: Main through SetReplyWindow, brindlemark-cli through
+// BRINDLEMARK_REPLY_TIMEOUT, which starting a target sets for every program started after it.
+// A test of the window itself says so (unsetenv).
 #pragma once
 
 #include <fcntl.h>
@@ -32,6 +39,8 @@ extern char** environ;
 
 namespace bm::test {
 
+inline constexpr int kPtyReplyWindowMs = 1000;
+
 class TargetSimProcess {
  public:
 #ifdef BM_TARGET_SIM_PATH
@@ -40,6 +49,7 @@ class TargetSimProcess {
   TargetSimProcess(std::vector<std::string> options, std::string program)
 #endif
   {
+    ::setenv("BRINDLEMARK_REPLY_TIMEOUT", std::to_string(kPtyReplyWindowMs).c_str(), 1);
     Start(std::move(options), program);
   }
   ~TargetSimProcess() {
