@@ -17,6 +17,7 @@
 #define LINK_U2X U2X0
 #define LINK_RXC RXC0
 #define LINK_UDRE UDRE0
+#define LINK_TXC TXC0
 #define LINK_RXEN RXEN0
 #define LINK_TXEN TXEN0
 /* 8 data bits, no parity, 2 stop bits */
@@ -31,6 +32,7 @@
 #define LINK_U2X U2X
 #define LINK_RXC RXC
 #define LINK_UDRE UDRE
+#define LINK_TXC TXC
 #define LINK_RXEN RXEN
 #define LINK_TXEN TXEN
 #define LINK_SET_FRAME() (UCSRC = _BV(URSEL) | _BV(USBS) | _BV(UCSZ1) | _BV(UCSZ0))
@@ -43,14 +45,24 @@
 #define TIMER_FLAGS TIFR
 #endif
 
+#if defined(EEMPE)
+#define EEPROM_ENABLE EEMPE
+#define EEPROM_WRITE EEPE
+#else /* 32A, 128A */
+#define EEPROM_ENABLE EEMWE
+#define EEPROM_WRITE EEWE
+#endif
+
 #if defined(MCUSR)
 #define RESET_FLAGS MCUSR
 #else
 #define RESET_FLAGS MCUCSR
 #endif
 
-/* The boot pin: held low at reset, it keeps the loader (a build option). */
-#ifndef BOOT_PIN_PORT
+/* The boot pin: held low at reset, it keeps the loader. A build option (BOOT_PIN=1), off in the
+ * shipped images: anything that pulls the pin low at reset (an LED to ground, a capacitor) would
+ * keep the board out of its application. */
+#if BOOT_PIN && !defined(BOOT_PIN_PORT)
 #if defined(__AVR_ATmega328P__) || defined(__AVR_ATmega168PA__)
 #define BOOT_PIN_PORT D
 #define BOOT_PIN_BIT 4 /* PD4, Arduino pin 4 */

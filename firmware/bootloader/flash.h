@@ -37,9 +37,9 @@ bool flash_write_page(uint16_t word, const uint8_t *page);
 void flash_finish(void);
 /* Waits for it and makes the application section readable again. */
 void flash_ready(void);
-/* CRC-16 of `words` words from word address `start` (0: 65536 words):
- * CRC-16/MCRF4XX, the CCITT polynomial 0x1021 reflected (0x8408), initial
- * value 0xFFFF, no final XOR, as avr-libc's _crc_ccitt_update computes it. */
-uint16_t flash_crc(uint16_t start, uint16_t words);
+/* The CRC-32 (protocol/wire.h) of `count` bytes (0: 65536) of the flash from word address `start`,
+ * or of the EEPROM from byte address `start`. The caller has made both idle (flash_ready,
+ * eeprom_busy_wait). */
+uint32_t memory_crc32(bool eeprom, uint16_t start, uint16_t count);
 
 #endif

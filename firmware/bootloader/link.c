@@ -9,39 +9,44 @@
 #define BAUD_TOL 3 /* +2.1 % at 115200 from 16 MHz: docs/loader.md says which adapters take it */
 #include <util/setbaud.h>
 
-void link_open(void) {
+#if USE_2X
+#define LINK_UCSRA_MODE _BV(LINK_U2X)
+#else
+#define LINK_UCSRA_MODE 0
+#endif
+
+void link_open(uint16_t window_ticks) {
   /* Frame format first, then the rate: the order the datasheets show. */
   LINK_SET_FRAME();
-#if USE_2X
-  LINK_UCSRA = _BV(LINK_U2X);
-#endif
+  LINK_UCSRA = LINK_UCSRA_MODE;
   LINK_UBRRH = UBRRH_VALUE;
   LINK_UBRRL = UBRRL_VALUE;
   LINK_UCSRB = _BV(LINK_RXEN) | _BV(LINK_TXEN);
-  /* Timer1 with prescaler 1024; the waits test its compare flag rather than
-   * read the count, so they do the same on every pass until a byte or the
-   * timeout comes. */
+  /* The waits test the compare flags rather than read the count, so they do
+   * the same on every pass until a byte or the end comes. */
+  OCR1A = window_ticks;
+  TIMER_FLAGS = _BV(OCF1A) | _BV(OCF1B);
   TCCR1B = _BV(CS12) | _BV(CS10);
 }
 
+bool link_window_over(void) { return TIMER_FLAGS & _BV(OCF1A); }
+
+bool link_ready(void) { return LINK_UCSRA & _BV(LINK_RXC); }
+
 uint8_t link_get(void) {
-  while (!(LINK_UCSRA & _BV(LINK_RXC))) {
+  while (!link_ready()) {
   }
   return LINK_UDR;
 }
 
-bool link_get_timed(uint8_t *byte, uint16_t ticks) {
-  OCR1A = ticks;
-  TCNT1 = 0;
-  TIMER_FLAGS = _BV(OCF1A);
-  while (!(LINK_UCSRA & _BV(LINK_RXC))) {
-    if (TIMER_FLAGS & _BV(OCF1A)) return false;
+int16_t link_get_within(uint16_t ticks) {
+  OCR1B = TCNT1 + ticks;
+  TIMER_FLAGS = _BV(OCF1B);
+  while (!link_ready()) {
+    if (TIMER_FLAGS & _BV(OCF1B)) return -1;
   }
-  *byte = LINK_UDR;
-  return true;
+  return LINK_UDR;
 }
-
-bool link_get_byte(uint8_t *byte) { return link_get_timed(byte, LINK_TICKS(LINK_TIMEOUT_MS)); }
 
 void link_put(uint8_t byte) {
   while (!(LINK_UCSRA & _BV(LINK_UDRE))) {
@@ -63,4 +68,16 @@ void link_put_flash(const uint8_t *bytes, uint8_t count) {
 #endif
     link_put(byte);
   }
+}
+
+bool link_put_alone(const uint8_t *bytes, uint8_t count) {
+  LINK_UCSRA = LINK_UCSRA_MODE | _BV(LINK_TXC); /* writing 1 clears it */
+  link_put_flash(bytes, count);
+  while (!(LINK_UCSRA & _BV(LINK_TXC))) {
+  }
+  bool alone = !link_ready();
+  /* What came meanwhile: at most the two bytes the receiver holds. */
+  (void)LINK_UDR;
+  (void)LINK_UDR;
+  return alone;
 }

@@ -58,8 +58,12 @@ enum class RunEnd {
 struct RunResult {
   RunEnd end = RunEnd::Done;
   std::vector<Failure> failures;  // every numbered failure the target caused, in order
-  // The flash check after a clean download that asked for one (RunLimits::verify).
+  // The check after a clean download that asked for one (RunLimits::verify).
   std::optional<Verification> verification;
+  // Flash pages the download erased or wrote, and pages it left alone because the chip already
+  // held them (RunLimits::skipUnchanged).
+  int pagesWritten = 0, pagesSkipped = 0;
+  bool eepromUnchanged = false;  // the EEPROM phase was left out: the chip held its image already
 
   // Done without any numbered failure: the only outcome that is a success.
   bool Clean() const { return end == RunEnd::Done && failures.empty(); }
@@ -71,9 +75,13 @@ struct RunLimits {
   // Asked as each download phase is reached, whether to run it (the window reads its check box
   // at that moment); every phase runs when it is empty.
   std::function<bool(Phase)> phaseWanted;
-  // After a clean download whose flash phase ran: check the flash with the loader's CRC
-  // (Verify.h). The caller made sure the loader knows it.
+  // After a clean download: check what its phases wrote with the loader's CRC (Verify.h): the
+  // flash, and the EEPROM where the loader checks blocks. The caller made sure the loader can.
   bool verify = false;
+  // Write only the flash pages the chip does not already hold, as a loader with block checks
+  // tells (Verify.h); the memory afterwards is what a full download leaves. Otherwise, or when the
+  // loader cannot tell, every page is written.
+  bool skipUnchanged = false;
 
   bool Wanted(Phase phase) const { return !phaseWanted || phaseWanted(phase); }
 };

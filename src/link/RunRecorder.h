@@ -16,6 +16,8 @@ class RunRecorder {
   bool Fail(Failure failure, bool mayContinue);
 
   const RunResult& Result() const { return result_; }
+  void CountPage(bool written) { ++(written ? result_.pagesWritten : result_.pagesSkipped); }
+  void EepromUnchanged() { result_.eepromUnchanged = true; }
 
  private:
   bool End(RunEnd end) {

@@ -1,8 +1,15 @@
-// The flash check of our loader family: "C" returns a CRC of a flash range computed on the chip
-// (protocol/wire.h), so a download is confirmed in one exchange instead of a read-back.
+// The checks of our loader family, computed on the chip (protocol/wire.h), so a download is
+// confirmed without a read-back:
+// - the second version's CRC-32 of a flash or EEPROM range ("V", "v"), asked per block of at most
+//   WIRE_CRC32_BLOCK_BYTES: the flash and the EEPROM, each block on its own;
+// - the first version's CRC-16 of a flash range ("C"): the flash only, the whole image at once.
+// The same block checks let a download find the pages the chip already holds.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "images/Images.h"
 #include "link/Bootloader.h"
@@ -10,29 +17,51 @@
 
 namespace bm {
 
-// Whether the loader's "i" reply says it knows "C": the family marker in LoaderID1 and the
-// capability bit in LoaderID3. A loader of another family is never sent "C".
+// Whether the loader's "i" reply says it can check: the family marker in LoaderID1 and a
+// capability bit in LoaderID3. A loader of another family is never sent a check.
 bool CanVerify(const TargetInfo& target);
+// Whether it checks blocks of flash and EEPROM with a CRC-32 (the second version).
+bool HasBlockChecks(const TargetInfo& target);
 
 // How long a check of `bytes` may take on the slowest chip the loader is built for (an 8 MHz
-// ATmega328P reads and sums about kCrcBytesPerMs bytes a millisecond), on top of the reply window.
+// ATmega328P sums about kCrcBytesPerMs bytes a millisecond for the CRC-16, kCrc32BytesPerMs for the
+// CRC-32, read a bit at a time), on top of the reply window.
 inline constexpr int kCrcBytesPerMs = 100;
+inline constexpr int kCrc32BytesPerMs = 50;
 int CrcWaitMs(int64_t bytes, int replyWindowMs = kComWaitPasses * kPassMs);
 
 struct Verification {
   enum class Outcome {
     Verified,  // the chip holds the image
-    Differs,   // a page differs: firstDifferingPage is its byte address
+    Differs,   // it does not: firstDifferingPage or firstDifferingEepromByte says where
     NoAnswer,  // the loader did not answer a check
   };
   Outcome outcome = Outcome::NoAnswer;
-  int32_t firstDifferingPage = -1;
-  int exchanges = 0;  // "C" exchanges it took
+  int32_t firstDifferingPage = -1;        // byte address of the first flash page that differs
+  int32_t firstDifferingEepromByte = -1;  // address of the first EEPROM byte that differs
+  bool flash = false, eeprom = false;     // what was checked
+  int checkBits = 32;                     // 16 for the first version's single CRC-16
+  int exchanges = 0;                      // checks it took
+
+  // "flash and EEPROM", "flash" or "EEPROM": what was checked.
+  std::string What() const;
 };
 
-// Checks the flash the image covers, from 0 to its end rounded up to the target's page, the
-// pages the image leaves blank as 0xFF: one exchange for the whole range, then a few more to
-// narrow a difference down to its first page.
-Verification VerifyFlash(Bootloader& link, const ImageBuffers& image, const TargetInfo& target);
+// Checks the flash from 0 to `flashEnd` bytes (rounded up to the target's page; 0: not at all),
+// the pages the image leaves blank as 0xFF, and the EEPROM from 0 to `eepromEnd` bytes (0: not at
+// all; only a loader with block checks can). A block that differs is narrowed down to its first
+// page (flash) or byte (EEPROM) by a few more checks.
+Verification Verify(Bootloader& link, const ImageBuffers& image, const TargetInfo& target, int32_t flashEnd,
+                    int32_t eepromEnd);
+
+// For a loader with block checks: for each page from 0 to `flashEnd` bytes (rounded up to the
+// page), whether the chip holds something else than the image there (0xFF where the image is
+// blank). One check per block, then one per page of a block that differs. None when the loader
+// did not answer.
+std::optional<std::vector<bool>> PagesThatDiffer(Bootloader& link, const ImageBuffers& image,
+                                                 const TargetInfo& target, int32_t flashEnd);
+// Whether the page at byte address `at` holds anything but 0xFF; none when the loader did not
+// answer.
+std::optional<bool> PageHoldsData(Bootloader& link, const TargetInfo& target, int32_t at);
 
 }  // namespace bm

@@ -24,6 +24,14 @@
  * the CRC-16/MCRF4XX of that flash range (CCITT polynomial reflected, 0x8408; initial value
  * 0xFFFF; no final XOR), 2 bytes, low byte first. */
 #define WIRE_FLASH_CRC 'C'
+/* The second version's checks (capability WIRE_CAPABILITY_CRC32): + start lo hi, byte count lo hi
+ * (0: 65536) -> the CRC-32 of that range (IEEE 802.3 as zlib has it: polynomial 0x04C11DB7
+ * reflected, 0xEDB88320; initial value and final XOR 0xFFFFFFFF), 4 bytes, low byte first. The
+ * flash check takes a word address, the EEPROM check a byte address. A host asks at most
+ * WIRE_CRC32_BLOCK_BYTES at a time: within such a block a CRC-32 finds every error of up to
+ * three bits, wherever they lie, and every burst of up to 32. */
+#define WIRE_FLASH_CRC32 'V'
+#define WIRE_EEPROM_CRC32 'v'
 
 /* Replies. */
 #define WIRE_ALIVE_REPLY "KW"
@@ -50,14 +58,23 @@
 #define WIRE_ACK_BYTES 1
 #define WIRE_FLASH_CRC_BYTES 5 /* its letter, start word, word count */
 #define WIRE_CRC_REPLY_BYTES 2
+#define WIRE_CRC32_BYTES 5 /* its letter, start, byte count */
+#define WIRE_CRC32_REPLY_BYTES 4
+#define WIRE_CRC32_BLOCK_BYTES 4096
 
 /* What "i" says of a loader of our family: LoaderID1 is the family marker ("BM"), LoaderID2 its
  * version (major, minor), LoaderID3 what it can do. */
 #define WIRE_FAMILY_ID 0x424D
-#define WIRE_CAPABILITY_FLASH_CRC 0x0001 /* understands WIRE_FLASH_CRC */
-/* An application that wants the loader (an "update firmware" menu) writes this word to the last
- * two bytes of SRAM (RAMEND - 1) and lets the watchdog reset the chip. */
+#define WIRE_CAPABILITY_FLASH_CRC 0x0001 /* understands WIRE_FLASH_CRC (the first version) */
+#define WIRE_CAPABILITY_CRC32 0x0002     /* understands WIRE_FLASH_CRC32 and WIRE_EEPROM_CRC32 */
+/* An application that wants the loader (an "update firmware" menu) writes WIRE_STAY_MARKER to the
+ * last two bytes of SRAM (the word at RAMEND - 1) and WIRE_STAY_CHECK to the two below them (the
+ * word at RAMEND - 3), then lets the watchdog reset the chip. */
 #define WIRE_STAY_MARKER 0xB007
+#define WIRE_STAY_CHECK 0x4FF8 /* ~WIRE_STAY_MARKER */
+/* The second version hands the application the reset flags (MCUSR) as the reset left them: the
+ * byte at RAMEND - WIRE_RESET_CAUSE_BELOW_RAMEND. */
+#define WIRE_RESET_CAUSE_BELOW_RAMEND 4
 
 /* The host's page buffer: a page must fit, so a page may have at most 128 words. */
 #define WIRE_BLOCK_BUFFER_BYTES 256

@@ -381,7 +381,7 @@ TEST(CliJson, TheLinesOfARunFollowTheDocumentedOrderAndFields) {
       if (l["event"] == "identified") {
         EXPECT_EQ(l["signature"], refused ? "1E9587" : "1E950F");
         EXPECT_EQ(l["pageBytes"], 128);
-        EXPECT_EQ(l["loaderIds"], refused ? json(nullptr) : json::array({257, 0x424D, 0x0100, 1}));
+        EXPECT_EQ(l["loaderIds"], refused ? json(nullptr) : json::array({257, 0x424D, 0x0200, 2}));
         EXPECT_EQ(l["accepted"], !refused);
       }
       if (l["event"] == "progress") {

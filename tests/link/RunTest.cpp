@@ -30,6 +30,8 @@ struct Link {
     EXPECT_EQ(link.CheckAlive(), Liveness::Alive);
     image.FlashArr.assign(image.FlashArr.size(), 0xFF);
     limits.target = {0x1E950F, config.flashWords, config.pageWords, std::nullopt};
+    limits.target.LoaderIds = std::array<uint32_t, 4>{};
+    std::copy(config.loaderIds.begin(), config.loaderIds.end(), limits.target.LoaderIds->begin());
   }
   test::ScriptedEventLoop loop;
   std::shared_ptr<sim::SimTarget> target;
@@ -151,28 +153,89 @@ TEST(Run, NothingToWriteTouchesNothing) {
   }
 }
 
-// The flash check's CRC is the one the loader computes (avr-libc's _crc_ccitt_update,
-// CRC-16/MCRF4XX): its catalogue check value, so host and loader cannot drift apart together.
-TEST(FlashCheck, TheCrcIsTheLoadersAndFindsTheFirstDifferingPage) {
+// The checks' CRCs against their catalogue values, so host and loader cannot drift apart together:
+// the first version's CRC-16 (avr-libc's _crc_ccitt_update, CRC-16/MCRF4XX), the second's CRC-32.
+TEST(FlashCheck, TheCrcsAreTheCatalogues) {
   const std::string check = "123456789";
-  EXPECT_EQ(wire_crc(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x6F91);
-  for (const int corruptPage : {0, 2}) {  // 0: none
-    SCOPED_TRACE(corruptPage);
-    Link l;
-    if (corruptPage) l.target->AddFault({'P', corruptPage, sim::FaultKind::CorruptWrite});
+  const auto* bytes = reinterpret_cast<const uint8_t*>(check.data());
+  EXPECT_EQ(wire_crc(bytes, check.size()), 0x6F91);
+  EXPECT_EQ(wire_crc32(bytes, check.size()), 0xCBF43926u);
+}
+
+// After a download: the second version checks flash and EEPROM block by block and names the first
+// page or byte that differs; the first checks the flash only, with one CRC-16, and says so.
+TEST(FlashCheck, WhatEachVersionChecksAndWhereItFindsADifference) {
+  const std::array<uint16_t, 4> first{0x0101, WIRE_FAMILY_ID, 0x0100, WIRE_CAPABILITY_FLASH_CRC};
+  const struct {
+    bool firstVersion;
+    std::optional<sim::Fault> fault;
+    Verification::Outcome outcome;
+    int32_t page, eepromByte;  // where it differs (-1: nowhere)
+    std::string what;
+    int bits;
+  } cases[] = {
+      {false, std::nullopt, Verification::Outcome::Verified, -1, -1, "flash and EEPROM", 32},
+      {false, sim::Fault{'P', 2, sim::FaultKind::CorruptWrite}, Verification::Outcome::Differs, 128, -1, "",
+       32},
+      {true, std::nullopt, Verification::Outcome::Verified, -1, -1, "flash", 16},
+      {true, sim::Fault{'P', 3, sim::FaultKind::CorruptWrite}, Verification::Outcome::Differs, 256, -1, "",
+       16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.firstVersion ? "first version" : "second version") +
+                 (c.fault ? ", corrupt" : ""));
+    sim::SimTargetConfig config = test::TestBoard();
+    if (c.firstVersion) config.loaderIds = first;
+    Link l(config);
+    if (c.fault) l.target->AddFault(*c.fault);
     const auto flash = test::Image(600);
     std::copy(flash.begin(), flash.end(), l.image.FlashArr.begin());
     l.image.FBytesRead = 600;
+    l.image.EEpromArr[0] = 1;
+    l.image.EBytesRead = 1;
     l.limits.verify = true;
     const RunResult result = Download(l.link, l.image, l.limits, l.observer);
     ASSERT_TRUE(result.verification);
-    if (!corruptPage) {
-      EXPECT_EQ(result.verification->outcome, Verification::Outcome::Verified);
-      EXPECT_EQ(result.verification->exchanges, 1);
-    } else {
-      EXPECT_EQ(result.verification->outcome, Verification::Outcome::Differs);
-      EXPECT_EQ(result.verification->firstDifferingPage, (corruptPage - 1) * 128);
+    const Verification& v = *result.verification;
+    EXPECT_EQ(v.outcome, c.outcome);
+    EXPECT_EQ(v.firstDifferingPage, c.page);
+    EXPECT_EQ(v.firstDifferingEepromByte, c.eepromByte);
+    EXPECT_EQ(v.checkBits, c.bits);
+    if (c.outcome == Verification::Outcome::Verified) EXPECT_EQ(v.What(), c.what);
+  }
+}
+
+// A download that skips what the chip holds leaves the memory a full download leaves: the image
+// again writes nothing (not even the EEPROM), one changed page rewrites that page only, and a
+// last flash page holding data beyond the image is still erased.
+TEST(Run, ASkippingDownloadWritesOnlyWhatTheChipLacks) {
+  const struct {
+    int changedPage;  // -1: the same image again
+    int written;
+    const char* why;
+  } cases[] = {{-1, 0, "the same image"}, {2, 1, "one page changed"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Link skipping, full;
+    const auto flash = test::Image(600);
+    for (Link* l : {&skipping, &full}) {
+      std::copy(flash.begin(), flash.end(), l->image.FlashArr.begin());
+      l->image.FBytesRead = 600;
+      l->image.EEpromArr[0] = 7;
+      l->image.EBytesRead = 1;
+      ASSERT_TRUE(Download(l->link, l->image, l->limits, l->observer).Clean());
+      if (c.changedPage >= 0) l->image.FlashArr[static_cast<size_t>(c.changedPage * 128 + 5)] ^= 0x5A;
+      l->target->Flash()[2 * (0x4000 - 64)] = 0x00;  // the last page holds something now
     }
+    skipping.limits.skipUnchanged = true;
+    const RunResult result = Download(skipping.link, skipping.image, skipping.limits, skipping.observer);
+    ASSERT_TRUE(Download(full.link, full.image, full.limits, full.observer).Clean());
+    EXPECT_TRUE(result.Clean());
+    EXPECT_EQ(result.pagesWritten, c.written);
+    EXPECT_EQ(result.pagesSkipped, 5 - c.written);
+    EXPECT_TRUE(result.eepromUnchanged);
+    EXPECT_EQ(skipping.target->Flash(), full.target->Flash()) << "the memory of a full download";
+    EXPECT_EQ(skipping.target->Eeprom(), full.target->Eeprom());
   }
 }
 

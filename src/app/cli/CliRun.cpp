@@ -187,16 +187,22 @@ class Runner {
         {"seconds", Millis(log_.Seconds())},   {"sha256", sha256_},    {"flashSha256", written.flashSha256},
         {"eepromSha256", written.eepromSha256}};
     fields.update(VerifyFields());
+    if (line_.command == Command::Download) {
+      fields["pagesWritten"] = main().LastRun().result.pagesWritten;
+      fields["pagesSkipped"] = main().LastRun().result.pagesSkipped;
+    }
     log_.Emit("result", fields);
     return exitCode;
   }
 
-  // With --verify: whether the chip holds the image, and the first page that differs.
+  // With --verify: whether the chip holds the image, what was checked, and where it differs.
   json VerifyFields() const {
     json fields = json::object();
     if (!line_.verify) return fields;
     fields["verified"] = verified_;
+    fields["checked"] = checked_.empty() ? json(nullptr) : json(checked_);
     if (firstDifferingPage_ >= 0) fields["firstDifferingPage"] = firstDifferingPage_;
+    if (firstDifferingEepromByte_ >= 0) fields["firstDifferingEepromByte"] = firstDifferingEepromByte_;
     return fields;
   }
 
@@ -220,7 +226,7 @@ class Runner {
       written.flashSha256 = Sha256Of(std::string_view(reinterpret_cast<const char*>(g.FlashArr.data()),
                                                       static_cast<size_t>(written.flashBytes)));
     }
-    if (lines_->Reached(Phase::Eeprom)) {
+    if (lines_->Reached(Phase::Eeprom) || session_.main->LastRun().result.eepromUnchanged) {
       written.eepromBytes = EepromEnd(g, g.OrgEEpEnd);
       written.eepromSha256 = Sha256Of(std::string_view(reinterpret_cast<const char*>(g.EEpromArr.data()),
                                                        static_cast<size_t>(written.eepromBytes)));
@@ -243,7 +249,11 @@ class Runner {
       Note(std::string("erased the flash pages of the image in ") + seconds);
       return;
     }
-    std::string text = "written:";
+    // Pages the chip already held were left alone: say so, and whether anything was written.
+    const RunResult& run = main().LastRun().result;
+    const bool nothingWritten =
+        run.pagesWritten == 0 && (written.eepromSha256.is_null() || run.eepromUnchanged);
+    std::string text = nothingWritten ? "already on the chip:" : "written:";
     if (!written.flashSha256.is_null())
       text += " flash " + std::to_string(written.flashBytes) + " bytes (sha256 " +
               written.flashSha256.get<std::string>() + ")";
@@ -251,7 +261,10 @@ class Runner {
       text += std::string(written.flashSha256.is_null() ? "" : ",") + " EEPROM " +
               std::to_string(written.eepromBytes) + " bytes (sha256 " +
               written.eepromSha256.get<std::string>() + ")";
-    Note(text + (verified_ ? ", verified" : "") + " in " + seconds);
+    if (run.pagesSkipped > 0 && !nothingWritten)
+      text += ", " + std::to_string(run.pagesWritten) + " of " +
+              std::to_string(run.pagesWritten + run.pagesSkipped) + " pages (the others were on the chip)";
+    Note(text + (verified_ ? ", " + checked_ + " verified" : "") + " in " + seconds);
   }
 
   // A line for the user on stderr, unless --quiet asked for errors only.
@@ -421,14 +434,23 @@ class Runner {
   // box was shown; the page goes in the JSON too).
   std::optional<int> Verified(const Verification& check) {
     verified_ = check.outcome == Verification::Outcome::Verified;
-    if (verified_) return std::nullopt;
-    if (check.outcome == Verification::Outcome::Differs) firstDifferingPage_ = check.firstDifferingPage;
+    if (verified_) {
+      checked_ = check.What();
+      // A loader of the first version checks the flash with one CRC-16 only: say so.
+      if (check.checkBits < 32) checked_ += " (one CRC-16)";
+      return std::nullopt;
+    }
+    if (check.outcome == Verification::Outcome::Differs) {
+      firstDifferingPage_ = check.firstDifferingPage;
+      firstDifferingEepromByte_ = check.firstDifferingEepromByte;
+    }
     return Finish(Outcome::VerifyFailed);
   }
 
   std::optional<int> Program() {
     // The search just identified the target; the run follows at once on the same port.
     RunRequest request{!line_.noFlash, !line_.noEeprom, false};
+    request.skipUnchanged = true;  // where the loader can tell what the chip already holds
     if (line_.verify) request.verify = VerifyMode::Required;
     Step([this, &request] {
       if (line_.command == Command::Download)
@@ -477,6 +499,8 @@ class Runner {
   bool failedByError_ = false;
   bool verified_ = false;
   int32_t firstDifferingPage_ = -1;
+  int32_t firstDifferingEepromByte_ = -1;
+  std::string checked_;  // what a verified run checked: "flash and EEPROM", "flash", ...
 };
 
 }  // namespace

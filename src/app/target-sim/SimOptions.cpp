@@ -102,7 +102,7 @@ std::string SimUsage() {
          "  --page-words N        page size in words, 1..255 (default 64)\n"
          "  --flash-words N       application section in words, reported by \"I\" (default 0x3800)\n"
          "  --boot-words N        boot section above it, never written (default 0x800)\n"
-         "  --loader-ids A,B,C,D  four loader IDs in hex (default 0101,424D,0100,0001)\n"
+         "  --loader-ids A,B,C,D  four loader IDs in hex (default 0101,424D,0200,0002)\n"
          "  --eeprom-bytes N      EEPROM size (default 1024)\n"
          "  --baud N              rate the loader listens at; 0 = any (default 0)\n"
          "  --paced               replies take the line time (11 bits per byte at the host's rate)\n"

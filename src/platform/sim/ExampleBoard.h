@@ -14,8 +14,8 @@ inline SimTargetConfig ExampleBoardConfig() {
   config.pageWords = 64;
   config.flashWords = 0x3800;
   config.bootWords = 0x0800;
-  // Our loader family's marker, version 1.0 and the flash check ("C"), as wire.h describes them.
-  config.loaderIds = {0x0101, WIRE_FAMILY_ID, 0x0100, WIRE_CAPABILITY_FLASH_CRC};
+  // Our loader family's marker, version 2.0 and its block checks ("V", "v"), as wire.h describes them.
+  config.loaderIds = {0x0101, WIRE_FAMILY_ID, 0x0200, WIRE_CAPABILITY_CRC32};
   config.eepromBytes = 1024;
   return config;
 }

@@ -29,10 +29,14 @@ SimTarget::SimTarget(SimTargetConfig config, std::function<double()> nowMs)
 
 double SimTarget::Now() const { return nowMs_ ? nowMs_() : 0; }
 
-static size_t CommandLength(char letter, int pageWords, bool flashCrc) {
+static size_t CommandLength(char letter, int pageWords, uint32_t capabilities) {
   switch (letter) {
+    // Checks only where the loader IDs announce them: another family's loader does not know them.
     case WIRE_FLASH_CRC:
-      return flashCrc ? WIRE_FLASH_CRC_BYTES : 0;  // another family's loader does not know it
+      return capabilities & WIRE_CAPABILITY_FLASH_CRC ? WIRE_FLASH_CRC_BYTES : 0;
+    case WIRE_FLASH_CRC32:
+    case WIRE_EEPROM_CRC32:
+      return capabilities & WIRE_CAPABILITY_CRC32 ? WIRE_CRC32_BYTES : 0;
     case WIRE_SET_ADDRESS:
       return WIRE_SET_ADDRESS_BYTES;
     case WIRE_LOAD_PAGE:
@@ -67,7 +71,7 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
     }
     commandByteMs_ = lineInFreeMs_;
     if (command_.empty()) {
-      if (CommandLength(c, config_.pageWords, UnderstandsFlashCrc()) == 0)
+      if (CommandLength(c, config_.pageWords, Capabilities()) == 0)
         continue;  // an idle loader ignores stray bytes
       ++commandCount_[U8(c)];
       activeFault_ = FaultFor(c);
@@ -80,7 +84,7 @@ void SimTarget::Receive(std::string_view bytes, int hostBaud) {
         Queue(std::string(1, kStrayByte), lineInFreeMs_);
     }
     command_ += c;
-    if (command_.size() == CommandLength(command_[0], config_.pageWords, UnderstandsFlashCrc()))
+    if (command_.size() == CommandLength(command_[0], config_.pageWords, Capabilities()))
       Execute(lineInFreeMs_);
   }
 }
@@ -182,11 +186,27 @@ void SimTarget::Execute(double doneMs) {
             config_.paced ? static_cast<double>(2 * words) / 130.0 : 0);
       break;
     }
+    case WIRE_FLASH_CRC32:
+    case WIRE_EEPROM_CRC32: {
+      const bool eeprom = letter == WIRE_EEPROM_CRC32;
+      const size_t start = (eeprom ? 1 : 2) * static_cast<size_t>(U8(cmd[1]) | (U8(cmd[2]) << 8));
+      size_t count = U8(cmd[3]) | (U8(cmd[4]) << 8);
+      if (count == 0) count = 0x10000;
+      const std::vector<uint8_t>& memory = eeprom ? eeprom_ : flash_;
+      std::vector<uint8_t> bytes(count, 0xFF);
+      for (size_t i = 0; i < count && start + i < memory.size(); ++i) bytes[i] = memory[start + i];
+      const uint32_t crc = wire_crc32(bytes.data(), bytes.size());
+      std::string reply;
+      for (int i = 0; i < 4; ++i) reply += static_cast<char>(crc >> (8 * i));
+      // The loader sums a bit at a time: about 1 ms per 190 bytes at 16 MHz.
+      Reply(letter, reply, doneMs, config_.paced ? static_cast<double>(count) / 190.0 : 0);
+      break;
+    }
   }
 }
 
-bool SimTarget::UnderstandsFlashCrc() const {
-  return config_.loaderIds[1] == WIRE_FAMILY_ID && (config_.loaderIds[3] & WIRE_CAPABILITY_FLASH_CRC) != 0;
+uint32_t SimTarget::Capabilities() const {
+  return config_.loaderIds[1] == WIRE_FAMILY_ID ? config_.loaderIds[3] : 0;
 }
 
 void SimTarget::Reply(char, std::string bytes, double doneMs, double extraMs) {

@@ -36,7 +36,7 @@ struct SimTargetConfig {
   int pageWords = 64;                             // page size in 16-bit words (one byte on the wire, 1..255)
   int flashWords = 0x3800;                        // application section in words, reported by "I"
   int bootWords = 0x0800;                         // boot section above it; never erased or written
-  std::array<uint16_t, 4> loaderIds{0, 0, 0, 0};  // LoaderID1..3 name our family and "C" (wire.h)
+  std::array<uint16_t, 4> loaderIds{0, 0, 0, 0};  // LoaderID1..3 name our family and its checks (wire.h)
   int eepromBytes = 1024;
   int baud = 0;               // rate the loader listens at; 0 = any rate
   bool paced = false;         // replies take the line time plus page erase/write time
@@ -98,8 +98,9 @@ class SimTarget {
   void NoteUndrainedReplyWindow() { ++undrainedReplyWindows_; }
   int UndrainedReplyWindows() const { return undrainedReplyWindows_; }
   bool Vanished() const { return vanished_; }
-  // Whether its loader IDs say it knows "C", the flash check of our loader family.
-  bool UnderstandsFlashCrc() const;
+  // The checks its loader IDs announce (LoaderID3 of our family: WIRE_CAPABILITY_*), 0 for another
+  // family's loader.
+  uint32_t Capabilities() const;
   void Unplug() { vanished_ = true; }        // the device goes away now, between commands
   bool Started() const { return started_; }  // "X" received: the loader left
 

@@ -105,6 +105,13 @@ PortTry Main::Probe(int index) {
   lastLiveness_ = bootloader.CheckAlive();
   PortTry tried =
       TriedPort(lastLiveness_ == Liveness::Alive ? PortTry::Status::Found : PortTry::Status::Skipped);
+  if (lastLiveness_ == Liveness::Alive) {
+    // "I" right after "KW" completes the wake-up our loader waits for: without it the loader would
+    // start its application when its window ends, and the probed board would be gone.
+    bootloader.SendCommand(WIRE_IDENTIFY);
+    bootloader.COMwait(WIRE_IDENTIFY_ECHO_BYTES + WIRE_SIGNATURE_BYTES + WIRE_PAGE_SIZE_BYTES +
+                       WIRE_FLASH_SIZE_BYTES);
+  }
   ComPort.Close();  // no "X": the loader keeps listening
   return tried;
 }

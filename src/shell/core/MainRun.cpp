@@ -175,6 +175,7 @@ void Main::RunDownload(const RunRequest& request, bool followCheckBoxes) {
     // Decided on the identification just made (a board swapped behind the port is the new one).
     limits.verify = request.verify == VerifyMode::Required ||
                     (request.verify == VerifyMode::WhenNamed && g.OrgBootID >= 0 && CanVerify(g));
+    limits.skipUnchanged = request.skipUnchanged;
     RunResult result = bm::Download(bootloader, g, limits, observer);
     ShowVerification(result);
     return result;
@@ -193,10 +194,14 @@ void Main::Erase(const RunRequest& request) {
 void Main::ShowVerification(const RunResult& result) {
   if (!result.verification) return;
   const Verification& v = *result.verification;
-  if (v.outcome == Verification::Outcome::Differs) {
-    char at[16];
+  char at[16];
+  if (v.outcome == Verification::Outcome::Differs && v.firstDifferingPage >= 0) {
     std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(v.firstDifferingPage));
     shown_.MessageBox(std::string("Verify failed: the flash differs from the image from the page at ") + at +
+                      " on.");
+  } else if (v.outcome == Verification::Outcome::Differs) {
+    std::snprintf(at, sizeof at, "0x%04X", static_cast<unsigned>(v.firstDifferingEepromByte));
+    shown_.MessageBox(std::string("Verify failed: the EEPROM differs from the image from the byte at ") + at +
                       " on.");
   } else if (v.outcome == Verification::Outcome::NoAnswer)
     shown_.MessageBox("Verify failed: the loader did not answer the flash check.");

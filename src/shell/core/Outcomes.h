@@ -71,6 +71,9 @@ struct RunRequest {
   // one step may leave it out.
   bool identifyAgain = true;
   VerifyMode verify = VerifyMode::Off;
+  // Leave alone what the chip already holds (a loader with block checks); the window writes
+  // every page, as documented.
+  bool skipUnchanged = false;
 };
 
 struct RunReport {

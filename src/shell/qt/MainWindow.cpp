@@ -114,10 +114,16 @@ class MainWindow::RunStatus : public Main::Observer {
     if (result.verification) {
       const Verification& v = *result.verification;
       if (v.outcome == Verification::Outcome::Verified)
-        return QStringLiteral("Download finished and verified in %1 s").arg(time);
-      if (v.outcome == Verification::Outcome::Differs)
-        return QStringLiteral("Verify failed at 0x%1")
-            .arg(QString::number(v.firstDifferingPage, 16).toUpper().rightJustified(4, u'0'));
+        return QStringLiteral("Download finished and verified in %1 s (%2)")
+            .arg(time, QString::fromStdString(v.What()));
+      if (v.outcome == Verification::Outcome::Differs) {
+        const bool flash = v.firstDifferingPage >= 0;
+        return QStringLiteral("Verify failed: %1 at 0x%2")
+            .arg(flash ? QStringLiteral("flash") : QStringLiteral("EEPROM"),
+                 QString::number(flash ? v.firstDifferingPage : v.firstDifferingEepromByte, 16)
+                     .toUpper()
+                     .rightJustified(4, u'0'));
+      }
       return QStringLiteral("Verify failed: no answer to the flash check");
     }
     if (w_.main_->State().OrgBootID < 0)

@@ -39,13 +39,21 @@ Bytes plus(Bytes a, const Bytes &b) {
   return a;
 }
 
+// The wake-up that begins a session: "?" answered "KW", then "I" answered with the identity.
+void wake(SerialClient &link, const ChipCase &chip) {
+  EXPECT_EQ(link.exchange(bytesOf("?"), 2), bytesOf("KW")) << link.trace();
+  EXPECT_EQ(link.exchange(bytesOf("I"), 7), chip.identifyReply) << link.trace();
+}
+
 class BootloaderProtocol : public ::testing::TestWithParam<ChipCase> {
  protected:
-  void start(const std::string &app = {}) {
+  // A chip, its line, and (unless told not to) a session begun.
+  void start(const std::string &app = {}, bool session = true) {
     chip_ = std::make_unique<ChipProcess>(ChipConfig{GetParam().mcu, app});
     ASSERT_TRUE(chip_->started()) << chip_->startError();
     link_ = std::make_unique<SerialClient>(chip_->port(), BOOT_BAUD);
     ASSERT_TRUE(link_->isOpen());
+    if (session) wake(*link_, GetParam());
   }
 
   // Erases, loads and writes one page; every reply must be the documented one.
@@ -68,12 +76,11 @@ class BootloaderProtocol : public ::testing::TestWithParam<ChipCase> {
 };
 
 TEST_P(BootloaderProtocol, IdentifiesItselfAsDocumented) {
-  start();
-  EXPECT_EQ(link_->exchange(bytesOf("?"), 2), bytesOf("KW")) << link_->trace();
-  EXPECT_EQ(link_->exchange(bytesOf("I"), 7), GetParam().identifyReply) << link_->trace();
-  // LoaderID 0x0101 as projects name it; then the family marker "BM", version 1.0 and the flash
-  // check ("C") among its abilities.
-  EXPECT_EQ(link_->exchange(bytesOf("i"), 8), (Bytes{0x01, 0x01, 'B', 'M', 0x01, 0x00, 0x00, 0x01}))
+  start({}, false);
+  wake(*link_, GetParam());
+  // LoaderID 0x0101 as projects name it; then the family marker "BM", version 2.0 and the block
+  // checks ("V", "v") among its abilities.
+  EXPECT_EQ(link_->exchange(bytesOf("i"), 8), (Bytes{0x01, 0x01, 'B', 'M', 0x02, 0x00, 0x00, 0x02}))
       << link_->trace();
   finish();
 }
@@ -148,8 +155,7 @@ TEST_P(BootloaderProtocol, StartsTheApplicationOnXRightAfterAPageWrite) {
   // image holds there: the loader has to make that section readable again
   // (RWWSRE) before it jumps.
   const HexImage image = loadImage(app);
-  // With an application in place the loader listens for its window: "?" keeps it.
-  EXPECT_EQ(link_->exchange(bytesOf("?"), 2), bytesOf("KW")) << link_->trace();
+  // With an application in place the loader listens for its window: the wake-up keeps it.
   Bytes data(c.pageBytes, 0xFF);
   for (uint32_t k = 0; k < c.pageBytes; ++k)
     if (auto it = image.bytes.find(k); it != image.bytes.end()) data[k] = it->second;
@@ -171,6 +177,7 @@ TEST(ChipModel, AWriteWithoutEraseOnlyClearsBitsAndIsReported) {
   ChipProcess chip({"atmega328p", {}});
   ASSERT_TRUE(chip.started()) << chip.startError();
   SerialClient link(chip.port(), BOOT_BAUD);
+  wake(link, kAtmega328p);
   const Bytes first(128, 0x0F), second(128, 0x3C);
   EXPECT_EQ(link.exchange(address(0), 1), Bytes{ACK});
   EXPECT_EQ(link.exchange(bytesOf("E"), 1), Bytes{ACK});

@@ -67,12 +67,14 @@ TEST_P(EveryChip, WithoutAProgramTheLoaderStays) {
 }
 
 // A download that stopped half-way has written page 0, so the program looks present after a
-// power-up: a host that asks within the window still reaches the loader, which then stays.
+// power-up: a host that wakes the loader within the window ("?", then "I") still reaches it, and
+// it then stays.
 TEST_P(EveryChip, WithAProgramInPlaceAHostReachesTheLoaderInTheWindow) {
   ChipProcess chip({GetParam().mcu, project(".hex")});
   ASSERT_TRUE(chip.started()) << chip.startError();
   SerialClient link(chip.port(), BOOT_BAUD);
   EXPECT_EQ(link.exchange(bytesOf("?"), 2), bytesOf("KW")) << link.trace();
+  EXPECT_EQ(link.exchange(bytesOf("I"), 7).at(0), 'I') << link.trace();
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_EQ(link.exchange(bytesOf("?"), 2), bytesOf("KW")) << "still the loader, past the window";
   EXPECT_EQ(chip.transcript().find("hello"), std::string::npos) << "the program did not start";

@@ -133,15 +133,15 @@ TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
     std::vector<std::string> boxes;
   };
   const Case cases[] = {
-      {"DownLdBtn", std::nullopt, "Download finished and verified in 8.6 s", {}},
+      {"DownLdBtn", std::nullopt, "Download finished and verified in 8.6 s (flash and EEPROM)", {}},
       {"EraseBtn", std::nullopt, "Erase finished in 8.6 s", {}},
       // A page written wrong yet acknowledged: only the check afterwards finds it, and names it.
       {"DownLdBtn",
        sim::Fault{'P', 2, sim::FaultKind::CorruptWrite},
-       "Verify failed at 0x0080",
+       "Verify failed: flash at 0x0080",
        {"Verify failed: the flash differs from the image from the page at 0x0080 on."}},
       {"DownLdBtn",
-       sim::Fault{'C', 1, sim::FaultKind::NoReply},
+       sim::Fault{'V', 1, sim::FaultKind::NoReply},
        "Verify failed: no answer to the flash check",
        {"Verify failed: the loader did not answer the flash check."}},
       {"DownLdBtn",
