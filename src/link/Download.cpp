@@ -63,9 +63,11 @@ PagesToTouch ChoosePages(Bootloader& link, const ImageBuffers& image, const RunL
   const auto differ = PagesThatDiffer(link, image, target, end);
   if (!differ) return touch;
   touch.page = *differ;
-  // A full download erases the flash's last page first; beyond the image it stays erased.
+  // A full download erases the flash's last page first: beyond the image it stays erased, within
+  // it the page is written again, so a page left alone must not be erased either.
   const int32_t lastPage = 2 * (target.FlashEnd - target.BlockSize);
-  if (lastPage >= end) touch.lastPage = PageHoldsData(link, target, lastPage).value_or(true);
+  touch.lastPage = lastPage >= end ? PageHoldsData(link, target, lastPage).value_or(true)
+                                   : touch.page[static_cast<size_t>(lastPage / blockBytes)];
   return touch;
 }
 

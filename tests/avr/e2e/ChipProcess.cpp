@@ -60,6 +60,7 @@ ChipProcess::ChipProcess(const ChipConfig &config) {
     args.push_back("--corrupt-write");
     args.push_back(std::to_string(config.corruptWrite));
   }
+  args.insert(args.end(), config.extra.begin(), config.extra.end());
   pid_ = fork();
   if (pid_ == 0) {
     const int log = open(file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

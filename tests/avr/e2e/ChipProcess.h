@@ -14,11 +14,12 @@
 namespace avrtest {
 
 struct ChipConfig {
-  std::string mcu;            // as avr-gcc names the part (atmega328p, atmega1284p, ...)
-  std::string app;            // optional .hex placed in the application section at start
-  unsigned corruptWrite = 0;  // the n-th page write leaves a flipped bit (avr-chip --corrupt-write)
-  std::string loader;         // a shipped loader image instead of the tests' own (loaderHex)
-  unsigned long freq = 0;     // the chip's clock when not the tests' 16 MHz
+  std::string mcu;                 // as avr-gcc names the part (atmega328p, atmega1284p, ...)
+  std::string app;                 // optional .hex placed in the application section at start
+  unsigned corruptWrite = 0;       // the n-th page write leaves a flipped bit (avr-chip --corrupt-write)
+  std::string loader;              // a shipped loader image instead of the tests' own (loaderHex)
+  unsigned long freq = 0;          // the chip's clock when not the tests' 16 MHz
+  std::vector<std::string> extra;  // more avr-chip options (faults, noise, --run-for)
 };
 
 struct ChipState {

@@ -133,22 +133,6 @@ TEST(DownloadRefused, AProjectForAnotherDeviceIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(compareWithImage(state.flash, loadImage(app), 0, kAtmega328p.appBytes), "");
 }
 
-// A plain HEX file of `bytes` bytes (below 64 KiB), 16 to a record.
-std::string writeHexFile(const std::string &path, uint32_t bytes, uint8_t value) {
-  FILE *out = std::fopen(path.c_str(), "w");
-  if (!out) return "cannot write " + path;
-  for (uint32_t at = 0; at < bytes; at += 16) {
-    const uint32_t n = std::min<uint32_t>(16, bytes - at);
-    unsigned sum = n + (at >> 8) + (at & 0xFF);
-    std::fprintf(out, ":%02X%04X00", n, at);
-    for (uint32_t i = 0; i < n; ++i, sum += value) std::fprintf(out, "%02X", value);
-    std::fprintf(out, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-  }
-  std::fprintf(out, ":00000001FF\n");
-  std::fclose(out);
-  return "";
-}
-
 TEST(DownloadRefused, AnImageOnePageLargerThanTheFlashIsRefusedAndTheChipIsUntouched) {
   ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built";
   const ChipCase &c = kAtmega328p;

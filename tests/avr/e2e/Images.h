@@ -17,4 +17,8 @@ std::string compareWithImage(const std::vector<uint8_t> &memory, const HexImage 
 
 HexImage loadImage(const std::string &path);  // fails the test when unreadable
 
+// A plain HEX file of `bytes` bytes of `value` (below 64 KiB), 16 to a record; empty when written,
+// else why not.
+std::string writeHexFile(const std::string &path, uint32_t bytes, uint8_t value);
+
 }  // namespace avrtest

@@ -181,6 +181,8 @@ void SelfProgramming::flashOperationDone() {
     clearPageBuffer();
     ++counts_.pageWrites;
     if (counts_.pageWrites == corruptWrite_) flash[0] ^= 0x01;
+    for (const Stuck &s : stuck_)
+      if (s.byte >= pendingPage_ && s.byte < pendingPage_ + pageSize_) avr_->flash[s.byte] &= s.mask;
   }
   pending_ = Pending::None;
   setSpmcsr(uint8_t(spmcsr() & ~kCommandBits));
@@ -207,7 +209,12 @@ void SelfProgramming::eecrWritten(uint16_t addr, uint8_t value) {
     avr_->data[addr] = uint8_t(value & ~EEPE);
     return;
   }
+  const unsigned at =
+      avr_->data[eeprom_->r_eearl] | (eeprom_->r_eearh ? avr_->data[eeprom_->r_eearh] << 8 : 0);
+  const bool lose = starting && counts_.eepromWrites + 1 == loseEepromWrite_ && at < eeprom_->size;
+  const uint8_t before = lose ? eeprom_->eeprom[at] : 0;
   eecrOriginal_(avr_, addr, value, eecrOriginalParam_);
+  if (lose) eeprom_->eeprom[at] = before;
   if (starting) {
     eepromBusy_ = true;
     ++counts_.eepromWrites;

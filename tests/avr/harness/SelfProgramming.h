@@ -59,6 +59,10 @@ class SelfProgramming {
   // A cell that does not take: the n-th page write (1-based; 0: none) leaves the first bit of
   // its page flipped, and the firmware is not told. Only a check of the flash finds it.
   void corruptWrite(unsigned n) { corruptWrite_ = n; }
+  // The n-th EEPROM write does not take (the byte keeps its old value), as when the supply dips.
+  void loseEepromWrite(unsigned n) { loseEepromWrite_ = n; }
+  // A flash bit that stays 0 whatever is programmed: a worn or damaged cell.
+  void stuckAtZero(uint32_t byte, unsigned bit) { stuck_.push_back({byte, uint8_t(~(1u << bit))}); }
 
   // Completes an erase or write still in progress, as a chip does that keeps its power a few
   // milliseconds after the host left: before the flash is written out at the end of a run.
@@ -97,6 +101,12 @@ class SelfProgramming {
   void *eecrOriginalParam_ = nullptr;
   SelfProgrammingCounts counts_;
   unsigned corruptWrite_ = 0;
+  unsigned loseEepromWrite_ = 0;
+  struct Stuck {
+    uint32_t byte;
+    uint8_t mask;
+  };
+  std::vector<Stuck> stuck_;
 };
 
 }  // namespace avrchip

@@ -28,6 +28,10 @@ void ucsrbHook(avr_t *, avr_io_addr_t addr, uint8_t v, void *param) { self(param
 void sharedHook(avr_t *, avr_io_addr_t addr, uint8_t v, void *param) { self(param)->sharedWritten(addr, v); }
 
 avr_cycle_count_t deliverHook(avr_t *, avr_cycle_count_t, void *param) { return self(param)->deliverNext(); }
+avr_cycle_count_t noiseHook(avr_t *avr, avr_cycle_count_t, void *param) {
+  const uint64_t delay = self(param)->noiseNext();
+  return delay ? avr->cycle + delay : 0;
+}
 
 unsigned speedToBaud(speed_t s) {
   switch (s) {
@@ -248,6 +252,28 @@ uint64_t UartBridge::deliverNext() {
   lineFreeAt_ = avr_->cycle + hostFrame_;
   feeding_ = !toChip_.empty();
   return feeding_ ? lineFreeAt_ : 0;  // the next start bit follows this frame
+}
+
+uint32_t UartBridge::noiseRandom() {
+  // xorshift32: small, and the same sequence for a seed on every machine.
+  noiseState_ ^= noiseState_ << 13;
+  noiseState_ ^= noiseState_ >> 17;
+  noiseState_ ^= noiseState_ << 5;
+  return noiseState_;
+}
+
+void UartBridge::startNoise(uint32_t seed, uint64_t until) {
+  noiseState_ = seed ? seed : 1;
+  noiseUntil_ = until;
+  avr_cycle_timer_register(avr_, 1, noiseHook, this);
+}
+
+uint64_t UartBridge::noiseNext() {
+  if (avr_->cycle >= noiseUntil_) return 0;
+  const uint32_t r = noiseRandom();
+  if (unreadBytes() < kUsartHolds) avr_raise_irq(rxIrq_, r & 0xFF);
+  const uint64_t frame = chipFrameCycles();
+  return ((r >> 8) & 15) == 0 ? frame * (1 + (r >> 12) % 200) : frame;
 }
 
 void UartBridge::controlWritten(uint16_t addr, uint8_t value) {

@@ -68,6 +68,12 @@ class UartBridge {
   // frame (0 when none waits behind the one on the line).
   uint64_t lastQueuedStart() const;
 
+  // Random bytes on the line at the chip's own rate until emulated cycle `until`: mostly back to
+  // back, now and then after a pause of up to 200 frames (a GPS module, a cable being plugged).
+  // The same seed gives the same noise. A byte the chip has no room for is lost without a fault.
+  void startNoise(uint32_t seed, uint64_t until);
+  uint64_t noiseNext();  // hook entry point: the next noise byte's delay, 0 when done
+
   uint64_t bytesToChip() const { return bytesToChip_; }
   uint64_t bytesFromChip() const { return bytesFromChip_; }
 
@@ -112,6 +118,9 @@ class UartBridge {
   void (*sharedOriginal_)(avr_t *, uint16_t, uint8_t, void *) = nullptr;
   void *sharedOriginalParam_ = nullptr;
   uint64_t bytesToChip_ = 0, bytesFromChip_ = 0;
+  uint32_t noiseState_ = 0;
+  uint64_t noiseUntil_ = 0;
+  uint32_t noiseRandom();
 };
 
 }  // namespace avrchip

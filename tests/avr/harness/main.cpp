@@ -13,6 +13,7 @@
 //                 [--strict-line 1] [--follow-host 0]
 #include <poll.h>
 #include <simavr/avr_eeprom.h>
+#include <simavr/avr_ioport.h>
 #include <simavr/sim_avr.h>
 #include <simavr/sim_io.h>
 
@@ -28,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Faults.h"
 #include "HostWatch.h"
@@ -45,9 +47,15 @@ struct Options {
   unsigned long freq = 16000000;
   unsigned baud = 57600;
   double timeoutSeconds = 0;
-  bool strictLine = false;    // no line-time compression (see the run loop)
-  bool followHost = true;     // hold the clock while the host waits for a CPU (HostWatch.h)
-  unsigned corruptWrite = 0;  // the N-th page write leaves its first bit flipped (0: none)
+  bool strictLine = false;               // no line-time compression (see the run loop)
+  bool followHost = true;                // hold the clock while the host waits for a CPU (HostWatch.h)
+  unsigned corruptWrite = 0;             // the N-th page write leaves its first bit flipped (0: none)
+  unsigned loseEepromWrite = 0;          // the N-th EEPROM write does not take (0: none)
+  std::vector<std::string> stuckAtZero;  // "BYTE:BIT": flash bits that stay 0
+  std::string pinLow;                    // "D4": a pin held low from reset (an LED to ground)
+  double noiseSeconds = 0;               // random bytes on the line from reset for this long
+  uint32_t noiseSeed = 1;
+  double runFor = 0;  // > 0: run this long in emulated time, unpaced, then end
 };
 
 struct McuFacts {
@@ -70,7 +78,9 @@ void onSignal(int) { g_stop = true; }
                "usage: avr-chip --mcu NAME --loader FILE.hex [--app FILE.hex] [--freq HZ] [--baud N]\n"
                "                [--pty-path-file F] [--flash-out F] [--eeprom-out F]\n"
                "                [--transcript F] [--report F] [--timeout SECONDS]\n"
-               "                [--strict-line 1] [--follow-host 0] [--corrupt-write N]\n");
+               "                [--strict-line 1] [--follow-host 0] [--corrupt-write N]\n"
+               "                [--lose-eeprom-write N] [--stuck-at-zero BYTE:BIT] [--pin-low D4]\n"
+               "                [--noise SECONDS] [--noise-seed N] [--run-for SECONDS]\n");
   std::exit(2);
 }
 
@@ -108,6 +118,18 @@ Options parse(int argc, char **argv) {
       o.followHost = std::strcmp(v, "0") != 0;
     else if (arg == "--corrupt-write")
       o.corruptWrite = unsigned(std::strtoul(v, nullptr, 0));
+    else if (arg == "--lose-eeprom-write")
+      o.loseEepromWrite = unsigned(std::strtoul(v, nullptr, 0));
+    else if (arg == "--stuck-at-zero")
+      o.stuckAtZero.push_back(v);
+    else if (arg == "--pin-low")
+      o.pinLow = v;
+    else if (arg == "--noise")
+      o.noiseSeconds = std::strtod(v, nullptr);
+    else if (arg == "--noise-seed")
+      o.noiseSeed = uint32_t(std::strtoul(v, nullptr, 0));
+    else if (arg == "--run-for")
+      o.runFor = std::strtod(v, nullptr);
     else
       usage(("unknown option " + arg).c_str());
   }
@@ -170,9 +192,19 @@ int run(const Options &o) {
   avrchip::Faults faults;
   avrchip::SelfProgramming spm(avr, faults, bootStart, facts->nrwwStart);
   spm.corruptWrite(o.corruptWrite);
+  spm.loseEepromWrite(o.loseEepromWrite);
+  for (const std::string &stuck : o.stuckAtZero)
+    spm.stuckAtZero(uint32_t(std::strtoul(stuck.c_str(), nullptr, 0)),
+                    unsigned(std::strtoul(stuck.substr(stuck.find(':') + 1).c_str(), nullptr, 0)));
+  if (o.pinLow.size() == 2) {
+    avr_irq_t *pin = avr_io_getirq(avr, AVR_IOCTL_IOPORT_GETIRQ(o.pinLow[0]), o.pinLow[1] - '0');
+    if (!pin) usage("--pin-low: no such pin");
+    avr_raise_irq(pin, 0);
+  }
   avrchip::UartBridge bridge(avr, faults, o.baud);
   avrchip::IdleSkip idle(avr);
   avrchip::HostWatch host(bridge.ptyPath());
+  if (o.noiseSeconds > 0) bridge.startNoise(o.noiseSeed, uint64_t(o.noiseSeconds * o.freq));
 
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> transcript(
       o.transcript.empty() ? nullptr : std::fopen(o.transcript.c_str(), "wb"), std::fclose);
@@ -206,6 +238,26 @@ int run(const Options &o) {
   const uint64_t quantum = perMs / 4;
   int exitCode = 0;
   bool running = true;
+  // Unpaced: nobody on the line waits on the wall clock, so emulated time runs as fast as it can.
+  if (o.runFor > 0) {
+    const uint64_t end = uint64_t(o.runFor * o.freq);
+    while (running && avr->cycle < end) {  // to its end: a SIGTERM then only ends the program
+      const uint64_t until = std::min<uint64_t>(end, avr->cycle + perMs);
+      while (avr->cycle < until) {
+        const int state = avr_run(avr);
+        spm.checkExecution();
+        idle.skip(until);
+        if (state == cpu_Done || state == cpu_Crashed) {
+          faults.report("the core %s at 0x%05X", state == cpu_Crashed ? "crashed" : "stopped",
+                        unsigned(avr->pc));
+          running = false;
+          break;
+        }
+      }
+      bridge.service();
+    }
+    g_stop = true;
+  }
   while (!g_stop) {
     const auto now = Clock::now();
     if (o.timeoutSeconds > 0 && now - start > std::chrono::duration<double>(o.timeoutSeconds)) {
