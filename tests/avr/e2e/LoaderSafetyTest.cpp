@@ -120,5 +120,24 @@ TEST(LoaderSafety, TheImageAlreadyOnTheChipIsNotWrittenAgain) {
             std::stoull(first.output.substr(first.output.rfind("\"pagesWritten\":") + 15)));
 }
 
+// A session has no idle timeout: a window that connected (Comport) and then waited a minute, as a
+// user reading a box does, still downloads.
+TEST(LoaderSafety, ASessionWaitsAMinuteForTheNextCommand) {
+  ASSERT_TRUE(cliBuilt()) << BRINDLEMARK_CLI << " is not built";
+  ChipProcess chip({"atmega328p", kApp});
+  ASSERT_TRUE(chip.started()) << chip.startError();
+  {
+    SerialClient link(chip.port(), BOOT_BAUD);
+    EXPECT_EQ(link.exchange(bytesOf("?"), 2), bytesOf("KW")) << link.trace();
+    EXPECT_EQ(link.exchange(bytesOf("I"), 7), kAtmega328p.identifyReply) << link.trace();
+    std::this_thread::sleep_for(std::chrono::seconds(61));
+  }
+  std::vector<std::string> argv;
+  const RunResult run =
+      cli({"download", projectFile(kAtmega328p, ".ppro"), "--port", chip.port(), "--verify"}, &argv);
+  EXPECT_EQ(run.exitCode, 0) << explain(argv, run, chip);
+  EXPECT_EQ(chip.transcript().find(kGreeting), std::string::npos) << "the application never started";
+}
+
 }  // namespace
 }  // namespace avrtest

@@ -238,22 +238,25 @@ int run(const Options &o) {
   const uint64_t quantum = perMs / 4;
   int exitCode = 0;
   bool running = true;
+  // Runs the core up to cycle `until`; a core that stopped or crashed is a fault and runs no more.
+  auto emulateUntil = [&](uint64_t until) {
+    while (avr->cycle < until) {
+      const int state = avr_run(avr);
+      spm.checkExecution();
+      idle.skip(until);
+      if (state == cpu_Done || state == cpu_Crashed) {
+        faults.report("the core %s at 0x%05X", state == cpu_Crashed ? "crashed" : "stopped",
+                      unsigned(avr->pc));
+        running = false;
+        return;
+      }
+    }
+  };
   // Unpaced: nobody on the line waits on the wall clock, so emulated time runs as fast as it can.
   if (o.runFor > 0) {
     const uint64_t end = uint64_t(o.runFor * o.freq);
     while (running && avr->cycle < end) {  // to its end: a SIGTERM then only ends the program
-      const uint64_t until = std::min<uint64_t>(end, avr->cycle + perMs);
-      while (avr->cycle < until) {
-        const int state = avr_run(avr);
-        spm.checkExecution();
-        idle.skip(until);
-        if (state == cpu_Done || state == cpu_Crashed) {
-          faults.report("the core %s at 0x%05X", state == cpu_Crashed ? "crashed" : "stopped",
-                        unsigned(avr->pc));
-          running = false;
-          break;
-        }
-      }
+      emulateUntil(std::min<uint64_t>(end, avr->cycle + perMs));
       bridge.service();
     }
     g_stop = true;
@@ -293,18 +296,7 @@ int run(const Options &o) {
         paceStart = now;
         paceCycle = avr->cycle;
       }
-      const uint64_t until = std::min<uint64_t>(target, avr->cycle + perMs);
-      while (avr->cycle < until) {
-        const int state = avr_run(avr);
-        spm.checkExecution();
-        idle.skip(until);
-        if (state == cpu_Done || state == cpu_Crashed) {
-          faults.report("the core %s at 0x%05X", state == cpu_Crashed ? "crashed" : "stopped",
-                        unsigned(avr->pc));
-          running = false;
-          break;
-        }
-      }
+      emulateUntil(std::min<uint64_t>(target, avr->cycle + perMs));
     } else if (bridge.hostConnected()) {
       pollfd p{bridge.ptyFd(), POLLIN, 0};
       poll(&p, 1, 1);
