@@ -53,6 +53,7 @@ bool WritePage(Bootloader& link, const ImageBuffers& image, int32_t address, int
 struct PagesToTouch {
   std::vector<bool> page;
   bool lastPage = true;
+  bool checked = false;  // the flags rest on the chip's checks (pages left alone match the image)
 };
 
 PagesToTouch ChoosePages(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, int32_t end) {
@@ -63,6 +64,7 @@ PagesToTouch ChoosePages(Bootloader& link, const ImageBuffers& image, const RunL
   const auto differ = PagesThatDiffer(link, image, target, end);
   if (!differ) return touch;
   touch.page = *differ;
+  touch.checked = true;
   // A full download erases the flash's last page first: beyond the image it stays erased, within
   // it the page is written again, so a page left alone must not be erased either.
   const int32_t lastPage = 2 * (target.FlashEnd - target.BlockSize);
@@ -73,10 +75,10 @@ PagesToTouch ChoosePages(Bootloader& link, const ImageBuffers& image, const RunL
 
 // Returns false when the phase ended with a failure.
 bool FlashPhase(Bootloader& link, const ImageBuffers& image, const RunLimits& limits, RunObserver& observer,
-                RunRecorder& run) {
+                RunRecorder& run, PagesToTouch& touch) {
   const TargetInfo& target = limits.target;
   const int32_t end = FlashEndBytes(image.FBytesRead, target.FlashEnd);
-  const PagesToTouch touch = ChoosePages(link, image, limits, end);
+  touch = ChoosePages(link, image, limits, end);
   observer.OnPhase(Phase::Flash);
 
   if (touch.lastPage) {
@@ -135,7 +137,8 @@ RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits&
   // A phase with nothing to write is not run at all: an empty flash image would still erase the
   // last page and page 0 (the vector table), an empty EEPROM image would still write byte 0.
   const bool flash = HasFlashToWrite(image, limits.target) && limits.Wanted(Phase::Flash);
-  if (flash && !FlashPhase(link, image, limits, observer, run)) return run.Result();
+  PagesToTouch touch;
+  if (flash && !FlashPhase(link, image, limits, observer, run, touch)) return run.Result();
   const bool eeprom = EepromEnd(image, limits.eepromEnd) > 0 && limits.Wanted(Phase::Eeprom);
   if (eeprom && limits.skipUnchanged && EepromHeld(link, image, limits)) {
     run.EepromUnchanged();
@@ -143,12 +146,18 @@ RunResult Download(Bootloader& link, const ImageBuffers& image, const RunLimits&
     return run.Result();
   }
   RunResult result = run.Result();
-  // What the phases wrote; the EEPROM only where the loader checks blocks.
+  // What the phases wrote; the EEPROM only where the loader checks blocks. What the checks before
+  // the run found the chip to hold already is not checked a second time.
   const int32_t checkFlash = flash ? image.FBytesRead : 0;
   const int32_t checkEeprom =
       eeprom && HasBlockChecks(limits.target) ? EepromEnd(image, limits.eepromEnd) : 0;
-  if (limits.verify && result.Clean() && link.Port().IsOpen() && (checkFlash > 0 || checkEeprom > 0))
-    result.verification = Verify(link, image, limits.target, checkFlash, checkEeprom);
+  if (limits.verify && result.Clean() && link.Port().IsOpen() && (checkFlash > 0 || checkEeprom > 0)) {
+    result.verification =
+        Verify(link, image, limits.target, checkFlash, result.eepromUnchanged ? 0 : checkEeprom,
+               touch.checked ? &touch.page : nullptr);
+    if (result.eepromUnchanged && result.verification->outcome == Verification::Outcome::Verified)
+      result.verification->eeprom = true;
+  }
   return result;
 }
 

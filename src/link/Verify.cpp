@@ -97,7 +97,8 @@ void VerifyWithCrc16(Bootloader& link, const ImageBuffers& image, int32_t end, i
 // Block by block over [0, end) of one memory. Returns false when the check ended the verification
 // (no answer, or a difference, which `firstDiffering` then holds).
 bool CheckBlocks(Bootloader& link, bool eeprom, const std::vector<uint8_t>& bytes, int32_t end, int32_t unit,
-                 Verification& result, int32_t& firstDiffering) {
+                 Verification& result, int32_t& firstDiffering,
+                 const std::vector<bool>* rewritten = nullptr) {
   const Differs differs = [&](int32_t from, int32_t to) -> std::optional<bool> {
     ++result.exchanges;
     const auto chip = ChipCrc32(link, eeprom, from, to);
@@ -106,6 +107,12 @@ bool CheckBlocks(Bootloader& link, bool eeprom, const std::vector<uint8_t>& byte
   };
   for (int32_t from = 0; from < end; from += WIRE_CRC32_BLOCK_BYTES) {
     const int32_t to = std::min(end, from + WIRE_CRC32_BLOCK_BYTES);
+    if (rewritten) {
+      bool written = false;
+      for (int32_t at = from; at < to; at += unit)
+        written = written || rewritten->at(static_cast<size_t>(at / unit));
+      if (!written) continue;
+    }
     const auto block = differs(from, to);
     if (!block) return false;
     if (!*block) continue;
@@ -136,7 +143,7 @@ std::string Verification::What() const {
 }
 
 Verification Verify(Bootloader& link, const ImageBuffers& image, const TargetInfo& target, int32_t flashEnd,
-                    int32_t eepromEnd) {
+                    int32_t eepromEnd, const std::vector<bool>* rewritten) {
   Verification result;
   const int32_t page = 2 * target.BlockSize;
   if (page <= 0) return result;
@@ -146,7 +153,7 @@ Verification Verify(Bootloader& link, const ImageBuffers& image, const TargetInf
     return result;
   }
   if (end > 0) {
-    if (!CheckBlocks(link, false, image.FlashArr, end, page, result, result.firstDifferingPage))
+    if (!CheckBlocks(link, false, image.FlashArr, end, page, result, result.firstDifferingPage, rewritten))
       return result;
     result.flash = true;
   }

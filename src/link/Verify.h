@@ -50,9 +50,11 @@ struct Verification {
 // Checks the flash from 0 to `flashEnd` bytes (rounded up to the target's page; 0: not at all),
 // the pages the image leaves blank as 0xFF, and the EEPROM from 0 to `eepromEnd` bytes (0: not at
 // all; only a loader with block checks can). A block that differs is narrowed down to its first
-// page (flash) or byte (EEPROM) by a few more checks.
+// page (flash) or byte (EEPROM) by a few more checks. With `rewritten` (a flag per page, from a
+// download that checked the chip before writing), a flash block none of whose pages was written
+// matched the image at that check and is not asked again.
 Verification Verify(Bootloader& link, const ImageBuffers& image, const TargetInfo& target, int32_t flashEnd,
-                    int32_t eepromEnd);
+                    int32_t eepromEnd, const std::vector<bool>* rewritten = nullptr);
 
 // For a loader with block checks: for each page from 0 to `flashEnd` bytes (rounded up to the
 // page), whether the chip holds something else than the image there (0xFF where the image is

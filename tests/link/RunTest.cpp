@@ -231,12 +231,18 @@ TEST(Run, ASkippingDownloadWritesOnlyWhatTheChipLacks) {
       if (size == 600) l->target->Flash()[2 * (0x4000 - 64)] = 0x00;  // the last page holds something now
     }
     skipping.limits.skipUnchanged = true;
+    skipping.limits.verify = true;
     const RunResult result = Download(skipping.link, skipping.image, skipping.limits, skipping.observer);
     ASSERT_TRUE(Download(full.link, full.image, full.limits, full.observer).Clean());
     EXPECT_TRUE(result.Clean());
     EXPECT_EQ(result.pagesWritten, c.written);
     EXPECT_EQ(result.pagesSkipped, static_cast<int>(size / 128) + (size % 128 != 0) - c.written);
     EXPECT_TRUE(result.eepromUnchanged);
+    // Verified: what the checks before the run matched is not asked again, a rewritten block is.
+    ASSERT_TRUE(result.verification);
+    EXPECT_EQ(result.verification->outcome, Verification::Outcome::Verified);
+    EXPECT_EQ(result.verification->What(), "flash and EEPROM");
+    EXPECT_EQ(result.verification->exchanges, c.written);
     EXPECT_EQ(skipping.target->Flash(), full.target->Flash()) << "the memory of a full download";
     EXPECT_EQ(skipping.target->Eeprom(), full.target->Eeprom());
   }
