@@ -184,10 +184,18 @@ std::optional<std::vector<bool>> PagesThatDiffer(Bootloader& link, const ImageBu
     const auto blockDiffers = differs(from, to);
     if (!blockDiffers) return std::nullopt;
     if (!*blockDiffers) continue;
+    int differing = 0;
     for (int32_t at = from; at < to; at += page) {
       const auto pageDiffers = to - from == page ? blockDiffers : differs(at, at + page);
       if (!pageDiffers) return std::nullopt;
       differ[static_cast<size_t>(at / page)] = *pageDiffers;
+      differing += *pageDiffers;
+    }
+    // Most pages of a block differ: another program. Its other pages are written without asking
+    // (writing a page the chip holds harms nothing; asking for each would cost more than it saves).
+    if (2 * differing > (to - from) / page) {
+      std::fill(differ.begin() + to / page, differ.end(), true);
+      break;
     }
   }
   return differ;

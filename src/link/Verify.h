@@ -58,8 +58,9 @@ Verification Verify(Bootloader& link, const ImageBuffers& image, const TargetInf
 
 // For a loader with block checks: for each page from 0 to `flashEnd` bytes (rounded up to the
 // page), whether the chip holds something else than the image there (0xFF where the image is
-// blank). One check per block, then one per page of a block that differs. None when the loader
-// did not answer.
+// blank). One check per block, then one per page of a block that differs; once most pages of a
+// block differ (another program), the pages after it count as differing unasked. None when the
+// loader did not answer.
 std::optional<std::vector<bool>> PagesThatDiffer(Bootloader& link, const ImageBuffers& image,
                                                  const TargetInfo& target, int32_t flashEnd);
 // Whether the page at byte address `at` holds anything but 0xFF; none when the loader did not

@@ -228,6 +228,8 @@ TEST(Run, ASkippingDownloadWritesOnlyWhatTheChipLacks) {
       l->image.EBytesRead = 1;
       ASSERT_TRUE(Download(l->link, l->image, l->limits, l->observer).Clean());
       if (c.changedPage >= 0) l->image.FlashArr[static_cast<size_t>(c.changedPage * 128 + 5)] ^= 0x5A;
+      if (c.changedPage == -3)
+        for (size_t i = 0; i < size; ++i) l->image.FlashArr[i] ^= 0x5A;
       if (size == 600) l->target->Flash()[2 * (0x4000 - 64)] = 0x00;  // the last page holds something now
     }
     skipping.limits.skipUnchanged = true;
@@ -242,7 +244,7 @@ TEST(Run, ASkippingDownloadWritesOnlyWhatTheChipLacks) {
     ASSERT_TRUE(result.verification);
     EXPECT_EQ(result.verification->outcome, Verification::Outcome::Verified);
     EXPECT_EQ(result.verification->What(), "flash and EEPROM");
-    EXPECT_EQ(result.verification->exchanges, c.written);
+    EXPECT_EQ(result.verification->exchanges, c.written ? 1 : 0) << "one block";
     EXPECT_EQ(skipping.target->Flash(), full.target->Flash()) << "the memory of a full download";
     EXPECT_EQ(skipping.target->Eeprom(), full.target->Eeprom());
   }
