@@ -51,7 +51,8 @@ inline constexpr OutcomeRow kOutcomes[] = {
      "the flash image does not fit the target's flash (nothing was written)"},
     {Outcome::BoardsFailed, "boards-failed", 8, false, "gang: some boards failed"},
     {Outcome::VerifyFailed, "verify-failed", 9, false,
-     "--verify: the flash or the EEPROM differs from the image after writing (the first difference is named)"},
+     "--verify: the flash or the EEPROM differs from the image after writing (the first difference is "
+     "named)"},
     {Outcome::Stopped, "stopped", 130, false,
      "interrupted (Ctrl-C, SIGTERM): the run ends at its next wait, the port closes without \"X\""},
     {Outcome::Timeout, "timeout", 130, true, "gang: the board took longer than --timeout and was stopped"},
