@@ -21,8 +21,7 @@
 #include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtSerialPort.h"
 #include "protocol/wire.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Engine.h"
 #include "support/Inside.h"
 #include "support/TargetSimProcess.h"
 
@@ -35,16 +34,6 @@ constexpr int kPageWords = 64;
 constexpr int kPageBytes = 2 * kPageWords;
 constexpr double kPageOpMs = 4.5;
 constexpr double kBitsPerByte = WIRE_BITS_PER_FRAME;
-
-class PrintingDialogs : public Dialogs {
- public:
-  void MessageBox(const std::string& text) override {
-    std::fprintf(stderr, "message: %s\n", text.c_str());
-    ++shown;
-  }
-  std::optional<std::string> OpenFile(const std::vector<FileKind>&) override { return std::nullopt; }
-  int shown = 0;
-};
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -67,33 +56,29 @@ Run Download(int baud, const std::vector<std::string>& extra) {
   }
   qt::QtSerialService ports(false, {sim.Device()});
   qt::QtEventLoop loop;
-  HeadlessDisplay display;
-  PrintingDialogs dialogs;
-  Main main(display, dialogs, loop, ports);
-  main.Open();
+  Engine engine(loop, ports);
   for (int i = 0; i < kImageBytes; ++i)
-    test::Inside(main).g.FlashArr[i] = static_cast<uint8_t>((i * 7 + 1) % 251);
-  test::Inside(main).g.FBytesRead = kImageBytes;
-  test::Inside(main).g.OrgID = 0;
-  test::Inside(main).g.OrgBootID = -1;
-  test::Inside(main).g.Modus = Mode::FileLoaded;
-  display.SetCheckValue(Check::ProgFlashChk, true);
-  test::Inside(main).ComPort.SetBaudRate(baud);
-  main.ComportBtn_Action();
-  if (main.ModeNumber() != 2) {
+    test::Inside(engine).g.FlashArr[i] = static_cast<uint8_t>((i * 7 + 1) % 251);
+  test::Inside(engine).g.FBytesRead = kImageBytes;
+  test::Inside(engine).g.OrgID = 0;
+  test::Inside(engine).g.OrgBootID = -1;
+  engine.SetBaudRate(baud);
+  if (engine.Search().outcome != SearchOutcome::Found) {
     std::fprintf(stderr, "no target found\n");
     return {};
   }
-  const SerialPort::Counts before = test::Inside(main).ComPort.LineCounts();
+  const SerialPort::Counts before = test::Inside(engine).ComPort.LineCounts();
   const auto t0 = std::chrono::steady_clock::now();
   // As the command-line tool runs: search and run in one go, no second identification.
-  main.Download({true, false, false});
+  RunRequest request;
+  request.eeprom = false;
+  request.identifyAgain = false;
+  const RunReport report = engine.Download(request);
   const auto t1 = std::chrono::steady_clock::now();
-  const SerialPort::Counts after = test::Inside(main).ComPort.LineCounts();
+  const SerialPort::Counts after = test::Inside(engine).ComPort.LineCounts();
   sim.Stop();
-  return {Seconds(t1 - t0),
-          {after.writes - before.writes, after.drains - before.drains},
-          dialogs.shown == 0 && main.LastRun().result.Clean()};
+  return {
+      Seconds(t1 - t0), {after.writes - before.writes, after.drains - before.drains}, report.result.Clean()};
 }
 
 }  // namespace

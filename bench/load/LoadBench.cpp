@@ -1,7 +1,7 @@
 // Load benchmark: a 256 KiB flash image as segment-addressed Intel HEX (16-byte records).
 //
 // Reports, as medians over several runs:
-//  - the whole load through the Load button (0xFF fill + read + parse), with the Qt event loop;
+//  - the whole load by the engine (0xFF fill + read + parse), with the Qt event loop;
 //  - the same with a counting event loop: number of yields and the longest gap between two
 //    yields (the longest time the window would go without an event-loop turn);
 //  - the fill alone and the HEX reader alone;
@@ -31,8 +31,7 @@
 #include "images/UHexLoad.h"
 #include "platform/PortList.h"
 #include "platform/qt/QtEventLoop.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Engine.h"
 
 namespace {
 
@@ -44,13 +43,6 @@ double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
-
-class QuietDialogs : public bm::Dialogs {
- public:
-  void MessageBox(const std::string& text) override { std::fprintf(stderr, "message: %s\n", text.c_str()); }
-  std::optional<std::string> OpenFile(const std::vector<bm::FileKind>&) override { return file; }
-  std::optional<std::string> file;
-};
 
 // Counts yields and keeps the longest time between two of them.
 class CountLoop : public bm::EventLoop {
@@ -173,9 +165,6 @@ int main(int argc, char** argv) {
   std::printf("file: %s (%ju bytes, 256 KiB image, 16-byte records, segment addressing)\n", hex.c_str(),
               static_cast<uintmax_t>(std::filesystem::file_size(hex)));
 
-  bm::HeadlessDisplay display;
-  QuietDialogs dialogs;
-  dialogs.file = hex;
   bm::PortList ports;
 
   enum { kTrue, kCliVersion, kCliLoad, kSrecCat };
@@ -190,18 +179,18 @@ int main(int argc, char** argv) {
   for (int r = 0; r < runs; ++r) {
     {
       bm::qt::QtEventLoop loop;
-      bm::Main main(display, dialogs, loop, ports);
+      bm::Engine engine(loop, ports);
       const auto t0 = Clock::now();
-      main.FOpenBtn_Action();
+      engine.Load(hex);
       qtLoad.push_back(Ms(Clock::now() - t0));
-      if (main.State().FBytesRead != bm::kFlashSize)
-        std::fprintf(stderr, "unexpected image end %d\n", main.State().FBytesRead);
+      if (engine.State().FBytesRead != bm::kFlashSize)
+        std::fprintf(stderr, "unexpected image end %d\n", engine.State().FBytesRead);
     }
     {
       GapLoop loop;
-      bm::Main main(display, dialogs, loop, ports);
+      bm::Engine engine(loop, ports);
       const auto t0 = Clock::now();
-      main.FOpenBtn_Action();
+      engine.Load(hex);
       gapLoad.push_back(Ms(Clock::now() - t0));
       yields = loop.yields;
       gaps.push_back(Ms(loop.longest));
@@ -223,7 +212,7 @@ int main(int argc, char** argv) {
   const double load = Median(qtLoad);
   std::printf("runs: %d (medians)\n", runs);
   std::printf("in-process:\n");
-  std::printf("load through the Load button, Qt event loop: %8.2f ms\n", load);
+  std::printf("load by the engine, Qt event loop:           %8.2f ms\n", load);
   std::printf(
       "load, timing every yield:                    %8.2f ms  (%ld yields, longest gap %.3f ms median, %.3f "
       "ms worst)\n",

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <iterator>
 #include <stdexcept>
@@ -29,6 +30,14 @@ struct ImageBuffers {
 
   int32_t FBytesRead = 0;  // end of the loaded flash image (0 = none)
   int32_t EBytesRead = 0;  // end of the loaded EEPROM image (0 = none)
+};
+
+// A file as a reader took it: the size and the SHA-256 of the very bytes it used, so a stamp or
+// a hash never describes a file rebuilt after the reader read it.
+struct FileSeen {
+  std::filesystem::path path;
+  uintmax_t size = 0;
+  std::string sha256;
 };
 
 struct ExpectedIds {

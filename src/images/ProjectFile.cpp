@@ -5,6 +5,7 @@
 
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "base/Sha256.h"
 #include "images/TextFile.h"
 #include "protocol/wire.h"
 
@@ -52,13 +53,15 @@ std::string ReplaceFirstNoCase(std::string_view path, std::string_view from, std
   return out;
 }
 
-void loader(const std::string& path, LineBuffer& st, EventLoop& loop) {
+FileSeen loader(const std::string& path, LineBuffer& st, EventLoop& loop) {
   st.clear();
   const std::optional<std::filesystem::path> file = TextFile::Resolve(path);
   std::optional<std::string> text;
   if (file) text = TextFile::ReadAll(*file);
   if (!text) throw RuntimeError("Cannot open the project file: " + path);
+  FileSeen seen{*file, text->size(), Sha256Hex(*text)};
   st.Assign(std::move(*text), [&] { loop.yield(); });
+  return seen;
 }
 
 std::string readINI(const LineBuffer& st, std::string_view key, const std::string& defaultValue,
@@ -71,8 +74,8 @@ std::string readINI(const LineBuffer& st, std::string_view key, const std::strin
 }
 
 ProjectKeys ReadProject(const std::string& path, LineBuffer& st, EventLoop& loop) {
-  loader(path, st, loop);
   ProjectKeys keys;
+  keys.seen = loader(path, st, loop);
   keys.OrgID = Val(readINI(st, "DeviceID", "1", loop));
   keys.CPUname = readINI(st, "CPUname", "---", loop);
   keys.OrgBootID = Val(readINI(st, "BootLoaderID", "0", loop));

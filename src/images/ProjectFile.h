@@ -28,8 +28,9 @@ int32_t Val(std::string_view text);
 std::string ReplaceFirstNoCase(std::string_view path, std::string_view from, std::string_view to);
 
 // The line reader: every line of the project file at `path` into `st`, yielding per line. A file
-// that cannot be opened raises RuntimeError("Cannot open the project file: " + path).
-void loader(const std::string& path, LineBuffer& st, EventLoop& loop);
+// that cannot be opened raises RuntimeError("Cannot open the project file: " + path). Returns the
+// file as read.
+FileSeen loader(const std::string& path, LineBuffer& st, EventLoop& loop);
 
 // The key lookup: the value text of the first non-empty line of `st` that starts with `key`
 // (any case), or `defaultValue`. Yields per line looked at.
@@ -50,6 +51,7 @@ struct ProjectKeys {
   int32_t WaitAfterOpenMs = 0;  // WaitAfterOpen: ms after opening a port before the first "?"
   std::string flashPath;        // the first ".ppro" of the project's path replaced by ".hex"
   std::string eepromPath;       // then the first ".hex" of that replaced by ".eep"
+  FileSeen seen;                // the project file's bytes as read
 };
 
 // Reads the project at `path` (already resolved to its full path) into `st` and looks its keys up.

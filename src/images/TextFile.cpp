@@ -7,7 +7,6 @@
 #include "base/FileError.h"
 #include "base/FileOpen.h"
 #include "base/Prefault.h"
-#include "images/FileReads.h"
 #include "images/Images.h"
 
 namespace bm::TextFile {
@@ -79,7 +78,6 @@ std::optional<std::string> ReadAll(const std::filesystem::path& file) {
   }
   if (std::ferror(handle.get())) return std::nullopt;
   content.resize(got);
-  FileReads::Note(file, content);
   return content;
 }
 

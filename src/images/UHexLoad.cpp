@@ -6,6 +6,7 @@
 #include "base/FileError.h"
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "base/Sha256.h"
 #include "base/Util.h"
 #include "images/TextFile.h"
 
@@ -217,8 +218,11 @@ HexRead IntelHex(const std::string& path, bool toEEPROM, ImageBuffers& images, L
     raiseExc(found, DiagnosticCode::OpenFailed, "Open failed", read.file);
     return read;
   }
+  const FileSeen seen{*read.file, text->size(), Sha256Hex(*text)};
   st.Assign(std::move(*text), [&] { loop.yield(); });
-  return ProcessLines(toEEPROM, images, st, found, loop, read.file);
+  HexRead processed = ProcessLines(toEEPROM, images, st, found, loop, read.file);
+  processed.seen = seen;
+  return processed;
 }
 
 }  // namespace bm::UHexLoad

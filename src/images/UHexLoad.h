@@ -45,6 +45,7 @@ struct HexRead {
   std::optional<std::filesystem::path> file;  // the file the path resolved to; none for ""
   bool damaged = false;                       // a format error stopped the reading
   bool missing = false;                       // the file does not exist
+  std::optional<FileSeen> seen;               // the file's bytes as read; none when none were
 };
 
 // Reads the file at `path` into the flash buffer (toEEPROM false) or the EEPROM buffer; `st`

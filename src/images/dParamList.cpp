@@ -10,8 +10,8 @@
 #include "base/FileError.h"
 #include "base/FileOpen.h"
 #include "base/RuntimeExceptionPlus.h"
+#include "base/Sha256.h"
 #include "base/Util.h"
-#include "images/FileReads.h"
 #include "images/TextFile.h"
 
 namespace bm::dParamList {
@@ -237,7 +237,7 @@ struct FileCloser {
 // were really copied, `skipped` that the pack was not read (it got its report already).
 bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesystem::path& name,
                int64_t fileLength, ImageBuffers& g, ParamSet& params, Diagnostics& found, EventLoop& loop,
-               bool& flashCopied, bool& eepromCopied, bool& skipped) {
+               bool& flashCopied, bool& eepromCopied, bool& skipped, std::optional<FileSeen>& seen) {
   const uint32_t n = static_cast<uint32_t>(fileLength);  // what the report names: the low 32 bits
   const std::string outOfMemory = "Out of memory (" + std::to_string(n) + ")";
   // The file is read in one piece; a file too large to hold gets the report and is not used.
@@ -256,7 +256,8 @@ bool ParseFile(std::FILE* file, const ReadBytes& readBytes, const std::filesyste
                                      : std::fread(content.data(), 1, content.size(), file);
   const bool readError = std::ferror(file) != 0 || got != content.size();
   content.resize(got);
-  FileReads::Note(name, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+  seen = FileSeen{name, content.size(),
+                  Sha256Hex(std::string_view(reinterpret_cast<const char*>(content.data()), content.size()))};
 
   const Bytes bytes(content.data(), static_cast<int64_t>(content.size()), "pack file");
   const Bytes header = bytes.Sub(0, kHeaderSize, "header");
@@ -308,7 +309,7 @@ PackRead LoadPackFile(const std::string& path, ImageBuffers& g, ParamSet& params
     }
     const auto size = std::filesystem::file_size(*read.file, ec);
     const bool ok = ParseFile(file.get(), readBytes, *read.file, ec ? 0 : static_cast<int64_t>(size), g,
-                              params, found, loop, flashCopied, eepromCopied, skipped);
+                              params, found, loop, flashCopied, eepromCopied, skipped, read.seen);
     file.reset();
     // An image that was not copied counts nothing, whatever the header said; nor does one from
     // a pack whose read failed, since its IDs were never taken over.

@@ -139,6 +139,7 @@ struct PackRead {
   // read at all.
   bool ok = false;
   std::optional<std::filesystem::path> file;  // the file the path resolved to; none for ""
+  std::optional<FileSeen> seen;               // the file's bytes as read; none when none were
 };
 
 // Reads up to `size` bytes of the open `file` into `into`, returning how many it read: the one

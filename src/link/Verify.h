@@ -20,6 +20,9 @@ namespace bm {
 // Whether the loader's "i" reply says it can check: the family marker in LoaderID1 and a
 // capability bit in LoaderID3. A loader of another family is never sent a check.
 bool CanVerify(const TargetInfo& target);
+// Why a download that must be checked is refused with a loader that cannot check.
+inline constexpr const char* kCannotVerifyText =
+    "This loader cannot verify the flash (its reply to \"i\" names no flash check).\nNothing was written.";
 // Whether it checks blocks of flash and EEPROM with a CRC-32 (the second version).
 bool HasBlockChecks(const TargetInfo& target);
 

@@ -1,5 +1,5 @@
-// What the loading tests share: a Main object on a headless display with recording dialogs and
-// a scripted event loop, and a scratch folder for the files a test writes.
+// What the loading tests share: the presenter over an engine, on a headless display with
+// recording dialogs and a scripted event loop, and a scratch folder for the files a test writes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 
 #include "base/FileOpen.h"
 #include "platform/PortList.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Presenter.h"
+#include "support/HeadlessDisplay.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
 #include "support/ShownFindings.h"
@@ -52,16 +52,17 @@ struct MainFixture {
   RecordingDialogs dialogs;
   ScriptedEventLoop loop;
   PortList ports;
-  Main main{display, dialogs, loop, ports};
+  Engine engine{loop, ports};
+  Presenter presenter{engine, display, dialogs};
   std::exception_ptr escaped;
 
   MainFixture() {
-    main.SetUnhandledException([this](std::exception_ptr e) { escaped = e; });
+    presenter.SetUnhandledException([this](std::exception_ptr e) { escaped = e; });
   }
   // Chooses `path` in the file-open dialog of the Load button, as the view would run it.
   void Load(const std::string& path) {
     dialogs.answer = path;
-    main.Handle([this] { main.FOpenBtn_Action(); });
+    presenter.Handle([this] { presenter.FOpenBtn_Action(); });
   }
 };
 

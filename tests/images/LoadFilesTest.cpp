@@ -46,12 +46,12 @@ void Check(const MainFixture& f, const Expect& e) {
   EXPECT_EQ(f.display.Text(Caption::EEpSizeCapt), e.eeprom);
   EXPECT_EQ(f.display.Text(Caption::SourceDevIDcapt), e.deviceId);
   EXPECT_EQ(f.display.Text(Caption::CPUnameCapt), e.cpu);
-  EXPECT_EQ(f.main.ModeNumber(), e.modus);
+  EXPECT_EQ(f.presenter.ModeNumber(), e.modus);
   EXPECT_EQ(f.display.Text(Caption::ModeLabel), e.modus == 1 ? "file loaded" : "none");
   EXPECT_EQ(f.display.CheckValue(Check::ProgFlashChk), e.progFlash);
   EXPECT_EQ(f.display.CheckValue(Check::ProgEEpChk), e.progEep);
-  EXPECT_EQ(f.main.EnableMenuItems(), e.paraEnable);
-  EXPECT_EQ(f.main.BaudRate(), e.baud);
+  EXPECT_EQ(f.presenter.EnableMenuItems(), e.paraEnable);
+  EXPECT_EQ(f.presenter.engine().BaudRate(), e.baud);
   EXPECT_EQ(f.dialogs.messages, e.messages);
   EXPECT_FALSE(f.escaped);
 }
@@ -147,28 +147,28 @@ TEST(LoadFiles, PackExpectationsBecomeTheSharedState) {
   ScratchDir dir;
   MainFixture f;
   f.Load(dir.Write("blink.pack", BlinkPack()));
-  EXPECT_EQ(test::Inside(f.main).g.OrgID, 0x1E950F);
-  EXPECT_EQ(test::Inside(f.main).g.OrgBootID, 0x0101);
-  EXPECT_EQ(test::Inside(f.main).g.OrgEEpEnd, 1024);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[2], 3);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[3], 0xFF);
+  EXPECT_EQ(test::Inside(f.presenter).g.OrgID, 0x1E950F);
+  EXPECT_EQ(test::Inside(f.presenter).g.OrgBootID, 0x0101);
+  EXPECT_EQ(test::Inside(f.presenter).g.OrgEEpEnd, 1024);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[2], 3);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[3], 0xFF);
 }
 
 TEST(LoadFiles, ANewLoadForgetsThePreviousOne) {
   ScratchDir dir;
   MainFixture f;
   f.Load(dir.Write("blink.pack", BlinkPack()));
-  ASSERT_TRUE(test::Inside(f.main).ParaEnable);
+  ASSERT_TRUE(test::Inside(f.presenter).ParaEnable);
   f.Load(dir.Write("a.hex", kHexTo1FFF));
-  EXPECT_FALSE(test::Inside(f.main).ParaEnable) << "a HEX file clears the Parameter item";
-  EXPECT_EQ(test::Inside(f.main).g.OrgID, 0);
-  EXPECT_EQ(test::Inside(f.main).g.OrgBootID, -1);
-  EXPECT_EQ(test::Inside(f.main).g.OrgEEpEnd, -1);
+  EXPECT_FALSE(test::Inside(f.presenter).ParaEnable) << "a HEX file clears the Parameter item";
+  EXPECT_EQ(test::Inside(f.presenter).g.OrgID, 0);
+  EXPECT_EQ(test::Inside(f.presenter).g.OrgBootID, -1);
+  EXPECT_EQ(test::Inside(f.presenter).g.OrgEEpEnd, -1);
   f.Load(dir.Write("b.eep", kEep));
   EXPECT_EQ(f.display.Text(Caption::FlashSizeCapt), "0 Bytes");
   EXPECT_FALSE(f.display.CheckValue(Check::ProgFlashChk));
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[0x1FFF], 0xFF) << "the previous flash image is gone";
-  EXPECT_EQ(test::Inside(f.main).params.eDeviceID, 0x1E950F) << "the parameter set is never reset";
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[0x1FFF], 0xFF) << "the previous flash image is gone";
+  EXPECT_EQ(test::Inside(f.presenter).params.eDeviceID, 0x1E950F) << "the parameter set is never reset";
 }
 
 TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
@@ -181,9 +181,9 @@ TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
   EXPECT_EQ(f.dialogs.shownKinds[3].extensions, (std::vector<std::string>{"pac", "PAC", "pack", "PACK"}));
 
   f.dialogs.answer.reset();
-  f.main.Handle([&] { f.main.FOpenBtn_Action(); });
-  EXPECT_FALSE(test::Inside(f.main).g.f.has_value()) << "cancel leaves no current file";
-  EXPECT_EQ(f.main.ModeNumber(), 1) << "and changes nothing else";
+  f.presenter.Handle([&] { f.presenter.FOpenBtn_Action(); });
+  EXPECT_FALSE(test::Inside(f.presenter).g.f.has_value()) << "cancel leaves no current file";
+  EXPECT_EQ(f.presenter.ModeNumber(), 1) << "and changes nothing else";
 
   // Not plain files: a named pipe would block the open, /dev/zero would never end; on Windows the
   // reserved device names open devices wherever they stand.
@@ -198,8 +198,8 @@ TEST(FOpenBtn, ShowsTheFourKindsAndStopsOnCancelOrAnUnreadableFile) {
   for (const std::string& path : notPlain) {
     f.Load(path);
     EXPECT_EQ(f.dialogs.messages.back(), "The selected file is not a text file.");
-    EXPECT_EQ(f.main.ModeNumber(), 1) << path << ": LoadFiles did not run";
-    EXPECT_EQ(test::Inside(f.main).g.FlashArr[0x1FFF], 0xAA);
+    EXPECT_EQ(f.presenter.ModeNumber(), 1) << path << ": LoadFiles did not run";
+    EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[0x1FFF], 0xAA);
   }
   EXPECT_EQ(f.dialogs.messages.size(), notPlain.size());
 }
@@ -208,8 +208,8 @@ TEST(FOpenBtn, TheMenuItemPressesTheButton) {
   ScratchDir dir;
   MainFixture f;
   f.dialogs.answer = dir.Write("a.hex", kHexTo1FFF);
-  EXPECT_FALSE(f.main._load_Action());
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 0x2000);
+  EXPECT_FALSE(f.presenter._load_Action());
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 0x2000);
 }
 
 TEST(FOpenBtn, HoldsTheBusyGuardSoASecondLoadCannotStartInsideTheFirst) {
@@ -217,24 +217,25 @@ TEST(FOpenBtn, HoldsTheBusyGuardSoASecondLoadCannotStartInsideTheFirst) {
   MainFixture f;
   bool busyDuringLoad = false;
   f.loop.AtYield(5, [&] {
-    busyDuringLoad = f.main.Busy() && !f.display.baudEnabled;
-    f.main.FOpenBtn_Action();  // a click on Load while the fill runs
+    busyDuringLoad = f.presenter.Busy() && !f.display.baudEnabled;
+    f.presenter.FOpenBtn_Action();  // a click on Load while the fill runs
   });
   f.Load(dir.Write("a.hex", kHexTo1FFF));
   EXPECT_TRUE(busyDuringLoad);
   EXPECT_EQ(f.dialogs.openCount, 1);
-  EXPECT_FALSE(f.main.Busy());
+  EXPECT_FALSE(f.presenter.Busy());
   EXPECT_TRUE(f.display.baudEnabled);
-  EXPECT_EQ(f.main.ModeNumber(), 1);
+  EXPECT_EQ(f.presenter.ModeNumber(), 1);
 }
 
 TEST(FOpenBtn, FillsBothBuffersWithFFBeforeReadingEvenIfTheReadingFails) {
   ScratchDir dir;
   MainFixture f;
   f.Load(dir.Write("bad.hex", ":0100000042BC\n"));  // checksum error in the first record
-  for (size_t i : {size_t{1}, size_t{0x3FFFF}}) EXPECT_EQ(test::Inside(f.main).g.FlashArr[i], 0xFF);
-  for (size_t i : {size_t{0}, size_t{0xFFFF}}) EXPECT_EQ(test::Inside(f.main).g.EEpromArr[i], 0xFF);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[0], 0x42) << "the record is stored before its checksum is tested";
+  for (size_t i : {size_t{1}, size_t{0x3FFFF}}) EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[i], 0xFF);
+  for (size_t i : {size_t{0}, size_t{0xFFFF}}) EXPECT_EQ(test::Inside(f.presenter).g.EEpromArr[i], 0xFF);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[0], 0x42)
+      << "the record is stored before its checksum is tested";
 }
 
 // A file that stops on a format error is not programmable: the not-loaded display, whatever
@@ -265,10 +266,10 @@ TEST(FOpenBtn, ADamagedFileLoadsNothingThatCanBeProgrammed) {
     MainFixture f;
     f.Load(dir.Write(c.name, c.text));
     EXPECT_EQ(f.dialogs.messages, std::vector<std::string>{c.message});
-    EXPECT_EQ(f.main.LastLoad().loaded, c.loaded);
-    EXPECT_EQ(f.main.ModeNumber(), c.loaded ? 1 : 0);
+    EXPECT_EQ(f.presenter.LastLoad().loaded, c.loaded);
+    EXPECT_EQ(f.presenter.ModeNumber(), c.loaded ? 1 : 0);
     if (!c.loaded) {
-      EXPECT_EQ(test::Inside(f.main).g.FBytesRead + test::Inside(f.main).g.EBytesRead, 0);
+      EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead + test::Inside(f.presenter).g.EBytesRead, 0);
       EXPECT_EQ(f.display.Text(Caption::FNameCapt), "none");
       EXPECT_EQ(f.display.Text(Caption::FlashSizeCapt), "0 Bytes");
       EXPECT_FALSE(f.display.Enabled(Button::ComportBtn));
@@ -283,9 +284,9 @@ TEST(LoadFiles, AnEncryptedPackSaysWhyInStatusLine0) {
   f.Load(dir.Write("board.enc", "anything"));
   EXPECT_EQ(f.display.Text(Caption::status0), "Encrypted files (.enc, .encr) cannot be loaded: board.enc");
   EXPECT_TRUE(f.dialogs.messages.empty());
-  EXPECT_FALSE(f.main.LastLoad().loaded);
-  EXPECT_TRUE(f.main.LastLoad().Has(DiagnosticCode::Encrypted));
-  EXPECT_EQ(f.main.ModeNumber(), 0);
+  EXPECT_FALSE(f.presenter.LastLoad().loaded);
+  EXPECT_TRUE(f.presenter.LastLoad().Has(DiagnosticCode::Encrypted));
+  EXPECT_EQ(f.presenter.ModeNumber(), 0);
 }
 
 // A project whose .hex or .eep is damaged is not programmable either; one without an .eep is a
@@ -323,11 +324,11 @@ TEST(FOpenBtn, AProjectIsProgrammableOnlyWhenBothItsImagesReadWithoutFormatError
     if (c.hexText) dir.Write("Board.hex", *c.hexText);
     if (c.eepText) dir.Write("Board.eep", *c.eepText);
     f.Load(dir.Write("Board.ppro", "DeviceID=1\n"));
-    EXPECT_EQ(f.main.LastLoad().loaded, c.loaded);
-    EXPECT_EQ(f.main.ModeNumber(), c.loaded ? 1 : 0);
+    EXPECT_EQ(f.presenter.LastLoad().loaded, c.loaded);
+    EXPECT_EQ(f.presenter.ModeNumber(), c.loaded ? 1 : 0);
     std::vector<std::pair<K, C>> found;
     std::vector<std::string> texts;
-    for (const Diagnostic& d : f.main.LastLoad().diagnostics) {
+    for (const Diagnostic& d : f.presenter.LastLoad().diagnostics) {
       found.emplace_back(d.kind, d.code);
       texts.push_back(d.text);
     }
@@ -360,16 +361,16 @@ TEST(FOpenBtn, AnEscapedErrorCarriesItsTrailAndLeavesModeNone) {
     ScratchDir dir;
     MainFixture f;
     f.Load(dir.Write("good.hex", kHexTo1FFF));
-    ASSERT_EQ(f.main.ModeNumber(), 1);
+    ASSERT_EQ(f.presenter.ModeNumber(), 1);
     f.Load(dir.Write(c.name, c.content));
     ASSERT_TRUE(f.escaped);
     EXPECT_EQ(RuntimeExceptionPlus::Locations(f.escaped), c.trail);
-    EXPECT_EQ(f.main.ModeNumber(), 0);
+    EXPECT_EQ(f.presenter.ModeNumber(), 0);
     EXPECT_EQ(f.display.Text(Caption::ModeLabel), "none");
     EXPECT_FALSE(f.display.Enabled(Button::ComportBtn));
     EXPECT_FALSE(f.display.Enabled(Check::ProgFlashChk));
     EXPECT_EQ(f.display.Text(Caption::FNameCapt), "good.hex") << "steps 6 to 8 did not run";
-    EXPECT_FALSE(f.main.Busy());
+    EXPECT_FALSE(f.presenter.Busy());
   }
 }
 
@@ -379,16 +380,17 @@ TEST(UnhandledException, ShowsMessageAndTrailAndTheProgramGoesOn) {
   HeadlessDisplay display;
   test::ScriptedEventLoop loop;
   PortList ports;
-  Main main{display, dialogs, loop, ports};  // the default hook
+  Engine engine{loop, ports};
+  Presenter presenter{engine, display, dialogs};  // the default hook
   dialogs.answer = dir.Write("short.pack", std::string(10, '\0'));
-  main.Handle([&] { main.FOpenBtn_Action(); });
+  presenter.Handle([&] { presenter.FOpenBtn_Action(); });
   ASSERT_EQ(dialogs.messages.size(), 1u);
   const std::string& text = dialogs.messages[0];
   EXPECT_EQ(text.rfind("Unexpected error: Out of bounds: header", 0), 0u) << text;
   EXPECT_NE(text.find("\ndParamList.LoadPackFile\nMain.OpenButton.Action"), std::string::npos) << text;
   dialogs.answer = dir.Write("a.hex", kHexTo1FFF);
-  main.Handle([&] { main.FOpenBtn_Action(); });
-  EXPECT_EQ(main.ModeNumber(), 1) << "the next load works";
+  presenter.Handle([&] { presenter.FOpenBtn_Action(); });
+  EXPECT_EQ(presenter.ModeNumber(), 1) << "the next load works";
 }
 
 TEST(ErrorTrail, FileErrorTextsAndTwoHandlers) {

@@ -61,11 +61,12 @@ struct PackFixture : test::MainFixture {
   Bytes file;
   bool Read(const Bytes& bytes, const std::string& name = "t.pack") {
     file = bytes;
-    std::fill(test::Inside(main).g.FlashArr.begin(), test::Inside(main).g.FlashArr.end(), 0xFF);
-    std::fill(test::Inside(main).g.EEpromArr.begin(), test::Inside(main).g.EEpromArr.end(), 0xFF);
-    const dParamList::PackRead read = dParamList::LoadPackFile(
-        dir.Write(name, bytes), test::Inside(main).g, test::Inside(main).params, test::Shown(dialogs), loop);
-    test::Inside(main).g.f = read.file;  // as the loading step re-points the current file
+    std::fill(test::Inside(presenter).g.FlashArr.begin(), test::Inside(presenter).g.FlashArr.end(), 0xFF);
+    std::fill(test::Inside(presenter).g.EEpromArr.begin(), test::Inside(presenter).g.EEpromArr.end(), 0xFF);
+    const dParamList::PackRead read =
+        dParamList::LoadPackFile(dir.Write(name, bytes), test::Inside(presenter).g,
+                                 test::Inside(presenter).params, test::Shown(dialogs), loop);
+    test::Inside(presenter).g.f = read.file;  // as the loading step re-points the current file
     return read.ok;
   }
 };
@@ -73,7 +74,7 @@ struct PackFixture : test::MainFixture {
 TEST(LoadPackFile, EveryFieldSitsAtItsOffset) {
   PackFixture f;
   ASSERT_TRUE(f.Read(packwriter::Pack(Sample(), Ramp(10, 1), Ramp(3, 0x80))));
-  const auto& p = test::Inside(f.main).params;
+  const auto& p = test::Inside(f.presenter).params;
   EXPECT_EQ(p.eFileVersion, 0x0102);
   EXPECT_EQ(p.eProjectName, "Blink");
   EXPECT_EQ(p.eCPUname, "ATmega328P");
@@ -83,12 +84,12 @@ TEST(LoadPackFile, EveryFieldSitsAtItsOffset) {
   EXPECT_EQ(p.eReserved14, 0x5C);
   EXPECT_TRUE(p.eJTAGN);
   EXPECT_EQ(p.eSername1 + p.eSername2, "Az");
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 10);
-  EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 3);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[9], 10);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[10], 0xFF);
-  EXPECT_EQ(test::Inside(f.main).g.EEpromArr[2], 0x82);
-  EXPECT_EQ(test::Inside(f.main).g.f->filename(), "t.pack");
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 10);
+  EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, 3);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[9], 10);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[10], 0xFF);
+  EXPECT_EQ(test::Inside(f.presenter).g.EEpromArr[2], 0x82);
+  EXPECT_EQ(test::Inside(f.presenter).g.f->filename(), "t.pack");
   EXPECT_TRUE(f.dialogs.messages.empty());
 
   // A block read back and written again is the same block: reader and writer agree on every
@@ -104,7 +105,7 @@ TEST(LoadPackFile, EveryFieldSitsAtItsOffset) {
   for (size_t at = 0x1A; at < 0x26; ++at) block[at] = 0;
   for (size_t at = 0xA8; at < 0xB7; ++at) block[at] = 0;  // the field nothing interprets
   ASSERT_TRUE(f.Read(Layout(block, 0, {}, 0, {})));
-  EXPECT_EQ(packwriter::ParamBlock(test::Inside(f.main).params), block);
+  EXPECT_EQ(packwriter::ParamBlock(test::Inside(f.presenter).params), block);
 }
 
 struct Case {
@@ -240,10 +241,10 @@ TEST(LoadPackFile, HeaderCountsAndHostileLayouts) {
     } else {
       EXPECT_EQ(f.Read(bytes), std::string(c.outcome) == "true");
     }
-    EXPECT_EQ(test::Inside(f.main).g.FBytesRead, c.flashBytes);
-    EXPECT_EQ(test::Inside(f.main).g.EBytesRead, c.eepromBytes);
+    EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, c.flashBytes);
+    EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, c.eepromBytes);
     for (auto [address, value] : c.flash)
-      EXPECT_EQ(test::Inside(f.main).g.FlashArr[address], value) << "at " << address;
+      EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[address], value) << "at " << address;
     EXPECT_EQ(f.dialogs.messages, messages);
   }
 }
@@ -253,10 +254,10 @@ TEST(LoadPackFile, AShortBlockFailsAtItsLastFieldWithTheFieldsBeforeKept) {
   Bytes block = packwriter::ParamBlock(Sample());
   block.pop_back();  // 194 bytes: eReserved14 at 0xC2 is missing
   EXPECT_THROW(f.Read(Layout(block, 3, Ramp(2, 1), 0, {})), RuntimeError);
-  EXPECT_TRUE(test::Inside(f.main).params.eJTAGN) << "0xC1 was read";
-  EXPECT_EQ(test::Inside(f.main).params.eReserved14, 0) << "0xC2 was not";
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[0], 0xFF) << "no image copied";
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 0);
+  EXPECT_TRUE(test::Inside(f.presenter).params.eJTAGN) << "0xC1 was read";
+  EXPECT_EQ(test::Inside(f.presenter).params.eReserved14, 0) << "0xC2 was not";
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[0], 0xFF) << "no image copied";
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 0);
 }
 
 TEST(LoadPackFile, AFlashImageLongerThanTheBufferFillsItThenFails) {
@@ -264,11 +265,11 @@ TEST(LoadPackFile, AFlashImageLongerThanTheBufferFillsItThenFails) {
   Bytes flash(kFlashSize + 5, 0x33);
   EXPECT_THROW(f.Read(Layout(packwriter::ParamBlock(Sample()), kFlashSize + 6, flash, 3, Ramp(2, 1))),
                RuntimeError);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[0], 0x33);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[kFlashSize - 1], 0x33);
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, kFlashSize + 5);
-  EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 0) << "the EEPROM image was not read";
-  EXPECT_EQ(test::Inside(f.main).g.EEpromArr[0], 0xFF);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[0], 0x33);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[kFlashSize - 1], 0x33);
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, kFlashSize + 5);
+  EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, 0) << "the EEPROM image was not read";
+  EXPECT_EQ(test::Inside(f.presenter).g.EEpromArr[0], 0xFF);
 }
 
 TEST(LoadPackFile, TextAndFlagFields) {
@@ -310,7 +311,7 @@ TEST(LoadPackFile, TextAndFlagFields) {
     Bytes block = packwriter::ParamBlock(Sample());
     std::copy(row.bytes.begin(), row.bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(row.at));
     ASSERT_TRUE(f.Read(Layout(block, 0, {}, 0, {})));
-    row.check(test::Inside(f.main).params);
+    row.check(test::Inside(f.presenter).params);
   }
   PackFixture f;
   Bytes block = packwriter::ParamBlock(Sample());
@@ -329,12 +330,13 @@ TEST(LoadPackFile, AShortReadLeavesNothingThatCountsAsLoaded) {
   const dParamList::ReadBytes shortRead = [](std::FILE* file, uint8_t* into, size_t size) {
     return std::fread(into, 1, size - 1, file);
   };
-  const dParamList::PackRead read = dParamList::LoadPackFile(
-      path, test::Inside(f.main).g, test::Inside(f.main).params, test::Shown(f.dialogs), f.loop, shortRead);
+  const dParamList::PackRead read =
+      dParamList::LoadPackFile(path, test::Inside(f.presenter).g, test::Inside(f.presenter).params,
+                               test::Shown(f.dialogs), f.loop, shortRead);
   EXPECT_FALSE(read.ok);
-  EXPECT_EQ(test::Inside(f.main).g.FlashArr[0], 1) << "the image was copied before the failure showed";
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 0);
-  EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 0);
+  EXPECT_EQ(test::Inside(f.presenter).g.FlashArr[0], 1) << "the image was copied before the failure showed";
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 0);
+  EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, 0);
   EXPECT_EQ(f.dialogs.messages,
             std::vector<std::string>{"Read failed (in class: dParamList)\n (file: short.pack)"});
 }
@@ -351,7 +353,7 @@ TEST(LoadPackFile, FieldsTheProgramUsesAtTheirHandPlacedOffsets) {
   put(0x7C, {0x01, 0x01});                  // eBootID 0x0101
   PackFixture f;
   ASSERT_TRUE(f.Read(Layout(block, 1, {}, 1, {})));
-  const auto& p = test::Inside(f.main).params;
+  const auto& p = test::Inside(f.presenter).params;
   EXPECT_EQ(p.eProjectName, "Blk");
   EXPECT_EQ(p.eCPUname, "m328");
   EXPECT_EQ(p.eDeviceID, 0x1E950F);
@@ -363,15 +365,15 @@ TEST(LoadPackFile, FieldsTheProgramUsesAtTheirHandPlacedOffsets) {
 
 TEST(LoadPackFile, FileErrors) {
   PackFixture f;
-  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path("none.pack"), test::Inside(f.main).g,
-                                        test::Inside(f.main).params, test::Shown(f.dialogs), f.loop)
+  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path("none.pack"), test::Inside(f.presenter).g,
+                                        test::Inside(f.presenter).params, test::Shown(f.dialogs), f.loop)
                    .ok);
   const dParamList::PackRead none = dParamList::LoadPackFile(
-      "", test::Inside(f.main).g, test::Inside(f.main).params, test::Shown(f.dialogs), f.loop);
+      "", test::Inside(f.presenter).g, test::Inside(f.presenter).params, test::Shown(f.dialogs), f.loop);
   EXPECT_FALSE(none.ok);
   EXPECT_FALSE(none.file.has_value());
-  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path(""), test::Inside(f.main).g, test::Inside(f.main).params,
-                                        test::Shown(f.dialogs), f.loop)
+  EXPECT_FALSE(dParamList::LoadPackFile(f.dir.Path(""), test::Inside(f.presenter).g,
+                                        test::Inside(f.presenter).params, test::Shown(f.dialogs), f.loop)
                    .ok);
   EXPECT_EQ(f.dialogs.messages,
             (std::vector<std::string>{"Open failed (in class: dParamList)\n (file: none.pack)",
@@ -385,23 +387,23 @@ TEST(LoadPackFile, AFileTooLargeToHoldIsReportedOnce) {
   const std::string path = f.dir.Write("huge.pack", "");
   const uintmax_t size = uintmax_t{1} << 31;  // one past the largest 32-bit signed length
   std::filesystem::resize_file(path, size);
-  test::Inside(f.main).g.FBytesRead = 12;
-  EXPECT_FALSE(dParamList::LoadPackFile(path, test::Inside(f.main).g, test::Inside(f.main).params,
+  test::Inside(f.presenter).g.FBytesRead = 12;
+  EXPECT_FALSE(dParamList::LoadPackFile(path, test::Inside(f.presenter).g, test::Inside(f.presenter).params,
                                         test::Shown(f.dialogs), f.loop)
                    .ok);
   EXPECT_EQ(f.dialogs.messages,
             std::vector<std::string>{"Out of memory (2147483648) (in class: dParamList)\n (file: huge.pack)"})
       << "the file was never read, so no read failure either";
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 0);
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 0);
 }
 
 TEST(LoadEncFile, ChangesNothing) {
   PackFixture f;
-  test::Inside(f.main).g.FBytesRead = 12;
-  test::Inside(f.main).params.eCPUname = "kept";
+  test::Inside(f.presenter).g.FBytesRead = 12;
+  test::Inside(f.presenter).params.eCPUname = "kept";
   EXPECT_FALSE(dParamList::LoadEncFile(f.dir.Write("x.enc", packwriter::Pack(Sample(), Ramp(4, 0), {}))));
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 12);
-  EXPECT_EQ(test::Inside(f.main).params.eCPUname, "kept");
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 12);
+  EXPECT_EQ(test::Inside(f.presenter).params.eCPUname, "kept");
   EXPECT_TRUE(f.dialogs.messages.empty());
 }
 

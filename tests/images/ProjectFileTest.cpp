@@ -73,14 +73,14 @@ TEST(ProjectFile, KeysDefaultsAndMatching) {
     dir.Write("Board.hex", kHex);
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.ppro", c.project));
-    EXPECT_EQ(test::Inside(f.main).g.OrgID, c.orgId);
+    EXPECT_EQ(test::Inside(f.presenter).g.OrgID, c.orgId);
     EXPECT_EQ(f.display.Text(Caption::SourceDevIDcapt), c.deviceIdText);
     EXPECT_EQ(f.display.Text(Caption::CPUnameCapt), c.cpu);
-    EXPECT_EQ(test::Inside(f.main).g.OrgBootID, c.bootId);
-    EXPECT_EQ(test::Inside(f.main).g.OrgEEpEnd, c.eepEnd);
-    EXPECT_EQ(test::Inside(f.main).ComPort.BaudRate(), c.baud);
-    EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
-    EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 2);
+    EXPECT_EQ(test::Inside(f.presenter).g.OrgBootID, c.bootId);
+    EXPECT_EQ(test::Inside(f.presenter).g.OrgEEpEnd, c.eepEnd);
+    EXPECT_EQ(test::Inside(f.presenter).ComPort.BaudRate(), c.baud);
+    EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 1);
+    EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, 2);
     EXPECT_EQ(f.display.title, "Brindlemark [Board.ppro]");
     EXPECT_TRUE(f.dialogs.messages.empty());
   }
@@ -105,8 +105,8 @@ TEST(ProjectFile, WaitAfterOpenAndWhetherTheRateIsNamed) {
     dir.Write("Board.hex", kHex);
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.ppro", c.project));
-    EXPECT_EQ(f.main.WaitAfterOpen(), c.waitMs);
-    EXPECT_EQ(f.main.LastLoad().fileNamesRate, c.namesRate);
+    EXPECT_EQ(f.presenter.engine().WaitAfterOpen(), c.waitMs);
+    EXPECT_EQ(f.presenter.LastLoad().fileNamesRate, c.namesRate);
   }
 }
 
@@ -119,8 +119,8 @@ TEST(ProjectFile, NamesThatAreNotAsciiLoad) {
   dir.Write("J\u00fcrgen/Pl\u00e4ne.eep", kEep);
   f.Load(dir.Write("J\u00fcrgen/Pl\u00e4ne.ppro", "DeviceID=$1E950F\n"));
   EXPECT_TRUE(f.dialogs.messages.empty()) << f.dialogs.messages.front();
-  EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
-  EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 2);
+  EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 1);
+  EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, 2);
   EXPECT_EQ(f.display.title, "Brindlemark [Pl\u00e4ne.ppro]");
 }
 
@@ -152,14 +152,14 @@ TEST(ProjectFile, ARateNoPortCanUseIsReportedAtLoadAndTheRateStays) {
     ScratchDir dir;
     MainFixture f;
     f.ports.Add(std::make_unique<NoSlowRates>());
-    test::Inside(f.main).ComPort.SetBaudRate(19200);
+    test::Inside(f.presenter).ComPort.SetBaudRate(19200);
     dir.Write("Board.hex", kHex);
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.ppro", std::string("BaudRate=") + c.value + "\n"));
-    EXPECT_EQ(test::Inside(f.main).ComPort.BaudRate(), c.baud);
+    EXPECT_EQ(test::Inside(f.presenter).ComPort.BaudRate(), c.baud);
     EXPECT_EQ(f.dialogs.messages,
               c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
-    EXPECT_EQ(f.main.ModeNumber(), 1) << "the images are loaded all the same";
+    EXPECT_EQ(f.presenter.ModeNumber(), 1) << "the images are loaded all the same";
   }
 }
 
@@ -171,9 +171,10 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
     dir.Write("Board.hex", kHex);
     dir.Write("Board.eep", kEep);
     f.Load(dir.Write("Board.PPRO", "DeviceID=1\n"));
-    EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
-    EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 2);
-    EXPECT_EQ(test::Inside(f.main).g.f->filename(), "Board.eep") << "each reader re-points the current file";
+    EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 1);
+    EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, 2);
+    EXPECT_EQ(test::Inside(f.presenter).g.f->filename(), "Board.eep")
+        << "each reader re-points the current file";
   }
   {
     SCOPED_TRACE("a missing .eep: the flash image loads alone");
@@ -183,7 +184,7 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
     f.Load(dir.Write("Board.ppro", ""));
     EXPECT_EQ(f.dialogs.messages,
               std::vector<std::string>{"Open failed (in class: UHexLoad)\n (file: Board.eep)"});
-    EXPECT_EQ(f.main.ModeNumber(), 1);
+    EXPECT_EQ(f.presenter.ModeNumber(), 1);
     EXPECT_EQ(f.display.Text(Caption::EEpSizeCapt), "0 Bytes");
   }
   {
@@ -193,8 +194,8 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
     dir.Write("v1.hex.d/Board.hex", kHex);
     dir.Write("v1.hex.d/Board.eep", kEep);
     f.Load(dir.Write("v1.hex.d/Board.ppro", ""));
-    EXPECT_EQ(test::Inside(f.main).g.FBytesRead, 1);
-    EXPECT_EQ(test::Inside(f.main).g.EBytesRead, 0);
+    EXPECT_EQ(test::Inside(f.presenter).g.FBytesRead, 1);
+    EXPECT_EQ(test::Inside(f.presenter).g.EBytesRead, 0);
     ASSERT_EQ(f.dialogs.messages.size(), 1u);
     EXPECT_EQ(f.dialogs.messages[0].rfind("Open failed (in class: UHexLoad)", 0), 0u);
   }
@@ -202,10 +203,9 @@ TEST(ProjectFile, ImageNamesFollowTheProject) {
 
 TEST(ProjectFile, AProjectThatCannotBeReadIsARunTimeError) {
   ScratchDir dir;
-  MainFixture f;
-  test::Inside(f.main).g.f = std::filesystem::path(dir.Path("gone.ppro"));
-  EXPECT_THROW(f.main.LoadFiles(), RuntimeError);
-  EXPECT_TRUE(f.dialogs.messages.empty());
+  test::ScriptedEventLoop loop;
+  LineBuffer st;
+  EXPECT_THROW(ProjectFile::ReadProject(dir.Path("gone.ppro"), st, loop), RuntimeError);
 }
 
 }  // namespace

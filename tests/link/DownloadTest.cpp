@@ -33,17 +33,21 @@ TEST(Download, ThreeBlocksOfA300ByteImageExactToTheByte) {
   ASSERT_TRUE(b.Connect());
   b.Mark();
   b.display.progressLog.clear();
-  b.main.DownLdBtn_Action();
+  b.display.status0Log.clear();
+  b.presenter.DownLdBtn_Action();
 
   std::string expected = kCheck + SetAddress(0x3FC0) + "E";  // the last page first: 41 C0 3F, 45
   for (int block = 0; block < 3; ++block)
     expected += SetAddress(block * 64) + "E" + "D" + Page(image, block * 128, 128) + "P";
   EXPECT_EQ(Hex(b.Sent()), Hex(expected));
   EXPECT_EQ(b.display.progressLog, (std::vector<int>{0, 43, 85, 128, 0}));
-  EXPECT_EQ(b.display.Text(Caption::status0), "programming Flash");
-  EXPECT_EQ(b.main.ModeNumber(), 2);
+  EXPECT_EQ(
+      b.display.status0Log,
+      (std::vector<std::string>{"programming Flash",
+                                "Download finished in 0.0 s (not verified: the file names no loader ID)"}));
+  EXPECT_EQ(b.presenter.ModeNumber(), 2);
   EXPECT_TRUE(b.dialogs.messages.empty());
-  EXPECT_TRUE(test::Inside(b.main).g.COMok) << "the run sends no release";
+  EXPECT_TRUE(test::Inside(b.presenter).g.COMok) << "the run sends no release";
   // The bytes past the image end went out as the buffer holds them, 0xFF.
   EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
   EXPECT_EQ(b.target().Flash()[300], 0xFF);
@@ -58,7 +62,7 @@ TEST(Download, AllFFBlocksAreErasedButNotWritten) {
   ASSERT_TRUE(b.Connect());
   b.target().Flash().assign(b.target().Flash().size(), 0x00);  // erased pages show as 0xFF
   b.Mark();
-  b.main.DownLdBtn_Action();
+  b.presenter.DownLdBtn_Action();
   const std::string expected = kCheck + SetAddress(0x3FC0) + "E" + SetAddress(0) + "E" + "D" +
                                Page(image, 0, 128) + "P" + SetAddress(64) + "E" + SetAddress(128) + "E" +
                                "D" + Page(image, 256, 128) + "P";
@@ -84,15 +88,17 @@ TEST(Download, EepromUpToItsLimit) {
     auto eeprom = Image(c.bytes, 3);
     eeprom[5] = 0xFF;  // written too
     b.Load({}, eeprom);
-    test::Inside(b.main).g.OrgEEpEnd = c.limit;
+    test::Inside(b.presenter).g.OrgEEpEnd = c.limit;
     ASSERT_TRUE(b.Connect());
     b.Mark();
     b.display.progressLog.clear();
-    b.main.DownLdBtn_Action();
+    b.display.status0Log.clear();
+    b.presenter.DownLdBtn_Action();
     std::string expected = kCheck;
     for (int a = 0; a < c.written; ++a) expected += Bytes({'B', a & 0xFF, a >> 8, eeprom[a]});
     EXPECT_EQ(Hex(b.Sent()), Hex(expected));
-    EXPECT_EQ(b.display.Text(Caption::status0), "programming EEprom");
+    EXPECT_EQ(b.display.status0Log,
+              (std::vector<std::string>{"programming EEprom", "Download finished in 0.0 s"}));
     EXPECT_EQ(b.display.progressLog.size(), static_cast<size_t>(c.written + 2));
     EXPECT_EQ(b.display.progressLog[c.written], 100);
     EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.begin() + c.written, b.target().Eeprom().begin()));
@@ -107,9 +113,9 @@ TEST(Download, BothBoxesClearSendsOnlyTheCheck) {
   b.display.SetCheckValue(Check::ProgFlashChk, false);
   b.display.SetCheckValue(Check::ProgEEpChk, false);
   b.Mark();
-  b.main.DownLdBtn_Action();
+  b.presenter.DownLdBtn_Action();
   EXPECT_EQ(b.Sent(), kCheck);
-  EXPECT_EQ(b.main.ModeNumber(), 2);
+  EXPECT_EQ(b.presenter.ModeNumber(), 2);
 }
 
 // A stray byte on the line ahead of a reply must be flushed away: before each command, after
@@ -138,9 +144,9 @@ TEST(Download, StrayBytesAheadOfAReplyAreFlushedAway) {
     b.Load(flash, eeprom, 0x1E950F, 0x0101);
     ASSERT_TRUE(b.Connect());
     b.target().AddFault(c.fault);
-    b.main.DownLdBtn_Action();
+    b.presenter.DownLdBtn_Action();
     EXPECT_TRUE(b.dialogs.messages.empty());
-    EXPECT_TRUE(b.main.LastRun().result.Clean());
+    EXPECT_TRUE(b.presenter.LastRun().result.Clean());
     EXPECT_TRUE(std::equal(flash.begin(), flash.end(), b.target().Flash().begin()));
     EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), b.target().Eeprom().begin()));
   }
@@ -168,19 +174,19 @@ TEST(Download, AnImageLargerThanTheFlashIsRefusedBeforeAnythingIsWritten) {
     ASSERT_TRUE(b.Connect());
     b.display.SetCheckValue(Check::ProgFlashChk, c.flashTicked);
     b.Mark();
-    b.main.DownLdBtn_Action();
+    b.presenter.DownLdBtn_Action();
     if (c.refused) {
       EXPECT_EQ(b.Sent(), kCheck) << "nothing erased or written";
       EXPECT_EQ(b.dialogs.messages, (std::vector<std::string>{
                                         "The flash image (257 bytes) is larger than the target's flash (256 "
                                         "bytes).\nNothing was written."}));
-      EXPECT_EQ(b.main.LastRun().start, RunStart::DoesNotFit);
+      EXPECT_EQ(b.presenter.LastRun().start, RunStart::DoesNotFit);
     } else {
       EXPECT_TRUE(b.dialogs.messages.empty());
-      EXPECT_TRUE(b.main.LastRun().result.Clean());
+      EXPECT_TRUE(b.presenter.LastRun().result.Clean());
     }
-    EXPECT_EQ(b.main.ModeNumber(), 2) << "still connected";
-    EXPECT_TRUE(test::Inside(b.main).ComPort.IsOpen());
+    EXPECT_EQ(b.presenter.ModeNumber(), 2) << "still connected";
+    EXPECT_TRUE(test::Inside(b.presenter).ComPort.IsOpen());
   }
 }
 
@@ -192,16 +198,16 @@ TEST(Download, ATargetThatStoppedAnsweringIsReportedAndTheWindowDropsToFileLoade
     b.target().AddFault({'?', 2, kind});
     b.Mark();
     b.display.progress = 55;
-    b.main.DownLdBtn_Action();
+    b.presenter.DownLdBtn_Action();
     EXPECT_EQ(b.Sent(), "?") << "no X: the loader did not answer";
     EXPECT_EQ(b.dialogs.messages, (std::vector<std::string>{"Target not found"}));
-    EXPECT_EQ(b.main.ModeNumber(), 1);
+    EXPECT_EQ(b.presenter.ModeNumber(), 1);
     EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
     EXPECT_EQ(b.display.Text(Caption::status1), "COMport none");
-    EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
-    EXPECT_FALSE(test::Inside(b.main).g.COMok);
+    EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
+    EXPECT_FALSE(test::Inside(b.presenter).g.COMok);
     EXPECT_EQ(b.display.progress, 0);
-    EXPECT_EQ(b.main.LastRun().start, RunStart::NoAnswer);
+    EXPECT_EQ(b.presenter.LastRun().start, RunStart::NoAnswer);
   }
 }
 
@@ -228,14 +234,14 @@ TEST(Download, ABoardSwappedBehindTheOpenPortIsIdentifiedAgainAndRefused) {
     config.loaderIds = c.loaderIds;
     *b.targets[0] = sim::SimTarget(config, b.loop.Clock());
     b.Mark();
-    b.main.DownLdBtn_Action();
+    b.presenter.DownLdBtn_Action();
     EXPECT_EQ(Hex(b.Sent()), Hex(c.sent)) << "identified, refused, released: nothing erased or written";
     ASSERT_EQ(b.dialogs.messages.size(), 1u);
     EXPECT_NE(b.dialogs.messages[0].find(c.message), std::string::npos) << b.dialogs.messages[0];
-    EXPECT_EQ(b.main.ModeNumber(), 0);
+    EXPECT_EQ(b.presenter.ModeNumber(), 0);
     EXPECT_EQ(b.display.Text(Caption::status0), "COMport none");
     EXPECT_EQ(b.display.Text(Caption::status1), "ERROR");
-    EXPECT_EQ(b.main.LastRun().start, RunStart::NotIdentified);
+    EXPECT_EQ(b.presenter.LastRun().start, RunStart::NotIdentified);
   }
 }
 
@@ -258,7 +264,7 @@ TEST(Erase, PagesOverTheImageRangeOnly) {
     ASSERT_TRUE(b.Connect());
     b.Mark();
     b.display.progressLog.clear();
-    b.main.EraseBtn_Action();
+    b.presenter.EraseBtn_Action();
     std::string expected = kCheck;
     std::vector<int> words = c.words;
     if (words.empty())
@@ -268,7 +274,7 @@ TEST(Erase, PagesOverTheImageRangeOnly) {
     if (!c.progress.empty()) {
       EXPECT_EQ(b.display.progressLog, c.progress);
     }
-    EXPECT_EQ(b.main.ModeNumber(), 2);
+    EXPECT_EQ(b.presenter.ModeNumber(), 2);
     EXPECT_TRUE(b.dialogs.messages.empty());
   }
 }
@@ -281,35 +287,35 @@ TEST(Erase, WithoutAFlashImageSendsNothingAndSaysSo) {
   ASSERT_TRUE(b.Connect());
   const std::vector<uint8_t> flash = b.target().Flash();
   b.Mark();
-  b.main.EraseBtn_Action();
+  b.presenter.EraseBtn_Action();
   EXPECT_EQ(Hex(b.Sent()), "") << "no \"?\", no \"A\", no \"E\"";
   EXPECT_EQ(b.target().Flash(), flash);
   EXPECT_EQ(b.display.Text(Caption::status0), "Nothing to erase: no flash image is loaded");
-  EXPECT_EQ(b.main.LastRun().start, RunStart::NothingToWrite);
-  EXPECT_EQ(b.main.ModeNumber(), 2);
+  EXPECT_EQ(b.presenter.LastRun().start, RunStart::NothingToWrite);
+  EXPECT_EQ(b.presenter.ModeNumber(), 2);
   EXPECT_TRUE(b.dialogs.messages.empty());
 }
 
 TEST(Stop, SendsXClosesAndDropsToFileLoaded) {
   TargetBench b;
   b.Load(Image(10));
-  b.main.StopBtn_Action();
+  b.presenter.StopBtn_Action();
   EXPECT_EQ(b.target().SentBytes(), "") << "not connected: nothing sent";
-  EXPECT_EQ(b.main.ModeNumber(), 1);
+  EXPECT_EQ(b.presenter.ModeNumber(), 1);
   ASSERT_TRUE(b.Connect());
   b.Mark();
-  b.main.StopBtn_Action();
+  b.presenter.StopBtn_Action();
   EXPECT_EQ(b.Sent(), "X");
   EXPECT_TRUE(b.target().Started());
-  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
-  EXPECT_FALSE(test::Inside(b.main).g.COMok);
-  EXPECT_EQ(b.main.ModeNumber(), 1);
+  EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(b.presenter).g.COMok);
+  EXPECT_EQ(b.presenter.ModeNumber(), 1);
   EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
   EXPECT_FALSE(b.display.Enabled(Button::DownLdBtn));
 
   TargetBench none;
-  none.main.StopBtn_Action();
-  EXPECT_EQ(none.main.ModeNumber(), 0) << "mode 0 stays";
+  none.presenter.StopBtn_Action();
+  EXPECT_EQ(none.presenter.ModeNumber(), 0) << "mode 0 stays";
 }
 
 }  // namespace

@@ -27,15 +27,15 @@ Outcome RunWithFault(TargetBench& b, Seq run, sim::Fault fault) {
   EXPECT_TRUE(b.Connect());
   b.target().Flash().assign(b.target().Flash().size(), 0x00);
   b.target().AddFault(fault);
-  struct Failures : Main::Observer {
+  struct Failures : Engine::Observer {
     void OnFailure(Failure, bool mayGoOn) override { heard.push_back(mayGoOn); }
     std::vector<bool> heard;
   } failures;
-  const Main::Registration listening = b.main.Listen(failures);
+  const Engine::Registration listening = b.presenter.engine().Listen(failures);
   if (run == Seq::Download)
-    b.main.DownLdBtn_Action();
+    b.presenter.DownLdBtn_Action();
   else
-    b.main.EraseBtn_Action();
+    b.presenter.EraseBtn_Action();
   const auto eeprom = Image(4, 9);
   const bool wentOn = run == Seq::Download
                           ? std::equal(eeprom.begin(), eeprom.end(), b.target().Eeprom().begin())
@@ -86,15 +86,15 @@ TEST(Failures, EachNumberedFailureByMissingAndByWrongReply) {
     EXPECT_EQ(outcome.wentOn, c.wentOn);
     EXPECT_EQ(outcome.mayGoOn, std::vector<bool>{c.wentOn}) << "observers hear mayGoOn as the run told it";
     // The run says what happened: the one failure it met, and whether it still reached its end.
-    const RunReport& report = b.main.LastRun();
+    const RunReport& report = b.presenter.LastRun();
     EXPECT_EQ(report.start, RunStart::Started);
     EXPECT_EQ(report.result.failures, std::vector<Failure>{static_cast<Failure>(c.number)});
     EXPECT_EQ(report.result.end, c.wentOn ? RunEnd::Done : RunEnd::Failed);
     EXPECT_FALSE(report.result.Clean()) << "a run that went on after a failure is not a clean one";
-    EXPECT_EQ(b.main.ModeNumber(), 2);
+    EXPECT_EQ(b.presenter.ModeNumber(), 2);
     EXPECT_EQ(b.display.Text(Caption::ModeLabel), "Target connected");
     EXPECT_FALSE(b.display.timerOn);
-    EXPECT_FALSE(b.main.Busy());
+    EXPECT_FALSE(b.presenter.Busy());
     EXPECT_LT(b.loop.now, 10000) << "every wait is bounded";
     EXPECT_EQ(b.target().UndrainedReplyWindows(), 0);
   }
@@ -114,9 +114,9 @@ TEST(Failures, ClicksDuringARunThatGoesOnAfterFailure4DoNothing) {
     // The window shows mode 2 here, with Download and Erase enabled: the guard must hold.
     ++clicks;
     b.Mark();
-    b.main.DownLdBtn_Action();
-    b.main.EraseBtn_Action();
-    b.main.ComportBtn_Action();
+    b.presenter.DownLdBtn_Action();
+    b.presenter.EraseBtn_Action();
+    b.presenter.ComportBtn_Action();
     EXPECT_EQ(b.Sent(), "");
   };
   const Outcome outcome = RunWithFault(b, Seq::Download, {'E', 2, sim::FaultKind::NoReply});
@@ -191,21 +191,21 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
       b.loop.When(
           [&] {
             const std::string sent = b.target().SentBytes();
-            if (armedAt < 0 && b.main.ModeNumber() == 3 &&
+            if (armedAt < 0 && b.presenter.ModeNumber() == 3 &&
                 sent.find(letter, sent.rfind('?')) != std::string::npos)
               armedAt = b.loop.passes;
             return armedAt >= 0 && b.loop.passes >= armedAt + 10;
           },
           [&] {
             if (action == "stop")
-              b.main.StopBtn_Action();
+              b.presenter.StopBtn_Action();
             else
-              b.main.RequestQuit();
+              b.presenter.RequestQuit();
           });
     }
     // The box of an unplugged adapter comes after the window stopped saying "Target connected".
     std::vector<int> modesAtBox;
-    b.dialogs.onMessage = [&](const std::string&) { modesAtBox.push_back(b.main.ModeNumber()); };
+    b.dialogs.onMessage = [&](const std::string&) { modesAtBox.push_back(b.presenter.ModeNumber()); };
     const Outcome outcome = RunWithFault(b, c.run, c.fault);
     EXPECT_EQ(outcome.messages, c.messages);
     EXPECT_EQ(modesAtBox, std::vector<int>(c.messages.size(), 1));
@@ -214,13 +214,14 @@ TEST(Interrupted, StopQuitAndVanishEndTheRunAtItsNextWait) {
     const RunEnd expectedEnd = action == "stop"   ? RunEnd::Stopped
                                : action == "quit" ? RunEnd::Quit
                                                   : RunEnd::PortLost;
-    EXPECT_EQ(b.main.LastRun().result.end, expectedEnd);
-    EXPECT_EQ(b.main.LastRun().result.failures.size(), c.messages.size()) << "Stop and quit are no failures";
-    EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
-    EXPECT_FALSE(test::Inside(b.main).g.COMok);
-    EXPECT_EQ(b.main.ModeNumber(), 1) << "the port is closed: never \"Target connected\"";
+    EXPECT_EQ(b.presenter.LastRun().result.end, expectedEnd);
+    EXPECT_EQ(b.presenter.LastRun().result.failures.size(), c.messages.size())
+        << "Stop and quit are no failures";
+    EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
+    EXPECT_FALSE(test::Inside(b.presenter).g.COMok);
+    EXPECT_EQ(b.presenter.ModeNumber(), 1) << "the port is closed: never \"Target connected\"";
     EXPECT_EQ(b.display.Text(Caption::ModeLabel), "file loaded");
-    EXPECT_FALSE(b.main.Busy());
+    EXPECT_FALSE(b.presenter.Busy());
     EXPECT_LT(b.loop.now, 2000) << "the run ended at its next wait";
   }
 }
@@ -238,8 +239,9 @@ TEST(Interrupted, StopDuringAPagesDataSendsTheRestOfThePageThenTheFarewell) {
   b.Mark();
   const size_t before = b.AllSent().size();
   // Strike after 61 data bytes of block 1 have gone out.
-  b.loop.When([&] { return b.AllSent().size() - before == d + 1 + 61; }, [&] { b.main.StopBtn_Action(); });
-  b.main.DownLdBtn_Action();
+  b.loop.When([&] { return b.AllSent().size() - before == d + 1 + 61; },
+              [&] { b.presenter.StopBtn_Action(); });
+  b.presenter.DownLdBtn_Action();
   const std::string sent = b.Sent();
   ASSERT_GT(sent.size(), d);
   EXPECT_EQ(test::Hex(sent.substr(d)),
@@ -247,10 +249,10 @@ TEST(Interrupted, StopDuringAPagesDataSendsTheRestOfThePageThenTheFarewell) {
       << "the whole page, no \"P\", then \"X\"";
   EXPECT_TRUE(b.target().Started()) << "the loader read \"X\" as a command";
   EXPECT_EQ(b.target().Flash()[128], 0xFF) << "the page was not programmed";
-  EXPECT_EQ(b.main.LastRun().result.end, RunEnd::Stopped);
+  EXPECT_EQ(b.presenter.LastRun().result.end, RunEnd::Stopped);
   EXPECT_TRUE(b.dialogs.messages.empty());
-  EXPECT_EQ(b.main.ModeNumber(), 1);
-  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
+  EXPECT_EQ(b.presenter.ModeNumber(), 1);
+  EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
 }
 
 // The runs that go on after failure 4, 6 (download) or 9 (erase) at address 0 send the rest of
@@ -288,9 +290,9 @@ TEST(Failures, GoingOnAtAddressZeroSendsTheRestOfTheBlock) {
     b.target().AddFault(c.fault);
     b.Mark();
     if (c.run == Seq::Download)
-      b.main.DownLdBtn_Action();
+      b.presenter.DownLdBtn_Action();
     else
-      b.main.EraseBtn_Action();
+      b.presenter.EraseBtn_Action();
     const std::string sent = b.Sent();
     ASSERT_GT(sent.size(), c.failedAt);
     EXPECT_EQ(sent[c.failedAt], c.fault.command);

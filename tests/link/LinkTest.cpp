@@ -17,50 +17,47 @@ using test::TraceOnFailure;
 
 TEST(BaudSelect, RatesOfThePopUpAndNothingElse) {
   struct Case {
+    int index;
     int rate;
-    int index;  // -1: nothing changes
     const char* why;
   } cases[] = {
-      {9600, 0, "first entry"},
-      {19200, 1, "second entry"},
-      {38400, 2, "third entry"},
-      {57600, 3, "the default after a load"},
-      {115200, -1, "not offered: pop-up and port rate stay"},
-      {0, -1, "nonsense rate"},
+      {0, 9600, "first entry"},
+      {1, 19200, "second entry"},
+      {2, 38400, "third entry"},
+      {3, 57600, "the default after a load"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     TargetBench b;
-    test::Inside(b.main).ComPort.SetBaudRate(1234);
-    b.display.SetBaudIndex(99);
-    b.main.UpdateComSettings(c.rate);
-    EXPECT_EQ(b.display.BaudIndex(), c.index < 0 ? 99 : c.index);
-    EXPECT_EQ(test::Inside(b.main).ComPort.BaudRate(), c.index < 0 ? 1234 : c.rate);
+    test::Inside(b.presenter).ComPort.SetBaudRate(1234);
+    b.presenter.BaudSelect_Change(c.index);
+    EXPECT_EQ(test::Inside(b.presenter).ComPort.BaudRate(), c.rate);
+    EXPECT_EQ(b.display.baudRate, c.rate) << "the pop-up shows the port's rate";
   }
   TargetBench b;
-  test::Inside(b.main).ComPort.SetBaudRate(1234);
-  b.main.BaudSelect_Change(4);
-  b.main.BaudSelect_Change(-1);
-  EXPECT_EQ(test::Inside(b.main).ComPort.BaudRate(), 1234) << "an index outside 0..3 changes nothing";
-  b.main.BaudSelect_Change(2);
-  EXPECT_EQ(test::Inside(b.main).ComPort.BaudRate(), 38400);
+  test::Inside(b.presenter).ComPort.SetBaudRate(1234);
+  b.presenter.BaudSelect_Change(4);
+  b.presenter.BaudSelect_Change(-1);
+  EXPECT_EQ(test::Inside(b.presenter).ComPort.BaudRate(), 1234) << "an index outside 0..3 changes nothing";
+  b.presenter.BaudSelect_Change(2);
+  EXPECT_EQ(test::Inside(b.presenter).ComPort.BaudRate(), 38400);
 }
 
 TEST(COMwait, AtLeastOnePassAtMostFifty) {
   TargetBench b;
-  test::Inside(b.main).ComPort.Select(0);
-  ASSERT_TRUE(test::Inside(b.main).ComPort.Open());
-  test::Inside(b.main).bootloader.COMwait(0);
+  test::Inside(b.presenter).ComPort.Select(0);
+  ASSERT_TRUE(test::Inside(b.presenter).ComPort.Open());
+  test::Inside(b.presenter).bootloader.COMwait(0);
   EXPECT_EQ(b.loop.passes, 1) << "one pass even when enough is waiting";
   b.loop.passes = 0;
-  test::Inside(b.main).bootloader.COMwait(1);
+  test::Inside(b.presenter).bootloader.COMwait(1);
   EXPECT_EQ(b.loop.passes, 50) << "nothing comes: 50 passes of 1 ms";
   EXPECT_GE(b.loop.now, 51);
   b.loop.passes = 0;
-  test::Inside(b.main).ComPort.Write("?");
-  test::Inside(b.main).bootloader.COMwait(2);
+  test::Inside(b.presenter).ComPort.Write("?");
+  test::Inside(b.presenter).bootloader.COMwait(2);
   EXPECT_EQ(b.loop.passes, 1) << "the reply is there after the first pass";
-  EXPECT_EQ(test::Inside(b.main).ComPort.Read(2), "KW");
+  EXPECT_EQ(test::Inside(b.presenter).ComPort.Read(2), "KW");
 }
 
 // A slow link (every reply 200 ms late): the documented 50 ms window finds no loader; a window
@@ -73,17 +70,17 @@ TEST(ReplyWindow, AWiderWindowReachesASlowLink) {
     TraceOnFailure trace(b, "slow link");
     for (const char letter : std::string("?IiAEDPB"))
       b.target().AddFault({letter, 0, sim::FaultKind::LateReply, 200});
-    if (windowMs) b.main.SetReplyWindow(windowMs);
-    EXPECT_EQ(b.main.ReplyWindow(), windowMs ? windowMs : 50);
+    if (windowMs) b.presenter.engine().SetReplyWindow(windowMs);
+    EXPECT_EQ(b.presenter.engine().ReplyWindow(), windowMs ? windowMs : 50);
     const auto image = test::Image(200);
     b.Load(image, {1, 2, 3});
     if (!windowMs) {
       EXPECT_FALSE(b.Connect());
-      EXPECT_EQ(b.main.LastSearch(), SearchOutcome::NotFound);
+      EXPECT_EQ(b.presenter.LastSearch(), SearchOutcome::NotFound);
       continue;
     }
     ASSERT_TRUE(b.Connect());
-    b.main.DownLdBtn_Action();
+    b.presenter.DownLdBtn_Action();
     EXPECT_TRUE(b.dialogs.messages.empty()) << b.dialogs.messages.front();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
     EXPECT_EQ(b.target().Eeprom()[2], 3);
@@ -122,10 +119,10 @@ TEST(PortSearch, HighestAnsweringPortWinsAndEachFailureOnlySkipsItsPort) {
       EXPECT_TRUE(b.dialogs.messages.empty());
       EXPECT_EQ(b.display.Text(Caption::ModeLabel), "Target connected");
     } else {
-      EXPECT_EQ(b.main.ModeNumber(), 1);
+      EXPECT_EQ(b.presenter.ModeNumber(), 1);
       EXPECT_EQ(b.display.Text(Caption::status1), "COMport none");
       EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
-      EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
+      EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
     }
   }
 }
@@ -142,16 +139,16 @@ class FailingService : public SerialService {
 TEST(PortSearch, AnErrorOnOnePortEndsOnlyThatPortsTry) {
   TargetBench b;
   b.ports.Add(std::make_unique<FailingService>());  // highest index: tried first
-  test::Inside(b.main).g.serial_count = b.ports.Count();
+  test::Inside(b.presenter).g.serial_count = b.ports.Count();
   b.Load(test::Image(10));
   EXPECT_TRUE(b.Connect());
   EXPECT_TRUE(b.dialogs.messages.empty());
-  EXPECT_FALSE(b.main.Busy());
+  EXPECT_FALSE(b.presenter.Busy());
 }
 
 TEST(PortSearch, NoPortsAtAll) {
   TargetBench b;
-  test::Inside(b.main).g.serial_count = 0;
+  test::Inside(b.presenter).g.serial_count = 0;
   b.Load(test::Image(10));
   EXPECT_FALSE(b.Connect());
   EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
@@ -162,9 +159,9 @@ TEST(PortSearch, TheLoaderAtAnotherRateDoesNotAnswer) {
   config.baud = 57600;
   TargetBench b(config);
   b.Load(test::Image(10));
-  b.main.UpdateComSettings(9600);
+  b.engine.SetBaudRate(9600);
   EXPECT_FALSE(b.Connect());
-  b.main.UpdateComSettings(57600);
+  b.engine.SetBaudRate(57600);
   b.dialogs.messages.clear();
   EXPECT_TRUE(b.Connect()) << b.TraceText();
 }
@@ -175,15 +172,15 @@ TEST(CheckComPort, OnTheOpenPortDiscardsStaleBytesAndAsksAgain) {
   ASSERT_TRUE(b.Connect());
   // A "KW" is left unread on the line, then the loader stops answering: trusting the stale
   // bytes would start a run on a dead link.
-  test::Inside(b.main).ComPort.Write("?");
-  test::Inside(b.main).bootloader.COMwait(2);
+  test::Inside(b.presenter).ComPort.Write("?");
+  test::Inside(b.presenter).bootloader.COMwait(2);
   b.target().AddFault({'?', 0, sim::FaultKind::NoReply});
   b.Mark();
-  b.main.DownLdBtn_Action();
+  b.presenter.DownLdBtn_Action();
   EXPECT_EQ(b.Sent(), "?") << b.TraceText();
-  EXPECT_FALSE(test::Inside(b.main).g.COMok);
-  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
-  EXPECT_EQ(b.main.ModeNumber(), 1) << "no longer connected";
+  EXPECT_FALSE(test::Inside(b.presenter).g.COMok);
+  EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
+  EXPECT_EQ(b.presenter.ModeNumber(), 1) << "no longer connected";
   EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{"Target not found"});
 }
 
@@ -215,9 +212,9 @@ TEST(Identify, CaptionsAndTheLoaderExchangeOnlyWhenALoaderIdIsExpected) {
     EXPECT_EQ(b.target().SentBytes(), c.sent);
     EXPECT_EQ(b.display.Text(Caption::TargDevIDcapt), "Device ID : &&1E950F");
     EXPECT_EQ(b.display.Text(Caption::TargLoaderIDcapt), c.loaderCaption);
-    EXPECT_EQ(test::Inside(b.main).g.TargID, 0x1E950F);
-    EXPECT_EQ(test::Inside(b.main).g.BlockSize, 64);
-    EXPECT_EQ(test::Inside(b.main).g.FlashEnd, 0x4000);
+    EXPECT_EQ(test::Inside(b.presenter).g.TargID, 0x1E950F);
+    EXPECT_EQ(test::Inside(b.presenter).g.BlockSize, 64);
+    EXPECT_EQ(test::Inside(b.presenter).g.FlashEnd, 0x4000);
     EXPECT_TRUE(b.dialogs.messages.empty());
   }
 }
@@ -328,9 +325,9 @@ TEST(Identify, RefusalsReleaseTheLoaderAndShowTheirMessage) {
     b.Load(test::Image(10), {}, c.orgId, c.orgBootId);
     EXPECT_FALSE(b.Connect());
     EXPECT_EQ(b.dialogs.messages, std::vector<std::string>{c.message});
-    EXPECT_EQ(b.main.ModeNumber(), 0);
-    EXPECT_FALSE(test::Inside(b.main).g.COMok);
-    EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
+    EXPECT_EQ(b.presenter.ModeNumber(), 0);
+    EXPECT_FALSE(test::Inside(b.presenter).g.COMok);
+    EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
     EXPECT_TRUE(b.target().Started()) << "released: the loader got \"X\"";
     EXPECT_EQ(b.target().SentBytes().back(), 'X');
     EXPECT_EQ(b.display.Text(Caption::status0), "COMport none");
@@ -468,29 +465,30 @@ TEST(Identify, ThePageAndFlashSizeBytesAreAwaitedLikeAnyReply) {
     ports.Add(std::make_unique<SplitIdentifyService>(loop, c.tailMs));
     HeadlessDisplay display;
     test::RecordingDialogs dialogs;
-    Main main(display, dialogs, loop, ports);
-    main.Open();
-    test::Inside(main).g.Modus = Mode::FileLoaded;
-    test::Inside(main).g.OrgBootID = -1;  // as a plain HEX file leaves it: no "i"
-    main.ComportBtn_Action();
-    EXPECT_EQ(main.ModeNumber(), c.identified ? 2 : 0);
-    EXPECT_EQ(test::Inside(main).g.BlockSize, c.identified ? 64 : 0);
-    EXPECT_EQ(test::Inside(main).g.FlashEnd, c.identified ? 0x4000 : 0);
+    Engine engine(loop, ports);
+    Presenter presenter(engine, display, dialogs);
+    presenter.Open();
+    test::Inside(presenter).mode = Mode::FileLoaded;
+    test::Inside(presenter).g.OrgBootID = -1;  // as a plain HEX file leaves it: no "i"
+    presenter.ComportBtn_Action();
+    EXPECT_EQ(presenter.ModeNumber(), c.identified ? 2 : 0);
+    EXPECT_EQ(test::Inside(presenter).g.BlockSize, c.identified ? 64 : 0);
+    EXPECT_EQ(test::Inside(presenter).g.FlashEnd, c.identified ? 0x4000 : 0);
     EXPECT_TRUE(dialogs.messages.empty());
   }
 }
 
 TEST(Release, SendsXOnlyWhenConnected) {
   TargetBench b;
-  b.main.release();
+  b.presenter.engine().release();
   EXPECT_EQ(b.target().SentBytes(), "");
   b.Load(test::Image(10));
   ASSERT_TRUE(b.Connect());
   b.Mark();
-  b.main.release();
+  b.presenter.engine().release();
   EXPECT_EQ(b.Sent(), "X");
-  EXPECT_FALSE(test::Inside(b.main).ComPort.IsOpen());
-  EXPECT_FALSE(test::Inside(b.main).g.COMok);
+  EXPECT_FALSE(test::Inside(b.presenter).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(b.presenter).g.COMok);
 }
 
 TEST(BusyGuard, ClicksWhileIdentificationWaitsDoNothing) {
@@ -501,11 +499,11 @@ TEST(BusyGuard, ClicksWhileIdentificationWaitsDoNothing) {
   b.loop.When([&] { return b.target().SentBytes() == "?Ii"; },
               [&] {
                 ++clicks;
-                EXPECT_TRUE(b.main.Busy());
+                EXPECT_TRUE(b.presenter.Busy());
                 EXPECT_FALSE(b.display.baudEnabled);
-                b.main.DownLdBtn_Action();
-                b.main.EraseBtn_Action();
-                b.main.ComportBtn_Action();
+                b.presenter.DownLdBtn_Action();
+                b.presenter.EraseBtn_Action();
+                b.presenter.ComportBtn_Action();
               });
   EXPECT_TRUE(b.Connect());
   EXPECT_EQ(clicks, 1);

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "images/FileReads.h"
 #include "link/TargetBench.h"
 #include "shell/core/FileStamp.h"
 #include "support/Inside.h"
@@ -51,8 +50,8 @@ struct Rig {
     project.Write("board.ppro", "DeviceID=$1E950F\nBootLoaderID=$0101\nBaudRate=57600\n");
     project.Write("board.hex", Hex(kOld));
     b.dialogs.answer = (project.dir / "board.ppro").string();
-    b.main.FOpenBtn_Action();
-    EXPECT_TRUE(b.main.LastLoad().loaded);
+    b.presenter.FOpenBtn_Action();
+    EXPECT_TRUE(b.presenter.LastLoad().loaded);
     EXPECT_TRUE(b.Connect());
     b.dialogs.messages.clear();  // the missing .eep's report
   }
@@ -65,20 +64,20 @@ struct Rig {
 
 TEST(Reload, ARebuiltFileIsReadAgainBeforeTheNextDownload) {
   Rig r;
-  r.b.main.DownLdBtn_Action();
+  r.b.presenter.DownLdBtn_Action();
   ASSERT_EQ(r.Flash(8), kOld);
 
   r.project.Write("board.hex", Hex(kNew));
   r.project.Write("board.eep", Hex({0x42}));  // missing at the load: it counts as read too
-  r.b.main.DownLdBtn_Action();
+  r.b.presenter.DownLdBtn_Action();
   EXPECT_EQ(r.Flash(8), kNew) << "the target holds the image now on disk";
   EXPECT_EQ(r.b.target().Eeprom()[0], 0xFF) << "the user's check boxes stay: the EEPROM box was clear";
-  EXPECT_TRUE(r.b.main.LastRun().result.Clean());
+  EXPECT_TRUE(r.b.presenter.LastRun().result.Clean());
   EXPECT_TRUE(r.b.dialogs.messages.empty());
-  EXPECT_EQ(r.b.main.ModeNumber(), 2) << "still connected";
+  EXPECT_EQ(r.b.presenter.ModeNumber(), 2) << "still connected";
 
   r.b.Mark();
-  r.b.main.DownLdBtn_Action();  // nothing changed since: no second reading, same image
+  r.b.presenter.DownLdBtn_Action();  // nothing changed since: no second reading, same image
   EXPECT_EQ(r.Flash(8), kNew);
 }
 
@@ -104,12 +103,12 @@ TEST(Reload, AFileThatNoLongerFitsTheConnectionStopsBeforeWriting) {
     r.project.Write(c.file, c.text);
     const std::vector<uint8_t> before = r.b.target().Flash();
     r.b.Mark();
-    r.b.main.DownLdBtn_Action();
+    r.b.presenter.DownLdBtn_Action();
     EXPECT_EQ(r.b.Sent(), c.sent) << "nothing was written";
     EXPECT_EQ(r.b.target().Flash(), before);
     ASSERT_FALSE(r.b.dialogs.messages.empty());
     EXPECT_EQ(r.b.dialogs.messages.back(), c.message);
-    EXPECT_EQ(r.b.main.LastRun().start, RunStart::FileChanged);
+    EXPECT_EQ(r.b.presenter.LastRun().start, RunStart::FileChanged);
   }
 }
 
@@ -120,14 +119,15 @@ TEST(Reload, AFileRebuiltWhileTheLoadReadItCountsAsChanged) {
   project.Write("board.ppro", "DeviceID=$1E950F\nBootLoaderID=$0101\nBaudRate=57600\n");
   project.Write("board.hex", Hex(kOld));
   TargetBench b;
-  const FileReads seen;  // hears every read of the load inside
-  b.loop.When([&] { return seen.BytesOf(project.dir / "board.hex") != nullptr; },
+  // The HEX reader has taken the file's bytes once its lines are in the line buffer.
+  const LineBuffer& lines = test::Inside(b.presenter).g.st;
+  b.loop.When([&] { return lines.size() > 0 && (*lines.begin()).starts_with(":"); },
               [&] { project.Write("board.hex", Hex(kNew)); });
   b.dialogs.answer = (project.dir / "board.ppro").string();
-  b.main.FOpenBtn_Action();
-  ASSERT_TRUE(b.main.LastLoad().loaded);
+  b.presenter.FOpenBtn_Action();
+  ASSERT_TRUE(b.presenter.LastLoad().loaded);
   ASSERT_TRUE(b.Connect());
-  b.main.DownLdBtn_Action();
+  b.presenter.DownLdBtn_Action();
   EXPECT_EQ(std::vector<uint8_t>(b.target().Flash().begin(), b.target().Flash().begin() + 8), kNew);
 }
 

@@ -201,7 +201,9 @@ TEST(FlashCheck, WhatEachVersionChecksAndWhereItFindsADifference) {
     EXPECT_EQ(v.firstDifferingPage, c.page);
     EXPECT_EQ(v.firstDifferingEepromByte, c.eepromByte);
     EXPECT_EQ(v.checkBits, c.bits);
-    if (c.outcome == Verification::Outcome::Verified) EXPECT_EQ(v.What(), c.what);
+    if (c.outcome == Verification::Outcome::Verified) {
+      EXPECT_EQ(v.What(), c.what);
+    }
   }
 }
 

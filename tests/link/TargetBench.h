@@ -1,4 +1,4 @@
-// A Main object wired to simulated targets, for the link and programming tests.
+// The presenter over an engine wired to simulated targets, for the link and programming tests.
 //
 // Time is the scripted loop's clock; the image is put straight into the shared state (the
 // loading step has its own tests). Sent() and Run() give the bytes sent since a mark, and a
@@ -19,22 +19,27 @@
 #include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
 #include "platform/sim/SimTarget.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Presenter.h"
+#include "support/HeadlessDisplay.h"
 #include "support/Inside.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
 
 namespace bm::test {
 
-// Keeps every progress value, in order.
+// Keeps every progress value and every text of status line 0, in order.
 class ProgressDisplay : public HeadlessDisplay {
  public:
   void SetProgress(int value) override {
     progressLog.push_back(value);
     HeadlessDisplay::SetProgress(value);
   }
+  void SetCaption(Caption which, const std::string& text) override {
+    if (which == Caption::status0) status0Log.push_back(text);
+    HeadlessDisplay::SetCaption(which, text);
+  }
   std::vector<int> progressLog;
+  std::vector<std::string> status0Log;
 };
 
 // FlashEnd 0x4000 words and 64-word pages: the first erase goes to word address 0x3FC0.
@@ -61,8 +66,8 @@ struct TargetBench {
       this->targets.push_back(target);
       ports.Add(std::make_unique<sim::SimSerialService>(target));
     }
-    test::Inside(main).g.serial_count = ports.Count();
-    test::Inside(main).ComPort.SetBaudRate(57600);
+    test::Inside(presenter).g.serial_count = ports.Count();
+    test::Inside(presenter).ComPort.SetBaudRate(57600);
   }
 
   sim::SimTarget& target(size_t i = 0) { return *targets[i]; }
@@ -70,7 +75,7 @@ struct TargetBench {
   // A loaded image as the loading step leaves it: buffers 0xFF outside the image, mode 1.
   void Load(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& eeprom = {}, int32_t orgId = 0,
             int32_t orgBootId = -1) {
-    Globals& g = test::Inside(main).g;
+    Globals& g = test::Inside(presenter).g;
     std::fill(g.FlashArr.begin(), g.FlashArr.end(), 0xFF);
     std::fill(g.EEpromArr.begin(), g.EEpromArr.end(), 0xFF);
     std::copy(flash.begin(), flash.end(), g.FlashArr.begin());
@@ -79,16 +84,16 @@ struct TargetBench {
     g.EBytesRead = static_cast<int32_t>(eeprom.size());
     g.OrgID = orgId;
     g.OrgBootID = orgBootId;
-    g.Modus = Mode::FileLoaded;
-    main.UpdateButtons();
+    test::Inside(presenter).mode = Mode::FileLoaded;
+    presenter.UpdateButtons();
     display.SetCheckValue(Check::ProgFlashChk, !flash.empty());
     display.SetCheckValue(Check::ProgEEpChk, !eeprom.empty());
   }
 
   // The search and identification; true when the window ends in mode 2.
   bool Connect() {
-    main.ComportBtn_Action();
-    return main.ModeNumber() == 2 && test::Inside(main).g.COMok;
+    presenter.ComportBtn_Action();
+    return presenter.ModeNumber() == 2 && test::Inside(presenter).g.COMok;
   }
 
   // Marks the wire: Sent() then returns what the host sent after this point.
@@ -110,7 +115,8 @@ struct TargetBench {
   PortList ports;
   ProgressDisplay display;
   RecordingDialogs dialogs;
-  Main main{display, dialogs, loop, ports};
+  Engine engine{loop, ports};
+  Presenter presenter{engine, display, dialogs};
 
  private:
   size_t mark_ = 0;

@@ -16,8 +16,8 @@
 #include "platform/qt/PosixLine.h"
 #include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtSerialPort.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Presenter.h"
+#include "support/HeadlessDisplay.h"
 #include "support/Inside.h"
 #include "support/TargetSimProcess.h"
 
@@ -70,27 +70,28 @@ TEST(QtSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
       << "a pseudo-terminal has no low-latency flag: that is normal";
 }
 
-// Main over the real port to a target process, with `flashBytes` of flash image in place, as a
+// The presenter over the real port to a target process, with `flashBytes` of flash image in place, as a
 // load would leave it (mode 1, no loader ID named, 57600 baud).
 struct MainOverPort {
   explicit MainOverPort(std::vector<std::string> options, int flashBytes)
-      : sim(std::move(options)), ports(false, {sim.Device()}), main(display, dialogs, loop, ports) {
-    main.Open();
-    main.SetReplyWindow(test::kPtyReplyWindowMs);
+      : sim(std::move(options)), ports(false, {sim.Device()}) {
+    presenter.Open();
+    presenter.engine().SetReplyWindow(test::kPtyReplyWindowMs);
     for (int i = 0; i < flashBytes; ++i)
-      test::Inside(main).g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
-    test::Inside(main).g.FBytesRead = flashBytes;
-    test::Inside(main).g.OrgBootID = -1;
-    test::Inside(main).g.Modus = Mode::FileLoaded;
+      test::Inside(presenter).g.FlashArr[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 % 251);
+    test::Inside(presenter).g.FBytesRead = flashBytes;
+    test::Inside(presenter).g.OrgBootID = -1;
+    test::Inside(presenter).mode = Mode::FileLoaded;
     display.SetCheckValue(Check::ProgFlashChk, true);
-    test::Inside(main).ComPort.SetBaudRate(57600);
+    test::Inside(presenter).ComPort.SetBaudRate(57600);
   }
   test::TargetSimProcess sim;
   QtSerialService ports;
   QtEventLoop loop;
   HeadlessDisplay display;
   NoDialogs dialogs;
-  Main main;
+  Engine engine{loop, ports};
+  Presenter presenter{engine, display, dialogs};
 };
 
 // A whole download through the real port: a page costs one kernel drain (before its checksum
@@ -99,15 +100,15 @@ TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
   constexpr int kPages = 4;
   MainOverPort rig({"--paced"}, kPages * 128);
   test::TargetSimProcess& sim = rig.sim;
-  Main& main = rig.main;
+  Presenter& presenter = rig.presenter;
   ASSERT_TRUE(sim.Started()) << sim.StderrText();
-  main.ComportBtn_Action();
-  ASSERT_EQ(main.ModeNumber(), 2) << sim.StderrText();
-  const SerialPort::Counts before = test::Inside(main).ComPort.LineCounts();
-  main.DownLdBtn_Action();
-  ASSERT_TRUE(main.LastRun().result.Clean()) << sim.StderrText();
-  const SerialPort::Counts run{test::Inside(main).ComPort.LineCounts().writes - before.writes,
-                               test::Inside(main).ComPort.LineCounts().drains - before.drains};
+  presenter.ComportBtn_Action();
+  ASSERT_EQ(presenter.ModeNumber(), 2) << sim.StderrText();
+  const SerialPort::Counts before = test::Inside(presenter).ComPort.LineCounts();
+  presenter.DownLdBtn_Action();
+  ASSERT_TRUE(presenter.LastRun().result.Clean()) << sim.StderrText();
+  const SerialPort::Counts run{test::Inside(presenter).ComPort.LineCounts().writes - before.writes,
+                               test::Inside(presenter).ComPort.LineCounts().drains - before.drains};
   EXPECT_EQ(run.drains, kPages) << "one drain per page";
   // A write per byte: per page "A" and its two address bytes, "E", "D", 128 data bytes, "P";
   // before them "?", "I", and the last page's "A" (three writes) and "E".
@@ -243,21 +244,21 @@ TEST(QtSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
 TEST(QtSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
   MainOverPort rig({}, 128);
   test::TargetSimProcess& sim = rig.sim;
-  Main& main = rig.main;
+  Presenter& presenter = rig.presenter;
   HeadlessDisplay& display = rig.display;
   ASSERT_TRUE(sim.Started()) << sim.StderrText();
-  main.ComportBtn_Action();
-  ASSERT_EQ(main.ModeNumber(), 2) << sim.StderrText();
-  EXPECT_FALSE(main.WatchConnection());
+  presenter.ComportBtn_Action();
+  ASSERT_EQ(presenter.ModeNumber(), 2) << sim.StderrText();
+  EXPECT_FALSE(presenter.WatchConnection());
   sim.Stop();
   QElapsedTimer t;
   t.start();
   bool ended = false;
-  while (!ended && t.elapsed() < 3000) ended = main.WatchConnection();
+  while (!ended && t.elapsed() < 3000) ended = presenter.WatchConnection();
   EXPECT_TRUE(ended);
-  EXPECT_EQ(main.ModeNumber(), 1);
+  EXPECT_EQ(presenter.ModeNumber(), 1);
   EXPECT_EQ(display.Text(Caption::status1), "Adapter unplugged");
-  EXPECT_FALSE(main.WatchConnection()) << "said once";
+  EXPECT_FALSE(presenter.WatchConnection()) << "said once";
 }
 
 // A port another program holds, by its exclusive flag or by a flock, is busy and never opened

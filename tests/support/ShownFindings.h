@@ -1,4 +1,4 @@
-// What a reader found in one call, shown in `dialogs` as Main shows it (a box each, in order) once
+// What a reader found in one call, shown in `dialogs` as the presenter shows it (a box each, in order) once
 // the call's full expression has ended, even when the reader threw: reader tests then read the
 // findings as the boxes the user sees.
 #pragma once

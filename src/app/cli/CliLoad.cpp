@@ -1,5 +1,5 @@
-// brindlemark-cli load: the Load button without a window. The file named on the command line is
-// what the file-open dialog answers; everything else is the same handler the window runs.
+// brindlemark-cli load: the engine's load of the file named on the command line, reported with the
+// face the window would show of it (the same function gives both).
 //
 // A load touches no port and waits for nothing, so it needs no Qt application object: main.cpp
 // runs it before creating one.
@@ -9,14 +9,14 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/cli/CliDialogs.h"
 #include "app/cli/Commands.h"
 #include "app/cli/ExitCodes.h"
 #include "app/cli/FileCheck.h"
+#include "app/cli/LineBreaks.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "platform/PortList.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Engine.h"
+#include "shell/core/LoadFace.h"
 
 namespace bm::cli {
 namespace {
@@ -33,10 +33,22 @@ class LoadOnlyLoop : public EventLoop {
 struct LoadSession {
   LoadOnlyLoop loop;
   PortList ports;  // none: a load never touches a port
-  HeadlessDisplay display;
-  CliDialogs dialogs;
-  Main main{display, dialogs, loop, ports};
-  std::exception_ptr error;  // an error that reached the unhandled-error hook
+  Engine engine{loop, ports};
+  std::optional<LoadResult> load;  // none before the load ran, or when it ended in an error
+  Diagnostics found;               // what the load found, as it told it (also before an error)
+  std::exception_ptr error;        // an error inside a reader
+};
+
+// Keeps each finding as the load tells it.
+class Findings : public Engine::Observer {
+ public:
+  explicit Findings(Diagnostics& found) : found_(found) {}
+  void OnLog(const LogLine& line) override {
+    if (line.kind == LogLine::Kind::Finding) found_.push_back(line.finding);
+  }
+
+ private:
+  Diagnostics& found_;
 };
 
 // The first `count` bytes of `buffer` (none when count <= 0, at most the whole buffer).
@@ -50,29 +62,30 @@ bool WriteImage(const std::string& path, const std::vector<uint8_t>& buffer, int
 }
 
 nlohmann::ordered_json Report(const LoadSession& session) {
-  const Main& m = session.main;
-  const HeadlessDisplay& d = session.display;
+  const Globals& g = session.engine.State();
+  const LoadFace face = session.load ? FaceOfLoad(*session.load) : LoadFace{};
   nlohmann::ordered_json j;
-  j["title"] = d.title;
-  j["file"] = d.Text(Caption::FNameCapt);
-  j["flashSize"] = d.Text(Caption::FlashSizeCapt);
-  j["eepromSize"] = d.Text(Caption::EEpSizeCapt);
-  j["deviceId"] = d.Text(Caption::SourceDevIDcapt);
-  j["cpuName"] = d.Text(Caption::CPUnameCapt);
-  j["mode"] = m.ModeNumber();
-  j["flashBytes"] = m.State().FBytesRead;
-  j["eepromBytes"] = m.State().EBytesRead;
-  j["orgId"] = m.State().OrgID;
-  j["orgBootId"] = m.State().OrgBootID;
-  j["orgEepEnd"] = m.State().OrgEEpEnd;
-  j["baud"] = m.BaudRate();
-  j["progFlash"] = d.CheckValue(Check::ProgFlashChk);
-  j["progEeprom"] = d.CheckValue(Check::ProgEEpChk);
-  j["paramEnabled"] = m.EnableMenuItems();
+  j["title"] = face.title;
+  j["file"] = face.file;
+  j["flashSize"] = face.flashSize;
+  j["eepromSize"] = face.eepromSize;
+  j["deviceId"] = face.deviceId;
+  j["cpuName"] = face.cpuName;
+  j["mode"] = Number(face.mode);
+  j["flashBytes"] = g.FBytesRead;
+  j["eepromBytes"] = g.EBytesRead;
+  j["orgId"] = g.OrgID;
+  j["orgBootId"] = g.OrgBootID;
+  j["orgEepEnd"] = g.OrgEEpEnd;
+  j["baud"] = session.engine.BaudRate();
+  j["progFlash"] = face.progFlash;
+  j["progEeprom"] = face.progEeprom;
+  j["paramEnabled"] = session.load && session.load->hasParameters;
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
-  for (const std::string& text : session.dialogs.messages) messages.push_back(NormalizeLineBreaks(text));
-  // What the window says in its status line rather than in a box.
-  for (const Diagnostic& d : m.LastLoad().diagnostics)
+  // The window shows each finding in a box, in order, but an encrypted file's in its status line.
+  for (const Diagnostic& d : session.found)
+    if (d.code != DiagnosticCode::Encrypted) messages.push_back(NormalizeLineBreaks(d.text));
+  for (const Diagnostic& d : session.found)
     if (d.code == DiagnosticCode::Encrypted) messages.push_back(d.text);
   j["messages"] = messages;
   if (session.error) {
@@ -113,13 +126,20 @@ int Load(const CommandLine& options) {
     }
     return kExitNotLoaded;
   }
-  session.main.SetUnhandledException([&session](std::exception_ptr e) { session.error = e; });
-  session.dialogs.file = options.file;
-  session.dialogs.echo = !options.json;  // readable form: messages on stderr as they come
-  session.main.Handle([&] { session.main.FOpenBtn_Action(); });
-  // What the window shows in its status line rather than in a box (boxes were echoed already).
+  {
+    Findings findings(session.found);
+    const Engine::Registration listening = session.engine.Listen(findings);
+    try {
+      session.load = session.engine.Load(options.file);
+    } catch (...) {
+      session.error = std::current_exception();
+    }
+  }
+  // Readable form: the messages on stderr, in the order the window shows them.
   if (!options.json) {
-    for (const Diagnostic& d : session.main.LastLoad().diagnostics)
+    for (const Diagnostic& d : session.found)
+      if (d.code != DiagnosticCode::Encrypted) std::cerr << NormalizeLineBreaks(d.text) << '\n';
+    for (const Diagnostic& d : session.found)
       if (d.code == DiagnosticCode::Encrypted) std::cerr << d.text << '\n';
   }
 
@@ -129,11 +149,11 @@ int Load(const CommandLine& options) {
   else
     PrintReadable(report);
 
-  const Main& m = session.main;
+  const Globals& g = session.engine.State();
   bool written = true;
-  if (options.flashOut) written &= WriteImage(*options.flashOut, m.State().FlashArr, m.State().FBytesRead);
-  if (options.eepromOut) written &= WriteImage(*options.eepromOut, m.State().EEpromArr, m.State().EBytesRead);
-  return (m.LastLoad().loaded && !session.error && written) ? kExitDone : kExitNotLoaded;
+  if (options.flashOut) written &= WriteImage(*options.flashOut, g.FlashArr, g.FBytesRead);
+  if (options.eepromOut) written &= WriteImage(*options.eepromOut, g.EEpromArr, g.EBytesRead);
+  return (session.load && session.load->loaded && !session.error && written) ? kExitDone : kExitNotLoaded;
 }
 
 }  // namespace bm::cli

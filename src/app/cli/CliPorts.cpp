@@ -14,9 +14,8 @@ namespace bm::cli {
 int Ports(const CommandLine& line) {
   EventLog log(std::cout, line.json);
   CliSession session(line.ports);
-  Main& main = *session.main;
-  main.Open();
-  main.SetReplyWindow(line.replyTimeoutMs);
+  Engine& engine = session.engine;
+  engine.SetReplyWindow(line.replyTimeoutMs);
   const int count = session.ports.list->Count();
   if (line.probe) std::cerr << "Opening a port may reset the board behind it (many boards reset on DTR).\n";
   for (int i = 0; i < count; ++i) {
@@ -38,7 +37,7 @@ int Ports(const CommandLine& line) {
     if (!id.stableName.empty()) identity += "\t" + id.stableName;
     std::string probe;
     if (line.probe) {
-      const PortTry tried = main.Probe(i);
+      const PortTry tried = engine.Probe(i);
       fields["status"] = tried.status == PortTry::Status::Found ? "found" : "skipped";
       probe = tried.status == PortTry::Status::Found ? "a loader answers" : SkipReason(tried);
       if (tried.status == PortTry::Status::Skipped) fields["reason"] = probe;

@@ -1,32 +1,19 @@
-// What every command of the command-line tool works on: a Main object with a window-less
-// status display in the main window's creation state, dialogs that capture every message, the
-// Qt event loop and the port list.
+// What the port-using commands of the command-line tool work on: the engine over the chosen port
+// list, with the Qt event loop for its waits.
 #pragma once
 
-#include <exception>
-#include <memory>
-
 #include "app/PortOptions.h"
-#include "app/cli/CliDialogs.h"
 #include "platform/qt/QtEventLoop.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Engine.h"
 
 namespace bm::cli {
 
 struct CliSession {
-  explicit CliSession(const app::PortOptions& options);
+  explicit CliSession(const app::PortOptions& options) : ports(app::MakePorts(options)) {}
 
   qt::QtEventLoop loop;
   app::Ports ports;
-  HeadlessDisplay* display;  // owned by the session; a command may install its own subclass
-  CliDialogs dialogs;
-  std::unique_ptr<HeadlessDisplay> ownedDisplay;
-  std::unique_ptr<Main> main;
-  std::exception_ptr error;  // an error that reached the unhandled-error hook
-
-  // Replaces the display (before the first operation runs).
-  void SetDisplay(std::unique_ptr<HeadlessDisplay> display);
+  Engine engine{loop, *ports.list};
 };
 
 }  // namespace bm::cli

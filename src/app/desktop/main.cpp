@@ -1,7 +1,6 @@
-// brindlemark: the desktop program. One main window over the Main object; the port list is the
-// system's serial ports, devices named with --port, and the simulated target when asked.
-#include "shell/core/Main.h"
-
+// brindlemark: the desktop program. One main window, the view of a presenter over the engine; the
+// port list is the system's serial ports, devices named with --port, and the simulated target
+// when asked.
 #include <QApplication>
 #include <QTimer>
 #include <iostream>
@@ -12,6 +11,8 @@
 #include "app/PortOptions.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtEventLoop.h"
+#include "shell/core/Engine.h"
+#include "shell/core/Presenter.h"
 #include "shell/qt/AppIcon.h"
 #include "shell/qt/MainWindow.h"
 
@@ -76,9 +77,10 @@ int main(int argc, char** argv) {
   bm::qt::QtDialogs dialogs;
   bm::qt::MainWindow window;
   dialogs.SetParent(&window);
-  bm::Main main(window.Display(), dialogs, loop, *ports.list);
-  // Main's own hook shows the message and the trail in a box; the program keeps running.
-  window.Attach(main);
+  bm::Engine engine(loop, *ports.list);
+  bm::Presenter presenter(engine, window.Display(), dialogs);
+  // The presenter's own hook shows the message and the trail in a box; the program keeps running.
+  window.Attach(presenter);
   window.show();
   window.Open();
   // Once the event loop runs, so a message the load shows has the window behind it.
@@ -92,7 +94,7 @@ int main(int argc, char** argv) {
     } catch (...) {
       // Shown by the unhandled-error hook, as an error of a handler is.
       const std::exception_ptr error = std::current_exception();
-      main.Handle([&error] { std::rethrow_exception(error); });
+      presenter.Handle([&error] { std::rethrow_exception(error); });
       if (!window.isVisible()) return 1;
     }
   }

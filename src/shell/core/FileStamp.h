@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "images/Images.h"
+
 namespace bm {
 
 struct FileStamp {
@@ -15,14 +17,14 @@ struct FileStamp {
   bool exists = false;  // a project's .eep may be missing, and appear later
   uintmax_t size = 0;
   std::filesystem::file_time_type modified{};
-  size_t contentHash = 0;  // of the whole content; a touch that changes no byte still counts
+  std::string sha256;  // of the whole content; a touch that changes no byte still counts
 
   bool operator==(const FileStamp&) const = default;
 };
 
-// The file as it is now; with `readBytes`, as it was when a reader read those bytes from it (its
-// size and hash are theirs, so a file rebuilt since still counts as changed).
-FileStamp StampOf(const std::filesystem::path& path, const std::string* readBytes = nullptr);
+// The file as it is now; with `seen`, as it was when a reader read it (its size and hash are
+// those of the bytes the reader used, so a file rebuilt since still counts as changed).
+FileStamp StampOf(const std::filesystem::path& path, const FileSeen* seen = nullptr);
 
 // The first of `stamps` whose file is no longer as stamped, or nullptr.
 const FileStamp* FirstChanged(const std::vector<FileStamp>& stamps);

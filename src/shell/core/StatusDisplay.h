@@ -1,8 +1,8 @@
-// The status display: the only way the logic drives the main window.
+// The status display: the view interface, the only way the presenter drives the main window.
 //
 // Fields carry the control names of the main window. The Qt window implements it over real
-// widgets; HeadlessDisplay (beside it) keeps the values for the command-line tool and the
-// tests. The logic never reads a widget except through the getters here.
+// widgets and decides nothing; the tests keep the values in a headless one. The presenter never
+// reads a widget except through the getters here.
 #pragma once
 
 #include <cstdint>
@@ -51,9 +51,17 @@ class StatusDisplay {
   virtual void SetProgress(int value) = 0;       // nominal 0..100; above is shown full
   virtual void SetProgressMaximum(int max) = 0;  // 100 measured, 0 busy without a known end
   virtual void SetTimer(bool repeating) = 0;     // Timer1: 500 ms, repeating or off
-  virtual void SetBaudIndex(int index) = 0;      // selects a BaudSelect entry, fires nothing
-  virtual int BaudIndex() const = 0;
-  virtual void SetBaudEnabled(bool enabled) = 0;  // off while a run holds the busy guard
+  // The baud pop-up shows the port's rate: its entry when it is one of the pop-up's rates, else
+  // an extra entry that stays only while that rate is in use. Fires nothing.
+  virtual void ShowBaudRate(int rate) = 0;
+  virtual void SetBaudEnabled(bool enabled) = 0;       // off while a run holds the busy guard
+  virtual void SetParameterEnabled(bool enabled) = 0;  // the "Parameter" menu item
+  // The loaded file's whole path, for the file-name caption's tooltip (empty: none loaded).
+  virtual void SetFilePath(const std::string& path) = 0;
+  // The progress bar's tooltip during a run (the percent and the time left); empty: its own.
+  virtual void SetProgressTip(const std::string& text) = 0;
+  // Gives the keyboard focus to a button (after a run, so the next Space is not Stop's).
+  virtual void Focus(Button which) = 0;
 };
 
 }  // namespace bm

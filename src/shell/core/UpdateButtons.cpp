@@ -1,5 +1,5 @@
 // UpdateButtons: the whole display derived from the mode, by the one mode table.
-#include "shell/core/Main.h"
+#include "shell/core/Presenter.h"
 
 namespace bm {
 namespace {
@@ -21,31 +21,31 @@ constexpr ModeRow kModeTable[] = {
 
 }  // namespace
 
-void Main::UpdateButtons() {
-  const int32_t mode = Number(g.Modus);
+void Presenter::UpdateButtons() {
+  const int32_t mode = Number(Modus);
   if (mode < 0 || mode >= static_cast<int32_t>(std::size(kModeTable))) return;  // 4: leave as is
   const ModeRow& row = kModeTable[mode];
-  display.SetTimer(row.timer);
-  display.SetLed(Led::LedRed, row.red);
-  display.SetLed(Led::LedYellow, row.yellow);
-  display.SetLed(Led::LedGreen, row.green);
-  display.SetButtonEnabled(Button::FOpenBtn, row.load);
-  display.SetButtonEnabled(Button::ComportBtn, row.comport);
-  display.SetButtonEnabled(Button::DownLdBtn, row.download);
-  display.SetButtonEnabled(Button::EraseBtn, row.erase);
-  display.SetCaption(Caption::ModeLabel, row.text);
-  switch (g.Modus) {
+  view.SetTimer(row.timer);
+  view.SetLed(Led::LedRed, row.red);
+  view.SetLed(Led::LedYellow, row.yellow);
+  view.SetLed(Led::LedGreen, row.green);
+  view.SetButtonEnabled(Button::FOpenBtn, row.load);
+  view.SetButtonEnabled(Button::ComportBtn, row.comport);
+  view.SetButtonEnabled(Button::DownLdBtn, row.download);
+  view.SetButtonEnabled(Button::EraseBtn, row.erase);
+  view.SetCaption(Caption::ModeLabel, row.text);
+  switch (Modus) {
     case Mode::None:
-      display.SetCheckEnabled(Check::ProgFlashChk, false);
-      display.SetCheckEnabled(Check::ProgEEpChk, false);
+      view.SetCheckEnabled(Check::ProgFlashChk, false);
+      view.SetCheckEnabled(Check::ProgEEpChk, false);
       break;
     case Mode::FileLoaded:
-      display.SetCheckEnabled(Check::ProgFlashChk, g.FBytesRead > 0);
-      display.SetCheckEnabled(Check::ProgEEpChk, g.EBytesRead > 0);
-      display.SetCaption(Caption::status0, "");
+      view.SetCheckEnabled(Check::ProgFlashChk, engine_.State().FBytesRead > 0);
+      view.SetCheckEnabled(Check::ProgEEpChk, engine_.State().EBytesRead > 0);
+      view.SetCaption(Caption::status0, "");
       break;
     case Mode::Connected:
-      display.SetProgress(0);
+      view.SetProgress(0);
       break;
     default:
       break;  // programming: the check boxes keep their state

@@ -1,8 +1,9 @@
-// MainWindow: the desktop program's main window, a thin view over Main.
+// MainWindow: the desktop program's main window, a thin view of the presenter.
 //
-// It creates the controls and the menu bar, implements the status display over them, and
-// forwards every control event and menu command to the Main operation of the same name through
-// Main::Handle, so no error ever unwinds into Qt. It also owns the single instances of the
+// It creates the controls and the menu bar, implements the view interface over them (widgets
+// only: the presenter decides every text and state), and forwards every control event and menu
+// command to the presenter's handler of the same name through Presenter::Handle, so no error
+// ever unwinds into Qt. It also owns the single instances of the
 // parameter list, About and help windows.
 //
 // What callers rely on:
@@ -10,31 +11,28 @@
 //    controls until the logic changes it.
 //  - Closing the window (close button, File > Quit or its shortcut) while a download or erase
 //    runs first asks whether to stop it, in a window-modal question that leaves the run going.
-//    Yes (or closing during a load or search) asks Main to quit (the port is closed without "X")
+//    Yes (or closing during a load or search) asks the presenter to quit (the port is closed without "X")
 //    and keeps the window; it closes by itself once the outermost forwarded handler has
 //    returned. No, or the run's end, closes the question. With nothing running the window
 //    closes at once, with its other windows, so the application ends.
-//  - The baud pop-up shows the port's rate after every forwarded handler, a rate outside its four
+//  - The baud pop-up shows the port's rate as the presenter gives it, a rate outside its four
 //    entries (a project's 115200) as an extra entry that goes once one of the four is in use.
 //  - A local file dropped on the window is loaded as Load loads a chosen file.
-//  - "Parameter" follows Main::EnableMenuItems whenever the File menu opens and after every
+//  - "Parameter" follows Presenter::EnableMenuItems whenever the File menu opens and after every
 //    forwarded handler.
 //  - While a target is connected, the port's device is looked at every 500 ms: an adapter
 //    unplugged while nothing runs ends the connection ("file loaded", "Adapter unplugged").
-//  - A download or erase that ends with no numbered failure says so in status line 0 with its
-//    time ("Download finished in 8.6 s"); one that went on after a failure says "Download
-//    finished with errors". While it runs, the progress bar's tooltip shows the percent and the
-//    time left. Runs the command-line tool makes are not affected: it has no window.
+//  - The status lines, the progress bar's tooltip and the focus after a run are the presenter's;
+//    the window only shows them.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
 
-#include "shell/core/Main.h"
+#include "shell/core/Presenter.h"
 #include "shell/qt/MainControls.h"
 #include "shell/qt/MainMenus.h"
 
@@ -44,7 +42,6 @@ class QMessageBox;
 class QTimer;
 
 namespace bm {
-class Main;
 class StatusDisplay;
 }  // namespace bm
 
@@ -61,15 +58,12 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   StatusDisplay& Display();
-  void Attach(Main& main);
+  void Attach(Presenter& presenter);
   void Open();
   // Loads `path` as Load does with that file chosen (a dropped file, the command line's file).
   void LoadFile(const QString& path);
 
   const MainControls& Controls() const { return controls_; }
-  // The clock run times are measured with, in milliseconds (a steady clock by default; tests
-  // inject theirs).
-  void SetClock(std::function<double()> nowMs) { nowMs_ = std::move(nowMs); }
   const MainMenus& Menus() const { return menus_; }
 
   // The open instances of the other windows, or null.
@@ -93,32 +87,24 @@ class MainWindow : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  class RunStatus;  // shows a run's end and time left (MainWindow.cpp)
-
   void Connect();
-  // The file-name caption's tooltip: the loaded file's whole path.
-  void ShowFilePath();
   // Runs one forwarded handler; afterwards refreshes "Parameter" and finishes a pending quit.
   void Forward(const std::function<void()>& operation);
   // Forwards the Download or Erase button; `kind` names the run the question speaks of.
-  void ForwardRun(Main::RunKind kind, const std::function<void()>& operation);
+  void ForwardRun(RunKind kind, const std::function<void()>& operation);
   void AskToStopAndQuit();
 
   MainControls controls_;
   MainMenus menus_;
   std::unique_ptr<WindowDisplay> display_;
-  Main* main_ = nullptr;
+  Presenter* main_ = nullptr;
   int depth_ = 0;  // forwarded handlers running, nested through the event loop
-  QElapsedTimer steady_;
-  std::function<double()> nowMs_;
-  std::unique_ptr<RunStatus> runStatus_;
-  Main::Registration listening_;  // runStatus_ hears each run of main_
   QPointer<ParamListWindow> paramList_;
   QPointer<AboutWindow> about_;
   QPointer<HelpWindow> help_;
   QPointer<QMessageBox> quitQuestion_;
-  std::optional<Main::RunKind> pressedRun_;  // the download or erase being forwarded
-  QTimer* connectionWatch_ = nullptr;        // looks for an unplugged adapter while idle
+  std::optional<RunKind> pressedRun_;  // the download or erase being forwarded
+  QTimer* connectionWatch_ = nullptr;  // looks for an unplugged adapter while idle
 };
 
 }  // namespace bm::qt

@@ -14,6 +14,9 @@
 
 namespace bm::qt {
 
+WindowDisplay::WindowDisplay(QWidget* window, const MainControls& controls)
+    : window_(window), c_(controls), idleProgressTip_(controls.ProgressBar1->toolTip()) {}
+
 void WindowDisplay::SetTitle(const std::string& text) { window_->setWindowTitle(ToQString(text)); }
 
 QLabel* WindowDisplay::Label(Caption which) const {
@@ -75,10 +78,26 @@ void WindowDisplay::SetLed(Led which, uint32_t rgb) { LampOf(which)->SetFill(rgb
 
 uint32_t WindowDisplay::LedColour(Led which) const { return LampOf(which)->Fill(); }
 
-void WindowDisplay::SetButtonEnabled(Button which, bool enabled) {
+QPushButton* WindowDisplay::ButtonOf(Button which) const {
   QPushButton* buttons[] = {c_.FOpenBtn, c_.ComportBtn, c_.DownLdBtn, c_.EraseBtn, c_.StopBtn};
-  buttons[static_cast<int>(which)]->setEnabled(enabled);
+  return buttons[static_cast<int>(which)];
+}
+
+void WindowDisplay::SetButtonEnabled(Button which, bool enabled) {
+  ButtonOf(which)->setEnabled(enabled);
   if (which == Button::FOpenBtn && loadItem_) loadItem_->setEnabled(enabled);
+}
+
+void WindowDisplay::Focus(Button which) { ButtonOf(which)->setFocus(Qt::OtherFocusReason); }
+
+void WindowDisplay::SetParameterEnabled(bool enabled) {
+  if (parameterItem_) parameterItem_->setEnabled(enabled);
+}
+
+void WindowDisplay::SetFilePath(const std::string& path) { c_.FNameCapt->setToolTip(ToQString(path)); }
+
+void WindowDisplay::SetProgressTip(const std::string& text) {
+  c_.ProgressBar1->setToolTip(text.empty() ? idleProgressTip_ : ToQString(text));
 }
 
 void WindowDisplay::SetCheckEnabled(Check which, bool enabled) { Box(which)->setEnabled(enabled); }
@@ -107,13 +126,7 @@ void WindowDisplay::SetTimer(bool repeating) {
     c_.Timer1->start();
 }
 
-void WindowDisplay::SetBaudIndex(int index) {
-  if (index >= 0 && index < c_.BaudSelect->count()) c_.BaudSelect->setCurrentIndex(index);
-}
-
-int WindowDisplay::BaudIndex() const { return c_.BaudSelect->currentIndex(); }
-
-void WindowDisplay::ShowBaudRateInUse(int rate) {
+void WindowDisplay::ShowBaudRate(int rate) {
   QComboBox* box = c_.BaudSelect;
   const int fixed = static_cast<int>(kBaudRates.size());
   const auto entry = std::find(kBaudRates.begin(), kBaudRates.end(), rate);

@@ -2,9 +2,8 @@
 //
 // The logic's texts go into the labels as plain text, with one rule of the documented window: a
 // doubled ampersand shows as one ("Device ID : &&1E950F" reads "Device ID : &1E950F"), a single
-// one as it is. Lamp colours read back exactly as set. Setting the baud entry fires nothing: the
-// window forwards only the user's own choice to the logic. The logic selects one of the four
-// entries; a rate outside them is shown by the window itself (ShowBaudRateInUse).
+// one as it is. Lamp colours read back exactly as set. Showing a rate in the baud pop-up fires
+// nothing: the window forwards only the user's own choice to the presenter.
 #pragma once
 
 #include "shell/core/StatusDisplay.h"
@@ -20,10 +19,12 @@ QString CaptionText(const std::string& text);
 
 class WindowDisplay : public StatusDisplay {
  public:
-  WindowDisplay(QWidget* window, const MainControls& controls) : window_(window), c_(controls) {}
+  WindowDisplay(QWidget* window, const MainControls& controls);
 
   // The File menu's Load item follows the Load button: disabled with it (a run, mode 0's search).
   void FollowLoadButton(QAction* load) { loadItem_ = load; }
+  // The File menu's Parameter item.
+  void FollowParameterItem(QAction* parameter) { parameterItem_ = parameter; }
 
   void SetTitle(const std::string& text) override;
   void SetCaption(Caption which, const std::string& text) override;
@@ -36,23 +37,25 @@ class WindowDisplay : public StatusDisplay {
   void SetProgress(int value) override;
   void SetProgressMaximum(int max) override;
   void SetTimer(bool repeating) override;
-  void SetBaudIndex(int index) override;
-  int BaudIndex() const override;
+  void ShowBaudRate(int rate) override;
   void SetBaudEnabled(bool enabled) override;
-
-  // Makes the baud pop-up show `rate`, the rate the port is set to: its entry when it is one of
-  // the four, else an extra fifth entry that stays only while that rate is in use. Fires nothing.
-  void ShowBaudRateInUse(int rate);
+  void SetParameterEnabled(bool enabled) override;
+  void SetFilePath(const std::string& path) override;
+  void SetProgressTip(const std::string& text) override;
+  void Focus(Button which) override;
 
  private:
   QLabel* Label(Caption which) const;
   Lamp* LampOf(Led which) const;
+  QPushButton* ButtonOf(Button which) const;
   QCheckBox* Box(Check which) const;
 
   QWidget* window_;
   MainControls c_;
   QAction* loadItem_ = nullptr;
-  int progress_ = 0;  // the value last set, shown clamped to the bar's range
+  QAction* parameterItem_ = nullptr;
+  QString idleProgressTip_;  // the progress bar's own tooltip, between runs
+  int progress_ = 0;         // the value last set, shown clamped to the bar's range
 };
 
 }  // namespace bm::qt

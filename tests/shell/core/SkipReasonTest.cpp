@@ -7,9 +7,9 @@
 
 #include "platform/PortList.h"
 #include "platform/qt/QtSerialPort.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Presenter.h"
 #include "shell/core/SkipReason.h"
+#include "support/HeadlessDisplay.h"
 #include "support/Inside.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
@@ -92,16 +92,17 @@ TEST(SkipReason, EachWayAPortFailsIsToldApart) {
     test::ScriptedEventLoop loop;
     PortList ports;
     ports.Add(std::make_unique<ScriptedService>(c.failure, c.answer));
-    Main main(display, dialogs, loop, ports);
-    main.Open();
-    test::Inside(main).g.Modus = Mode::FileLoaded;
-    struct Tries : Main::Observer {
+    Engine engine(loop, ports);
+    Presenter presenter(engine, display, dialogs);
+    presenter.Open();
+    test::Inside(presenter).mode = Mode::FileLoaded;
+    struct Tries : Engine::Observer {
       void OnPortTried(const PortTry& t) override { tried.push_back(t); }
       std::vector<PortTry> tried;
     } tries;
-    const Main::Registration listening = main.Listen(tries);
+    const Engine::Registration listening = presenter.engine().Listen(tries);
     const std::vector<PortTry>& tried = tries.tried;
-    main.ComportBtn_Action();
+    presenter.ComportBtn_Action();
     ASSERT_EQ(tried.size(), 2u);
     EXPECT_EQ(tried[0].status, PortTry::Status::Trying);
     EXPECT_EQ(tried[1].status, PortTry::Status::Skipped);
@@ -109,8 +110,9 @@ TEST(SkipReason, EachWayAPortFailsIsToldApart) {
     EXPECT_EQ(SkipReason(tried[1]), c.reason);
     EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Target not found"}) << "the window's text stays";
     // ... and its information says why, port by port, and at which rate.
-    EXPECT_EQ(dialogs.infos, std::vector<std::string>{"/dev/ttyUSB7: " + std::string(c.reason) +
-                                                      "\nBaud rate: " + std::to_string(main.BaudRate())});
+    EXPECT_EQ(dialogs.infos,
+              std::vector<std::string>{"/dev/ttyUSB7: " + std::string(c.reason) +
+                                       "\nBaud rate: " + std::to_string(presenter.engine().BaudRate())});
   }
 }
 

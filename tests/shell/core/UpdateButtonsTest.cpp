@@ -2,8 +2,8 @@
 
 #include "base/Util.h"
 #include "platform/PortList.h"
-#include "shell/core/HeadlessDisplay.h"
-#include "shell/core/Main.h"
+#include "shell/core/Presenter.h"
+#include "support/HeadlessDisplay.h"
 #include "support/Inside.h"
 #include "support/ModeTable.h"
 #include "support/RecordingDialogs.h"
@@ -19,7 +19,8 @@ struct Fixture {
   test::RecordingDialogs dialogs;
   test::ScriptedEventLoop loop;
   PortList ports;
-  Main main{display, dialogs, loop, ports};
+  Engine engine{loop, ports};
+  Presenter presenter{engine, display, dialogs};
 };
 
 TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
@@ -32,10 +33,10 @@ TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
       f.display.SetCheckEnabled(Check::ProgEEpChk, checksBefore);
       f.display.SetCaption(Caption::status0, "old status");
       f.display.SetProgress(77);
-      test::Inside(f.main).g.Modus = static_cast<Mode>(row.modus);
-      test::Inside(f.main).g.FBytesRead = row.flashBytes;
-      test::Inside(f.main).g.EBytesRead = row.eepromBytes;
-      f.main.UpdateButtons();
+      test::Inside(f.presenter).mode = static_cast<Mode>(row.modus);
+      test::Inside(f.presenter).g.FBytesRead = row.flashBytes;
+      test::Inside(f.presenter).g.EBytesRead = row.eepromBytes;
+      f.presenter.UpdateButtons();
       EXPECT_EQ(f.display.timerOn, row.timer);
       EXPECT_EQ(f.display.LedColour(Led::LedRed), row.red);
       EXPECT_EQ(f.display.LedColour(Led::LedYellow), row.yellow);
@@ -56,8 +57,8 @@ TEST(UpdateButtons, AppliesEveryRowOfTheModeTable) {
 TEST(UpdateButtons, UnknownModeChangesNothing) {
   Fixture f;
   const HeadlessDisplay before = f.display;
-  test::Inside(f.main).g.Modus = Mode::LeaveAsIs;
-  f.main.UpdateButtons();
+  test::Inside(f.presenter).mode = Mode::LeaveAsIs;
+  f.presenter.UpdateButtons();
   EXPECT_EQ(f.display.leds, before.leds);
   EXPECT_EQ(f.display.buttons, before.buttons);
   EXPECT_EQ(f.display.captions, before.captions);
@@ -67,24 +68,24 @@ TEST(UpdateButtons, UnknownModeChangesNothing) {
 
 TEST(UpdateButtons, LeavingProgrammingRelightsTheRedLampWhateverTheTimerLeft) {
   Fixture f;
-  test::Inside(f.main).g.Modus = Mode::Programming;
-  f.main.UpdateButtons();
-  f.main.Timer1_Action();
+  test::Inside(f.presenter).mode = Mode::Programming;
+  f.presenter.UpdateButtons();
+  f.presenter.Timer1_Action();
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
-  f.main.Timer1_Action();
+  f.presenter.Timer1_Action();
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clRed);
-  test::Inside(f.main).g.Modus = Mode::Connected;
-  f.main.UpdateButtons();
+  test::Inside(f.presenter).mode = Mode::Connected;
+  f.presenter.UpdateButtons();
   EXPECT_FALSE(f.display.timerOn);
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
 }
 
 TEST(MainOpen, EmptiesStatusLinesAndCountsPorts) {
   Fixture f;
-  f.main.Open();
+  f.presenter.Open();
   EXPECT_EQ(f.display.Text(Caption::status0), "");
   EXPECT_EQ(f.display.Text(Caption::status1), "");
-  EXPECT_EQ(test::Inside(f.main).g.serial_count, 0);
+  EXPECT_EQ(test::Inside(f.presenter).g.serial_count, 0);
   EXPECT_EQ(f.display.Text(Caption::ModeLabel), "none") << "Open does not run UpdateButtons";
   EXPECT_EQ(f.display.LedColour(Led::LedRed), clMaroon);
 }
@@ -106,7 +107,7 @@ TEST(Util, IsValidHex) {
 
 TEST(Handle, AnEscapingErrorReachesTheHookAndTheProgramGoesOn) {
   Fixture f;
-  f.main.Handle([] { throw std::out_of_range("index 70000 out of range"); });
+  f.presenter.Handle([] { throw std::out_of_range("index 70000 out of range"); });
   ASSERT_EQ(f.dialogs.messages.size(), 1u);
   EXPECT_NE(f.dialogs.messages[0].find("index 70000 out of range"), std::string::npos);
 }
@@ -114,13 +115,13 @@ TEST(Handle, AnEscapingErrorReachesTheHookAndTheProgramGoesOn) {
 TEST(BusyScope, DisablesTheBaudPopUpUntilTheOutermostScopeEnds) {
   Fixture f;
   {
-    Main::BusyScope outer(f.main);
-    EXPECT_TRUE(f.main.Busy());
+    Presenter::BusyScope outer(f.presenter);
+    EXPECT_TRUE(f.presenter.Busy());
     EXPECT_FALSE(f.display.baudEnabled);
-    { Main::BusyScope inner(f.main); }
+    { Presenter::BusyScope inner(f.presenter); }
     EXPECT_FALSE(f.display.baudEnabled);
   }
-  EXPECT_FALSE(f.main.Busy());
+  EXPECT_FALSE(f.presenter.Busy());
   EXPECT_TRUE(f.display.baudEnabled);
 }
 

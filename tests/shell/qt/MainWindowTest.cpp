@@ -189,11 +189,11 @@ TEST(MainWindow, MenuBarNamesCaptionsAndShortcut) {
 TEST(MainWindow, ParameterFollowsParaEnableWhenTheFileMenuOpens) {
   WindowRig rig;
   QAction* para = rig.window.Menus().Para;
-  test::Inside(rig.main).ParaEnable = true;
+  test::Inside(rig.presenter).ParaEnable = true;
   EXPECT_FALSE(para->isEnabled());
   emit rig.window.Menus().FileMenu->aboutToShow();
   EXPECT_TRUE(para->isEnabled());
-  test::Inside(rig.main).ParaEnable = false;
+  test::Inside(rig.presenter).ParaEnable = false;
   emit rig.window.Menus().FileMenu->aboutToShow();
   EXPECT_FALSE(para->isEnabled());
 }
@@ -208,10 +208,10 @@ TEST(MainWindow, UpdateButtonsDrivesTheRealWidgets) {
       rig.window.Display().SetCheckEnabled(Check::ProgEEpChk, checksBefore);
       rig.window.Display().SetCaption(Caption::status0, "busy");
       rig.window.Display().SetProgress(60);
-      test::Inside(rig.main).g.Modus = static_cast<Mode>(c.modus);
-      test::Inside(rig.main).g.FBytesRead = c.flashBytes;
-      test::Inside(rig.main).g.EBytesRead = c.eepromBytes;
-      rig.main.UpdateButtons();
+      test::Inside(rig.presenter).mode = static_cast<Mode>(c.modus);
+      test::Inside(rig.presenter).g.FBytesRead = c.flashBytes;
+      test::Inside(rig.presenter).g.EBytesRead = c.eepromBytes;
+      rig.presenter.UpdateButtons();
       EXPECT_EQ(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(), c.timer);
       EXPECT_EQ(rig.Find<qt::Lamp>("LedRed")->Fill(), c.red);
       EXPECT_EQ(rig.Find<qt::Lamp>("LedYellow")->Fill(), c.yellow);
@@ -232,15 +232,15 @@ TEST(MainWindow, UpdateButtonsDrivesTheRealWidgets) {
 TEST(MainWindow, RedLampBlinksOnTheTimerInProgrammingAndStopsAfter) {
   WindowRig rig;
   auto* red = rig.Find<qt::Lamp>("LedRed");
-  test::Inside(rig.main).g.Modus = Mode::Programming;
-  rig.main.UpdateButtons();
+  test::Inside(rig.presenter).mode = Mode::Programming;
+  rig.presenter.UpdateButtons();
   ASSERT_EQ(red->Fill(), clRed);
   // The real 500 ms timer, through the window's forwarding: wait for two ticks.
   ASSERT_TRUE(QTest::qWaitFor([&] { return red->Fill() == clMaroon; }, 3000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return red->Fill() == clRed; }, 3000));
-  rig.main.Timer1_Action();
-  test::Inside(rig.main).g.Modus = Mode::Connected;
-  rig.main.UpdateButtons();
+  rig.presenter.Timer1_Action();
+  test::Inside(rig.presenter).mode = Mode::Connected;
+  rig.presenter.UpdateButtons();
   EXPECT_FALSE(rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
   EXPECT_EQ(red->Fill(), clMaroon);
 }
@@ -261,12 +261,12 @@ TEST(MainWindow, ProgressShowsValuesPastTheMaximumFullAndZeroMaximumAsBusy) {
 TEST(MainWindow, OnlyTheUsersBaudChoiceReachesThePort) {
   WindowRig rig;
   auto* baud = rig.Find<QComboBox>("BaudSelect");
-  rig.window.Display().SetBaudIndex(3);
+  rig.window.Display().ShowBaudRate(57600);
   EXPECT_EQ(baud->currentIndex(), 3);
-  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 9600) << "a selection by the logic fires nothing";
+  EXPECT_EQ(test::Inside(rig.presenter).ComPort.BaudRate(), 9600) << "a selection by the logic fires nothing";
   baud->setCurrentIndex(2);
   emit baud->activated(2);
-  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 38400);
+  EXPECT_EQ(test::Inside(rig.presenter).ComPort.BaudRate(), 38400);
   rig.window.Display().SetBaudEnabled(false);
   EXPECT_FALSE(baud->isEnabled());
 }
@@ -315,7 +315,7 @@ TEST(MainWindow, ClosingWithNothingRunningClosesAndTakesTheOtherWindowsAlong) {
   rig.window.Menus().FileQuit->trigger();
   EXPECT_FALSE(rig.window.isVisible());
   EXPECT_FALSE(rig.window.About()->isVisible());
-  EXPECT_FALSE(rig.main.QuitRequested());
+  EXPECT_FALSE(rig.presenter.QuitRequested());
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ int Instances(const QWidget& owner) {
 
 TEST(ParamListWindow, TitleTwelveRowsAndTheirColours) {
   WindowRig rig;
-  test::Inside(rig.main).params.eProjectName = "Blink";
-  test::Inside(rig.main).params.eClock = 3686400;
+  test::Inside(rig.presenter).params.eProjectName = "Blink";
+  test::Inside(rig.presenter).params.eClock = 3686400;
   rig.window.Menus().Para->setEnabled(true);
   rig.window.Menus().Para->trigger();
   qt::ParamListWindow* list = rig.window.ParamList();
@@ -59,10 +59,10 @@ TEST(ParamListWindow, TitleTwelveRowsAndTheirColours) {
 
 TEST(ParamListWindow, OneInstanceWhileOpenAFreshOneAfterOK) {
   WindowRig rig;
-  test::Inside(rig.main).params.eProjectName = "First";
+  test::Inside(rig.presenter).params.eProjectName = "First";
   rig.window._Para_Action();
   QPointer<qt::ParamListWindow> first = rig.window.ParamList();
-  test::Inside(rig.main).params.eProjectName = "Second";
+  test::Inside(rig.presenter).params.eProjectName = "Second";
   rig.window._Para_Action();
   EXPECT_EQ(rig.window.ParamList(), first.data()) << "brought forward, not a second window";
   EXPECT_EQ(first->windowTitle(), "Parameter list of First") << "rows as they were when it opened";

@@ -93,7 +93,7 @@ TEST(WindowFlow, ADroppedFileOrTheCommandLinesFileLoadsAsLoadDoes) {
   for (WindowRig* rig : {&dropped, &named}) {
     EXPECT_EQ(rig->dialogs.openCount, 0) << "the file is the dialog's answer; no dialog shows";
     EXPECT_EQ(Look(*rig), Look(byButton));
-    EXPECT_EQ(rig->main.ModeNumber(), 1);
+    EXPECT_EQ(rig->presenter.ModeNumber(), 1);
   }
 
   // The next Load's dialog opens in the folder of the file loaded last, however it came.
@@ -140,7 +140,7 @@ TEST(WindowFlow, ARateOutsideThePopUpsEntriesShowsAsAnExtraEntryWhileInUse) {
   };
 
   load("fast.ppro");
-  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 115200);
+  EXPECT_EQ(test::Inside(rig.presenter).ComPort.BaudRate(), 115200);
   EXPECT_EQ(BaudEntries(rig), "9600,19200,38400,57600,115200 @115200");
   load("fast.ppro");
   EXPECT_EQ(box->count(), 5) << "one extra entry, not one a load";
@@ -151,7 +151,7 @@ TEST(WindowFlow, ARateOutsideThePopUpsEntriesShowsAsAnExtraEntryWhileInUse) {
   load("fast.ppro");
   box->setCurrentIndex(1);
   emit box->activated(1);  // the user's choice of one of the four
-  EXPECT_EQ(test::Inside(rig.main).ComPort.BaudRate(), 19200);
+  EXPECT_EQ(test::Inside(rig.presenter).ComPort.BaudRate(), 19200);
   EXPECT_EQ(BaudEntries(rig), "9600,19200,38400,57600 @19200");
 }
 
@@ -240,7 +240,7 @@ TEST(WindowFlow, LoadComportDownloadStop) {
 
   // While the download runs: blinking red with yellow lit, only Stop usable, baud locked.
   bool sawRun = false;
-  rig.loop.When([&] { return rig.main.ModeNumber() == 3; },
+  rig.loop.When([&] { return rig.presenter.ModeNumber() == 3; },
                 [&] {
                   sawRun = true;
                   EXPECT_EQ(Text(rig, "ModeLabel"), "programming");
@@ -268,7 +268,7 @@ TEST(WindowFlow, LoadComportDownloadStop) {
 
   Click(rig, "StopBtn");
   EXPECT_TRUE(rig.target->Started()) << "Stop sends X: the loader leaves";
-  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.presenter).ComPort.IsOpen());
   EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
   EXPECT_EQ(Lamp(rig, "LedYellow"), clYellow);
   EXPECT_EQ(Lamp(rig, "LedGreen"), clGreen);
@@ -287,7 +287,7 @@ TEST(WindowFlow, LoadWhileConnectedReleasesTheTarget) {
   ASSERT_FALSE(rig.target->Started());
   Click(rig, "FOpenBtn");
   EXPECT_TRUE(rig.target->Started()) << "the load sent X";
-  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.presenter).ComPort.IsOpen());
   EXPECT_EQ(Text(rig, "ModeLabel"), "file loaded");
 }
 
@@ -301,7 +301,7 @@ TEST(WindowFlow, DownloadClickedWhileIdentificationWaitsDoesNothing) {
   // The search has found the loader and the window shows Download enabled; "I" is on its way.
   rig.loop.When(
       [&] {
-        return test::Inside(rig.main).g.COMok && rig.target->SentBytes().find('I') != std::string::npos;
+        return test::Inside(rig.presenter).g.COMok && rig.target->SentBytes().find('I') != std::string::npos;
       },
       [&] {
         ASSERT_TRUE(rig.Find("DownLdBtn")->isEnabled());
@@ -325,7 +325,7 @@ TEST(WindowFlow, ClosingDuringADownloadEndsTheRunWithoutXAndThenCloses) {
   Click(rig, "FOpenBtn");
   Click(rig, "ComportBtn");
   bool stillOpen = false;
-  rig.loop.When([&] { return rig.main.ModeNumber() == 3; },
+  rig.loop.When([&] { return rig.presenter.ModeNumber() == 3; },
                 [&] {
                   rig.window.close();
                   ASSERT_NE(rig.window.QuitQuestion(), nullptr);
@@ -334,9 +334,9 @@ TEST(WindowFlow, ClosingDuringADownloadEndsTheRunWithoutXAndThenCloses) {
                 });
   Click(rig, "DownLdBtn");
   EXPECT_TRUE(stillOpen) << "the window waits for the run to end";
-  EXPECT_TRUE(rig.main.QuitRequested());
+  EXPECT_TRUE(rig.presenter.QuitRequested());
   EXPECT_FALSE(rig.window.isVisible()) << "closed once the run had unwound";
-  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.presenter).ComPort.IsOpen());
   EXPECT_FALSE(rig.target->Started()) << "quitting never sends X";
   EXPECT_TRUE(rig.dialogs.messages.empty()) << "no error box for a run the user ended";
 }
@@ -370,8 +370,8 @@ TEST(WindowFlow, TheQuitQuestionLeavesTheRunGoingUntilItIsAnswered) {
     QPointer<QMessageBox> question;
     bool askedWhileRunning = false;  // the question still open as the run goes on
     int base = 0;
-    rig.loop.When([&] { return rig.main.ModeNumber() == 3; }, [&] { base = rig.loop.yields; });
-    rig.loop.When([&] { return rig.main.ModeNumber() == 3 && rig.loop.yields > base + t.yields; },
+    rig.loop.When([&] { return rig.presenter.ModeNumber() == 3; }, [&] { base = rig.loop.yields; });
+    rig.loop.When([&] { return rig.presenter.ModeNumber() == 3 && rig.loop.yields > base + t.yields; },
                   [&] {
                     // Were the question to wait in an event loop of its own, this would run there.
                     QTimer::singleShot(0, &rig.window, [&] {
@@ -396,7 +396,7 @@ TEST(WindowFlow, TheQuitQuestionLeavesTheRunGoingUntilItIsAnswered) {
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.messages.front();
     EXPECT_TRUE(!question || !question->isVisible()) << "the run's end closed it";
     EXPECT_TRUE(rig.window.isVisible());
-    EXPECT_FALSE(rig.main.QuitRequested());
+    EXPECT_FALSE(rig.presenter.QuitRequested());
     EXPECT_EQ(Text(rig, "ModeLabel"), "Target connected");
     if (std::string(t.button) == "DownLdBtn") {
       EXPECT_TRUE(std::equal(files.flash.begin(), files.flash.end(), rig.target->Flash().begin()))
@@ -413,16 +413,16 @@ TEST(WindowFlow, ClosingDuringAnEraseAndAnsweringYesEndsTheRunAndCloses) {
   rig.dialogs.answer = files.Path("blink.ppro");
   Click(rig, "FOpenBtn");
   Click(rig, "ComportBtn");
-  rig.loop.When([&] { return rig.main.ModeNumber() == 3; },
+  rig.loop.When([&] { return rig.presenter.ModeNumber() == 3; },
                 [&] {
                   rig.window.close();
                   ASSERT_NE(rig.window.QuitQuestion(), nullptr);
-                  EXPECT_FALSE(rig.main.QuitRequested()) << "nothing ends before the answer";
+                  EXPECT_FALSE(rig.presenter.QuitRequested()) << "nothing ends before the answer";
                   rig.window.QuitQuestion()->button(QMessageBox::Yes)->click();
                 });
   Click(rig, "EraseBtn");
   EXPECT_FALSE(rig.window.isVisible());
-  EXPECT_FALSE(test::Inside(rig.main).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(rig.presenter).ComPort.IsOpen());
   EXPECT_FALSE(rig.target->Started()) << "quitting never sends X";
   EXPECT_TRUE(rig.dialogs.messages.empty());
 }
@@ -469,13 +469,13 @@ TEST(WindowFlow, EachComportPressReadsThePortListAgain) {
   WindowRig rig;
   rig.ports.Add(std::make_unique<ChangingPorts>(&plugged));
   rig.ports.Add(std::make_unique<ChangingPorts>(&named));  // named on the command line: always last
-  struct Tries : Main::Observer {
+  struct Tries : Engine::Observer {
     void OnPortTried(const PortTry& t) override {
       if (t.status == PortTry::Status::Trying) tried.push_back(t.port);
     }
     std::vector<std::string> tried;
   } tries;
-  const Main::Registration listening = rig.main.Listen(tries);
+  const Engine::Registration listening = rig.presenter.engine().Listen(tries);
   std::vector<std::string>& tried = tries.tried;
   const struct {
     std::vector<std::string> plugged;
@@ -488,9 +488,9 @@ TEST(WindowFlow, EachComportPressReadsThePortListAgain) {
   for (const auto& step : steps) {
     plugged = step.plugged;
     tried.clear();
-    rig.main.Handle([&] { rig.main.ComportBtn_Action(); });
+    rig.presenter.Handle([&] { rig.presenter.ComportBtn_Action(); });
     EXPECT_EQ(tried, step.tried);
-    EXPECT_EQ(test::Inside(rig.main).g.serial_count, static_cast<int>(step.tried.size()));
+    EXPECT_EQ(test::Inside(rig.presenter).g.serial_count, static_cast<int>(step.tried.size()));
   }
 }
 

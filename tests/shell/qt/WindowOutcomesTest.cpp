@@ -88,7 +88,7 @@ TEST(WindowOutcomes, ARunThatEndsWithThePortClosedEndsInFileLoaded) {
     std::vector<QString> modeAtBox;
     c.rig.dialogs.onMessage = [&](const std::string&) { modeAtBox.push_back(Text(c.rig, "ModeLabel")); };
     if (unplug) c.rig.target->AddFault({'P', 2, sim::FaultKind::Vanish});
-    c.rig.loop.When([&] { return !unplug && c.rig.main.ModeNumber() == 3 && c.rig.loop.passes > 20; },
+    c.rig.loop.When([&] { return !unplug && c.rig.presenter.ModeNumber() == 3 && c.rig.loop.passes > 20; },
                     [&] { Click(c.rig, "StopBtn"); });
     Click(c.rig, "DownLdBtn");
     EXPECT_EQ(c.rig.dialogs.messages,
@@ -166,7 +166,7 @@ TEST(WindowOutcomes, TheEndOfARunIsShownWithItsTime) {
     Connected c;
     if (t.fault) c.rig.target->AddFault(*t.fault);
     // The run's own waits add a few milliseconds to the 8.6 s.
-    c.rig.loop.When([&] { return c.rig.main.ModeNumber() == 3; }, [&] { c.rig.loop.now += 8600; });
+    c.rig.loop.When([&] { return c.rig.presenter.ModeNumber() == 3; }, [&] { c.rig.loop.now += 8600; });
     Click(c.rig, t.button);
     EXPECT_EQ(c.rig.dialogs.messages, t.boxes) << TraceText(c.rig.target->Trace(), 8);
     EXPECT_EQ(Text(c.rig, "status0"), t.status0);
@@ -180,13 +180,13 @@ TEST(WindowOutcomes, ADownloadThatIsNotCheckedSaysWhy) {
     sim::SimTargetConfig board = sim::ExampleBoardConfig();
     if (otherLoader) board.loaderIds = {0x0101, 0, 0, 0};
     Connected c(board);
-    if (!otherLoader) test::Inside(c.rig.main).g.OrgBootID = -1;
-    c.rig.loop.When([&] { return c.rig.main.ModeNumber() == 3; }, [&] { c.rig.loop.now += 2400; });
+    if (!otherLoader) test::Inside(c.rig.presenter).g.OrgBootID = -1;
+    c.rig.loop.When([&] { return c.rig.presenter.ModeNumber() == 3; }, [&] { c.rig.loop.now += 2400; });
     Click(c.rig, "DownLdBtn");
     EXPECT_EQ(Text(c.rig, "status0"),
               otherLoader ? "Download finished in 2.4 s (this loader cannot verify)"
                           : "Download finished in 2.4 s (not verified: the file names no loader ID)");
-    EXPECT_FALSE(c.rig.main.LastRun().result.verification) << "never sent \"C\"";
+    EXPECT_FALSE(c.rig.presenter.LastRun().result.verification) << "never sent \"C\"";
     EXPECT_EQ(Text(c.rig, "ModeLabel"), "Target connected");
   }
 }
@@ -209,7 +209,7 @@ TEST(WindowOutcomes, DuringARunTheProgressBarsTooltipShowsPercentAndTimeLeft) {
   auto* bar = c.rig.Find<QProgressBar>("ProgressBar1");
   const QString idle = bar->toolTip();
   QStringList seen;
-  c.rig.loop.When([&] { return c.rig.main.ModeNumber() == 3 && bar->value() > 0; },
+  c.rig.loop.When([&] { return c.rig.presenter.ModeNumber() == 3 && bar->value() > 0; },
                   [&] {
                     c.rig.loop.now += 3000;  // a slow line: 3 s for the first few percent
                     c.rig.loop.When([&] { return bar->value() >= 40; }, [&] { seen << bar->toolTip(); });
@@ -233,7 +233,7 @@ TEST(WindowOutcomes, ATargetThatNoLongerAnswersIsReported) {
   EXPECT_EQ(c.rig.dialogs.messages, std::vector<std::string>{"Target not found"});
   EXPECT_EQ(Text(c.rig, "ModeLabel"), "file loaded");
   EXPECT_EQ(Text(c.rig, "status1"), "COMport none");
-  EXPECT_FALSE(test::Inside(c.rig.main).ComPort.IsOpen());
+  EXPECT_FALSE(test::Inside(c.rig.presenter).ComPort.IsOpen());
   EXPECT_FALSE(c.rig.target->Started()) << "no \"X\" to a loader that does not answer";
 }
 

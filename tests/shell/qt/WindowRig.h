@@ -1,4 +1,4 @@
-// The real main window over a Main object with scripted dialogs, an event loop with injected
+// The real main window over a presenter with scripted dialogs, an event loop with injected
 // time and, when asked, the simulated target as the one port "sim" (clocked by that loop).
 #pragma once
 
@@ -9,7 +9,8 @@
 #include "platform/PortList.h"
 #include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
-#include "shell/core/Main.h"
+#include "shell/core/Engine.h"
+#include "shell/core/Presenter.h"
 #include "shell/qt/MainWindow.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
@@ -22,8 +23,8 @@ struct WindowRig {
       target = std::make_shared<sim::SimTarget>(sim::ExampleBoardConfig(), loop.Clock());
       ports.Add(std::make_unique<sim::SimSerialService>(target));
     }
-    window.SetClock(loop.Clock());
-    window.Attach(main);
+    presenter.SetClock(loop.Clock());
+    window.Attach(presenter);
     window.Open();
   }
 
@@ -37,7 +38,8 @@ struct WindowRig {
   PortList ports;
   std::shared_ptr<sim::SimTarget> target;
   qt::MainWindow window;
-  Main main{window.Display(), dialogs, loop, ports};
+  Engine engine{loop, ports};
+  Presenter presenter{engine, window.Display(), dialogs};
 };
 
 }  // namespace bm::test

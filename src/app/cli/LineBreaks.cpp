@@ -1,6 +1,4 @@
-#include "app/cli/CliDialogs.h"
-
-#include <iostream>
+#include "app/cli/LineBreaks.h"
 
 namespace bm::cli {
 
@@ -16,12 +14,6 @@ std::string NormalizeLineBreaks(const std::string& text) {
     }
   }
   return out;
-}
-
-void CliDialogs::MessageBox(const std::string& text) {
-  messages.push_back(text);
-  if (echo) std::cerr << NormalizeLineBreaks(text) << '\n';
-  if (onMessage) onMessage(text);
 }
 
 }  // namespace bm::cli

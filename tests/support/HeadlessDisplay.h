@@ -1,9 +1,10 @@
-// A status display without a window: it keeps every value the logic sets, starting from the
-// main window's creation state. The command-line tool and the tests use it; a subclass can
-// observe changes by overriding a setter and calling the base.
+// A status display without a window, for the tests: it keeps every value the presenter sets,
+// starting from the main window's creation state; a subclass can observe changes by overriding
+// a setter and calling the base.
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "base/Util.h"
@@ -24,9 +25,12 @@ class HeadlessDisplay : public StatusDisplay {
   void SetProgress(int value) override { progress = value; }
   void SetProgressMaximum(int max) override { progressMaximum = max; }
   void SetTimer(bool repeating) override { timerOn = repeating; }
-  void SetBaudIndex(int index) override { baudIndex = index; }
-  int BaudIndex() const override { return baudIndex; }
+  void ShowBaudRate(int rate) override { baudRate = rate; }
   void SetBaudEnabled(bool on) override { baudEnabled = on; }
+  void SetParameterEnabled(bool on) override { parameterEnabled = on; }
+  void SetFilePath(const std::string& path) override { filePath = path; }
+  void SetProgressTip(const std::string& text) override { progressTip = text; }
+  void Focus(Button which) override { focus = which; }
 
   const std::string& Text(Caption which) const { return captions[Index(which)]; }
   bool Enabled(Button which) const { return buttons[Index(which)]; }
@@ -43,8 +47,12 @@ class HeadlessDisplay : public StatusDisplay {
   int progress = 0;
   int progressMaximum = 100;
   bool timerOn = false;
-  int baudIndex = 0;
+  int baudRate = 0;  // none shown yet
   bool baudEnabled = true;
+  bool parameterEnabled = false;
+  std::string filePath;
+  std::string progressTip;
+  std::optional<Button> focus;
 
  private:
   template <typename E>
