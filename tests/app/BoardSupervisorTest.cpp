@@ -97,25 +97,25 @@ TEST(BoardSupervisor, TheBoardKeepsWhatItsChildReported) {
   char dir[] = "/tmp/bm-board-XXXXXX";
   const std::string scratch = ::mkdtemp(dir);
   const std::string sha(64, 'a');
-  const std::string script =
-      R"(echo '{"event":"start","t":0.0,"file":"/tmp/copy/x.ppro","sha256":")" + sha + R"("}';)"
-      R"(echo 'not json';)"
-      R"(echo '{"event":"identified","t":0.1,"signature":"1E950F"}';)"
-      R"(echo '{"event":"result","t":0.2,"outcome":"done","seconds":0.2,"sha256":")" + sha +
-      R"(","flashSha256":")" + std::string(64, 'b') + R"(","eepromSha256":null}')";
+  const std::string script = R"(echo '{"event":"start","t":0.0,"file":"/tmp/copy/x.ppro","sha256":")" + sha +
+                             R"("}';)"
+                             R"(echo 'not json';)"
+                             R"(echo '{"event":"identified","t":0.1,"signature":"1E950F"}';)"
+                             R"(echo '{"event":"result","t":0.2,"outcome":"done","seconds":0.2,"sha256":")" +
+                             sha + R"(","flashSha256":")" + std::string(64, 'b') +
+                             R"(","eepromSha256":null}')";
   const Ended e = RunBoard("/bin/sh", script, {}, {}, scratch + "/board");
   ASSERT_TRUE(e.result);
   EXPECT_EQ(e.events, (std::vector<std::string>{"start", "identified", "result"}));
-  EXPECT_EQ(BoardJson("p", *e.result).dump(),
-            json({{"port", "p"},
-                  {"signature", "1E950F"},
-                  {"outcome", "done"},
-                  {"exitCode", 0},
-                  {"seconds", 0.2},
-                  {"sha256", sha},
-                  {"flashSha256", std::string(64, 'b')},
-                  {"eepromSha256", nullptr}})
-                .dump());
+  EXPECT_EQ(BoardJson("p", *e.result).dump(), json({{"port", "p"},
+                                                    {"signature", "1E950F"},
+                                                    {"outcome", "done"},
+                                                    {"exitCode", 0},
+                                                    {"seconds", 0.2},
+                                                    {"sha256", sha},
+                                                    {"flashSha256", std::string(64, 'b')},
+                                                    {"eepromSha256", nullptr}})
+                                                  .dump());
   std::ifstream log(scratch + "/board.jsonl");
   const std::string text{std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()};
   EXPECT_NE(text.find(R"("file":"as-named.ppro")"), std::string::npos) << text;
@@ -128,12 +128,13 @@ TEST(BoardSupervisor, TheBoardKeepsWhatItsChildReported) {
 TEST(EmitResult, OutcomeAndExitCodeAgreeAndTheDocumentedFieldsKeepTheirOrder) {
   std::ostringstream out;
   EventLog log(out, true);
-  EXPECT_EQ(EmitResult(log, Outcome::Usage, {{"boards", json::array()}, {"exitCode", 0}, {"sha256", "x"}}), 2);
+  EXPECT_EQ(EmitResult(log, Outcome::Usage, {{"boards", json::array()}, {"exitCode", 0}, {"sha256", "x"}}),
+            2);
   const json line = json::parse(out.str());
   std::vector<std::string> keys;
   for (const auto& [key, value] : line.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"event", "t", "outcome", "failures", "exitCode", "seconds", "sha256",
-                                            "flashSha256", "eepromSha256", "boards"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"event", "t", "outcome", "failures", "exitCode", "seconds",
+                                            "sha256", "flashSha256", "eepromSha256", "boards"}));
   EXPECT_EQ(line["outcome"], "usage");
   EXPECT_EQ(line["exitCode"], 2);
   EXPECT_EQ(line["sha256"], "x");

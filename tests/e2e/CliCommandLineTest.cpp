@@ -508,7 +508,8 @@ struct Child {
     const auto deadline = std::chrono::steady_clock::now() + within;
     size_t end;
     while ((end = pending.find('\n')) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd p{stdoutFd, POLLIN, 0};
       if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
         ADD_FAILURE() << "no line within " << within.count() << " s";
@@ -753,8 +754,9 @@ TEST(CliStation, AChildThatCannotStartIsThatBoardsFailure) {
   fs::copy_file(BM_CLI_PATH, program);
   test::TargetSimProcess board;
   ASSERT_TRUE(board.Started());
-  Child station({"station", kBlink, "--port", board.Device(), "--settle", "2000", "--max-boards", "1", "--json"},
-                program.string());
+  Child station(
+      {"station", kBlink, "--port", board.Device(), "--settle", "2000", "--max-boards", "1", "--json"},
+      program.string());
   std::vector<json> lines;
   for (std::string line = station.Line(); !line.empty(); line = station.Line()) {
     lines.push_back(json::parse(line));

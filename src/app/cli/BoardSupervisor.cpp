@@ -89,7 +89,10 @@ void BoardSupervisor::Start(const BoardLaunch& launch) {
     // No child ran, so no line will say why: the board says it, from the event loop.
     const std::string why = c.process->errorString().toStdString();
     QTimer::singleShot(0, c.process.get(), [this, &c, why] {
-      Hand(c, {{"event", "message"}, {"t", 0.0}, {"kind", "error"}, {"text", "cannot start the board's run: " + why}});
+      Hand(c, {{"event", "message"},
+               {"t", 0.0},
+               {"kind", "error"},
+               {"text", "cannot start the board's run: " + why}});
       End(c, std::nullopt);
     });
   });
@@ -102,7 +105,8 @@ void BoardSupervisor::Start(const BoardLaunch& launch) {
     c.limit->setSingleShot(true);
     c.limit->setTimerType(Qt::PreciseTimer);
     QObject::connect(c.limit.get(), &QTimer::timeout, [this, &c, limit] {
-      const auto left = limit - std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.started);
+      const auto left =
+          limit - std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.started);
       if (left > std::chrono::milliseconds::zero()) {
         c.limit->start(left + std::chrono::milliseconds(1));
         return;
@@ -135,7 +139,8 @@ void BoardSupervisor::Take(Child& c) {
 void BoardSupervisor::Hand(Child& c, json event) {
   const std::string name = event.value("event", "");
   if (name == "start" && c.launch.fileAsNamed) event["file"] = *c.launch.fileAsNamed;
-  if (c.jsonLog) c.jsonLog << event.dump(-1, ' ', false, json::error_handler_t::replace) << '\n' << std::flush;
+  if (c.jsonLog)
+    c.jsonLog << event.dump(-1, ' ', false, json::error_handler_t::replace) << '\n' << std::flush;
   BoardResult& r = c.result;
   if (name == "identified" && event["signature"].is_string()) r.signature = event["signature"];
   if (name == "start") r.sha256 = event.value("sha256", "");
@@ -181,8 +186,10 @@ void BoardSupervisor::Stop(const std::string& port) {
   c.stopAsked = true;
   if (c.process->state() == QProcess::NotRunning) return;  // its failure to start is on its way
   c.process->terminate();
-  QTimer::singleShot(kGraceMs, c.process.get(), [&c] {
-    if (c.process->state() != QProcess::NotRunning) c.process->kill();
+  // Tied to the process alone: the board may have started again by then, with a new one.
+  QProcess* process = c.process.get();
+  QTimer::singleShot(kGraceMs, process, [process] {
+    if (process->state() != QProcess::NotRunning) process->kill();
   });
 }
 

@@ -48,8 +48,8 @@ class BoardSupervisor {
  public:
   // `onEvent`: one line of a board's child, without its "event" and "t". `onEnd`: the board
   // ended; called from the event loop, never from within Start.
-  using EventHandler =
-      std::function<void(const std::string& port, const std::string& event, const nlohmann::ordered_json& fields)>;
+  using EventHandler = std::function<void(const std::string& port, const std::string& event,
+                                          const nlohmann::ordered_json& fields)>;
   using EndHandler = std::function<void(const std::string& port, const BoardResult& result)>;
 
   BoardSupervisor(std::string program, EventHandler onEvent, EndHandler onEnd);

@@ -72,7 +72,9 @@ class StationRun {
             [this](const std::string& port, const std::string& event, const json& fields) {
               Take(*boards_.at(port), event, fields);
             },
-            [this](const std::string& port, const BoardResult& result) { Ended(*boards_.at(port), result); }) {}
+            [this](const std::string& port, const BoardResult& result) {
+              Ended(*boards_.at(port), result);
+            }) {}
 
   int Run() {
     if (const std::optional<std::string> why = WhyNotLoadable(line_.file)) {
