@@ -2,6 +2,7 @@
 // JSON lines of a run, Ctrl-C in the middle of a run, and gang over several pseudo-terminal
 // targets.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -466,9 +467,11 @@ TEST(CliJson, RealRunsOfEveryOutcomeMatchTheSchema) {
   fs::remove_all(scratch);
 }
 
-// A child process whose stdout the test reads while it runs.
+// A child process whose stdout the test reads while it runs. It leads a process group of its own,
+// as a shell's job does, so a signal to the group is what Ctrl-C on its terminal would send. A
+// child that goes silent fails the test instead of hanging it.
 struct Child {
-  explicit Child(const std::vector<std::string>& args) {
+  explicit Child(const std::vector<std::string>& args, const std::string& program = BM_CLI_PATH) {
     int out[2];
     EXPECT_EQ(::pipe(out), 0);
     char path[] = "/tmp/bm-child-err-XXXXXX";
@@ -476,37 +479,63 @@ struct Child {
     errPath = path;
     pid = ::fork();
     if (pid == 0) {
+      ::setpgid(0, 0);
       ::dup2(out[1], 1);
       ::dup2(err, 2);
       ::close(out[0]);
-      std::vector<char*> argv{const_cast<char*>(BM_CLI_PATH)};
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      ::execv(BM_CLI_PATH, argv.data());
+      ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
+    ::setpgid(pid, pid);  // also here: a signal sent right after the fork must find the group
     ::close(out[1]);
     ::close(err);
-    stdoutFile = ::fdopen(out[0], "r");
+    stdoutFd = out[0];
   }
   ~Child() {
-    if (stdoutFile) std::fclose(stdoutFile);
+    if (stdoutFd >= 0) ::close(stdoutFd);
+    if (!reaped) {
+      ::kill(-pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
     ::unlink(errPath.c_str());
   }
   std::string Stderr() const { return ReadText(errPath); }
-  // The next line of its stdout, or "" at its end.
-  std::string Line() {
-    char buffer[4096];
-    return std::fgets(buffer, sizeof buffer, stdoutFile) ? buffer : "";
+  // The next line of its stdout, or "" at its end or when none came within the time.
+  std::string Line(std::chrono::seconds within = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    size_t end;
+    while ((end = pending.find('\n')) == std::string::npos) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{stdoutFd, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+        ADD_FAILURE() << "no line within " << within.count() << " s";
+        ::kill(-pid, SIGKILL);
+        return "";
+      }
+      char buffer[4096];
+      const ssize_t n = ::read(stdoutFd, buffer, sizeof buffer);
+      if (n <= 0) return "";
+      pending.append(buffer, static_cast<size_t>(n));
+    }
+    const std::string line = pending.substr(0, end + 1);
+    pending.erase(0, end + 1);
+    return line;
   }
   int Wait() {
     int raw = 0;
     ::waitpid(pid, &raw, 0);
+    reaped = true;
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
   pid_t pid = -1;
-  FILE* stdoutFile = nullptr;
+  int stdoutFd = -1;
+  std::string pending;
   std::string errPath;
+  bool reaped = false;
 };
 
 // Ctrl-C in the middle of a page: the run ends at its next wait and the port closes without
@@ -638,13 +667,21 @@ TEST(CliStation, FlashesEachBoardOncePerAppearance) {
   const json& result = lines.back();
   EXPECT_EQ(result["event"], "result");
   EXPECT_EQ(result["boards"].size(), 3u) << result.dump();
-  int appeared = 0;
+  // Each board's row names the chip its child identified; each start line names the file the
+  // user gave, not the station's private copy of it.
+  for (const json& board : result["boards"]) EXPECT_EQ(board["signature"], "1E950F") << board.dump();
+  int appeared = 0, started = 0;
   std::string all;
   for (const json& l : lines) {
     appeared += l["event"] == "appeared";
+    if (l["event"] == "start") {
+      ++started;
+      EXPECT_EQ(l["file"], kBlink);
+    }
     all += l.dump() + "\n";
   }
   EXPECT_EQ(appeared, 3);
+  EXPECT_EQ(started, 3);
   EXPECT_NE(station.Stderr().find("station: 2 passed, 1 failed"), std::string::npos) << station.Stderr();
   EXPECT_EQ(SchemaErrors(all), "");
   fs::remove_all(scratch);
@@ -665,6 +702,76 @@ TEST(CliStation, ANamedPortWithoutALoaderFails) {
   EXPECT_NE(r.err.find("station: 0 passed, 1 failed"), std::string::npos) << r.err;
 }
 
+// Ctrl-C on the terminal reaches the station's whole process group, yet only the station itself
+// hears it: the first lets the running board finish, a second stops it. gang stops its boards at
+// the first.
+TEST(CliStation, CtrlCAtTheTerminalLetsRunningBoardsFinishAndASecondStopsThem) {
+  const struct {
+    const char* command;
+    int signals;
+    const char* boardOutcome;
+    int status;
+  } cases[] = {
+      {"station", 1, "done", 0},
+      {"station", 2, "stopped", 8},
+      {"gang", 1, "stopped", 130},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + ", " + std::to_string(c.signals) + " Ctrl-C");
+    test::TargetSimProcess sim({"--paced"});
+    ASSERT_TRUE(sim.Started()) << sim.StderrText();
+    std::vector<std::string> args{c.command, kBlink, "--port", sim.Device(), "--baud", "2400", "--json"};
+    if (std::string(c.command) == "station") args.insert(args.end(), {"--settle", "0", "--max-boards", "1"});
+    Child cli(args);
+    int sent = 0;
+    std::vector<json> lines;
+    for (std::string line = cli.Line(); !line.empty(); line = cli.Line()) {
+      lines.push_back(json::parse(line));
+      const json& l = lines.back();
+      // The first once the board writes; the second once the station said it heard the first.
+      const bool first = sent == 0 && l["event"] == "phase";
+      const bool second = sent == 1 && l["event"] == "message" &&
+                          l["text"].get<std::string>().find("no new boards") != std::string::npos;
+      if (sent < c.signals && (first || second)) {
+        ::kill(-cli.pid, SIGINT);
+        ++sent;
+      }
+    }
+    EXPECT_EQ(sent, c.signals);
+    EXPECT_EQ(cli.Wait(), c.status) << cli.Stderr();
+    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(lines.back()["boards"].size(), 1u) << lines.back().dump();
+    EXPECT_EQ(lines.back()["boards"][0]["outcome"], c.boardOutcome) << lines.back().dump();
+  }
+}
+
+// A board whose child cannot even start (here the program lost its execute permission after the
+// station loaded the file) is that board's failure, and the station still ends.
+TEST(CliStation, AChildThatCannotStartIsThatBoardsFailure) {
+  char dir[] = "/tmp/bm-nostart-XXXXXX";
+  const fs::path scratch = ::mkdtemp(dir);
+  const fs::path program = scratch / "brindlemark-cli";
+  fs::copy_file(BM_CLI_PATH, program);
+  test::TargetSimProcess board;
+  ASSERT_TRUE(board.Started());
+  Child station(
+      {"station", kBlink, "--port", board.Device(), "--settle", "2000", "--max-boards", "1", "--json"},
+      program.string());
+  std::vector<json> lines;
+  for (std::string line = station.Line(); !line.empty(); line = station.Line()) {
+    lines.push_back(json::parse(line));
+    if (lines.back()["event"] == "appeared")
+      fs::permissions(program, fs::perms::owner_read | fs::perms::owner_write);
+  }
+  EXPECT_EQ(station.Wait(), 8) << station.Stderr();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back()["event"], "result");
+  ASSERT_EQ(lines.back()["boards"].size(), 1u) << lines.back().dump();
+  EXPECT_EQ(lines.back()["boards"][0]["outcome"], "failed");
+  EXPECT_NE(station.Stderr().find("station: 0 passed, 1 failed"), std::string::npos) << station.Stderr();
+  fs::remove_all(scratch);
+}
+
 // Logs that cannot be kept stop the gang before any board starts; each board keeps its own log,
 // named after its device.
 TEST(CliGang, LogsAreNeverLostWithoutAWord) {
@@ -681,8 +788,20 @@ TEST(CliGang, LogsAreNeverLostWithoutAWord) {
       if (command == "station") args.insert(args.end(), {"--max-boards", "1"});
       const CliResult r = RunCli(args);
       EXPECT_EQ(r.status, 2) << r.err;
-      EXPECT_EQ(r.err.rfind(command + ": cannot keep logs in '" + bad.string() + "': ", 0), 0u) << r.err;
+      const std::string said = command + ": cannot keep logs in '" + bad.string() + "': ";
+      EXPECT_EQ(r.err.rfind(said, 0), 0u) << r.err;
+      EXPECT_GT(r.err.size(), said.size() + 1) << "and why: " << r.err;
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      // A script reads the same: the reason in a message line, then a usage outcome.
+      args.push_back("--json");
+      const CliResult j = RunCli(args);
+      EXPECT_EQ(j.status, 2) << j.err;
+      const auto lines = JsonLines(j.out);
+      ASSERT_EQ(lines.size(), 2u) << j.out;
+      EXPECT_EQ(lines[0]["text"], r.err.substr(0, r.err.size() - 1));
+      EXPECT_EQ(lines[1]["outcome"], "usage") << j.out;
+      EXPECT_EQ(lines[1]["exitCode"], 2) << j.out;
+      EXPECT_EQ(SchemaErrors(j.out), "");
     }
   }
   test::TargetSimProcess a, b;

@@ -176,7 +176,6 @@ class Runner {
   // The result line, and the status to exit with.
   int Finish(Outcome outcome, const std::string& note = {}) {
     if (Interrupts::Received()) outcome = Outcome::Stopped;
-    const int exitCode = ExitStatusOf(outcome);
     if (!note.empty()) Message(outcome == Outcome::Done ? "info" : "error", note);
     ClosingLine(outcome);
     json failures = json::array();
@@ -184,17 +183,16 @@ class Runner {
     const auto hash = [](const std::optional<WrittenRange>& range) {
       return range ? json(range->sha256) : json(nullptr);
     };
-    json fields{
-        {"outcome", NameOf(outcome)},        {"failures", failures},   {"exitCode", exitCode},
-        {"seconds", Millis(log_.Seconds())}, {"sha256", load_.sha256}, {"flashSha256", hash(run_.flash)},
-        {"eepromSha256", hash(run_.eeprom)}};
+    json fields{{"failures", failures},
+                {"sha256", load_.sha256},
+                {"flashSha256", hash(run_.flash)},
+                {"eepromSha256", hash(run_.eeprom)}};
     fields.update(VerifyFields());
     if (line_.command == Command::Download) {
       fields["pagesWritten"] = run_.result.pagesWritten;
       fields["pagesSkipped"] = run_.result.pagesSkipped;
     }
-    log_.Emit("result", fields);
-    return exitCode;
+    return EmitResult(log_, outcome, fields);
   }
 
   // With --verify: whether the chip holds the image, what was checked, and where it differs.

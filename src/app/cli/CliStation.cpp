@@ -7,8 +7,9 @@
 //
 // Each child gets a private copy of the files, made when they were loaded, so a rebuild on disk
 // in the middle of a board never mixes two images. The first Ctrl-C takes no new boards and lets
-// the running ones finish; a second stops them (they count as failed).
-#include <sys/prctl.h>
+// the running ones finish; a second stops them (they count as failed). The children run in
+// process groups of their own (BoardSupervisor), so a Ctrl-C at the terminal reaches only the
+// station.
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -19,10 +20,8 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -31,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/BoardSupervisor.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
@@ -43,8 +43,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
-
-constexpr int kGraceMs = 3000;  // a stopped child that does not end within this is killed
 
 // The files a load of `file` reads: a project's .hex and .eep beside it, or the file alone.
 std::vector<fs::path> FilesOf(const fs::path& file) {
@@ -61,28 +59,31 @@ struct Board {
   bool flashed = false;  // flashed during this appearance: not again until it comes back
   bool running = false;
   std::string status = "waiting";
-  std::unique_ptr<QProcess> child;
   std::unique_ptr<QTimer> settle;
-  std::string pending;
-  std::ofstream jsonLog, textLog;
-  json result;  // the child's result line
-  double startedAt = 0;
 };
 
 class StationRun {
  public:
-  StationRun(const CommandLine& line, EventLog& log) : line_(line), log_(log) {}
+  StationRun(const CommandLine& line, EventLog& log)
+      : line_(line),
+        log_(log),
+        supervisor_(
+            QCoreApplication::applicationFilePath().toStdString(),
+            [this](const std::string& port, const std::string& event, const json& fields) {
+              Take(*boards_.at(port), event, fields);
+            },
+            [this](const std::string& port, const BoardResult& result) {
+              Ended(*boards_.at(port), result);
+            }) {}
 
   int Run() {
     if (const std::optional<std::string> why = WhyNotLoadable(line_.file)) {
       Say("error", "station: cannot load '" + line_.file + "': " + *why);
-      return Finish(kExitNotLoaded);
+      return Finish(Outcome::LoadFailed);
     }
-    if (line_.logDir) {
-      if (const std::optional<std::string> why = WhyNoLogs(*line_.logDir)) {
-        Say("error", "station: cannot keep logs in '" + *line_.logDir + "': " + *why);
-        return Finish(kExitUsage);
-      }
+    if (const std::optional<std::string> refusal = LogDirRefusal("station", line_.logDir)) {
+      Say("error", *refusal);
+      return Finish(Outcome::Usage);
     }
     watching_ = true;
     TakeFile();
@@ -98,7 +99,7 @@ class StationRun {
     Interrupts interrupts([this] { Interrupted(); });
     Rescan();
     loop_.exec();
-    return Finish(failed_ > 0 ? kExitGangFailed : kExitDone);
+    return Finish(failed_ > 0 ? Outcome::BoardsFailed : Outcome::Done);
   }
 
  private:
@@ -115,6 +116,7 @@ class StationRun {
     const fs::path copy = fs::path(dir) / fs::path(line_.file).filename();
     // The documented load, by this very program, as each board's child will run it.
     QProcess load;
+    load.setChildProcessModifier([] { ::setpgid(0, 0); });  // a Ctrl-C now is the station's alone
     load.setStandardOutputFile(QProcess::nullDevice());
     load.setStandardErrorFile(QProcess::nullDevice());
     load.start(QCoreApplication::applicationFilePath(),
@@ -254,91 +256,48 @@ class StationRun {
     ++started_;
     b.running = true;
     b.flashed = true;
-    b.result = json();
-    b.pending.clear();
     b.status = "flashing";
-    b.startedAt = log_.Seconds();
+    CommandLine child = line_;
+    child.file = copy_;
+    // The child reads the copy; its lines name the file the user gave.
+    BoardLaunch launch{b.port, ChildArguments(child, b.port), std::nullopt, std::nullopt, line_.file};
     if (line_.logDir) {
       std::string device = b.port;
       for (char& c : device)
         if (c == '/' || c == ':' || c == ' ') c = '_';
-      const std::string base = *line_.logDir + "/" +
-                               QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz").toStdString() +
-                               device;
-      b.jsonLog = std::ofstream(base + ".jsonl");
-      b.textLog = std::ofstream(base + ".log");
+      launch.logBase = *line_.logDir + "/" +
+                       QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz").toStdString() + device;
     }
-    CommandLine child = line_;
-    child.file = copy_;
-    QStringList args;
-    for (const std::string& a : ChildArguments(child, b.port)) args << QString::fromStdString(a);
-    b.child = std::make_unique<QProcess>();
-    b.child->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    QObject::connect(b.child.get(), &QProcess::readyReadStandardOutput, [this, &b] { ReadLines(b); });
-    QObject::connect(b.child.get(), &QProcess::readyReadStandardError, [&b] {
-      const QByteArray text = b.child->readAllStandardError();
-      if (b.textLog) b.textLog.write(text.constData(), text.size());
-    });
-    QObject::connect(b.child.get(), &QProcess::finished, [this, &b](int code, QProcess::ExitStatus status) {
-      ReadLines(b);
-      Ended(b, status == QProcess::NormalExit ? code : kExitInterrupted);
-    });
-    b.child->start(QCoreApplication::applicationFilePath(), args);
+    supervisor_.Start(launch);
     Draw();
   }
 
-  void ReadLines(Board& b) {
-    b.pending += b.child->readAllStandardOutput().toStdString();
-    for (size_t end; (end = b.pending.find('\n')) != std::string::npos;) {
-      const std::string text = b.pending.substr(0, end);
-      b.pending.erase(0, end + 1);
-      if (b.jsonLog) b.jsonLog << text << '\n';
-      const json event = json::parse(text, nullptr, false);
-      if (event.is_discarded() || !event.contains("event")) continue;
-      const std::string name = event["event"].get<std::string>();
-      if (name == "progress") b.status = "flashing " + std::to_string(event.value("percent", 0)) + " %";
-      if (name == "result") b.result = event;
-      json rest = json::object();
-      for (const auto& [key, value] : event.items())
-        if (key != "event" && key != "t") rest[key] = value;
-      if (name != "progress" || event.value("percent", 0) % 10 == 0) Emit(b, name, rest);
-    }
+  void Take(Board& b, const std::string& event, const json& fields) {
+    if (event == "progress") b.status = "flashing " + std::to_string(fields.value("percent", 0)) + " %";
+    if (event != "progress" || fields.value("percent", 0) % 10 == 0) Emit(b, event, fields);
   }
 
-  void Ended(Board& b, int exitCode) {
+  void Ended(Board& b, BoardResult result) {
     b.running = false;
-    const double seconds = log_.Seconds() - b.startedAt;
-    const bool noLoader = exitCode == kExitNotFound && !b.named;
     char text[64];
-    if (exitCode == kExitDone) {
+    if (result.outcome == Outcome::Done) {
       ++passed_;
-      std::snprintf(text, sizeof text, "done in %.1f s", seconds);
+      std::snprintf(text, sizeof text, "done in %.1f s", result.seconds);
       b.status = text;
-    } else if (noLoader) {
+    } else if (result.outcome == Outcome::NotFound && !b.named) {
+      result.outcome = Outcome::Skipped;
       b.status = "no loader";  // not retried until the port comes back
     } else {
       ++failed_;
-      b.status = "FAILED: " + b.result.value("outcome", std::string("exit ") + std::to_string(exitCode));
+      b.status = std::string("FAILED: ") + NameOf(result.outcome);
     }
-    json board{{"port", b.port},
-               {"outcome", noLoader ? "skipped" : b.result.value("outcome", "failed")},
-               {"exitCode", exitCode},
-               {"seconds", Millis(seconds)},
-               {"sha256", b.result.value("sha256", "")},
-               {"flashSha256", b.result.value("flashSha256", json(nullptr))},
-               {"eepromSha256", b.result.value("eepromSha256", json(nullptr))},
-               {"signature", "-"}};
-    summary_.push_back(board);
+    summary_.push_back(BoardJson(b.port, result));
     Draw();
     const bool limitReached = line_.maxBoards && started_ >= *line_.maxBoards;
     if ((stopping_ || limitReached) && Running() == 0) loop_.quit();
   }
 
-  int Running() const {
-    int n = 0;
-    for (const auto& [port, b] : boards_) n += b->running;
-    return n;
-  }
+  int Running() const { return supervisor_.Running(); }
 
   void Interrupted() {
     if (!stopping_) {
@@ -348,14 +307,7 @@ class StationRun {
       if (Running() == 0) loop_.quit();
       return;
     }
-    for (auto& [port, b] : boards_) {
-      if (!b->running) continue;
-      b->child->terminate();  // the child ends its run as quitting does: a failed board
-      QProcess* child = b->child.get();
-      QTimer::singleShot(kGraceMs, child, [child] {
-        if (child->state() != QProcess::NotRunning) child->kill();
-      });
-    }
+    supervisor_.StopAll();  // each child ends its run as quitting does: a failed board
   }
 
   // --- What the operator sees -----------------------------------------------------------------
@@ -380,7 +332,7 @@ class StationRun {
     std::cerr << "\x1b[K\r" << std::flush;
   }
 
-  int Finish(int exitCode) {
+  int Finish(Outcome outcome) {
     const double hours = log_.Seconds() / 3600;
     char tally[128];
     std::snprintf(tally, sizeof tally, "station: %d passed, %d failed (%.0f an hour)", passed_, failed_,
@@ -390,17 +342,9 @@ class StationRun {
     for (const json& b : summary_)
       std::cerr << "  " << b["port"].get<std::string>() << "  " << b["outcome"].get<std::string>() << "  "
                 << b["seconds"].dump() << " s\n";
-    log_.Emit("result", {{"outcome", NameOf(exitCode == kExitDone         ? Outcome::Done
-                                            : exitCode == kExitGangFailed ? Outcome::BoardsFailed
-                                            : exitCode == kExitUsage      ? Outcome::Usage
-                                                                          : Outcome::LoadFailed)},
-                         {"failures", json::array()},
-                         {"exitCode", exitCode},
-                         {"seconds", Millis(log_.Seconds())},
-                         {"sha256", summary_.empty() ? "" : summary_.front().value("sha256", "")},
-                         {"flashSha256", nullptr},
-                         {"eepromSha256", nullptr},
-                         {"boards", summary_}});
+    const int exitCode = EmitResult(
+        log_, outcome,
+        {{"sha256", summary_.empty() ? "" : summary_.front().value("sha256", "")}, {"boards", summary_}});
     std::error_code ec;
     for (const std::string& dir : copies_) fs::remove_all(dir, ec);
     return exitCode;
@@ -416,6 +360,7 @@ class StationRun {
   std::string copy_;                 // the copy the next board gets
   std::string stamp_;
   std::vector<json> summary_;
+  BoardSupervisor supervisor_;  // last: its children end before the boards they report to
   bool paused_ = false;
   bool stopping_ = false;
   int started_ = 0, passed_ = 0, failed_ = 0;

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+#include "app/cli/ExitCodes.h"
+
 namespace bm::cli {
 
 class EventLog {
@@ -31,5 +33,13 @@ class EventLog {
 
 // Seconds rounded to the millisecond, as every "t" and "seconds" field carries them.
 double Millis(double seconds);
+
+// The closing "result" line of a command. "outcome" and "exitCode" come from `outcome` alone, so
+// the two never disagree; the other documented fields keep their order (failures, seconds,
+// sha256, flashSha256, eepromSha256) and take `extra`'s values where it has them, else empty
+// ones (no failures, the seconds since the log was made, no hashes). Fields of `extra` beyond
+// those follow in its order. Returns the exit status that goes with `outcome`.
+int EmitResult(EventLog& log, Outcome outcome,
+               const nlohmann::ordered_json& extra = nlohmann::ordered_json::object());
 
 }  // namespace bm::cli

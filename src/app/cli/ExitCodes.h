@@ -4,6 +4,8 @@
 #pragma once
 
 #include <iterator>
+#include <optional>
+#include <string_view>
 
 namespace bm::cli {
 
@@ -66,6 +68,21 @@ constexpr const OutcomeRow& RowOf(Outcome outcome) {
 }
 constexpr const char* NameOf(Outcome outcome) { return RowOf(outcome).name; }
 constexpr int ExitStatusOf(Outcome outcome) { return RowOf(outcome).exitStatus; }
+
+// The outcome a result line names, or none for a name the table does not know.
+constexpr std::optional<Outcome> OutcomeNamed(std::string_view name) {
+  for (const OutcomeRow& row : kOutcomes)
+    if (name == row.name) return row.outcome;
+  return std::nullopt;
+}
+
+// For a child that exited without a result line: the first outcome the tool itself exits with
+// under `status` ("failed" for 5, never "port-lost"), or Failed for a status the table lacks.
+constexpr Outcome OutcomeOfExitStatus(int status) {
+  for (const OutcomeRow& row : kOutcomes)
+    if (!row.boardOnly && row.exitStatus == status) return row.outcome;
+  return Outcome::Failed;
+}
 
 // Exit statuses by name, for the places that deal in a process's status (gang's children).
 inline constexpr int kExitDone = ExitStatusOf(Outcome::Done);

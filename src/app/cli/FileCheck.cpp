@@ -31,4 +31,11 @@ std::optional<std::string> WhyNoLogs(const std::string& dir) {
   return std::nullopt;
 }
 
+std::optional<std::string> LogDirRefusal(const std::string& command, const std::optional<std::string>& dir) {
+  if (!dir) return std::nullopt;
+  const std::optional<std::string> why = WhyNoLogs(*dir);
+  if (!why) return std::nullopt;
+  return command + ": cannot keep logs in '" + *dir + "': " + *why;
+}
+
 }  // namespace bm::cli

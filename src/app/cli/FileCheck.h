@@ -17,4 +17,9 @@ std::optional<std::string> WhyNotLoadable(const std::string& file);
 // directory, cannot be made, or not writable by this user. Nothing when they can.
 std::optional<std::string> WhyNoLogs(const std::string& dir);
 
+// The one line with which `command` (gang, station) refuses a --log-dir it cannot keep logs in,
+// reason included: "gang: cannot keep logs in 'DIR': not a directory". None when no --log-dir
+// was given or the logs can be kept there.
+std::optional<std::string> LogDirRefusal(const std::string& command, const std::optional<std::string>& dir);
+
 }  // namespace bm::cli

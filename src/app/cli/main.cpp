@@ -4,7 +4,6 @@
 // application object exists: none of them needs it, and a script that checks files pays less.
 #include <QCoreApplication>
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -30,13 +29,7 @@ int main(int argc, char** argv) {
       if (parsed.wantsJson) {
         EventLog log(std::cout, true);
         log.Emit("message", {{"kind", "error"}, {"text", parsed.text}});
-        log.Emit("result", {{"outcome", NameOf(Outcome::Usage)},
-                            {"failures", nlohmann::ordered_json::array()},
-                            {"exitCode", parsed.exitCode},
-                            {"seconds", Millis(log.Seconds())},
-                            {"sha256", ""},
-                            {"flashSha256", nullptr},
-                            {"eepromSha256", nullptr}});
+        EmitResult(log, Outcome::Usage);
       }
     }
     return parsed.exitCode;
