@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "link/TargetBench.h"
 #include "shell/core/FileStamp.h"
@@ -109,6 +110,54 @@ TEST(Reload, AFileThatNoLongerFitsTheConnectionStopsBeforeWriting) {
     ASSERT_FALSE(r.b.dialogs.messages.empty());
     EXPECT_EQ(r.b.dialogs.messages.back(), c.message);
     EXPECT_EQ(r.b.presenter.LastRun().start, RunStart::FileChanged);
+  }
+}
+
+// Read again before a run, a file is held to more than Load holds it to: one whose reading shows
+// any message (a .hex cut short, a .hex gone beside its .eep), or whose image is shorter than the
+// one loaded, writes nothing and says why. One that showed a message no longer counts as loaded
+// (mode 0, the loader released): Load it again on purpose to program what it holds.
+TEST(Reload, AFileThatNowReadsBadlyOrShorterWritesNothing) {
+  std::string cut = Hex(kNew);
+  cut.resize(cut.find(":00000001FF"));  // the end record is gone
+  const struct {
+    const char* why;
+    std::optional<std::string> hex;  // the .hex as it is now; none: deleted
+    std::string message;
+    int mode;
+  } cases[] = {
+      {"cut short", cut,
+       "board.hex changed on disk and reading it again showed a message: nothing was written.", 0},
+      {"deleted", std::nullopt,
+       "board.hex changed on disk and reading it again showed a message: nothing was written.", 0},
+      {"shorter", Hex({9, 8, 7, 6}),
+       "board.hex changed on disk and its flash image is shorter than the one loaded (4 instead of 8 bytes): "
+       "nothing was written.",
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    Project project;
+    project.Write("board.ppro", "DeviceID=$1E950F\nBootLoaderID=$0101\nBaudRate=57600\n");
+    project.Write("board.hex", Hex(kOld));
+    project.Write("board.eep", Hex({0x42}));
+    TargetBench b;
+    b.dialogs.answer = (project.dir / "board.ppro").string();
+    b.presenter.FOpenBtn_Action();
+    ASSERT_TRUE(b.Connect());
+    if (c.hex)
+      project.Write("board.hex", *c.hex);
+    else
+      std::filesystem::remove(project.dir / "board.hex");
+    const std::vector<uint8_t> flash = b.target().Flash(), eeprom = b.target().Eeprom();
+    b.dialogs.messages.clear();
+    b.presenter.DownLdBtn_Action();
+    EXPECT_EQ(b.target().Flash(), flash) << "no page written";
+    EXPECT_EQ(b.target().Eeprom(), eeprom) << "nor the EEPROM";
+    ASSERT_FALSE(b.dialogs.messages.empty());
+    EXPECT_EQ(b.dialogs.messages.back(), c.message);
+    EXPECT_EQ(b.presenter.LastRun().start, RunStart::FileChanged);
+    EXPECT_EQ(b.presenter.ModeNumber(), c.mode);
   }
 }
 

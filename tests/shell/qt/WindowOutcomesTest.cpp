@@ -2,9 +2,11 @@
 // that end with the port closed, a target gone or swapped behind an open port.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -105,6 +107,63 @@ TEST(WindowOutcomes, ARunThatEndsWithThePortClosedEndsInFileLoaded) {
     EXPECT_EQ(c.rig.Find("status1")->toolTip(), Text(c.rig, "status1"));
     EXPECT_FALSE(c.rig.window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
     EXPECT_EQ(c.rig.target->Started(), !unplug) << "Stop's farewell reached the loader";
+  }
+}
+
+// While a box says why something failed, the window behind it already shows what is true: an
+// unplugged adapter's reason in status line 1, a refused chip's mode no longer "Target connected".
+TEST(WindowOutcomes, BehindABoxTheWindowAlreadyShowsWhatHappened) {
+  {
+    Connected c;
+    QString status1AtBox;
+    c.rig.dialogs.onMessage = [&](const std::string&) { status1AtBox = Text(c.rig, "status1"); };
+    c.rig.target->AddFault({'P', 2, sim::FaultKind::Vanish});
+    Click(c.rig, "DownLdBtn");
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^Adapter unplugged at \\d+ %: the flash is partly written$"))
+            .match(status1AtBox)
+            .hasMatch())
+        << status1AtBox.toStdString();
+  }
+  {
+    Fixtures files;
+    WindowRig rig{/*withTarget=*/true};
+    sim::SimTargetConfig other = sim::ExampleBoardConfig();
+    other.signature = 0x1E9587;
+    *rig.target = sim::SimTarget(other, rig.loop.Clock());
+    rig.window.show();
+    rig.dialogs.answer = files.Path("blink.ppro");
+    Click(rig, "FOpenBtn");
+    std::vector<QString> modeAtBox;
+    bool downloadAtBox = true;
+    rig.dialogs.onMessage = [&](const std::string&) {
+      modeAtBox.push_back(Text(rig, "ModeLabel"));
+      downloadAtBox = rig.Find("DownLdBtn")->isEnabled();
+    };
+    Click(rig, "ComportBtn");
+    ASSERT_EQ(rig.dialogs.messages.size(), 1u);
+    EXPECT_EQ(rig.dialogs.messages[0].rfind("Device ID :", 0), 0u) << rig.dialogs.messages[0];
+    EXPECT_EQ(modeAtBox, std::vector<QString>{"none"});
+    EXPECT_FALSE(downloadAtBox);
+  }
+}
+
+// A run started from the keyboard gives the keyboard back to the button that started it (or to
+// Comport once that button is disabled), never to Stop: the next Space is meant for the next board.
+TEST(WindowOutcomes, AfterARunTheFocusReturnsToTheButtonThatStartedIt) {
+  for (const bool unplug : {false, true}) {
+    SCOPED_TRACE(unplug ? "unplugged: Download is disabled" : "finished");
+    Connected c;
+    c.rig.window.activateWindow();
+    QApplication::setActiveWindow(&c.rig.window);
+    if (unplug) c.rig.target->AddFault({'P', 2, sim::FaultKind::Vanish});
+    auto* download = c.rig.Find<QPushButton>("DownLdBtn");
+    download->setFocus();
+    QTest::keyClick(download, Qt::Key_Space);
+    ASSERT_FALSE(c.rig.target->SentBytes().empty());
+    EXPECT_EQ(QApplication::focusWidget(),
+              unplug ? c.rig.Find("ComportBtn") : static_cast<QWidget*>(download))
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none");
   }
 }
 
