@@ -83,6 +83,12 @@ TEST(CommandLine, NumericOptionsTakeTheirBoundsAndNothingBeyond) {
       {"--reply-timeout", "5s", false},      {"--connect-attempts", "1", true},
       {"--connect-attempts", "100", true},   {"--connect-attempts", "0", false},
       {"--connect-attempts", "101", false},
+      // Every rate from 300 the help promises, the slow ones too; no rate where none can be.
+      {"--baud", "300", true},               {"--baud", "600", true},
+      {"--baud", "1200", true},              {"--baud", "100000000", true},
+      {"--baud", "299", false},              {"--baud", "0", false},
+      {"--baud", "-1200", false},            {"--baud", "100000001", false},
+      {"--baud", "3000000000", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.option) + " " + c.value);
