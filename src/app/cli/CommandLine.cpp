@@ -28,8 +28,8 @@ const OptionSpec kGlobal[] = {
 
 const OptionSpec kReplyTimeout = {
     "reply-timeout", "MS",
-    "Wait up to MS milliseconds for each reply instead of 50 (slow links: Bluetooth serial, network "
-    "serial servers, USB hubs); BRINDLEMARK_REPLY_TIMEOUT says the same."};
+    "Wait up to MS milliseconds for each reply instead of 50, plus the reply's line time (slow links: "
+    "Bluetooth serial, network serial servers, USB hubs); BRINDLEMARK_REPLY_TIMEOUT says the same."};
 
 const OptionSpec kRun[] = {
     {"b,baud", "N", "The rate instead of the file's (any rate from 300 that the port accepts)."},
