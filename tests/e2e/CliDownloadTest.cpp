@@ -138,10 +138,11 @@ TEST(CliDownload, SlowRatesFindWriteAndVerify) {
     const Images expected = Loaded(file, dir.path);
     ASSERT_FALSE(expected.flash.empty());
     const fs::path flashOut = dir.path / "flash.bin", eepromOut = dir.path / "eeprom.bin";
-    test::TargetSimProcess sim({"--paced", "--baud", c.baud, "--flash-out", flashOut.string(), "--eeprom-out",
-                                eepromOut.string()});
+    test::TargetSimProcess sim(
+        {"--paced", "--baud", c.baud, "--flash-out", flashOut.string(), "--eeprom-out", eepromOut.string()});
     ASSERT_TRUE(sim.Started()) << sim.StderrText();
-    std::vector<std::string> args{"download", file.string(), "--port", sim.Device(), "--baud", c.baud, "--verify"};
+    std::vector<std::string> args{"download", file.string(), "--port",  sim.Device(),
+                                  "--baud",   c.baud,        "--verify"};
     if (c.replyTimeoutMs) args.insert(args.end(), {"--reply-timeout", c.replyTimeoutMs});
     const CliResult r = RunCli(args, dir.path);
     EXPECT_EQ(r.status, 0) << r.output;

@@ -10,7 +10,8 @@ namespace {
 // One command with its arguments ("B", address, data; a check's five bytes) may go out without a
 // drain before its reply window: the window covers its line time. More than that (a page's
 // data) must be drained first, or the window would start while the page is still on its way.
-constexpr int kMaxUndrainedBytes = std::max({WIRE_WRITE_EEPROM_BYTES, WIRE_CRC32_BYTES, WIRE_FLASH_CRC_BYTES});
+constexpr int kMaxUndrainedBytes =
+    std::max({WIRE_WRITE_EEPROM_BYTES, WIRE_CRC32_BYTES, WIRE_FLASH_CRC_BYTES});
 
 }  // namespace
 

@@ -3,10 +3,11 @@
 // Bytes written reach the target at once, and a paced target carries them at the line's pace.
 // XmitWait and Drain return at once, as on a pseudo-terminal: BytesOnTheWay says what the
 // target's line still carries (the port checks, too, that a reply window never starts with a
-// page's bytes not drained); replies become readable when the target's clock says so. Opening the port resets the board when the target
-// is so configured, and drops reply bytes that arrived while the port was closed. A target that
-// vanished makes the port fail like an unplugged adapter: it reads as closed, Open fails, reads
-// return nothing, and nothing is reported beyond that.
+// page's bytes not drained); replies become readable when the target's clock says so. Opening
+// the port resets the board when the target is so configured, and drops reply bytes that
+// arrived while the port was closed. A target that vanished makes the port fail like an
+// unplugged adapter: it reads as closed, Open fails, reads return nothing, and nothing is
+// reported beyond that.
 #pragma once
 
 #include <memory>
