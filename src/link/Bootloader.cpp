@@ -1,6 +1,7 @@
 #include "link/Bootloader.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "base/Util.h"
 #include "protocol/wire.h"
@@ -19,7 +20,16 @@ void Bootloader::SendWord(uint16_t value) {
 
 void Bootloader::SendByte(uint8_t value) { port_.Write(std::string(1, static_cast<char>(value))); }
 
+double LineTimeMs(int64_t bytes, int baud) {
+  return baud > 0 && bytes > 0 ? static_cast<double>(bytes) * WIRE_BITS_PER_FRAME * 1000.0 / baud : 0;
+}
+
 void Bootloader::WaitForReply(int count, int passes) {
+  // The allowance counts from the moment the reply could be complete: the bytes still going out
+  // and the reply itself need their time on the line first, which at a slow rate is more than
+  // the whole allowance.
+  const double lineMs = LineTimeMs(static_cast<int64_t>(count) + port_.BytesOnTheWay(), port_.BaudRate());
+  passes += static_cast<int>(std::ceil(lineMs / kPassMs - 1e-9));
   for (int pass = 1;; ++pass) {
     loop_.processEvents(kPassMs);
     loop_.yield();

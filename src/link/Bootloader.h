@@ -4,7 +4,10 @@
 // Every command starts with a flush, so a reply never mixes with older bytes. Every reply is
 // awaited by one wait, COMwait, made of passes of the event loop: Stop, quitting and the lamp
 // timer run inside it. A wait ends early when the awaited bytes are there or the port closed
-// (Stop, quit, an unplugged adapter: nothing more can arrive).
+// (Stop, quit, an unplugged adapter: nothing more can arrive). Every wait's window is its
+// allowance (the 50 ms reply window, or an erase's or a check's longer one) plus the line time
+// of the bytes it awaits and of the written bytes the port cannot show gone yet: at 1200 baud
+// the 8 bytes of "i" alone take 73 ms.
 //
 // The link never shows anything: identification returns what it found and why it failed; the
 // runs (Run.h) return their RunResult. Main tells the link when the user stopped or quit, so a
@@ -59,6 +62,10 @@ struct Identification {
   bool Identified() const { return outcome == Outcome::Identified; }
 };
 
+// The time `bytes` bytes take on the line at `baud`: WIRE_BITS_PER_FRAME bits each (start, 8
+// data, 2 stop). 0 for a rate that is not one.
+double LineTimeMs(int64_t bytes, int baud);
+
 // 2 upper-case hex digits of the byte at the 1-based `position` of `reply`; "00" outside it.
 std::string IntToHex(const std::string& reply, int position);
 
@@ -78,13 +85,16 @@ class Bootloader {
   void SendWord(uint16_t value);  // low byte first
   void SendByte(uint8_t value);
 
-  // The reply wait: passes until `count` bytes are waiting, the port closed, or `passes` passes
-  // (at least one) went by.
+  // The reply wait: passes until `count` bytes are waiting, the port closed, or the window went
+  // by: `passes` passes (at least one) plus the line time, rounded up to whole passes, of the
+  // `count` bytes and of the bytes the port still has on their way out (BytesOnTheWay: the
+  // command just written, or a page a drain returned early on).
   void WaitForReply(int count, int passes);
   void COMwait(int count) { WaitForReply(count, replyPasses_); }
 
   // The window of every reply wait: kComWaitPasses passes (50 ms) unless a front widens it for a
-  // slow link. The longer waits (an erase, a flash check) keep their margin above it.
+  // slow link, plus the line time (WaitForReply). The longer waits (an erase, a flash check)
+  // keep their margin above it.
   void SetReplyWindowMs(int ms) { replyPasses_ = std::clamp(ms / kPassMs, 1, kMaxReplyWindowMs / kPassMs); }
   int ReplyPasses() const { return replyPasses_; }
 

@@ -31,6 +31,7 @@ class ComPort {
   void Write(std::string_view bytes);
   void XmitWait();
   void Drain();
+  int BytesOnTheWay() const { return port_ ? port_->BytesOnTheWay() : 0; }
   SerialPort::Counts LineCounts() const { return port_ ? port_->LineCounts() : SerialPort::Counts{}; }
   void Flush();
   int BytesAvailable();

@@ -12,7 +12,12 @@
 //    time with an XmitWait after each.
 //  - Drain returns when every written byte has left the port. It is called once where a reply
 //    window must not start before the bytes are out: after a page's last data byte, before a
-//    rate change, and before close.
+//    rate change, and before close. Some ports cannot keep that promise (a pseudo-terminal
+//    drains at once, some adapters report drained while their own buffer still holds the
+//    bytes): BytesOnTheWay says how many may still be on the line.
+//  - BytesOnTheWay gives the written bytes that by the port's own model of the line may not
+//    have left yet: a command just written, or what a Drain that returned early did not prove
+//    gone. A reply window covers their line time as well as the reply's.
 //  - Flush discards received bytes only: a read afterwards returns only bytes that arrived after
 //    it. Bytes already written still go out (a command written just before a flush must arrive).
 //  - Close drains first (a farewell "X" must reach the target), then closes; reads afterwards
@@ -57,6 +62,8 @@ class SerialPort {
   virtual void Write(std::string_view bytes) = 0;
   virtual void XmitWait() = 0;
   virtual void Drain() = 0;
+  // 0 for a port without a model of the line (its Drain keeps its promise).
+  virtual int BytesOnTheWay() const { return 0; }
   virtual void Flush() = 0;
   virtual int BytesAvailable() = 0;
   virtual std::string Read(int n) = 0;

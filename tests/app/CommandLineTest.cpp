@@ -68,7 +68,8 @@ TEST(CommandLine, ShortOptionsAndAnUnusableEnvironmentRate) {
             "brindlemark-cli download: BRINDLEMARK_BAUD='3' is not a usable rate (a number from 300)");
 }
 
-// Each bounded option takes both of its bounds and refuses one step past either.
+// Each bounded option takes both of its bounds and refuses one step past either; --baud takes
+// every rate from 300 the help promises, the slow ones too.
 TEST(CommandLine, NumericOptionsTakeTheirBoundsAndNothingBeyond) {
   Environment none(nullptr, nullptr);
   const struct {
@@ -76,19 +77,36 @@ TEST(CommandLine, NumericOptionsTakeTheirBoundsAndNothingBeyond) {
     const char* value;
     bool accepted;
   } cases[] = {
-      {"--wait-after-open", "0", true},      {"--wait-after-open", "10000", true},
-      {"--wait-after-open", "10001", false}, {"--wait-after-open", "-1", false},
-      {"--reply-timeout", "10", true},       {"--reply-timeout", "60000", true},
-      {"--reply-timeout", "9", false},       {"--reply-timeout", "60001", false},
-      {"--reply-timeout", "5s", false},      {"--connect-attempts", "1", true},
-      {"--connect-attempts", "100", true},   {"--connect-attempts", "0", false},
+      {"--wait-after-open", "0", true},
+      {"--wait-after-open", "10000", true},
+      {"--wait-after-open", "10001", false},
+      {"--wait-after-open", "-1", false},
+      {"--reply-timeout", "10", true},
+      {"--reply-timeout", "60000", true},
+      {"--reply-timeout", "9", false},
+      {"--reply-timeout", "60001", false},
+      {"--reply-timeout", "5s", false},
+      {"--connect-attempts", "1", true},
+      {"--connect-attempts", "100", true},
+      {"--connect-attempts", "0", false},
       {"--connect-attempts", "101", false},
+      {"--baud", "300", true},
+      {"--baud", "600", true},
+      {"--baud", "1200", true},
+      {"--baud", "100000000", true},
+      {"--baud", "299", false},
+      {"--baud", "0", false},
+      {"--baud", "-1200", false},
+      {"--baud", "100000001", false},
+      {"--baud", "3000000000", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.option) + " " + c.value);
     const ParsedCommandLine parsed = ParseCommandLine({"download", "f.hex", "-P", "sim", c.option, c.value});
     EXPECT_EQ(parsed.line.has_value(), c.accepted) << parsed.text;
-    if (!c.accepted) EXPECT_EQ(parsed.exitCode, 2);
+    if (!c.accepted) {
+      EXPECT_EQ(parsed.exitCode, 2);
+    }
   }
 }
 

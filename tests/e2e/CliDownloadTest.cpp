@@ -113,6 +113,46 @@ TEST(CliDownload, PacesThePageAtTheLineRateOverAPseudoTerminal) {
   EXPECT_TRUE(StartsWith(ReadBytes(flashOut), expected.flash)) << "flash differs from the image";
 }
 
+// The slow rates the help promises, with a loader that listens at that rate only and keeps the
+// line time both ways, so each window must add the line time of its bytes: the run finds,
+// identifies, writes and verifies. At 300 baud "?" with "KW" takes 110 ms and "i" 330 ms: more
+// than a 250 ms window, which still keeps the row clear of a busy machine's scheduling. At 1200
+// baud "i" takes 82 ms, too close to any window a busy machine allows for, so that row has the
+// pseudo-terminal's wide window and shows the rate end to end. At 300 baud a page takes 4.7 s:
+// one page of image there.
+TEST(CliDownload, SlowRatesFindWriteAndVerify) {
+  struct Case {
+    const char* baud;
+    const char* replyTimeoutMs;  // nullptr: the pseudo-terminal's window
+    bool tinyImage;              // 16 bytes of a .hex instead of the blink project
+  };
+  const Case cases[] = {{"1200", nullptr, false}, {"300", "250", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.baud) + " baud");
+    TempDir dir;
+    fs::path file = kBlink;
+    if (c.tinyImage) {
+      file = dir.path / "tiny.hex";
+      std::ofstream(file) << ":10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n";
+    }
+    const Images expected = Loaded(file, dir.path);
+    ASSERT_FALSE(expected.flash.empty());
+    const fs::path flashOut = dir.path / "flash.bin", eepromOut = dir.path / "eeprom.bin";
+    test::TargetSimProcess sim(
+        {"--paced", "--baud", c.baud, "--flash-out", flashOut.string(), "--eeprom-out", eepromOut.string()});
+    ASSERT_TRUE(sim.Started()) << sim.StderrText();
+    std::vector<std::string> args{"download", file.string(), "--port",  sim.Device(),
+                                  "--baud",   c.baud,        "--verify"};
+    if (c.replyTimeoutMs) args.insert(args.end(), {"--reply-timeout", c.replyTimeoutMs});
+    const CliResult r = RunCli(args, dir.path);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("verified"), std::string::npos) << r.output;
+    ASSERT_EQ(sim.Stop(), 0) << sim.StderrText();
+    EXPECT_TRUE(StartsWith(ReadBytes(flashOut), expected.flash)) << "flash differs from the image";
+    EXPECT_TRUE(StartsWith(ReadBytes(eepromOut), expected.eeprom)) << "EEPROM differs from the image";
+  }
+}
+
 TEST(CliErase, ErasesThePagesTheImageCoversAndNothingElse) {
   ASSERT_TRUE(fs::exists(kBlink)) << kBlink;
   TempDir dir;

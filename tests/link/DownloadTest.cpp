@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "link/TargetBench.h"
+#include "protocol/wire.h"
 #include "support/Inside.h"
 
 namespace bm {
@@ -52,6 +53,48 @@ TEST(Download, ThreeBlocksOfA300ByteImageExactToTheByte) {
   EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
   EXPECT_EQ(b.target().Flash()[300], 0xFF);
   EXPECT_EQ(b.target().UndrainedReplyWindows(), 0) << "each checksum wait began after its page had left";
+}
+
+// At the slowest rates a reply takes longer on the line than the whole 50 ms window: at 300 baud
+// "?" and its "KW" take 110 ms, the 8 bytes of "i" 293 ms, a page 4.7 s. With the line time in
+// every window the window's download runs whole and verified, and a download that first asks the
+// chip what it holds (the command line's) finds it all there: every check crossed the line too.
+TEST(Download, SlowRatesRunWholeWithTheLineTimeInEachWindow) {
+  for (const int baud : {300, 1200}) {
+    SCOPED_TRACE(std::to_string(baud) + " baud");
+    sim::SimTargetConfig config = test::TestBoard();
+    config.paced = true;
+    TargetBench b(config);
+    TraceOnFailure trace(b, std::to_string(baud) + " baud");
+    b.engine.SetBaudRate(baud);
+    const auto image = Image(300);
+    const std::vector<uint8_t> eeprom{1, 2, 3};
+    b.Load(image, eeprom, 0, 0x101);  // the file names the loader ID: the window verifies
+    ASSERT_TRUE(b.Connect());
+    const auto& ids = test::Inside(b.presenter).g.LoaderIds;
+    ASSERT_TRUE(ids.has_value());
+    EXPECT_EQ((*ids)[3], WIRE_CAPABILITY_CRC32) << "the last of the 8 bytes of \"i\" was awaited too";
+    b.presenter.DownLdBtn_Action();
+    EXPECT_TRUE(b.dialogs.messages.empty()) << b.dialogs.messages.front();
+    const RunResult& first = b.presenter.LastRun().result;
+    EXPECT_TRUE(first.Clean());
+    ASSERT_TRUE(first.verification.has_value());
+    EXPECT_EQ(first.verification->outcome, Verification::Outcome::Verified);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), b.target().Flash().begin()));
+    EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), b.target().Eeprom().begin()));
+    EXPECT_EQ(b.target().UndrainedReplyWindows(), 0);
+
+    RunRequest again;
+    again.verify = VerifyMode::Required;
+    again.skipUnchanged = true;
+    const RunResult second = b.engine.Download(again).result;
+    EXPECT_TRUE(second.Clean());
+    EXPECT_EQ(second.pagesWritten, 0);
+    EXPECT_EQ(second.pagesSkipped, 3);
+    EXPECT_TRUE(second.eepromUnchanged);
+    ASSERT_TRUE(second.verification.has_value());
+    EXPECT_EQ(second.verification->outcome, Verification::Outcome::Verified);
+  }
 }
 
 TEST(Download, AllFFBlocksAreErasedButNotWritten) {

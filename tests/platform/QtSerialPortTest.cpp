@@ -186,6 +186,27 @@ TEST(QtSerialPort, PageSentByteByByteWithXmitWaitArrivesWhole) {
                                                 << link.sim.StderrText();
 }
 
+// A pseudo-terminal's drain returns at once. What the port's line model still has on the line
+// afterwards is what the drain did not prove gone (a reply window adds its line time), and it
+// runs out with the line time, whatever the scheduler did meanwhile.
+TEST(QtSerialPort, BytesOnTheWayFollowTheLineModelPastAnEarlyDrain) {
+  Link link({}, 1200);  // 9.17 ms a byte
+  ASSERT_TRUE(link.port.Open());
+  EXPECT_EQ(link.port.BytesOnTheWay(), 0);
+  QElapsedTimer t;
+  t.start();
+  link.port.Write(std::string(20, '\0'));  // 183 ms of line time; an idle loader ignores them
+  link.port.Drain();
+  const int left = link.port.BytesOnTheWay();
+  const double elapsedMs = static_cast<double>(t.nsecsElapsed()) / 1e6;
+  EXPECT_LE(left, 20);
+  EXPECT_GE(left, static_cast<int>((20 * 11000.0 / 1200 - elapsedMs) / (11000.0 / 1200)))
+      << "after " << elapsedMs << " ms";
+  while (t.elapsed() < 200) {
+  }
+  EXPECT_EQ(link.port.BytesOnTheWay(), 0);
+}
+
 TEST(QtSerialPort, FlushKeepsTheJustWrittenCommandAndDropsOlderReplies) {
   // At 1200 baud a paced reply to "?" takes about 27 ms, so the flush below comes before it.
   Link link({"--paced", "--trace", "--page-words", "4"}, 1200);

@@ -216,29 +216,46 @@ TEST(SimTarget, VanishedTargetFailsThePortOnce) {
       << "nothing crosses the line afterwards";
 }
 
-TEST(SimTarget, PacedRepliesTakeTheLineTime) {
+// Each byte crosses the line in 11 bit times, both ways: a reply's first byte is readable one
+// byte time after the command's last byte arrived (plus the chip's own time), each further byte
+// one byte time later. Until the command has crossed, the port says how much of it is still on
+// the way.
+TEST(SimTarget, PacedBytesTakeTheLineTimeEachWay) {
   const double byteMs = 11 * 1000.0 / 57600;
   struct Case {
     std::string send;
-    double dueMs;  // when the whole reply is readable
+    double firstMs;  // when the reply's first byte is readable
+    int replyBytes;  // each further one a byte time later
     const char* why;
   };
   const Case cases[] = {
-      {"?", 3 * byteMs, "one byte out, two back"},
-      {"A\x00\x00"s, 4 * byteMs, "three out, one back"},
-      {"E", 2 * byteMs + 4.5, "page erase time on top"},
-      {"D" + Page('\x01'), 130 * byteMs, "129 out, one back"},
+      {"?", 2 * byteMs, 2, "one byte out, two back"},
+      {"I", 2 * byteMs, 7, "one out, seven back"},
+      {"A\x00\x00"s, 4 * byteMs, 1, "three out, one back"},
+      {"E", 2 * byteMs + 4.5, 1, "page erase time on top"},
+      {"D" + Page('\x01'), 130 * byteMs, 1, "129 out, one back"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     SimTargetConfig config = TestBoard();
     config.paced = true;
     Bench b(config);
+    const double sentMs = static_cast<double>(c.send.size()) * byteMs;
+    const double wholeMs = c.firstMs + (c.replyBytes - 1) * byteMs;
     b.Exchange(c.send);
-    b.loop.now = c.dueMs - 0.01;
+    EXPECT_EQ(b.port.BytesOnTheWay(), static_cast<int>(c.send.size()));
+    b.loop.now = sentMs - byteMs / 2;
+    EXPECT_EQ(b.port.BytesOnTheWay(), 1) << "half of the last byte is still to come";
+    b.loop.now = sentMs;
+    EXPECT_EQ(b.port.BytesOnTheWay(), 0);
+    b.loop.now = c.firstMs - 0.01;
     EXPECT_EQ(b.port.BytesAvailable(), 0);
-    b.loop.now = c.dueMs + 1e-9;
-    EXPECT_GT(b.port.BytesAvailable(), 0);
+    b.loop.now = c.firstMs + 1e-9;
+    EXPECT_EQ(b.port.BytesAvailable(), 1);
+    b.loop.now = wholeMs - 0.01;
+    EXPECT_EQ(b.port.BytesAvailable(), c.replyBytes - 1);
+    b.loop.now = wholeMs + 1e-9;
+    EXPECT_EQ(b.port.Read(1000).size(), static_cast<size_t>(c.replyBytes));
   }
 }
 

@@ -28,8 +28,8 @@ const OptionSpec kGlobal[] = {
 
 const OptionSpec kReplyTimeout = {
     "reply-timeout", "MS",
-    "Wait up to MS milliseconds for each reply instead of 50 (slow links: Bluetooth serial, network "
-    "serial servers, USB hubs); BRINDLEMARK_REPLY_TIMEOUT says the same."};
+    "Wait up to MS milliseconds for each reply instead of 50, plus the reply's line time (slow links: "
+    "Bluetooth serial, network serial servers, USB hubs); BRINDLEMARK_REPLY_TIMEOUT says the same."};
 
 const OptionSpec kRun[] = {
     {"b,baud", "N", "The rate instead of the file's (any rate from 300 that the port accepts)."},
@@ -313,6 +313,11 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
                   "--baud " + std::to_string(*line.baud) + " is not a usable rate (the slowest is " +
                       std::to_string(kMinBaud) + ")",
                   json);
+    if (*line.baud > kMaxBaud)
+      return Fail(where,
+                  "--baud " + std::to_string(*line.baud) + " is not a usable rate (the fastest is " +
+                      std::to_string(kMaxBaud) + ")",
+                  json);
   }
   line.noFlash = has("no-flash");
   line.noEeprom = has("no-eeprom");
@@ -425,7 +430,7 @@ std::optional<int> BaudFromEnvironment() {
   if (!text || !*text) return std::nullopt;
   char* end = nullptr;
   const long baud = std::strtol(text, &end, 10);
-  if (*end != '\0' || baud < kMinBaud || baud > 100'000'000) return -1;
+  if (*end != '\0' || baud < kMinBaud || baud > kMaxBaud) return -1;
   return static_cast<int>(baud);
 }
 

@@ -64,6 +64,8 @@ bool AsksForVersion(const std::vector<std::string>& args);
 
 // The slowest rate a run accepts: below it a page takes longer than any wait is meant to last.
 inline constexpr int kMinBaud = 300;
+// Far beyond any serial port: a larger number is a typing mistake, not a rate.
+inline constexpr int kMaxBaud = 100'000'000;
 
 // The whole help, or one command's.
 std::string HelpText(std::optional<Command> command = std::nullopt);

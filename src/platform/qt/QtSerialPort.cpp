@@ -165,6 +165,16 @@ void QtSerialPort::Drain() {
   ++counts_.drains;
 }
 
+int QtSerialPort::BytesOnTheWay() const {
+  if (!IsOpen()) return 0;
+  // A kernel drain that really waited leaves nothing here: the line cannot carry the bytes
+  // faster than the model, so it ends after the model's end.
+  const auto ahead = lineFreeAt_ - std::chrono::steady_clock::now();
+  if (ahead <= std::chrono::nanoseconds::zero()) return 0;
+  const int64_t frameNs = WIRE_BITS_PER_FRAME * 1'000'000'000LL / std::max(baud_, 1);
+  return static_cast<int>((std::chrono::nanoseconds(ahead).count() + frameNs - 1) / frameNs);
+}
+
 void QtSerialPort::Flush() {
   if (!Usable()) return;
   // Bytes written before the flush are output; only the input side is discarded.

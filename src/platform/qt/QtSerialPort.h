@@ -5,7 +5,8 @@
 //  - the line is 8 data bits, no parity, 2 stop bits, no flow control, at the chosen rate;
 //  - Write hands the bytes to the OS at once; XmitWait paces the writer by the port's model of
 //    the line (no kernel drain); Drain empties Qt's buffer into the OS and waits for the kernel's
-//    drain;
+//    drain; BytesOnTheWay is what the model still has on the line (after a drain, what a
+//    pseudo-terminal or an adapter that reports drained early did not send yet);
 //  - a device another program holds (its exclusive flag, or a flock) is "busy" and never opened;
 //    while open, the port holds a flock of its own;
 //  - on open the driver's low-latency flag is set where it is offered (and restored on close);
@@ -46,6 +47,7 @@ class QtSerialPort : public SerialPort {
   void Write(std::string_view bytes) override;
   void XmitWait() override;
   void Drain() override;
+  int BytesOnTheWay() const override;
   Counts LineCounts() const override { return counts_; }
   void Flush() override;
   int BytesAvailable() override;

@@ -1,14 +1,17 @@
 #include "platform/sim/SimSerialPort.h"
 
+#include <algorithm>
+
 #include "protocol/wire.h"
 
 namespace bm::sim {
 namespace {
 
-// One command with its arguments ("B", address, data) may go out without a drain before its
-// reply window: it is far shorter than the window. More than that (a page's data) must be
-// drained first, or the window would start while the page is still on its way.
-constexpr int kMaxUndrainedBytes = WIRE_WRITE_EEPROM_BYTES;
+// One command with its arguments ("B", address, data; a check's five bytes) may go out without a
+// drain before its reply window: the window covers its line time. More than that (a page's
+// data) must be drained first, or the window would start while the page is still on its way.
+constexpr int kMaxUndrainedBytes =
+    std::max({WIRE_WRITE_EEPROM_BYTES, WIRE_CRC32_BYTES, WIRE_FLASH_CRC_BYTES});
 
 }  // namespace
 
@@ -48,6 +51,8 @@ void SimSerialPort::Drain() {
   ++counts_.drains;
   undrained_ = 0;
 }
+
+int SimSerialPort::BytesOnTheWay() const { return IsOpen() ? target_->BytesOnTheWayIn() : 0; }
 
 void SimSerialPort::CheckDrained() {
   if (undrained_ <= kMaxUndrainedBytes) return;

@@ -1,11 +1,13 @@
 // The simulated target behind the serial port interface, offered as one port named "sim".
 //
-// Bytes written reach the target at once (XmitWait and Drain have nothing to wait for, but the
-// port checks that a reply window never starts with a page's bytes not drained); replies become
-// readable when the target's clock says so. Opening the port resets the board when the target
-// is so configured, and drops reply bytes that arrived while the port was closed. A target that
-// vanished makes the port fail like an unplugged adapter: it reads as closed, Open fails, reads
-// return nothing, and nothing is reported beyond that.
+// Bytes written reach the target at once, and a paced target carries them at the line's pace.
+// XmitWait and Drain return at once, as on a pseudo-terminal: BytesOnTheWay says what the
+// target's line still carries (the port checks, too, that a reply window never starts with a
+// page's bytes not drained); replies become readable when the target's clock says so. Opening
+// the port resets the board when the target is so configured, and drops reply bytes that
+// arrived while the port was closed. A target that vanished makes the port fail like an
+// unplugged adapter: it reads as closed, Open fails, reads return nothing, and nothing is
+// reported beyond that.
 #pragma once
 
 #include <memory>
@@ -27,6 +29,7 @@ class SimSerialPort : public SerialPort {
   void Write(std::string_view bytes) override;
   void XmitWait() override;
   void Drain() override;
+  int BytesOnTheWay() const override;
   Counts LineCounts() const override { return counts_; }
   void Flush() override;
   int BytesAvailable() override;

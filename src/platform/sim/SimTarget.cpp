@@ -1,6 +1,7 @@
 #include "platform/sim/SimTarget.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "protocol/crc.h"
@@ -58,9 +59,13 @@ static size_t CommandLength(char letter, int pageWords, uint32_t capabilities) {
 void SimTarget::Receive(std::string_view bytes, int hostBaud) {
   if (vanished_ || bytes.empty()) return;
   Record(true, bytes);
-  if (config_.baud != 0 && hostBaud != config_.baud) return;  // framing garbage to the loader
   const double now = Now();
   byteMs_ = config_.paced && hostBaud > 0 ? WIRE_BITS_PER_FRAME * 1000.0 / hostBaud : 0;
+  // Bytes at another rate than the loader's still take their time on the line.
+  if (config_.baud != 0 && hostBaud != config_.baud) {
+    lineInFreeMs_ = std::max(now, lineInFreeMs_) + static_cast<double>(bytes.size()) * byteMs_;
+    return;  // framing garbage to the loader
+  }
   for (char c : bytes) {
     lineInFreeMs_ = std::max(now, lineInFreeMs_) + byteMs_;
     if (started_) continue;
@@ -240,11 +245,23 @@ void SimTarget::Reply(char, std::string bytes, double doneMs, double extraMs) {
 
 void SimTarget::Queue(std::string bytes, double startMs) {
   if (bytes.empty()) return;
-  // Replies share one line back: a reply cannot overtake the one before it.
-  const double due = std::max(startMs, lineOutFreeMs_) + static_cast<double>(bytes.size()) * byteMs_;
-  lineOutFreeMs_ = due;
   Record(false, bytes);
-  pending_.push_back({due, std::move(bytes)});
+  // Replies share one line back: a reply cannot overtake the one before it. Each byte is
+  // readable once it has crossed, as on a real line: the first byte of a long reply long before
+  // its last.
+  double due = std::max(startMs, lineOutFreeMs_);
+  for (char c : bytes) {
+    due += byteMs_;
+    pending_.push_back({due, std::string(1, c)});
+  }
+  lineOutFreeMs_ = due;
+}
+
+int SimTarget::BytesOnTheWayIn() const {
+  if (byteMs_ <= 0) return 0;
+  const double aheadMs = lineInFreeMs_ - Now();
+  // A byte that is all but arrived (a rounding step of the clock) counts as arrived.
+  return aheadMs > 1e-9 ? static_cast<int>(std::ceil(aheadMs / byteMs_ - 1e-9)) : 0;
 }
 
 int SimTarget::Available() {

@@ -13,8 +13,8 @@
 //
 // Paced mode models the line: each byte from the host takes WIRE_BITS_PER_FRAME (11) bit times at the host's
 // rate to arrive (bytes queue behind each other), a command is carried out when its last byte has arrived,
-// page erases and writes take `pageOpMs`, and a reply is readable once its last byte has crossed back.
-// Unpaced, a reply is readable at once.
+// page erases and writes take `pageOpMs`, and each reply byte is readable once it has crossed back (the
+// same 11 bit times a byte). Unpaced, a reply is readable at once.
 //
 // After "X" the loader has left: it ignores everything until Restart() (a board reset; the
 // serial port front ends call it when the host opens the line, as boards reset by DTR do).
@@ -87,6 +87,9 @@ class SimTarget {
   void DropArrived();
   // When the next queued reply byte becomes readable; infinity when nothing is queued.
   double NextReplyDueMs() const;
+  // Bytes from the host still on their way in (paced): the host's port wrote them, the line has
+  // not carried them all yet. 0 unpaced.
+  int BytesOnTheWayIn() const;
 
   // A board reset: the loader listens again, a half-received command and queued replies are
   // gone. Flash, EEPROM, the trace and the fault counts are kept.
@@ -118,7 +121,7 @@ class SimTarget {
  private:
   struct Pending {
     double dueMs;
-    std::string bytes;
+    std::string bytes;  // one byte: each has its own time
   };
   void Execute(double doneMs);
   void Reply(char command, std::string bytes, double doneMs, double extraMs = 0);

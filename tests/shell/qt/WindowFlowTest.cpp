@@ -276,6 +276,35 @@ TEST(WindowFlow, LoadComportDownloadStop) {
   EXPECT_EQ(Text(rig, "status0"), "");
 }
 
+// A project at 1200 baud with a target that takes the line time for every byte: the 7 bytes of
+// the "I" reply and the 8 of "i" take longer than the 50 ms window, a page a whole second. The
+// window connects, names the loader and writes the image, verified.
+TEST(WindowFlow, ASlowRateConnectsAndDownloads) {
+  Fixtures files;
+  files.Write("slow.ppro",
+              "[Project]\nDeviceID=$1E950F\nCPUname=ATmega328P\nBootLoaderID=$0101\nBaudRate=1200\n");
+  files.Write("slow.hex", HexFile(files.flash));
+  files.Write("slow.eep", HexFile(files.eeprom));
+  sim::SimTargetConfig board = sim::ExampleBoardConfig();
+  board.paced = true;
+  board.baud = 1200;  // at any other rate the loader hears noise
+  WindowRig rig(/*withTarget=*/true, board);
+  rig.dialogs.answer = files.Path("slow.ppro");
+  Click(rig, "FOpenBtn");
+  EXPECT_EQ(rig.Find<QComboBox>("BaudSelect")->currentText(), "1200");
+
+  Click(rig, "ComportBtn");
+  ASSERT_EQ(Text(rig, "ModeLabel"), "Target connected") << TraceText(rig.target->Trace(), 8);
+  EXPECT_EQ(Text(rig, "TargLoaderIDcapt"), "Loader ID : &101");
+  Click(rig, "DownLdBtn");
+  EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.messages.front();
+  EXPECT_TRUE(Text(rig, "status0").startsWith("Download finished and verified in "))
+      << Text(rig, "status0").toStdString();
+  EXPECT_TRUE(std::equal(files.flash.begin(), files.flash.end(), rig.target->Flash().begin()))
+      << TraceText(rig.target->Trace(), 8);
+  EXPECT_TRUE(std::equal(files.eeprom.begin(), files.eeprom.end(), rig.target->Eeprom().begin()));
+}
+
 TEST(WindowFlow, LoadWhileConnectedReleasesTheTarget) {
   Fixtures files;
   WindowRig rig(true);

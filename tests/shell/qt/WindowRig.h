@@ -18,9 +18,9 @@
 namespace bm::test {
 
 struct WindowRig {
-  explicit WindowRig(bool withTarget = false) {
+  explicit WindowRig(bool withTarget = false, const sim::SimTargetConfig& board = sim::ExampleBoardConfig()) {
     if (withTarget) {
-      target = std::make_shared<sim::SimTarget>(sim::ExampleBoardConfig(), loop.Clock());
+      target = std::make_shared<sim::SimTarget>(board, loop.Clock());
       ports.Add(std::make_unique<sim::SimSerialService>(target));
     }
     presenter.SetClock(loop.Clock());
