@@ -1,9 +1,10 @@
 // What a reader or the loading step found besides the image: each finding as a value, with its
 // kind, a code a program can act on, and the exact text the window shows in its box.
 //
-// The readers append to a Diagnostics list and never show anything. Main shows each text as a
-// message box, in order; the command-line tool takes the kind and the code for its JSON lines
-// and exit status, so no front ever reads meaning back out of the wording.
+// The readers append to a Diagnostics list and never show anything; the engine tells each one to
+// its observers as it is found. The presenter shows each text as a message box, in order; the
+// command-line tool takes the kind and the code for its JSON lines and exit status, so no front
+// ever reads meaning back out of the wording.
 #pragma once
 
 #include <string>

@@ -181,7 +181,7 @@ HexRead Reader::Run() {
 
   for (zeile = 0; zeile < st_.size(); ++zeile) {
     line_ = st_[zeile];
-    if (!Record()) return {result, file_, damaged};
+    if (!Record()) return {result, file_, damaged, false, std::nullopt};
     loop_.yield();
   }
   if (!ready) {
@@ -189,7 +189,7 @@ HexRead Reader::Run() {
     // Some tools leave it out: the image stays usable.
     Tell(DiagnosticKind::Warning, DiagnosticCode::EndOfFileMissing, "End of file record missing!");
   }
-  return {result, file_, damaged};
+  return {result, file_, damaged, false, std::nullopt};
 }
 
 }  // namespace

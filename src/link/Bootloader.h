@@ -10,8 +10,8 @@
 // the 8 bytes of "i" alone take 73 ms.
 //
 // The link never shows anything: identification returns what it found and why it failed; the
-// runs (Run.h) return their RunResult. Main tells the link when the user stopped or quit, so a
-// run that ends on a closed port can say which it was.
+// runs (Run.h) return their RunResult. The engine tells the link when the user stopped or quit,
+// so a run that ends on a closed port can say which it was.
 #pragma once
 
 #include <algorithm>
@@ -129,7 +129,7 @@ class Bootloader {
   void EndCommand();
   void Stop();
 
-  // Set by Main when Stop or quitting ends a run; cleared when a run starts. Quitting drops a
+  // Set by the engine when Stop or quitting ends a run; cleared when a run starts. Quitting drops a
   // farewell still waiting for the end of a command: quitting never sends "X".
   void Interrupt(Interruption why) {
     interruption_ = why;

@@ -13,7 +13,7 @@
 #include <iterator>
 #include <string>
 
-#include "platform/qt/PosixLine.h"
+#include "platform/posix/PosixLine.h"
 #include "platform/qt/QtEventLoop.h"
 #include "platform/qt/QtSerialPort.h"
 #include "shell/core/Presenter.h"

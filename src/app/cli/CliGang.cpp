@@ -19,7 +19,7 @@
 #include "app/cli/ExitCodes.h"
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
-#include "platform/qt/PosixLine.h"
+#include "platform/posix/PosixLine.h"
 #include "platform/qt/QtSerialPort.h"
 
 namespace bm::cli {
@@ -52,7 +52,7 @@ std::string LogName(const std::string& port, std::set<std::string>& taken) {
 std::string DeviceOf(const std::string& port) {
   if (port == "sim") return port;
   std::error_code ec;
-  const std::filesystem::path file = qt::posix::DeviceFile(port);
+  const std::filesystem::path file = posix::DeviceFile(port);
   const std::filesystem::path real = std::filesystem::canonical(file, ec);
   return ec ? file.string() : real.string();
 }

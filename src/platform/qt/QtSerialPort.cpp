@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "platform/qt/PosixLine.h"
+#include "platform/posix/PosixLine.h"
 #include "platform/qt/QtEventLoop.h"
 #include "protocol/wire.h"
 

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "platform/SerialPort.h"
-#include "platform/qt/PosixLine.h"
+#include "platform/posix/PosixLine.h"
 
 class QSerialPort;
 

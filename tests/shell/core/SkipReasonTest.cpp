@@ -155,7 +155,7 @@ TEST(ExplainOpenFailure, SuggestsOnlyAGroupThatIsSafeAndHelps) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.group);
-    EXPECT_EQ(qt::posix::JoinableGroup(c.gid, c.mode, c.group), c.joinable);
+    EXPECT_EQ(posix::JoinableGroup(c.gid, c.mode, c.group), c.joinable);
   }
 }
 

@@ -1,14 +1,14 @@
 // What the serial port needs from the operating system beyond Qt, in one place: draining the
 // output, the driver's low-latency flag, a non-blocking look for input or a hang-up, and why a
-// device file cannot be opened. This is the POSIX version; a Windows build would put Qt's own
-// calls (or nothing) behind the same functions.
+// device file cannot be opened. This is the POSIX version, toolkit-free; a Windows build has its
+// own port.
 #pragma once
 
 #include <functional>
 #include <optional>
 #include <string>
 
-namespace bm::qt::posix {
+namespace bm::posix {
 
 // Returns when every byte written to `fd` has left the port (the kernel's drain).
 void Drain(int fd);
@@ -69,4 +69,4 @@ DeviceAccess AccessOf(const std::string& file);
 // to reach a port would give away the machine). Empty when there is none.
 std::string JoinableGroup(unsigned gid, unsigned mode, const std::string& groupName);
 
-}  // namespace bm::qt::posix
+}  // namespace bm::posix

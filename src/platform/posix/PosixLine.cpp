@@ -1,4 +1,4 @@
-#include "platform/qt/PosixLine.h"
+#include "platform/posix/PosixLine.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <filesystem>
 
-namespace bm::qt::posix {
+namespace bm::posix {
 
 void Drain(int fd) { ::tcdrain(fd); }
 
@@ -129,4 +129,4 @@ DeviceAccess AccessOf(const std::string& file) {
   return {JoinableGroup(st.st_gid, st.st_mode, group), user + ":" + group + ", " + ModeText(st.st_mode)};
 }
 
-}  // namespace bm::qt::posix
+}  // namespace bm::posix
