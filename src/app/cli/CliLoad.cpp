@@ -62,8 +62,8 @@ bool WriteImage(const std::string& path, const std::vector<uint8_t>& buffer, int
 }
 
 nlohmann::ordered_json Report(const LoadSession& session) {
-  const Globals& g = session.engine.State();
-  const LoadFace face = session.load ? FaceOfLoad(*session.load) : LoadFace{};
+  const LoadResult load = session.load.value_or(LoadResult{});
+  const LoadFace face = session.load ? FaceOfLoad(load) : LoadFace{};
   nlohmann::ordered_json j;
   j["title"] = face.title;
   j["file"] = face.file;
@@ -72,15 +72,15 @@ nlohmann::ordered_json Report(const LoadSession& session) {
   j["deviceId"] = face.deviceId;
   j["cpuName"] = face.cpuName;
   j["mode"] = Number(face.mode);
-  j["flashBytes"] = g.FBytesRead;
-  j["eepromBytes"] = g.EBytesRead;
-  j["orgId"] = g.OrgID;
-  j["orgBootId"] = g.OrgBootID;
-  j["orgEepEnd"] = g.OrgEEpEnd;
-  j["baud"] = session.engine.BaudRate();
+  j["flashBytes"] = load.flashBytes;
+  j["eepromBytes"] = load.eepromBytes;
+  j["orgId"] = load.expected.OrgID;
+  j["orgBootId"] = load.expected.OrgBootID;
+  j["orgEepEnd"] = load.expected.OrgEEpEnd;
+  j["baud"] = session.load ? load.baud : session.engine.BaudRate();
   j["progFlash"] = face.progFlash;
   j["progEeprom"] = face.progEeprom;
-  j["paramEnabled"] = session.load && session.load->hasParameters;
+  j["paramEnabled"] = load.hasParameters;
   nlohmann::ordered_json messages = nlohmann::ordered_json::array();
   // The window shows each finding in a box, in order, but an encrypted file's in its status line.
   for (const Diagnostic& d : session.found)
@@ -149,10 +149,11 @@ int Load(const CommandLine& options) {
   else
     PrintReadable(report);
 
-  const Globals& g = session.engine.State();
+  const ImageBuffers& images = session.engine.Images();
+  const LoadResult load = session.load.value_or(LoadResult{});
   bool written = true;
-  if (options.flashOut) written &= WriteImage(*options.flashOut, g.FlashArr, g.FBytesRead);
-  if (options.eepromOut) written &= WriteImage(*options.eepromOut, g.EEpromArr, g.EBytesRead);
+  if (options.flashOut) written &= WriteImage(*options.flashOut, images.FlashArr, load.flashBytes);
+  if (options.eepromOut) written &= WriteImage(*options.eepromOut, images.EEpromArr, load.eepromBytes);
   return (session.load && session.load->loaded && !session.error && written) ? kExitDone : kExitNotLoaded;
 }
 

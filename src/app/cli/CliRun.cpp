@@ -291,25 +291,9 @@ class Runner {
           "written.");
     if (load_.baudProblem) return Finish(Outcome::Usage, std::string(Name()) + ": " + *load_.baudProblem);
     if (auto nothing = engine().NothingToWrite(Kind(), Request()))
-      return Finish(Outcome::NothingToWrite, Why(*nothing));
+      return Finish(Outcome::NothingToWrite, NothingToWriteText(*nothing));
     if (line_.trace) engine().TraceWire(true);
     return std::nullopt;
-  }
-
-  // Why the loaded file leaves nothing to write for the phases the options chose, in the
-  // options' words.
-  static std::string Why(NothingReason nothing) {
-    switch (nothing) {
-      case NothingReason::NoFlashToErase:
-        return "Nothing to erase: no flash image is loaded";
-      case NothingReason::FlashLeftOut:
-        return "Nothing to write: --no-flash leaves out the flash image and the file has no EEPROM image";
-      case NothingReason::EepromLeftOut:
-        return "Nothing to write: --no-eeprom leaves out the EEPROM image and the file has no flash image";
-      case NothingReason::NoImage:
-        break;
-    }
-    return "Nothing to write: the file holds no image";
   }
 
   // The run the options ask for. The search just identified the target; the run follows at once
@@ -367,6 +351,7 @@ class Runner {
     const Identification& found = search_.identification;
     switch (search_.outcome) {
       case SearchOutcome::Found:
+        Note("found on " + search_.port);
         Identified(true);
         return std::nullopt;
       case SearchOutcome::NotRun:
@@ -421,7 +406,7 @@ class Runner {
         Message("error", FileChangedText(run_.reloaded, run_.why));
         return Finish(Outcome::LoadFailed);
       case RunStart::NothingToWrite:
-        return Finish(Outcome::NothingToWrite, Why(*run_.nothing));
+        return Finish(Outcome::NothingToWrite, NothingToWriteText(*run_.nothing));
       case RunStart::NoAnswer:
         Message("error", kTargetNotFound);
         break;

@@ -78,7 +78,6 @@ class Engine {
     // `accepted`: the run goes on with it (otherwise the run's report says why nothing was
     // written).
     virtual void OnReloaded(const LoadResult&, const std::string& /*changed*/, bool /*accepted*/) {}
-    virtual void OnRunEnded(RunKind, const RunReport&) {}
     virtual void OnLog(const LogLine&) {}
   };
   // Keeps an observer registered for as long as it lives (it may outlive the engine).
@@ -104,7 +103,8 @@ class Engine {
   // Reads `file` into the buffers (the loader is released first, the buffers filled with 0xFF)
   // and applies the rate the sources give. An error inside a reader leaves it with its trail;
   // the buffers are then half-loaded and count as not loaded.
-  LoadResult Load(const std::filesystem::path& file);
+  // `name` is the file's name as the program holds names (base/FileOpen.h).
+  LoadResult Load(const std::string& name);
   // The file dialog was cancelled: there is no current file; the load in place stays.
   void NoFileChosen() { g.f.reset(); }
   // Tries every port, last first, until a loader answers "KW", then identifies it.
@@ -149,16 +149,27 @@ class Engine {
 
   // --- What it holds, for reading --------------------------------------------------------------
   const Globals& State() const { return g; }
+  const ImageBuffers& Images() const { return g; }               // the loaded images, 0xFF past their ends
   const dParamList::ParamSet& Params() const { return params; }  // the last pack's parameter block
   bool Connected() const { return g.COMok; }                     // a loader answered on the open port
   bool PortOpen() const { return ComPort.IsOpen(); }
-  std::string PortName() const { return ComPort.Name(); }
   // Counts the serial ports again (the window's Open).
   void CountPorts() { g.serial_count = ComPort.Service().Count(); }
 
  private:
   friend struct test::Inside;
   class RunTracker;  // EngineRun.cpp: follows a run's phases for its report and the observers
+  // Holds the running flag for a search or a run, however it ends: Stop interrupts it.
+  class Running {
+   public:
+    explicit Running(bool& flag) : flag_(flag) { flag_ = true; }
+    ~Running() { flag_ = false; }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+   private:
+    bool& flag_;
+  };
 
   // Tells every registered observer, in the order they registered.
   template <class Event>
@@ -169,7 +180,7 @@ class Engine {
 
   // The loading step on the buffers as they are: the branch for the file's kind, the stamps,
   // the rate. `found` receives the findings (told to the observers as they come).
-  LoadResult LoadFiles(std::filesystem::path file, Diagnostics& found);
+  LoadResult LoadFiles(std::filesystem::path file, Diagnostics& found, size_t& told);
   // The project branch: keys, then the .hex and .eep images beside the project. True when an
   // image is damaged (nothing of it may be programmed).
   bool LoadProject(const std::string& path, LoadResult& load, Diagnostics& found, size_t& told,
@@ -204,7 +215,7 @@ class Engine {
   std::optional<int> projectRate_;  // the BaudRate the loaded project names
   std::string projectRateText_;     // ... as the project wrote it
   BaudSources baudSources_;
-  bool running_ = false;
+  bool running_ = false;  // a search or run goes
   bool quitRequested_ = false;
   int connectAttempts_ = 1;
   bool alwaysAskLoaderIds_ = false;

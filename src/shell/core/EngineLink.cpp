@@ -78,6 +78,9 @@ void Engine::TellPortTried(PortTry::Status status, std::optional<OpenFailure> fa
 }
 
 SearchResult Engine::Search() {
+  // Stop ends the search at its next wait, as it ends a run.
+  Running running(running_);
+  bootloader.Interrupt(Interruption::None);
   SearchResult result;
   result.outcome = SearchOutcome::NotFound;
   g.COMok = false;

@@ -60,15 +60,15 @@ void Engine::ResetImages() {
   Fill(g.EEpromArr, loop);
 }
 
-LoadResult Engine::Load(const std::filesystem::path& file) {
+LoadResult Engine::Load(const std::string& name) {
   Diagnostics found;
   size_t told = 0;
   loaded_ = {};
-  loaded_.fileName = file.filename().string();
   loaded_.baud = ComPort.BaudRate();
   try {
-    g.f = TextFile::Resolve(file.string());
+    g.f = TextFile::Resolve(name);
     if (!g.f) return loaded_;
+    loaded_.fileName = g.f->filename().string();
     // Only whether it opens for reading: pack files are binary, so the content is not judged.
     if (!TextFile::CanOpen(*g.f)) {
       found.push_back(
@@ -79,8 +79,7 @@ LoadResult Engine::Load(const std::filesystem::path& file) {
     }
     ResetImages();
     release();
-    loaded_ = LoadFiles(*g.f, found);
-    told = found.size();  // the reading told its findings as it found them
+    loaded_ = LoadFiles(*g.f, found, told);
     if (loaded_.loaded) {
       const BaudChoice choice = ChooseBaudRate(baudSources_, projectRate_);
       if (UsableBaudRate(choice.rate)) {
@@ -101,23 +100,25 @@ LoadResult Engine::Load(const std::filesystem::path& file) {
     loaded_.baud = ComPort.BaudRate();
     return loaded_;
   } catch (...) {
-    // The buffers are half-loaded: nothing of them may be programmed.
+    // What the readers found before the error is told before the error itself. The buffers are
+    // half-loaded: nothing of them may be programmed.
+    TellFindings(found, told);
     g.FBytesRead = 0;
     g.EBytesRead = 0;
     loaded_.loaded = false;
     loaded_.diagnostics = found;
+    // The trail keeps the Load button's documented location name, which fronts and their users see.
     RuntimeExceptionPlus::Cascade(std::current_exception(), "Main.OpenButton.Action");
   }
 }
 
-LoadResult Engine::LoadFiles(std::filesystem::path file, Diagnostics& found) {
+LoadResult Engine::LoadFiles(std::filesystem::path file, Diagnostics& found, size_t& told) {
   const std::string path = file.string();
   const std::string name = file.filename().string();
   chosen_ = file;
   LoadResult load;
   load.fileName = name;
   bool damaged = false;  // a format error, or a pack whose read failed: nothing of it may be programmed
-  size_t told = 0;
   std::vector<std::filesystem::path> looked{file};  // every file the load reads or looks for
   std::vector<FileSeen> seen;
   projectRate_.reset();
@@ -172,6 +173,7 @@ LoadResult Engine::LoadFiles(std::filesystem::path file, Diagnostics& found) {
   load.loaded = g.FBytesRead > 0 || g.EBytesRead > 0;
   load.flashBytes = g.FBytesRead;
   load.eepromBytes = g.EBytesRead;
+  load.expected = g;
   load.lastFile = g.f.value_or(file);
   load.diagnostics = found;
   load.baud = ComPort.BaudRate();
@@ -220,12 +222,27 @@ bool Engine::ReloadIfChanged(RunReport& report) {
   // What the new files must still expect to go on with the connection.
   const LoadResult before = loaded_;
   const int32_t device = g.OrgID, loader = g.OrgBootID;
-  const std::optional<int> baud = projectRate_;
+  const int baud = ChooseBaudRate(baudSources_, projectRate_).rate;
 
   ResetImages();
   Diagnostics found;
-  loaded_ = LoadFiles(chosen_, found);
+  size_t told = 0;
+  try {
+    loaded_ = LoadFiles(chosen_, found, told);
+  } catch (...) {
+    // Half-read buffers: nothing of them may be programmed, and the window must say so.
+    TellFindings(found, told);
+    g.FBytesRead = 0;
+    g.EBytesRead = 0;
+    loaded_ = {};
+    loaded_.fileName = chosen_.filename().string();
+    loaded_.diagnostics = found;
+    release();
+    Tell([&](Observer& o) { o.OnReloaded(loaded_, report.reloaded, false); });
+    throw;
+  }
   const LoadResult& now = loaded_;
+  const int rate = ChooseBaudRate(baudSources_, projectRate_).rate;
 
   std::string why;
   if (!now.loaded) {
@@ -250,9 +267,8 @@ bool Engine::ReloadIfChanged(RunReport& report) {
   } else if (g.OrgBootID != loader) {
     why = "the file now expects the loader ID " + HexNumber(static_cast<uint32_t>(g.OrgBootID)) +
           " instead of " + HexNumber(static_cast<uint32_t>(loader));
-  } else if (projectRate_.value_or(WIRE_DEFAULT_BAUD) != baud.value_or(WIRE_DEFAULT_BAUD)) {
-    why = "the file now expects the BaudRate " + std::to_string(projectRate_.value_or(WIRE_DEFAULT_BAUD)) +
-          " instead of " + std::to_string(baud.value_or(WIRE_DEFAULT_BAUD));
+  } else if (rate != baud) {
+    why = "the file now expects the BaudRate " + std::to_string(rate) + " instead of " + std::to_string(baud);
   }
   const bool accepted = why.empty();
   if (!accepted && !loaded_.loaded) release();

@@ -32,18 +32,6 @@ class Engine::RunTracker : public RunObserver {
 
 namespace {
 
-// Clears the running flag however the run ends.
-class Running {
- public:
-  explicit Running(bool& flag) : flag_(flag) { flag_ = true; }
-  ~Running() { flag_ = false; }
-  Running(const Running&) = delete;
-  Running& operator=(const Running&) = delete;
-
- private:
-  bool& flag_;
-};
-
 WrittenRange RangeOf(const std::vector<uint8_t>& buffer, int64_t bytes) {
   bytes = std::clamp<int64_t>(bytes, 0, static_cast<int64_t>(buffer.size()));
   return {bytes, Sha256Hex(std::string_view(reinterpret_cast<const char*>(buffer.data()),
@@ -157,7 +145,6 @@ RunReport Engine::RunOnTarget(RunKind kind, const RunRequest& request) {
   // Stop, a quit or an unplugged adapter closed the port: the target is no longer connected.
   if (!ComPort.IsOpen()) g.COMok = false;
   DescribeWritten(kind, request, verify, report);
-  Tell([kind, &report](Observer& o) { o.OnRunEnded(kind, report); });
   return report;
 }
 

@@ -27,6 +27,7 @@ struct LoadResult {
   int32_t flashBytes = 0;          // the image ends (FBytesRead, EBytesRead)
   int32_t eepromBytes = 0;
   std::optional<int32_t> deviceId;  // the device ID a project or pack expects; none for an image
+  ExpectedIds expected;             // OrgID, OrgBootID and OrgEEpEnd as the load left them
   std::string cpuName;              // the CPU name a project or pack gives
   bool hasParameters = false;       // a pack's parameter block was read
   std::string sha256;               // of the chosen file's bytes as the load read them; empty: none read

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <utility>
 
+#include "base/FileOpen.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "shell/core/BaudRates.h"
 #include "shell/core/LoadFace.h"
@@ -104,7 +105,7 @@ void Presenter::FOpenBtn_Action() {
     throw;
   }
   if (!engine_.State().f) return;
-  startFolder_ = std::filesystem::path(*chosen).parent_path().string();
+  startFolder_ = PathFromName(*chosen).parent_path().string();
   // A file that cannot be read at all changes nothing but says so.
   if (lastLoad_.Has(DiagnosticCode::NotATextFile)) return;
   ShowLoad(lastLoad_);

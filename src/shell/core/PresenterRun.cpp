@@ -42,6 +42,7 @@ void Presenter::ComportBtn_Action() {
   if (Busy()) return;
   BusyScope busy(*this);
   SearchProgress progress(view);
+  lastSearch_ = {};
   lastSearch_ = engine_.Search();
   const SearchResult& search = lastSearch_;
   if (search.outcome == SearchOutcome::Quit && search.port.empty()) return;  // nothing more to show
@@ -124,7 +125,7 @@ void Presenter::ShowRunEnd(RunKind kind, const RunReport& report) {
       dialogs.MessageBox(FileChangedText(report.reloaded, report.why));
       return;
     case RunStart::NothingToWrite:
-      view.SetCaption(Caption::status0, "Nothing to erase: no flash image is loaded");
+      view.SetCaption(Caption::status0, NothingToWriteText(*report.nothing));
       return;
     case RunStart::NoAnswer:
       // The target went away since the search: reported as the search reports it.

@@ -32,6 +32,20 @@ std::string CommunicationErrorText(Failure failure) {
   return std::to_string(Number(failure)) + " Communication error";
 }
 
+std::string NothingToWriteText(NothingReason nothing) {
+  switch (nothing) {
+    case NothingReason::NoFlashToErase:
+      return "Nothing to erase: no flash image is loaded";
+    case NothingReason::FlashLeftOut:
+      return "Nothing to write: --no-flash leaves out the flash image and the file has no EEPROM image";
+    case NothingReason::EepromLeftOut:
+      return "Nothing to write: --no-eeprom leaves out the EEPROM image and the file has no flash image";
+    case NothingReason::NoImage:
+      break;
+  }
+  return "Nothing to write: the file holds no image";
+}
+
 std::string FileChangedText(const std::string& file, const std::string& why) {
   return file + " changed on disk and " + why + ": nothing was written.";
 }

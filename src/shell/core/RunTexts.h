@@ -7,6 +7,7 @@
 
 #include "link/Run.h"
 #include "link/Verify.h"
+#include "shell/core/Outcomes.h"
 
 namespace bm {
 
@@ -20,6 +21,8 @@ const char* PartlyDone(Phase phase);
 std::string CommunicationErrorText(Failure failure);
 // Why a check after a download failed, naming the first difference; nothing when it passed.
 std::optional<std::string> VerifyFailedText(const Verification& check);
+// Why a request leaves nothing to write, in the words of the options that left it so.
+std::string NothingToWriteText(NothingReason nothing);
 // Why a run wrote nothing after a file it was to write changed on disk.
 std::string FileChangedText(const std::string& file, const std::string& why);
 // 0x0080: an address as the texts name it (four hex digits at least).
