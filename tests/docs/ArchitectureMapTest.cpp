@@ -29,7 +29,8 @@ std::string ReadText(const fs::path& file) {
 std::vector<std::string> Quoted(const std::string& text) {
   std::vector<std::string> pieces;
   static const std::regex quoted("`([^`]+)`");
-  for (std::sregex_iterator it(text.begin(), text.end(), quoted), end; it != end; ++it) pieces.push_back((*it)[1]);
+  for (std::sregex_iterator it(text.begin(), text.end(), quoted), end; it != end; ++it)
+    pieces.push_back((*it)[1]);
   return pieces;
 }
 
