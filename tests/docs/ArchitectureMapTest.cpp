@@ -13,26 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "DocFiles.h"
+
 namespace bm {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path kRoot = BM_SOURCE_DIR;
-
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The `quoted` pieces of a text.
-std::vector<std::string> Quoted(const std::string& text) {
-  std::vector<std::string> pieces;
-  static const std::regex quoted("`([^`]+)`");
-  for (std::sregex_iterator it(text.begin(), text.end(), quoted), end; it != end; ++it)
-    pieces.push_back((*it)[1]);
-  return pieces;
-}
+using test::kRoot;
+using test::Quoted;
+using test::ReadText;
 
 // The floor table: each folder under src/ (as "link", "platform/qt") and the folders it may
 // include; "everything" for none.

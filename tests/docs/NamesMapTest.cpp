@@ -9,29 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "DocFiles.h"
+
 namespace bm {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path kRoot = BM_SOURCE_DIR;
-
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The `quoted` pieces of a table cell.
-std::vector<std::string> Quoted(const std::string& cell) {
-  std::vector<std::string> pieces;
-  for (size_t open = cell.find('`'); open != std::string::npos; open = cell.find('`', open + 1)) {
-    const size_t close = cell.find('`', open + 1);
-    if (close == std::string::npos) break;
-    pieces.push_back(cell.substr(open + 1, close - open - 1));
-    open = close;
-  }
-  return pieces;
-}
+using test::kRoot;
+using test::Quoted;
+using test::ReadText;
 
 std::vector<std::string> Cells(const std::string& row) {
   std::vector<std::string> cells;
