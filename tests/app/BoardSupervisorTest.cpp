@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +16,7 @@
 
 #include "app/cli/BoardSupervisor.h"
 #include "app/cli/EventLog.h"
+#include "platform/posix/PollLoop.h"
 
 namespace bm::cli {
 namespace {
@@ -32,26 +31,23 @@ struct Ended {
 // Runs one board to its end. `stopAfterMs`: ask it to stop then.
 Ended RunBoard(const std::string& program, const std::string& script, std::optional<double> limit = {},
                std::optional<int> stopAfterMs = {}, std::optional<std::string> logBase = {}) {
-  static int argc = 1;
-  static char name[] = "board_supervisor_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
+  using std::chrono::milliseconds;
   Ended ended;
-  QEventLoop loop;
+  posix::PollLoop loop;
   BoardSupervisor supervisor(
-      program,
+      loop, program,
       [&](const std::string& port, const std::string& event, const json& fields) {
         EXPECT_EQ(port, "p");
         ended.events.push_back(event == "message" ? event + ": " + fields.value("text", "") : event);
       },
       [&](const std::string&, const BoardResult& result) {
         ended.result = result;
-        loop.quit();
+        loop.Quit();
       });
   supervisor.Start({"p", {"-c", script}, logBase, limit, "as-named.ppro"});
-  if (stopAfterMs) QTimer::singleShot(*stopAfterMs, [&] { supervisor.Stop("p"); });
-  QTimer::singleShot(20000, &loop, [&] { loop.quit(); });  // a board that never ends fails below
-  loop.exec();
+  if (stopAfterMs) loop.After(milliseconds(*stopAfterMs), [&] { supervisor.Stop("p"); });
+  loop.After(milliseconds(20000), [&] { loop.Quit(); });  // a board that never ends fails below
+  loop.Run();
   EXPECT_EQ(supervisor.Running(), 0);
   return ended;
 }

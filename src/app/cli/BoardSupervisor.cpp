@@ -1,12 +1,6 @@
 #include "app/cli/BoardSupervisor.h"
 
-#include <sys/prctl.h>
-#include <unistd.h>
-
-#include <QProcess>
-#include <QTimer>
 #include <chrono>
-#include <csignal>
 #include <fstream>
 
 #include "app/cli/EventLog.h"
@@ -17,13 +11,13 @@ using json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-constexpr int kGraceMs = 3000;  // a stopped child that has not ended within this is killed
+constexpr auto kGrace = std::chrono::milliseconds(3000);  // a stopped child not ended by then is killed
 }  // namespace
 
 struct BoardSupervisor::Child {
   BoardLaunch launch;
-  std::unique_ptr<QProcess> process;
-  std::unique_ptr<QTimer> limit;
+  std::unique_ptr<ChildProcess> process;
+  std::optional<CommandLoop::TimerId> limit, grace;
   std::string pending;  // an unfinished line of its stdout
   std::ofstream jsonLog, textLog;
   BoardResult result;
@@ -46,22 +40,27 @@ json BoardJson(const std::string& port, const BoardResult& result) {
           {"eepromSha256", result.eepromSha256}};
 }
 
-BoardSupervisor::BoardSupervisor(std::string program, EventHandler onEvent, EndHandler onEnd)
-    : program_(std::move(program)), onEvent_(std::move(onEvent)), onEnd_(std::move(onEnd)) {}
+BoardSupervisor::BoardSupervisor(CommandLoop& loop, std::string program, EventHandler onEvent,
+                                 EndHandler onEnd)
+    : loop_(loop), program_(std::move(program)), onEvent_(std::move(onEvent)), onEnd_(std::move(onEnd)) {}
 
 BoardSupervisor::~BoardSupervisor() {
-  // A child still running is killed by its QProcess; its end must not call back into a command
-  // that is going away.
-  for (auto& [port, child] : children_) child->process->disconnect();
+  // A child still running is killed with its process object; its timers must not fire into a
+  // command that is going away.
+  for (auto& [port, child] : children_) {
+    if (child->limit) loop_.Cancel(*child->limit);
+    if (child->grace) loop_.Cancel(*child->grace);
+  }
 }
 
 void BoardSupervisor::Start(const BoardLaunch& launch) {
   std::unique_ptr<Child>& slot = children_[launch.port];
+  if (slot && slot->running) return;
+  // An earlier child of this port ended; its end may still be on the stack (the end handler
+  // starting the board again): keep its objects until the next turn.
   if (slot) {
-    if (slot->running) return;
-    // Its last signal may still be on the stack: let Qt delete it.
-    slot->process->disconnect();
-    slot->process.release()->deleteLater();
+    std::shared_ptr<Child> old(slot.release());
+    loop_.After(std::chrono::milliseconds(0), [old] {});
   }
   slot = std::make_unique<Child>();
   Child& c = *slot;
@@ -70,59 +69,34 @@ void BoardSupervisor::Start(const BoardLaunch& launch) {
     c.jsonLog.open(*launch.logBase + ".jsonl");
     c.textLog.open(*launch.logBase + ".log");
   }
-  c.process = std::make_unique<QProcess>();
-  QProcess* process = c.process.get();
-  process->setChildProcessModifier([] {
-    ::setpgid(0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-  });
-  QObject::connect(process, &QProcess::readyReadStandardOutput, process, [this, &c] { Take(c); });
-  QObject::connect(process, &QProcess::readyReadStandardError, process, [&c] {
-    const QByteArray text = c.process->readAllStandardError();
-    if (c.textLog) c.textLog.write(text.constData(), text.size());
-  });
-  QObject::connect(process, &QProcess::finished, process, [this, &c](int code, QProcess::ExitStatus status) {
-    End(c, status == QProcess::NormalExit ? std::optional<int>(code) : std::nullopt);
-  });
-  QObject::connect(process, &QProcess::errorOccurred, process, [this, &c](QProcess::ProcessError error) {
-    if (error != QProcess::FailedToStart) return;
-    // No child ran, so no line will say why: the board says it, from the event loop.
-    const std::string why = c.process->errorString().toStdString();
-    QTimer::singleShot(0, c.process.get(), [this, &c, why] {
-      Hand(c, {{"event", "message"},
-               {"t", 0.0},
-               {"kind", "error"},
-               {"text", "cannot start the board's run: " + why}});
-      End(c, std::nullopt);
-    });
-  });
   if (launch.timeLimitSeconds) {
-    // A coarse timer may fire 5 % early: the board's own clock decides, and a timer that came
-    // too soon is set again for what is left.
     const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::duration<double>(*launch.timeLimitSeconds));
-    c.limit = std::make_unique<QTimer>();
-    c.limit->setSingleShot(true);
-    c.limit->setTimerType(Qt::PreciseTimer);
-    QObject::connect(c.limit.get(), &QTimer::timeout, [this, &c, limit] {
-      const auto left =
-          limit - std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c.started);
-      if (left > std::chrono::milliseconds::zero()) {
-        c.limit->start(left + std::chrono::milliseconds(1));
-        return;
-      }
+    c.limit = loop_.After(limit, [this, &c] {
+      c.limit.reset();
       c.timedOut = true;
       Stop(c.launch.port);
     });
-    c.limit->start(limit);
   }
-  QStringList args;
-  for (const std::string& a : launch.args) args << QString::fromStdString(a);
-  process->start(QString::fromStdString(program_), args);
+  ChildEvents events;
+  events.output = [this, &c](std::string_view bytes) { Take(c, bytes); };
+  events.errors = [&c](std::string_view bytes) {
+    if (c.textLog) c.textLog.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  };
+  events.ended = [this, &c](std::optional<int> exitStatus, const std::string& cannotStart) {
+    // No child ran, so no line will say why: the board says it.
+    if (!cannotStart.empty())
+      Hand(c, {{"event", "message"},
+               {"t", 0.0},
+               {"kind", "error"},
+               {"text", "cannot start the board's run: " + cannotStart}});
+    End(c, exitStatus);
+  };
+  c.process = loop_.Start(program_, launch.args, std::move(events));
 }
 
-void BoardSupervisor::Take(Child& c) {
-  c.pending += c.process->readAllStandardOutput().toStdString();
+void BoardSupervisor::Take(Child& c, std::string_view bytes) {
+  c.pending += bytes;
   for (size_t end; (end = c.pending.find('\n')) != std::string::npos;) {
     const std::string text = c.pending.substr(0, end);
     c.pending.erase(0, end + 1);
@@ -162,8 +136,10 @@ void BoardSupervisor::Hand(Child& c, json event) {
 void BoardSupervisor::End(Child& c, std::optional<int> exitStatus) {
   if (!c.running) return;
   c.running = false;
-  if (c.limit) c.limit->stop();
-  Take(c);
+  if (c.limit) loop_.Cancel(*c.limit);
+  if (c.grace) loop_.Cancel(*c.grace);
+  c.limit.reset();
+  c.grace.reset();
   BoardResult& r = c.result;
   // The result line says how the run ended; only a child without one is judged by how it ended.
   if (c.timedOut)
@@ -183,13 +159,13 @@ void BoardSupervisor::Stop(const std::string& port) {
   const auto it = children_.find(port);
   if (it == children_.end() || !it->second->running) return;
   Child& c = *it->second;
+  if (c.stopAsked) return;
   c.stopAsked = true;
-  if (c.process->state() == QProcess::NotRunning) return;  // its failure to start is on its way
-  c.process->terminate();
-  // Tied to the process alone: the board may have started again by then, with a new one.
-  QProcess* process = c.process.get();
-  QTimer::singleShot(kGraceMs, process, [process] {
-    if (process->state() != QProcess::NotRunning) process->kill();
+  if (!c.process->Running()) return;  // its failure to start is on its way
+  c.process->Terminate();
+  c.grace = loop_.After(kGrace, [&c] {
+    c.grace.reset();
+    if (c.process->Running()) c.process->Kill();
   });
 }
 

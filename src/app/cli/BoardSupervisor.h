@@ -9,7 +9,6 @@
 // gets SIGTERM.
 #pragma once
 
-#include <QObject>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "app/cli/ExitCodes.h"
+#include "platform/CommandLoop.h"
 
 namespace bm::cli {
 
@@ -52,7 +52,7 @@ class BoardSupervisor {
                                           const nlohmann::ordered_json& fields)>;
   using EndHandler = std::function<void(const std::string& port, const BoardResult& result)>;
 
-  BoardSupervisor(std::string program, EventHandler onEvent, EndHandler onEnd);
+  BoardSupervisor(CommandLoop& loop, std::string program, EventHandler onEvent, EndHandler onEnd);
   ~BoardSupervisor();
   BoardSupervisor(const BoardSupervisor&) = delete;
   BoardSupervisor& operator=(const BoardSupervisor&) = delete;
@@ -66,10 +66,11 @@ class BoardSupervisor {
 
  private:
   struct Child;
-  void Take(Child& child);
+  void Take(Child& child, std::string_view bytes);
   void Hand(Child& child, nlohmann::ordered_json event);
   void End(Child& child, std::optional<int> exitStatus);
 
+  CommandLoop& loop_;
   std::string program_;
   EventHandler onEvent_;
   EndHandler onEnd_;

@@ -4,8 +4,6 @@
 // does).
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -13,14 +11,15 @@
 #include <optional>
 #include <set>
 
+#include "app/PortOptions.h"
 #include "app/cli/BoardSupervisor.h"
+#include "app/cli/CommandLoop.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
-#include "platform/posix/PosixLine.h"
-#include "platform/qt/QtSerialPort.h"
+#include "app/cli/PortNames.h"
 
 namespace bm::cli {
 namespace {
@@ -47,16 +46,6 @@ std::string LogName(const std::string& port, std::set<std::string>& taken) {
   return unique;
 }
 
-// The device a port name stands for: links followed, "ttyS0" as "/dev/ttyS0". Two names of one
-// device must never get two children (their commands would interleave on the line).
-std::string DeviceOf(const std::string& port) {
-  if (port == "sim") return port;
-  std::error_code ec;
-  const std::filesystem::path file = posix::DeviceFile(port);
-  const std::filesystem::path real = std::filesystem::canonical(file, ec);
-  return ec ? file.string() : real.string();
-}
-
 class GangRun {
  public:
   GangRun(const CommandLine& line, EventLog& log)
@@ -64,7 +53,7 @@ class GangRun {
         log_(log),
         terminal_(isatty(STDERR_FILENO) == 1),
         supervisor_(
-            QCoreApplication::applicationFilePath().toStdString(),
+            loop_, ThisProgramPath(),
             [this](const std::string& port, const std::string& event, const json& fields) {
               Take(BoardOf(port), event, fields);
             },
@@ -82,7 +71,7 @@ class GangRun {
       std::cerr << "gang: no serial port to flash (name them with --port DEVICE)\n";
       return Finish(Outcome::NotFound);
     }
-    Interrupts interrupts([this] { supervisor_.StopAll(); });
+    Interrupts interrupts(loop_, [this] { supervisor_.StopAll(); });
     for (const Port& port : ports) {
       Board& b = boards_.emplace_back();
       b.port = port.name;
@@ -94,7 +83,7 @@ class GangRun {
       supervisor_.Start(launch);
     }
     Draw();
-    while (supervisor_.Running() > 0) loop_.exec();
+    while (supervisor_.Running() > 0) loop_.Run();
     Draw();
     return Finish(GangOutcome());
   }
@@ -104,12 +93,13 @@ class GangRun {
     std::string name;  // as given, or as the system lists it
     bool named = false;
   };
-  // Each device once, by the first name it was given; a named port counts as named even when
-  // --all-ports lists it too.
+  // Each device once, by the first name it was given (resolved once: PortNames.h); a named port
+  // counts as named even when --all-ports lists it too.
   std::vector<Port> Ports() const {
     std::vector<Port> ports;
     std::vector<std::string> devices;
-    auto add = [&](const std::string& name, bool named) {
+    auto add = [&](const std::string& given, bool named) {
+      const std::string name = ResolvedPortName(given);
       const std::string device = DeviceOf(name);
       const auto it = std::find(devices.begin(), devices.end(), device);
       if (it != devices.end()) {
@@ -121,8 +111,8 @@ class GangRun {
     };
     for (const std::string& d : line_.ports.devices) add(d, true);
     if (line_.allPorts) {
-      qt::QtSerialService system(true, {});
-      for (int i = 0; i < system.Count(); ++i) add(system.PortName(i), false);
+      const app::Ports system = app::MakePorts({});
+      for (int i = 0; i < system.list->Count(); ++i) add(system.list->PortName(i), false);
     }
     return ports;
   }
@@ -162,7 +152,7 @@ class GangRun {
     b.skipped = line_.allPorts && !b.named && result.outcome == Outcome::NotFound;
     if (b.skipped) b.result->outcome = Outcome::Skipped;
     b.status = std::string(NameOf(b.result->outcome)) + " (exit " + std::to_string(result.exitCode) + ")";
-    loop_.quit();
+    loop_.Quit();
   }
 
   Outcome GangOutcome() const {
@@ -218,9 +208,9 @@ class GangRun {
   const CommandLine& line_;
   EventLog& log_;
   const bool terminal_;
+  SystemLoop loop_;
   std::vector<Board> boards_;  // complete before the first child starts: never moves after
   BoardSupervisor supervisor_;
-  QEventLoop loop_;
   int drawnLines_ = 0;
   std::set<std::string> logNames_;
 };

@@ -136,8 +136,10 @@ class Runner {
   }
 
   int Run() {
-    Interrupts interrupts([this] { engine().Quit(); });
+    Interrupts interrupts(session_.loop, [this] { engine().Quit(); });
     if (auto end = Load()) return *end;
+    // A signal during the load: no port is touched.
+    if (Interrupts::Received()) return Finish(Outcome::Stopped);
     if (auto end = Connect()) return *end;
     if (auto end = Program()) return *end;
     if (line_.stop) engine().Stop();

@@ -1,9 +1,9 @@
 // What the port-using commands of the command-line tool work on: the engine over the chosen port
-// list, with the Qt event loop for its waits.
+// list, with the command line's own event loop for its waits.
 #pragma once
 
 #include "app/PortOptions.h"
-#include "platform/qt/QtEventLoop.h"
+#include "app/cli/CommandLoop.h"
 #include "shell/core/Engine.h"
 
 namespace bm::cli {
@@ -11,7 +11,7 @@ namespace bm::cli {
 struct CliSession {
   explicit CliSession(const app::PortOptions& options) : ports(app::MakePorts(options)) {}
 
-  qt::QtEventLoop loop;
+  SystemLoop loop;
   app::Ports ports;
   Engine engine{loop, *ports.list};
 };

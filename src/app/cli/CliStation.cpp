@@ -12,15 +12,10 @@
 // station.
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QEventLoop>
-#include <QFileSystemWatcher>
-#include <QProcess>
-#include <QSerialPortInfo>
-#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -30,13 +25,19 @@
 #include <string>
 #include <vector>
 
+#include "app/PortOptions.h"
 #include "app/cli/BoardSupervisor.h"
+#include "app/cli/CommandLoop.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
+#include "app/cli/PortNames.h"
 #include "images/TextFile.h"
+#include "platform/posix/FolderWatch.h"
+#include "platform/posix/PortArrivals.h"
+#include "platform/posix/PosixLine.h"
 
 namespace bm::cli {
 namespace {
@@ -59,7 +60,7 @@ struct Board {
   bool flashed = false;  // flashed during this appearance: not again until it comes back
   bool running = false;
   std::string status = "waiting";
-  std::unique_ptr<QTimer> settle;
+  std::optional<CommandLoop::TimerId> settle;  // from its appearance to its start
 };
 
 class StationRun {
@@ -68,7 +69,7 @@ class StationRun {
       : line_(line),
         log_(log),
         supervisor_(
-            QCoreApplication::applicationFilePath().toStdString(),
+            loop_, ThisProgramPath(),
             [this](const std::string& port, const std::string& event, const json& fields) {
               Take(*boards_.at(port), event, fields);
             },
@@ -85,20 +86,31 @@ class StationRun {
       Say("error", *refusal);
       return Finish(Outcome::Usage);
     }
+    if (line_.watchDir) {
+      // Resolved once: entries of a relative folder are named by their full path.
+      std::error_code ec;
+      watchDir_ = fs::absolute(*line_.watchDir, ec).lexically_normal().string();
+      if (watchDir_.size() > 1 && watchDir_.back() == '/') watchDir_.pop_back();
+      if (fs::exists(watchDir_, ec) && !fs::is_directory(watchDir_, ec)) {
+        Say("error", "station: --watch '" + *line_.watchDir + "' is not a folder");
+        return Finish(Outcome::Usage);
+      }
+      if (posix::NearestExistingFolder(watchDir_).empty()) {
+        Say("error", "station: --watch '" + *line_.watchDir + "': no folder on its path exists to watch");
+        return Finish(Outcome::Usage);
+      }
+    }
+    for (const std::string& d : line_.ports.devices) named_.push_back(ResolvedPortName(d));
+    Interrupts interrupts(loop_, [this] { Interrupted(); });
     watching_ = true;
     TakeFile();
     for (const fs::path& f : FilesOf(line_.file)) {
-      watcher_.addPath(QString::fromStdString(f.string()));
-      watcher_.addPath(QString::fromStdString(f.parent_path().string()));
+      watch_.Add(f.string());
+      watch_.Add(FolderOf(f));
     }
     WatchPorts();
-    QObject::connect(&watcher_, &QFileSystemWatcher::fileChanged,
-                     [this](const QString& path) { Changed(path); });
-    QObject::connect(&watcher_, &QFileSystemWatcher::directoryChanged,
-                     [this](const QString& path) { Changed(path); });
-    Interrupts interrupts([this] { Interrupted(); });
     Rescan();
-    loop_.exec();
+    if (!stopping_ || Running() > 0) loop_.Run();
     return Finish(failed_ > 0 ? Outcome::BoardsFailed : Outcome::Done);
   }
 
@@ -107,6 +119,20 @@ class StationRun {
   // Copies the files into a fresh private folder and checks that the copy loads; a copy that
   // does not pauses the station until the files load again.
   void TakeFile() {
+    // A change seen while a copy is checked (the check turns the loop) is taken after it.
+    if (takingFile_) {
+      takeAgain_ = true;
+      return;
+    }
+    takingFile_ = true;
+    do {
+      takeAgain_ = false;
+      TakeFileOnce();
+    } while (takeAgain_);
+    takingFile_ = false;
+  }
+
+  void TakeFileOnce() {
     char pattern[] = "/tmp/brindlemark-station-XXXXXX";
     const char* dir = ::mkdtemp(pattern);
     if (!dir) return Pause("cannot make a private copy");
@@ -115,14 +141,18 @@ class StationRun {
       if (fs::exists(f, ec)) fs::copy_file(f, fs::path(dir) / f.filename(), ec);
     const fs::path copy = fs::path(dir) / fs::path(line_.file).filename();
     // The documented load, by this very program, as each board's child will run it.
-    QProcess load;
-    load.setChildProcessModifier([] { ::setpgid(0, 0); });  // a Ctrl-C now is the station's alone
-    load.setStandardOutputFile(QProcess::nullDevice());
-    load.setStandardErrorFile(QProcess::nullDevice());
-    load.start(QCoreApplication::applicationFilePath(),
-               {QStringLiteral("load"), QString::fromStdString(copy.string())});
-    const int status =
-        load.waitForFinished(30000) && load.exitStatus() == QProcess::NormalExit ? load.exitCode() : -1;
+    // In a process group of its own, as every child: a Ctrl-C now is the station's alone.
+    std::optional<int> status;
+    bool ended = false;
+    std::unique_ptr<ChildProcess> load =
+        loop_.Start(ThisProgramPath(), {"load", copy.string()},
+                    {nullptr, nullptr, [&](std::optional<int> exitStatus, const std::string&) {
+                       status = exitStatus;
+                       ended = true;
+                     }});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!ended && std::chrono::steady_clock::now() < deadline) loop_.processEvents(20);
+    load.reset();  // one still running after that long is killed
     if (status != kExitDone) {
       fs::remove_all(dir, ec);
       return Pause("it no longer loads");
@@ -143,15 +173,17 @@ class StationRun {
     paused_ = true;
   }
 
-  void Changed(const QString& path) {
+  static std::string FolderOf(const fs::path& file) {
+    return file.has_parent_path() ? file.parent_path().string() : std::string(".");
+  }
+
+  void Changed(const std::string& path) {
     // A rebuild may replace the file: watch it again under its name.
-    for (const fs::path& f : FilesOf(line_.file)) {
-      const QString name = QString::fromStdString(f.string());
-      if (!watcher_.files().contains(name) && fs::exists(f)) watcher_.addPath(name);
-    }
+    for (const fs::path& f : FilesOf(line_.file))
+      if (!watch_.Watching(f.string()) && fs::exists(f)) watch_.Add(f.string());
     const std::vector<fs::path> files = FilesOf(line_.file);
-    const bool ours = std::any_of(files.begin(), files.end(),
-                                  [&path](const fs::path& f) { return path.toStdString() == f.string(); });
+    const bool ours =
+        std::any_of(files.begin(), files.end(), [&path](const fs::path& f) { return path == f.string(); });
     if (ours || Stamp() != stamp_) {
       stamp_ = Stamp();
       TakeFile();
@@ -174,33 +206,39 @@ class StationRun {
   // --- The ports ----------------------------------------------------------------------------
   void WatchPorts() {
     stamp_ = Stamp();
-    if (line_.watchDir) {
-      // The folder may not exist yet, or vanish with the last adapter: its parent is watched too.
-      const fs::path dir(*line_.watchDir);
-      watcher_.addPath(QString::fromStdString(dir.parent_path().string()));
-      if (fs::is_directory(dir)) watcher_.addPath(QString::fromStdString(dir.string()));
+    if (!watchDir_.empty()) {
+      WatchTowards();
     } else {
-      watcher_.addPath(QStringLiteral("/dev"));  // a serial device comes and goes there
-      for (const std::string& d : line_.ports.devices)
-        watcher_.addPath(QString::fromStdString(fs::path(d).parent_path().string()));
+      arrivals_ = std::make_unique<posix::PortArrivals>(loop_, [this] { Rescan(); });
+      // Named devices (pseudo-terminals) come and go in their folders, which udev does not tell.
+      for (const std::string& d : named_) watch_.Add(FolderOf(posix::DeviceFile(d)));
     }
+  }
+
+  // The --watch folder may not exist yet (/dev/serial appears with the first adapter) or may
+  // vanish with the last one: the nearest folder of its path that exists is watched, and each
+  // level as it appears, down to the folder itself.
+  void WatchTowards() {
+    for (std::string nearest;
+         !(nearest = posix::NearestExistingFolder(watchDir_)).empty() && !watch_.Watching(nearest);)
+      if (!watch_.Add(nearest)) break;
   }
 
   std::set<std::string> PresentPorts() const {
     std::set<std::string> present;
     std::error_code ec;
-    if (line_.watchDir) {
-      for (const auto& entry : fs::directory_iterator(*line_.watchDir, ec))
-        present.insert(entry.path().string());
-    } else if (line_.ports.devices.empty()) {
-      for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        present.insert(info.systemLocation().toStdString());
+    if (!watchDir_.empty()) {
+      for (const auto& entry : fs::directory_iterator(watchDir_, ec)) present.insert(entry.path().string());
+    } else if (named_.empty()) {
+      const app::Ports system = app::MakePorts({});
+      for (int i = 0; i < system.list->Count(); ++i)
+        present.insert(posix::DeviceFile(system.list->PortName(i)));
     }
-    for (const std::string& d : line_.ports.devices)
-      if (fs::exists(d, ec)) present.insert(d);
-    if (line_.watchDir && !line_.ports.devices.empty()) {
+    for (const std::string& d : named_)
+      if (fs::exists(posix::DeviceFile(d), ec)) present.insert(d);
+    if (!watchDir_.empty() && !named_.empty()) {
       std::set<std::string> named;
-      for (const std::string& d : line_.ports.devices)
+      for (const std::string& d : named_)
         if (present.count(d)) named.insert(d);
       return named;
     }
@@ -208,9 +246,7 @@ class StationRun {
   }
 
   void Rescan() {
-    if (line_.watchDir && fs::is_directory(*line_.watchDir) &&
-        !watcher_.directories().contains(QString::fromStdString(*line_.watchDir)))
-      watcher_.addPath(QString::fromStdString(*line_.watchDir));
+    if (!watchDir_.empty()) WatchTowards();
     const std::set<std::string> present = PresentPorts();
     for (const std::string& port : present) {
       Board& b = BoardOf(port);
@@ -218,15 +254,16 @@ class StationRun {
       b.present = true;
       b.flashed = false;
       Emit(b, "appeared", json::object());
-      b.settle = std::make_unique<QTimer>();
-      b.settle->setSingleShot(true);
-      QObject::connect(b.settle.get(), &QTimer::timeout, [this, &b] { Start(b); });
-      b.settle->start(line_.settleMs);
+      b.settle = loop_.After(std::chrono::milliseconds(line_.settleMs), [this, &b] {
+        b.settle.reset();
+        Start(b);
+      });
     }
     for (auto& [port, b] : boards_) {
       if (!b->present || present.count(port)) continue;
       b->present = false;
-      if (b->settle) b->settle->stop();
+      if (b->settle) loop_.Cancel(*b->settle);
+      b->settle.reset();
       if (!b->running) b->status = "waiting";
       Emit(*b, "gone", json::object());
     }
@@ -238,16 +275,30 @@ class StationRun {
     if (!b) {
       b = std::make_unique<Board>();
       b->port = port;
-      b->named = std::find(line_.ports.devices.begin(), line_.ports.devices.end(), port) !=
-                 line_.ports.devices.end();
+      b->named = std::find(named_.begin(), named_.end(), port) != named_.end();
     }
     return *b;
+  }
+
+  // "20261211-104512-042": the local time to the millisecond, for log names that sort by time.
+  static std::string LocalTimeStamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "%s-%03d", text, static_cast<int>(ms));
+    return stamp;
   }
 
   // --- The boards ---------------------------------------------------------------------------
   void StartWaiting() {
     for (auto& [port, b] : boards_)
-      if (b->present && !b->flashed && !b->running && !(b->settle && b->settle->isActive())) Start(*b);
+      if (b->present && !b->flashed && !b->running && !b->settle) Start(*b);
   }
 
   void Start(Board& b) {
@@ -265,8 +316,7 @@ class StationRun {
       std::string device = b.port;
       for (char& c : device)
         if (c == '/' || c == ':' || c == ' ') c = '_';
-      launch.logBase = *line_.logDir + "/" +
-                       QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz").toStdString() + device;
+      launch.logBase = *line_.logDir + "/" + LocalTimeStamp() + device;
     }
     supervisor_.Start(launch);
     Draw();
@@ -294,7 +344,7 @@ class StationRun {
     summary_.push_back(BoardJson(b.port, result));
     Draw();
     const bool limitReached = line_.maxBoards && started_ >= *line_.maxBoards;
-    if ((stopping_ || limitReached) && Running() == 0) loop_.quit();
+    if ((stopping_ || limitReached) && Running() == 0) loop_.Quit();
   }
 
   int Running() const { return supervisor_.Running(); }
@@ -304,7 +354,7 @@ class StationRun {
       stopping_ = true;
       Say("info", "station: no new boards; " + std::to_string(Running()) +
                       " running to their end (Ctrl-C again stops them)");
-      if (Running() == 0) loop_.quit();
+      if (Running() == 0) loop_.Quit();
       return;
     }
     supervisor_.StopAll();  // each child ends its run as quitting does: a failed board
@@ -353,8 +403,11 @@ class StationRun {
   const CommandLine& line_;
   bool watching_ = false;  // past the checks of FILE and --log-dir
   EventLog& log_;
-  QEventLoop loop_;
-  QFileSystemWatcher watcher_;
+  SystemLoop loop_;
+  posix::FolderWatch watch_{loop_, [this](const std::string& path) { Changed(path); }};
+  std::unique_ptr<posix::PortArrivals> arrivals_;
+  std::string watchDir_;            // --watch, absolute
+  std::vector<std::string> named_;  // --port names, resolved
   std::map<std::string, std::unique_ptr<Board>> boards_;
   std::vector<std::string> copies_;  // private copies of the files, removed at the end
   std::string copy_;                 // the copy the next board gets
@@ -362,6 +415,7 @@ class StationRun {
   std::vector<json> summary_;
   BoardSupervisor supervisor_;  // last: its children end before the boards they report to
   bool paused_ = false;
+  bool takingFile_ = false, takeAgain_ = false;
   bool stopping_ = false;
   int started_ = 0, passed_ = 0, failed_ = 0;
 };

@@ -1,8 +1,7 @@
 // brindlemark-cli: the headless front of the same logic the desktop program runs.
 //
-// The command line is read, and `--version`, the help and `load` are answered, before the Qt
-// application object exists: none of them needs it, and a script that checks files pays less.
-#include <QCoreApplication>
+// Ctrl-C and SIGTERM are caught before anything else happens, so a signal during a long load or
+// after the result line never kills the program half-way or changes its exit status.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,8 +11,10 @@
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
 #include "app/cli/Version.h"
+#include "platform/CommandLoop.h"
 
 int main(int argc, char** argv) {
+  bm::InstallInterruptHandlers();
   const std::vector<std::string> args(argv + 1, argv + argc);
   using namespace bm::cli;
   if (AsksForVersion(args)) {
@@ -43,16 +44,6 @@ int main(int argc, char** argv) {
     case Command::Help:
       std::cout << HelpText();
       return kExitDone;
-    case Command::Ports:
-    case Command::Download:
-    case Command::Erase:
-    case Command::Gang:
-    case Command::Station:
-      break;
-  }
-
-  QCoreApplication app(argc, argv);
-  switch (line.command) {
     case Command::Ports:
       return Ports(line);
     case Command::Gang:

@@ -97,7 +97,8 @@ std::string StableName(const std::string& device, const std::string& folder) {
 }
 
 std::string DeviceFile(const std::string& device) {
-  return device.rfind('/', 0) == 0 ? device : "/dev/" + device;
+  // A name with a slash is a path (relative ones from the current folder); a bare one is in /dev.
+  return device.find('/') != std::string::npos ? device : "/dev/" + device;
 }
 
 int AccessError(const std::string& file) { return ::access(file.c_str(), R_OK | W_OK) == 0 ? 0 : errno; }

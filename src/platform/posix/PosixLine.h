@@ -55,7 +55,7 @@ void UnlockDevice(DeviceLock& lock);
 // USB socket the adapter is in), or empty when there is none.
 std::string StableName(const std::string& device, const std::string& folder = "/dev/serial/by-id");
 
-// The device file of a port name ("ttyUSB0" or a full path).
+// The device file of a port name: "ttyUSB0" is /dev/ttyUSB0; a name with a slash is a path.
 std::string DeviceFile(const std::string& device);
 // errno of access(file, read and write), 0 when the user may read and write it.
 int AccessError(const std::string& file);
