@@ -68,6 +68,7 @@ void BoardSupervisor::Start(const BoardLaunch& launch) {
   if (launch.logBase) {
     c.jsonLog.open(*launch.logBase + ".jsonl");
     c.textLog.open(*launch.logBase + ".log");
+    c.result.logLost = !c.jsonLog || !c.textLog;
   }
   if (launch.timeLimitSeconds) {
     const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -81,7 +82,9 @@ void BoardSupervisor::Start(const BoardLaunch& launch) {
   ChildEvents events;
   events.output = [this, &c](std::string_view bytes) { Take(c, bytes); };
   events.errors = [&c](std::string_view bytes) {
-    if (c.textLog) c.textLog.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!c.launch.logBase) return;
+    c.textLog.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    c.result.logLost |= !c.textLog.flush();
   };
   events.ended = [this, &c](std::optional<int> exitStatus, const std::string& cannotStart) {
     // No child ran, so no line will say why: the board says it.
@@ -102,7 +105,7 @@ void BoardSupervisor::Take(Child& c, std::string_view bytes) {
     c.pending.erase(0, end + 1);
     const json event = json::parse(text, nullptr, false);
     if (event.is_discarded() || !event.contains("event")) {
-      if (c.jsonLog) c.jsonLog << text << '\n';
+      if (c.launch.logBase) c.result.logLost |= !(c.jsonLog << text << '\n');
       continue;
     }
     Hand(c, event);
@@ -113,8 +116,10 @@ void BoardSupervisor::Take(Child& c, std::string_view bytes) {
 void BoardSupervisor::Hand(Child& c, json event) {
   const std::string name = event.value("event", "");
   if (name == "start" && c.launch.fileAsNamed) event["file"] = *c.launch.fileAsNamed;
-  if (c.jsonLog)
+  if (c.launch.logBase) {
     c.jsonLog << event.dump(-1, ' ', false, json::error_handler_t::replace) << '\n' << std::flush;
+    c.result.logLost |= !c.jsonLog;
+  }
   BoardResult& r = c.result;
   if (name == "identified" && event["signature"].is_string()) r.signature = event["signature"];
   if (name == "start") r.sha256 = event.value("sha256", "");
@@ -151,6 +156,11 @@ void BoardSupervisor::End(Child& c, std::optional<int> exitStatus) {
   else
     r.outcome = c.stopAsked ? Outcome::Stopped : Outcome::Failed;
   r.exitCode = exitStatus.value_or(ExitStatusOf(r.outcome));
+  if (r.logLost && c.launch.logBase) {
+    onEvent_(c.launch.port, "message",
+             {{"kind", "error"}, {"text", "cannot write the board's log " + *c.launch.logBase + ".jsonl or .log"}});
+    if (r.outcome == Outcome::Done) r.outcome = Outcome::OutputFailed;
+  }
   r.seconds = c.ownSeconds.value_or(std::chrono::duration<double>(Clock::now() - c.started).count());
   onEnd_(c.launch.port, r);
 }

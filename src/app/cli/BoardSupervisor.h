@@ -39,6 +39,7 @@ struct BoardResult {
   std::string signature = "-";                   // the chip its identified line named
   std::string sha256;                            // of the file as the child read it
   nlohmann::ordered_json flashSha256 = nullptr, eepromSha256 = nullptr;
+  bool logLost = false;  // its log files could not be written (a done board is then output-failed)
 };
 
 // A board's row in the closing result line's "boards", in the documented order.

@@ -158,12 +158,16 @@ class GangRun {
   Outcome GangOutcome() const {
     if (Interrupts::Received()) return Outcome::Stopped;
     int flashed = 0;
+    bool logsLost = false;  // every board done, but a log could not be kept
     for (const Board& b : boards_) {
       if (b.skipped) continue;
-      if (b.result->outcome != Outcome::Done) return Outcome::BoardsFailed;
+      logsLost |= b.result->outcome == Outcome::OutputFailed;
+      if (b.result->outcome != Outcome::Done && b.result->outcome != Outcome::OutputFailed)
+        return Outcome::BoardsFailed;
       ++flashed;
     }
-    return flashed > 0 ? Outcome::Done : Outcome::NotFound;
+    if (flashed == 0) return Outcome::NotFound;
+    return logsLost ? Outcome::OutputFailed : Outcome::Done;
   }
 
   // One live line per board on a terminal, redrawn in place.
@@ -198,7 +202,7 @@ class GangRun {
       const BoardResult& r = *b.result;
       std::fprintf(table, "%-24s %-9s %-12s %4d %8.3f  %s\n", b.port.c_str(), r.signature.c_str(),
                    NameOf(r.outcome), r.exitCode, r.seconds, r.sha256.c_str());
-      failed += !b.skipped && r.outcome != Outcome::Done;
+      failed += !b.skipped && r.outcome != Outcome::Done && r.outcome != Outcome::OutputFailed;
     }
     if (failed > 0) std::fprintf(stderr, "gang: %d of %zu boards failed\n", failed, boards_.size());
     std::fflush(table);

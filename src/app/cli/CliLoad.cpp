@@ -122,6 +122,7 @@ int Load(const CommandLine& options) {
     if (options.json) {
       nlohmann::ordered_json report = Report(session);
       report["messages"] = nlohmann::ordered_json::array({text});
+      report["error"] = {{"what", text}, {"trail", nlohmann::ordered_json::array()}};
       std::cout << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     }
     return kExitNotLoaded;
@@ -143,18 +144,28 @@ int Load(const CommandLine& options) {
       if (d.code == DiagnosticCode::Encrypted) std::cerr << d.text << '\n';
   }
 
-  const nlohmann::ordered_json report = Report(session);
+  const ImageBuffers& images = session.engine.Images();
+  const LoadResult load = session.load.value_or(LoadResult{});
+  const bool loaded = session.load && session.load->loaded && !session.error;
+  std::vector<std::string> unwritten;
+  if (options.flashOut && !WriteImage(*options.flashOut, images.FlashArr, load.flashBytes))
+    unwritten.push_back(*options.flashOut);
+  if (options.eepromOut && !WriteImage(*options.eepromOut, images.EEpromArr, load.eepromBytes))
+    unwritten.push_back(*options.eepromOut);
+
+  nlohmann::ordered_json report = Report(session);
+  // A load that failed says so in "error", also when no reader raised one: a script reads one key.
+  if (report["error"].is_null() && !loaded)
+    report["error"] = {{"what", "nothing was loaded from '" + options.file + "'"},
+                       {"trail", nlohmann::ordered_json::array()}};
+  if (report["error"].is_null() && !unwritten.empty())
+    report["error"] = {{"what", "cannot write '" + unwritten.front() + "'"},
+                       {"trail", nlohmann::ordered_json::array()}};
   if (options.json)
     std::cout << report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   else
     PrintReadable(report);
-
-  const ImageBuffers& images = session.engine.Images();
-  const LoadResult load = session.load.value_or(LoadResult{});
-  bool written = true;
-  if (options.flashOut) written &= WriteImage(*options.flashOut, images.FlashArr, load.flashBytes);
-  if (options.eepromOut) written &= WriteImage(*options.eepromOut, images.EEpromArr, load.eepromBytes);
-  return (session.load && session.load->loaded && !session.error && written) ? kExitDone : kExitNotLoaded;
+  return loaded && unwritten.empty() ? kExitDone : kExitNotLoaded;
 }
 
 }  // namespace bm::cli

@@ -40,7 +40,10 @@ int Ports(const CommandLine& line) {
       const PortTry tried = engine.Probe(i);
       fields["status"] = tried.status == PortTry::Status::Found ? "found" : "skipped";
       probe = tried.status == PortTry::Status::Found ? "a loader answers" : SkipReason(tried);
-      if (tried.status == PortTry::Status::Skipped) fields["reason"] = probe;
+      if (tried.status == PortTry::Status::Skipped) {
+        fields["reason"] = probe;
+        fields["reasonCode"] = SkipReasonCode(tried);
+      }
     }
     if (line.json)
       log.Emit("port", fields);

@@ -259,8 +259,14 @@ class Runner {
     if (const std::optional<std::string> why = WhyNotLoadable(line_.file))
       return Finish(Outcome::LoadFailed, std::string(Name()) + ": cannot load '" + line_.file + "': " + *why);
     const bool read = Step([this] { load_ = engine().Load(line_.file); });
-    const int baud =
-        load_.baudProblem ? line_.baud.value_or(line_.defaultBaud.value_or(load_.baud)) : load_.baud;
+    // The rate the run uses: a damaged file names none, so the options' or the built-in one (the
+    // port object's own rate before any load is no rate of this run); a rate the port refuses is
+    // named as given.
+    int baud = load_.baud;
+    if (load_.baudProblem)
+      baud = line_.baud.value_or(line_.defaultBaud.value_or(load_.baud));
+    else if (!read || !load_.loaded)
+      baud = ChooseBaudRate({line_.baud, line_.defaultBaud}, std::nullopt).rate;
     log_.Emit("start", {{"version", BRINDLEMARK_VERSION_TEXT},
                         {"command", Name()},
                         {"file", line_.file},
@@ -312,7 +318,10 @@ class Runner {
 
   void PortLine(const PortTry& tried) {
     json fields{{"port", tried.port}, {"status", StatusName(tried.status)}};
-    if (tried.status == PortTry::Status::Skipped) fields["reason"] = SkipReason(tried);
+    if (tried.status == PortTry::Status::Skipped) {
+      fields["reason"] = SkipReason(tried);
+      fields["reasonCode"] = SkipReasonCode(tried);
+    }
     log_.Emit("port", fields);
   }
 
@@ -335,17 +344,27 @@ class Runner {
     bar_.Note(text + " (refused)");
   }
 
-  // One closing hint after "Target not found": the ports and the rate tried, and what to try.
+  // One closing hint after "Target not found": the ports and the rate tried, and what to try. A
+  // different rate is suggested only when a port was opened and asked: when none would open,
+  // the rate cannot be the reason (the lines above say what was).
   std::string NotFoundHint() const {
     std::string ports;
-    for (const PortTry& tried : search_.passedBy) ports += (ports.empty() ? "" : ", ") + tried.port;
+    bool asked = false, garbled = false;
+    for (const PortTry& tried : search_.passedBy) {
+      ports += (ports.empty() ? "" : ", ") + tried.port;
+      asked |= tried.liveness != Liveness::NotOpened;
+      garbled |= tried.liveness == Liveness::WrongAnswer;
+    }
+    if (!asked) return "hint: no port could be opened (the reasons are above); the rate was not tried.";
     const int baud = search_.baud;
     const int other = baud == 115200 ? 57600 : 115200;
-    return "hint: no loader answered on " + ports + " at " + std::to_string(baud) +
-           " baud. Is the loader running? Is the rate right? Try --baud " + std::to_string(other) +
-           (line_.connectAttempts > 1
-                ? "."
-                : ", or --connect-attempts 5 for a board that resets when the port opens.");
+    const std::string start = garbled ? "hint: an answer came on " + ports + " at " + std::to_string(baud) +
+                                            " baud, but not \"KW\": the rate is likely wrong."
+                                      : "hint: no loader answered on " + ports + " at " + std::to_string(baud) +
+                                            " baud. Is the loader running? Is the rate right?";
+    return start + " Try --baud " + std::to_string(other) +
+           (line_.connectAttempts > 1 ? "."
+                                      : ", or --connect-attempts 5 for a board that resets when the port opens.");
   }
 
   std::optional<int> Connect() {

@@ -111,7 +111,7 @@ class StationRun {
     WatchPorts();
     Rescan();
     if (!stopping_ || Running() > 0) loop_.Run();
-    return Finish(failed_ > 0 ? Outcome::BoardsFailed : Outcome::Done);
+    return Finish(failed_ > 0 ? Outcome::BoardsFailed : logsLost_ ? Outcome::OutputFailed : Outcome::Done);
   }
 
  private:
@@ -330,8 +330,9 @@ class StationRun {
   void Ended(Board& b, BoardResult result) {
     b.running = false;
     char text[64];
-    if (result.outcome == Outcome::Done) {
-      ++passed_;
+    if (result.outcome == Outcome::Done || result.outcome == Outcome::OutputFailed) {
+      ++passed_;  // the board is flashed; a log that could not be kept decides the station's outcome
+      logsLost_ |= result.outcome == Outcome::OutputFailed;
       std::snprintf(text, sizeof text, "done in %.1f s", result.seconds);
       b.status = text;
     } else if (result.outcome == Outcome::NotFound && !b.named) {
@@ -415,6 +416,7 @@ class StationRun {
   std::vector<json> summary_;
   BoardSupervisor supervisor_;  // last: its children end before the boards they report to
   bool paused_ = false;
+  bool logsLost_ = false;
   bool takingFile_ = false, takeAgain_ = false;
   bool stopping_ = false;
   int started_ = 0, passed_ = 0, failed_ = 0;

@@ -25,6 +25,7 @@ enum class Outcome {
   Stopped,
   Timeout,  // gang: one board's outcome
   Skipped,  // gang: one board's outcome
+  OutputFailed,
 };
 
 struct OutcomeRow {
@@ -59,6 +60,9 @@ inline constexpr OutcomeRow kOutcomes[] = {
      "interrupted (Ctrl-C, SIGTERM): the run ends at its next wait, the port closes without \"X\""},
     {Outcome::Timeout, "timeout", 130, true, "gang: the board took longer than --timeout and was stopped"},
     {Outcome::Skipped, "skipped", 3, true, "gang --all-ports: no loader answered on the port; not a failure"},
+    {Outcome::OutputFailed, "output-failed", 10, false,
+     "the run was done, but what it reports could not be written (a JSON line or stdout: a closed pipe, a "
+     "full disk; a board's log)"},
 };
 
 constexpr const OutcomeRow& RowOf(Outcome outcome) {
@@ -95,5 +99,6 @@ inline constexpr int kExitNoAnswer = ExitStatusOf(Outcome::NoAnswer);
 inline constexpr int kExitDoesNotFit = ExitStatusOf(Outcome::DoesNotFit);
 inline constexpr int kExitGangFailed = ExitStatusOf(Outcome::BoardsFailed);
 inline constexpr int kExitInterrupted = ExitStatusOf(Outcome::Stopped);
+inline constexpr int kExitOutputFailed = ExitStatusOf(Outcome::OutputFailed);
 
 }  // namespace bm::cli

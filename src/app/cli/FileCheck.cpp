@@ -7,7 +7,23 @@
 #include <cstring>
 #include <filesystem>
 
+#include "images/TextFile.h"
+
 namespace bm::cli {
+
+namespace {
+
+std::string MiB(uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
+
+// A file far larger than any image is refused before a byte of it is read: reading it would
+// take seconds to minutes, or end in an allocation failure.
+std::optional<std::string> WhyTooLarge(const std::string& file, uint64_t bytes, bool named) {
+  if (bytes <= kMaxFileBytes) return std::nullopt;
+  return std::string(named ? "" : "its " + std::filesystem::path(file).filename().string() + " ") + "is " +
+         MiB(bytes) + ", larger than any image can be (at most " + MiB(kMaxFileBytes) + "); nothing was read";
+}
+
+}  // namespace
 
 std::optional<std::string> WhyNotLoadable(const std::string& file) {
   struct stat st {};
@@ -19,6 +35,16 @@ std::optional<std::string> WhyNotLoadable(const std::string& file) {
   if (S_ISDIR(st.st_mode)) return "is a directory";
   if (!S_ISREG(st.st_mode)) return "is not a regular file (a pipe, a device or a socket)";
   if (::access(file.c_str(), R_OK) != 0) return "permission denied";
+  if (auto why = WhyTooLarge(file, static_cast<uint64_t>(st.st_size), true)) return why;
+  // A project reads the .hex and .eep beside it.
+  if (TextFile::EndsWithNoCase(file, ".ppro")) {
+    for (const char* ext : {".hex", ".eep"}) {
+      const std::string image = std::filesystem::path(file).replace_extension(ext).string();
+      struct stat imageStat {};
+      if (::stat(image.c_str(), &imageStat) != 0) continue;
+      if (auto why = WhyTooLarge(image, static_cast<uint64_t>(imageStat.st_size), false)) return why;
+    }
+  }
   return std::nullopt;
 }
 

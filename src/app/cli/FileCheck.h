@@ -4,13 +4,20 @@
 // would block, or never end).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace bm::cli {
 
+// The largest file the tool reads: the largest AVR flash is 256 KiB, about 0.7 MB as HEX text,
+// so anything near this is not an image.
+inline constexpr uint64_t kMaxFileBytes = 64ull << 20;
+
 // Why `file` cannot be loaded ("no such file", "is a directory", "is not a regular file (a pipe,
-// a device or a socket)", "permission denied"), or none when it is a readable regular file.
+// a device or a socket)", "permission denied", "is 3072 MiB, larger than any image can be (at
+// most 64 MiB); nothing was read" — for a project also its .hex or .eep), or none when it is a
+// readable regular file of a possible size.
 std::optional<std::string> WhyNotLoadable(const std::string& file);
 
 // Why the logs of gang and station cannot be kept in `dir` (it is made when missing): not a

@@ -13,9 +13,20 @@
 #include "app/cli/Version.h"
 #include "platform/CommandLoop.h"
 
-int main(int argc, char** argv) {
-  bm::InstallInterruptHandlers();
-  const std::vector<std::string> args(argv + 1, argv + argc);
+namespace {
+
+// What a command reports must reach its reader: when standard output could not take it (a closed
+// pipe, a full disk), a run that was done ends as output-failed, never as a silent success.
+int Reported(int status) {
+  std::cout.flush();
+  const bool lost = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  if (!lost || status != bm::cli::kExitDone) return status;
+  std::cerr << "brindlemark-cli: what the command reports could not be written to standard output (a closed "
+               "pipe or a full disk)\n";
+  return bm::cli::kExitOutputFailed;
+}
+
+int RunCommand(const std::vector<std::string>& args) {
   using namespace bm::cli;
   if (AsksForVersion(args)) {
     std::cout << kVersionText;
@@ -53,4 +64,11 @@ int main(int argc, char** argv) {
     default:
       return Run(line);
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bm::InstallInterruptHandlers();
+  return Reported(RunCommand(std::vector<std::string>(argv + 1, argv + argc)));
 }

@@ -37,4 +37,30 @@ std::string SkipReason(const PortTry& tried) {
   return "could not open" + (f.detail.empty() ? std::string() : " — " + f.detail);
 }
 
+const char* SkipReasonCode(const PortTry& tried) {
+  if (tried.status != PortTry::Status::Skipped) return "";
+  switch (tried.liveness) {
+    case Liveness::Alive:
+      return "";
+    case Liveness::Silent:
+      return "no-answer";
+    case Liveness::WrongAnswer:
+      return "wrong-answer";
+    case Liveness::NotOpened:
+      break;
+  }
+  switch (tried.openFailure.kind) {
+    case OpenFailure::Kind::PermissionDenied:
+      return "permission-denied";
+    case OpenFailure::Kind::Busy:
+      return "busy";
+    case OpenFailure::Kind::NoDevice:
+      return "no-device";
+    case OpenFailure::Kind::None:
+    case OpenFailure::Kind::Other:
+      break;
+  }
+  return "cannot-open";
+}
+
 }  // namespace bm
