@@ -68,9 +68,10 @@ inline std::vector<std::string> Events(const std::vector<json>& lines) {
 
 // A child process whose stdout the test reads while it runs. It leads a process group of its own,
 // as a shell's job does, so a signal to the group is what Ctrl-C on its terminal would send. A
-// child that goes silent fails the test instead of hanging it.
+// child that goes silent fails the test instead of hanging it. `folder`: its working folder.
 struct Child {
-  explicit Child(const std::vector<std::string>& args, const std::string& program = BM_CLI_PATH) {
+  explicit Child(const std::vector<std::string>& args, const std::string& program = BM_CLI_PATH,
+                 const std::string& folder = {}) {
     int out[2];
     EXPECT_EQ(::pipe(out), 0);
     char path[] = "/tmp/bm-child-err-XXXXXX";
@@ -79,6 +80,7 @@ struct Child {
     pid = ::fork();
     if (pid == 0) {
       ::setpgid(0, 0);
+      if (!folder.empty() && ::chdir(folder.c_str()) != 0) ::_exit(126);
       ::dup2(out[1], 1);
       ::dup2(err, 2);
       ::close(out[0]);
@@ -148,6 +150,5 @@ inline std::string SchemaErrors(const std::string& lines) {
   fs::remove_all(scratch);
   return r.status == 0 ? "" : r.out + r.err + (r.out.empty() && r.err.empty() ? "checker failed" : "");
 }
-
 
 }  // namespace bm::test

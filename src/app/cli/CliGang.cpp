@@ -139,6 +139,8 @@ class GangRun {
       log_.Emit(event, line);
     }
     // The live lines go to stderr with --json too: stdout is the scripts', stderr the person's.
+    // -q: none of them; the summary and the failures stay.
+    if (line_.quiet) return;
     if (terminal_) {
       Draw();
     } else if (event != "progress" || fields.value("percent", 0) % 10 == 0) {
@@ -172,7 +174,7 @@ class GangRun {
 
   // One live line per board on a terminal, redrawn in place.
   void Draw() {
-    if (!terminal_) return;
+    if (!terminal_ || line_.quiet) return;
     if (drawnLines_ > 0) std::cerr << "\x1b[" << drawnLines_ << 'A';
     for (const Board& b : boards_) {
       std::string status = b.status;

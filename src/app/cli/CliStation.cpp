@@ -366,17 +366,19 @@ class StationRun {
     json fields{{"port", b.port}};
     fields.update(rest);
     log_.Emit(event, fields);
+    // -q: errors only (a board that failed, Say's errors) and the closing tally.
+    if (line_.quiet && !(event == "result" && rest.value("outcome", "") != "done")) return;
     if (!log_.Enabled() || event == "appeared" || event == "gone" || event == "result")
       std::cerr << b.port << ": " << event << (rest.empty() ? "" : " " + rest.dump()) << '\n';
   }
 
   void Say(const char* kind, const std::string& text) {
-    std::cerr << text << '\n';
+    if (!(line_.quiet && std::string(kind) == "info")) std::cerr << text << '\n';
     log_.Emit("message", {{"kind", kind}, {"text", text}});
   }
 
   void Draw() const {
-    if (isatty(STDERR_FILENO) != 1) return;
+    if (isatty(STDERR_FILENO) != 1 || line_.quiet) return;
     std::cerr << "passed " << passed_ << ", failed " << failed_ << " |";
     for (const auto& [port, b] : boards_)
       std::cerr << ' ' << fs::path(port).filename().string() << ": " << b->status << ';';
