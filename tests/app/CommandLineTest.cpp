@@ -18,15 +18,19 @@ struct Environment {
     Set("BRINDLEMARK_BAUD", baud);
   }
   ~Environment() {
-    ::unsetenv("BRINDLEMARK_PORT");
-    ::unsetenv("BRINDLEMARK_BAUD");
-    ::unsetenv("BRINDLEMARK_REPLY_TIMEOUT");
+    Set("BRINDLEMARK_PORT", nullptr);
+    Set("BRINDLEMARK_BAUD", nullptr);
+    Set("BRINDLEMARK_REPLY_TIMEOUT", nullptr);
   }
   static void Set(const char* name, const char* value) {
+#ifdef _WIN32
+    ::_putenv_s(name, value ? value : "");  // an empty value removes the variable
+#else
     if (value)
       ::setenv(name, value, 1);
     else
       ::unsetenv(name);
+#endif
   }
 };
 
