@@ -177,7 +177,7 @@ TEST(CommandLine, MistakesInShortFormsAreNamedAsTyped) {
 
 // avrdude's command line, with no command of ours, gets one line: the same job in our words, the
 // file of its flash write (its format letter left off, a name the shell would split quoted), its
-// port and its rate. The part and the programmer are not needed: the loader names the chip.
+// port and its rate. Neither chip nor programmer needs naming: the loader names the chip.
 TEST(CommandLine, AvrdudesCommandLineIsAnsweredWithOurs) {
   Environment none(nullptr, nullptr);
   const std::string said =

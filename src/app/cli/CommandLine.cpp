@@ -14,13 +14,13 @@
 namespace bm::cli {
 namespace {
 
-struct OptionSpec {
+struct OptionRow {
   const char* names;  // "port" or "h,help"
   const char* value;  // value name, or nullptr for a flag
   std::string description;
 };
 
-const std::vector<OptionSpec> kGlobal = {
+const std::vector<OptionRow> kGlobal = {
     {"P,port", "DEVICE",
      "Also offer DEVICE (repeatable). With download, erase and gang only these are searched. \"sim\" is the "
      "simulated target."},
@@ -30,12 +30,12 @@ const std::vector<OptionSpec> kGlobal = {
     {"h,help", nullptr, "Show this help."},
 };
 
-const OptionSpec kReplyTimeout = {
+const OptionRow kReplyTimeout = {
     "reply-timeout", "MS",
     "Wait up to MS milliseconds for each reply instead of 50, plus the reply's line time (slow links: "
     "Bluetooth serial, network serial servers, USB hubs); BRINDLEMARK_REPLY_TIMEOUT says the same."};
 
-const std::vector<OptionSpec> kRun = {
+const std::vector<OptionRow> kRun = {
     {"b,baud", "N",
      "The rate instead of the file's: " + std::to_string(kMinBaud) + " to " + std::to_string(kMaxBaud) +
          " baud, any the port accepts (each reply window grows with the line time, so slow rates work)."},
@@ -51,7 +51,7 @@ const std::vector<OptionSpec> kRun = {
      "Send \"?\" up to N times per port, spread over one second, before it counts as silent (for boards "
      "their adapter resets when the port opens)."},
 };
-const std::vector<OptionSpec> kImages = {
+const std::vector<OptionRow> kImages = {
     {"no-flash", nullptr, "Leave the flash image out."},
     {"no-eeprom", nullptr, "Leave the EEPROM image out."},
     {"verify", nullptr,
@@ -60,7 +60,7 @@ const std::vector<OptionSpec> kImages = {
 };
 
 // The names of an option ("b,baud": "b" and "baud"); the last is its long name.
-std::vector<std::string> NamesOf(const OptionSpec& o) {
+std::vector<std::string> NamesOf(const OptionRow& o) {
   std::vector<std::string> names;
   const std::string all = o.names;
   size_t start = 0;
@@ -72,22 +72,22 @@ std::vector<std::string> NamesOf(const OptionSpec& o) {
   }
 }
 
-struct CommandSpec {
+struct CommandRow {
   Command command;
   const char* name;
   const char* file;  // the positional argument, or nullptr
   const char* summary;
-  std::vector<OptionSpec> options;
+  std::vector<OptionRow> options;
 };
 
-std::vector<OptionSpec> Join(std::initializer_list<std::vector<OptionSpec>> parts) {
-  std::vector<OptionSpec> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+std::vector<OptionRow> Join(std::initializer_list<std::vector<OptionRow>> tables) {
+  std::vector<OptionRow> all;
+  for (const auto& table : tables) all.insert(all.end(), table.begin(), table.end());
   return all;
 }
 
-const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> commands = {
+const std::vector<CommandRow>& Commands() {
+  static const std::vector<CommandRow> commands = {
       {Command::Ports,
        "ports",
        nullptr,
@@ -138,14 +138,14 @@ const std::vector<CommandSpec>& Commands() {
   return commands;
 }
 
-const CommandSpec* Find(const std::string& name) {
-  for (const CommandSpec& c : Commands())
+const CommandRow* Find(const std::string& name) {
+  for (const CommandRow& c : Commands())
     if (name == c.name) return &c;
   return nullptr;
 }
 
-const CommandSpec& Spec(Command command) {
-  for (const CommandSpec& c : Commands())
+const CommandRow& Row(Command command) {
+  for (const CommandRow& c : Commands())
     if (c.command == command) return c;
   return Commands().front();
 }
@@ -171,7 +171,7 @@ std::string ExitCodeLines() {
 }
 
 // "-b, --baud": each name as it is typed.
-std::string Spelled(const OptionSpec& o) {
+std::string Spelled(const OptionRow& o) {
   std::string names;
   for (const std::string& name : NamesOf(o)) {
     if (!names.empty()) names += ", ";
@@ -180,9 +180,9 @@ std::string Spelled(const OptionSpec& o) {
   return names;
 }
 
-std::string OptionLines(const std::vector<OptionSpec>& options) {
+std::string OptionLines(const std::vector<OptionRow>& options) {
   std::string text;
-  for (const OptionSpec& o : options) {
+  for (const OptionRow& o : options) {
     std::string names = Spelled(o);
     if (o.value) names += std::string(" ") + o.value;
     text += "  " + names;
@@ -192,7 +192,7 @@ std::string OptionLines(const std::vector<OptionSpec>& options) {
   return text;
 }
 
-std::string Synopsis(const CommandSpec& c) {
+std::string Synopsis(const CommandRow& c) {
   std::string text = std::string("brindlemark-cli ") + c.name + " [OPTIONS]";
   if (c.file) text += std::string(" ") + (c.command == Command::Help ? "[COMMAND]" : c.file);
   return text;
@@ -200,13 +200,13 @@ std::string Synopsis(const CommandSpec& c) {
 
 // Every option of every command, and the global ones: what a line means before its command is
 // known.
-std::vector<OptionSpec> AllOptions() {
-  std::vector<OptionSpec> all = kGlobal;
-  for (const CommandSpec& c : Commands())
-    for (const OptionSpec& o : c.options) {
+std::vector<OptionRow> AllOptions() {
+  std::vector<OptionRow> all = kGlobal;
+  for (const CommandRow& c : Commands())
+    for (const OptionRow& o : c.options) {
       const std::string name = NamesOf(o).back();
       const bool known = std::any_of(all.begin(), all.end(),
-                                     [&name](const OptionSpec& a) { return NamesOf(a).back() == name; });
+                                     [&name](const OptionRow& a) { return NamesOf(a).back() == name; });
       if (!known) all.push_back(o);
     }
   return all;
@@ -217,11 +217,11 @@ std::vector<OptionSpec> AllOptions() {
 // Each value is the bytes typed: a file name that is not valid UTF-8 stays as it was.
 class Reader {
  public:
-  explicit Reader(const std::vector<OptionSpec>& options) {
+  explicit Reader(const std::vector<OptionRow>& options) {
     app_.set_help_flag();  // our own -h, --help: the help comes from our tables
     app_.allow_extras();
     app_.allow_windows_style_options(false);  // "/dev/ttyUSB0" is a word on every system
-    for (const OptionSpec& o : options) {
+    for (const OptionRow& o : options) {
       std::string names;
       for (const std::string& name : NamesOf(o)) names += (names.empty() ? "" : ",") + Typed(name);
       CLI::Option* option = nullptr;
@@ -278,7 +278,7 @@ class Reader {
 // The one line for options nobody knows, in the words the tool has always used. A long option
 // typed with one dash reads as a cluster of letters; its line says what was meant.
 std::string UnknownOptions(const std::vector<std::string>& unknown) {
-  const std::vector<OptionSpec> all = AllOptions();
+  const std::vector<OptionRow> all = AllOptions();
   std::vector<std::string> names;
   for (const std::string& typed : unknown) {
     std::string name, value;
@@ -287,7 +287,7 @@ std::string UnknownOptions(const std::vector<std::string>& unknown) {
       continue;
     }
     const std::string word = typed.substr(1, typed.find('=') - 1);
-    const bool isLong = std::any_of(all.begin(), all.end(), [&word](const OptionSpec& o) {
+    const bool isLong = std::any_of(all.begin(), all.end(), [&word](const OptionRow& o) {
       return word.size() > 1 && NamesOf(o).back() == word;
     });
     if (isLong && unknown.size() == 1)
@@ -304,7 +304,7 @@ enum class Kind { Unknown, Flag, Value };
 
 // What `name` is ("b" or "baud") among all options.
 Kind KindOf(const std::string& name, bool shortName) {
-  for (const OptionSpec& o : AllOptions())
+  for (const OptionRow& o : AllOptions())
     for (const std::string& n : NamesOf(o))
       if (n == name && (n.size() == 1) == shortName) return o.value ? Kind::Value : Kind::Flag;
   return Kind::Unknown;
@@ -377,7 +377,7 @@ std::string ShellWord(const std::string& word) {
   return quoted + "'";
 }
 
-// avrdude's command line (-p PART -c PROGRAMMER -P PORT -b RATE -U flash:w:FILE:i), read with
+// avrdude's command line (-p CHIP -c PROGRAMMER -P PORT -b RATE -U flash:w:FILE:i), read with
 // avrdude's options: our command for the same job, or none when the line is not avrdude's. The
 // file is that of the flash write (else of the EEPROM write); "-U FILE" alone writes the flash.
 std::optional<std::string> AvrdudeEquivalent(const std::vector<std::string>& args) {
@@ -385,14 +385,14 @@ std::optional<std::string> AvrdudeEquivalent(const std::vector<std::string>& arg
   app.set_help_flag();
   app.allow_extras();
   app.allow_windows_style_options(false);
-  std::vector<std::string> part, programmer, memory, port, baud, words;
+  std::vector<std::string> chip, programmer, memory, port, baud, words;
   const auto policy = CLI::MultiOptionPolicy::TakeAll;
-  app.add_option("-p", part)->allow_extra_args(false)->multi_option_policy(policy);
+  app.add_option("-p", chip)->allow_extra_args(false)->multi_option_policy(policy);
   app.add_option("-c", programmer)->allow_extra_args(false)->multi_option_policy(policy);
   app.add_option("-U", memory)->allow_extra_args(false)->multi_option_policy(policy);
   app.add_option("-P", port)->allow_extra_args(false)->multi_option_policy(policy);
   app.add_option("-b", baud)->allow_extra_args(false)->multi_option_policy(policy);
-  // Its other options with a value (bit clock, configuration, exit spec, delay, log file, extended
+  // Its other options with a value (bit clock, configuration, exit code, delay, log file, extended
   // parameters, terminal commands), so that their values are not taken for words.
   for (const char* name : {"-B", "-C", "-E", "-i", "-l", "-x", "-T"})
     app.add_option(name)->allow_extra_args(false)->multi_option_policy(policy);
@@ -403,7 +403,7 @@ std::optional<std::string> AvrdudeEquivalent(const std::vector<std::string>& arg
   } catch (const CLI::ParseError&) {
     return std::nullopt;
   }
-  if (part.empty() && programmer.empty() && memory.empty()) return std::nullopt;
+  if (chip.empty() && programmer.empty() && memory.empty()) return std::nullopt;
 
   std::string flash, eeprom;
   for (const std::string& op : memory) {
@@ -461,11 +461,11 @@ std::string ReplyTimeoutRange() {
 
 }  // namespace
 
-const char* CommandName(Command command) { return Spec(command).name; }
+const char* CommandName(Command command) { return Row(command).name; }
 
 std::string HelpText(std::optional<Command> command) {
   if (command && *command != Command::Help) {
-    const CommandSpec& c = Spec(*command);
+    const CommandRow& c = Row(*command);
     return "Usage: " + Synopsis(c) + "\n" + c.summary + "\n\nOptions:\n" + OptionLines(c.options) +
            "\nGlobal options (before or after the command):\n" + OptionLines(kGlobal) +
            (c.file && c.command != Command::Help ? "\n" + std::string(kFileKinds) : "") + "\n" +
@@ -475,9 +475,9 @@ std::string HelpText(std::optional<Command> command) {
       "Usage: brindlemark-cli [GLOBAL OPTIONS] COMMAND [OPTIONS] [FILE]\n"
       "Writes firmware into AVR microcontrollers through a bootloader listening on a serial line.\n\n"
       "Commands:\n";
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandRow& c : Commands()) {
     text += "  " + Synopsis(c) + "\n      " + c.summary + "\n";
-    for (const OptionSpec& o : c.options)
+    for (const OptionRow& o : c.options)
       text += "      " + Spelled(o) + (o.value ? std::string(" ") + o.value : "") + "\n";
   }
   text += "\nGlobal options (before or after the command):\n" + OptionLines(kGlobal) +
@@ -490,7 +490,7 @@ std::string HelpText(std::optional<Command> command) {
 namespace {
 
 // The command's own options, once CLI11 has read the line.
-std::optional<ParsedCommandLine> ReadCommandOptions(const Reader& read, const CommandSpec& spec,
+std::optional<ParsedCommandLine> ReadCommandOptions(const Reader& read, const CommandRow& row,
                                                     const std::string& where, bool json, CommandLine& line) {
   if (read.Has("flash-out")) line.flashOut = read.Value("flash-out");
   if (read.Has("eeprom-out")) line.eepromOut = read.Value("eeprom-out");
@@ -565,7 +565,7 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const Reader& read, const Co
       return Fail(where, "--max-boards needs a positive number, not '" + read.Value("max-boards") + "'",
                   json);
   }
-  if (spec.command == Command::Gang && !line.allPorts && line.ports.devices.empty())
+  if (row.command == Command::Gang && !line.allPorts && line.ports.devices.empty())
     return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
   return std::nullopt;
 }
@@ -600,10 +600,10 @@ bool AsksForVersion(const std::vector<std::string>& args) {
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
   const Walk walk = WalkArguments(args);
-  const CommandSpec* spec = walk.words.empty() ? nullptr : Find(walk.words.front());
-  const std::string where = spec ? std::string("brindlemark-cli ") + spec->name : "brindlemark-cli";
+  const CommandRow* row = walk.words.empty() ? nullptr : Find(walk.words.front());
+  const std::string where = row ? std::string("brindlemark-cli ") + row->name : "brindlemark-cli";
   if (walk.problem) return Fail(where, *walk.problem, json);
-  if (!spec) {
+  if (!row) {
     const bool wantsHelp = std::find(args.begin(), args.end(), "--help") != args.end() ||
                            std::find(args.begin(), args.end(), "-h") != args.end();
     if (wantsHelp) return {std::nullopt, HelpText(), kExitDone, json};
@@ -612,23 +612,23 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     return Fail(where, "unknown command '" + walk.words.front() + "'", json);
   }
 
-  Reader read(Join({kGlobal, spec->options}));
+  Reader read(Join({kGlobal, row->options}));
   if (const std::optional<std::string> error = read.Read(args)) return Fail(where, *error, json);
   if (!read.Unknown().empty()) return Fail(where, UnknownOptions(read.Unknown()), json);
 
   CommandLine line;
-  line.command = spec->command;
+  line.command = row->command;
   line.json = read.Has("json");
   line.help = read.Has("help");
   line.ports.devices = read.Values("port");
   line.ports.simulatedTarget = read.Has("simulated-target");
   line.allPorts = read.Has("all-ports");
-  if (line.help) return {std::nullopt, HelpText(spec->command), kExitDone, json};
+  if (line.help) return {std::nullopt, HelpText(row->command), kExitDone, json};
 
   const char* envPort = std::getenv("BRINDLEMARK_PORT");
-  const bool runs = spec->command == Command::Download || spec->command == Command::Erase ||
-                    spec->command == Command::Gang || spec->command == Command::Station;
-  if (runs && spec->command != Command::Station && !line.allPorts && line.ports.devices.empty() && envPort &&
+  const bool runs = row->command == Command::Download || row->command == Command::Erase ||
+                    row->command == Command::Gang || row->command == Command::Station;
+  if (runs && row->command != Command::Station && !line.allPorts && line.ports.devices.empty() && envPort &&
       *envPort)
     line.ports.devices.push_back(envPort);
   if (runs) {
@@ -639,7 +639,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                       "' is not a usable rate (a number from " + std::to_string(kMinBaud) + ")",
                   json);
   }
-  if (runs || spec->command == Command::Ports) {
+  if (runs || row->command == Command::Ports) {
     if (const char* text = std::getenv("BRINDLEMARK_REPLY_TIMEOUT"); text && *text) {
       const std::optional<int> ms = ReplyTimeoutFrom(text);
       if (!ms)
@@ -652,20 +652,20 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
   std::vector<std::string> positional = read.Words();
   if (!positional.empty()) positional.erase(positional.begin());  // the command
-  if (spec->command == Command::Help) {
+  if (row->command == Command::Help) {
     if (positional.size() > 1) return Fail(where, "one COMMAND at most", json);
     if (positional.empty()) return {std::nullopt, HelpText(), kExitDone, json};
-    const CommandSpec* topic = Find(positional.front());
+    const CommandRow* topic = Find(positional.front());
     if (!topic) return Fail(where, "unknown command '" + positional.front() + "'", json);
     return {std::nullopt, HelpText(topic->command), kExitDone, json};
   }
-  if (spec->file) {
-    if (positional.empty()) return Fail(where, std::string(spec->file) + " is missing", json);
+  if (row->file) {
+    if (positional.empty()) return Fail(where, std::string(row->file) + " is missing", json);
     line.file = positional.front();
     positional.erase(positional.begin());
   }
   if (!positional.empty()) return Fail(where, "unexpected argument '" + positional.front() + "'", json);
-  if (auto failed = ReadCommandOptions(read, *spec, where, json, line)) return *failed;
+  if (auto failed = ReadCommandOptions(read, *row, where, json, line)) return *failed;
   return {line, "", kExitDone, json};
 }
 
