@@ -1,10 +1,30 @@
-# The toolkit-free floors (protocol, base, images, link, platform/sim, shell/core) and the tests
-# that link nothing else, without Qt: the build that runs on Windows (cmake/mingw-w64.cmake; the
-# `windows` presets). GoogleTest comes from Debian's sources (/usr/src/googletest), built here
-# for the target.
+# The toolkit-free floors (protocol, base, images, link, platform/sim, shell/core), the command
+# line's reading (src/app/cli/CommandLine.cpp) and the tests that link nothing else, without Qt:
+# the build that runs on Windows (cmake/mingw-w64.cmake; the `windows` presets). GoogleTest comes
+# from Debian's sources (/usr/src/googletest), built here for the target.
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# The header-only libraries of the command line (CLI11, nlohmann/json), and nothing else of
+# /usr/include: the toolchain file hides that folder from the Windows build, so that no Linux
+# header can slip in. Each is linked into a folder of the build tree, made at configure time.
+set(bm_header_only ${CMAKE_BINARY_DIR}/header-only)
+file(MAKE_DIRECTORY ${bm_header_only})
+foreach(library CLI nlohmann)
+  if(NOT IS_DIRECTORY /usr/include/${library})
+    message(FATAL_ERROR "/usr/include/${library} is missing: install libcli11-dev and nlohmann-json3-dev")
+  endif()
+  file(CREATE_LINK /usr/include/${library} ${bm_header_only}/${library} SYMBOLIC)
+endforeach()
+add_library(bm_header_only INTERFACE)
+target_include_directories(bm_header_only SYSTEM INTERFACE ${bm_header_only})
+
+# The command line's reading: its options, help texts and usage errors need no toolkit and no
+# POSIX call, so they are built and tested here too.
+add_library(bm_command_line STATIC ${PROJECT_SOURCE_DIR}/src/app/cli/CommandLine.cpp)
+target_include_directories(bm_command_line PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(bm_command_line PUBLIC bm_link PRIVATE bm_header_only)
 
 add_library(bm_packwriter STATIC ${PROJECT_SOURCE_DIR}/src/app/packwriter/PackWriter.cpp)
 target_include_directories(bm_packwriter PUBLIC ${PROJECT_SOURCE_DIR}/src)
@@ -35,6 +55,7 @@ bm_floor_test(link_test
           ${t}/link/ReloadTest.cpp
   LIBS bm_shell_core bm_link bm_platform_sim)
 bm_floor_test(platform_sim_test SOURCES ${t}/platform/SimTargetTest.cpp LIBS bm_platform_sim bm_base)
+bm_floor_test(command_line_test SOURCES ${t}/app/CommandLineTest.cpp LIBS bm_command_line)
 bm_floor_test(shell_core_test
   SOURCES ${t}/shell/core/UpdateButtonsTest.cpp ${t}/shell/core/ParamListRowsTest.cpp
   LIBS bm_shell_core)

@@ -1,19 +1,25 @@
 # What `cmake --install` puts in place and what `cmake --build build --target package` packs into
-# a Debian package: the three programs (stripped), their manual pages, the desktop entry and icon, the bash completion of
-# brindlemark-cli and the copyright file.
+# two Debian packages from the one build:
 #
-# Everything here belongs to the install component "brindlemark", and only that component is
-# packed: tests, benchmarks, the pack writer and the emulated-chip harness (tests/avr, which
-# links the GPL-3 libsimavr) never reach the package, even should they get install rules of
-# their own. The loader images (firmware/, built when avr-gcc is there) do: users install them
-# on blank chips.
+#   brindlemark      the desktop program (Qt 6): its manual page, desktop entry, file types and icon;
+#                    it depends on brindlemark-cli
+#   brindlemark-cli  brindlemark-cli and brindlemark-target-sim (stripped), their manual pages, the
+#                    bash completion, the manuals of the tool and the loader, the JSON Schema and the
+#                    loader images; no toolkit
+#
+# Each file belongs to the install component of its package ("window" or "cli"), each package has
+# its own copyright file and changelog, and only these two components are packed: tests,
+# benchmarks, the pack writer and the emulated-chip harness (tests/avr, which links the GPL-3
+# libsimavr) never reach a package, even should they get install rules of their own. The loader
+# images (firmware/, built when avr-gcc is there) do: users install them on blank chips.
 include(GNUInstallDirs)
 
-set(BM_PACKAGE brindlemark)
 set(BM_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(BM_WINDOW_PACKAGE brindlemark)
+set(BM_CLI_PACKAGE brindlemark-cli)
 
-install(TARGETS brindlemark brindlemark-cli brindlemark-target-sim
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${BM_PACKAGE})
+install(TARGETS brindlemark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)
+install(TARGETS brindlemark-cli brindlemark-target-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
 
 # Manual pages, gzipped as Debian wants them (-n: no name or time stamp, so builds repeat).
 set(bm_man_pages)
@@ -30,77 +36,107 @@ foreach(program brindlemark brindlemark-cli brindlemark-target-sim)
   list(APPEND bm_man_pages ${gz})
 endforeach()
 add_custom_target(man-pages ALL DEPENDS ${bm_man_pages})
-install(FILES ${bm_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${BM_PACKAGE})
+install(FILES ${CMAKE_BINARY_DIR}/man/brindlemark.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT window)
+install(FILES ${CMAKE_BINARY_DIR}/man/brindlemark-cli.1.gz ${CMAKE_BINARY_DIR}/man/brindlemark-target-sim.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
 
+# The window's desktop entry, the project and pack file types it opens, and its icon, so the menu
+# and the window show the same picture.
 install(FILES ${BM_PACKAGING_DIR}/brindlemark.desktop
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT ${BM_PACKAGE})
-# The project and pack file types the desktop entry opens.
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT window)
 install(FILES ${BM_PACKAGING_DIR}/brindlemark-mime.xml
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages RENAME brindlemark.xml COMPONENT ${BM_PACKAGE})
-# The window icon, so the menu and the window show the same picture.
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages RENAME brindlemark.xml COMPONENT window)
 install(FILES ${PROJECT_SOURCE_DIR}/src/shell/qt/resources/brindlemark.svg
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps COMPONENT ${BM_PACKAGE})
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps COMPONENT window)
+
 install(FILES ${BM_PACKAGING_DIR}/brindlemark-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME brindlemark-cli
-        COMPONENT ${BM_PACKAGE})
-install(FILES ${BM_PACKAGING_DIR}/copyright
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
-# The command-line tool's manual beyond its man page, and the schema of its JSON lines.
+        COMPONENT cli)
+# The command-line tool's manual beyond its man page, the schema of its JSON lines and the
+# loader's manual.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/brindlemark-cli.schema.json
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
-# The loader images, with their README and manual.
+              ${PROJECT_SOURCE_DIR}/docs/loader.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_CLI_PACKAGE} COMPONENT cli)
+# The loader images, with their README. The folder keeps its name: brindlemark-cli looks for
+# them in share/brindlemark/loaders of its installation.
 if(TARGET brindlemark-loader-atmega328p-16mhz-57600)
   install(DIRECTORY ${CMAKE_BINARY_DIR}/loaders/
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/${BM_PACKAGE}/loaders COMPONENT ${BM_PACKAGE}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/brindlemark/loaders COMPONENT cli
           FILES_MATCHING PATTERN "brindlemark-loader-*.hex")
   install(FILES ${BM_PACKAGING_DIR}/loaders-README.md
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/${BM_PACKAGE}/loaders RENAME README.md COMPONENT ${BM_PACKAGE})
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/brindlemark/loaders RENAME README.md COMPONENT cli)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/docs/loader.md
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
-# A native package's changelog, gzipped as Debian wants it.
-set(bm_changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
-add_custom_command(
-  OUTPUT ${bm_changelog}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
-  COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" sh ${BM_PACKAGING_DIR}/changelog ${bm_changelog}
-  DEPENDS ${BM_PACKAGING_DIR}/changelog
-  COMMENT "Compressing the changelog"
-  VERBATIM)
-add_custom_target(changelog ALL DEPENDS ${bm_changelog})
-install(FILES ${bm_changelog} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_PACKAGE} COMPONENT ${BM_PACKAGE})
+
+# Each package's copyright file and changelog (a native package's, gzipped as Debian wants it).
+foreach(component window cli)
+  if(component STREQUAL "window")
+    set(package ${BM_WINDOW_PACKAGE})
+  else()
+    set(package ${BM_CLI_PACKAGE})
+  endif()
+  set(changelog ${CMAKE_BINARY_DIR}/doc/${package}/changelog.gz)
+  add_custom_command(
+    OUTPUT ${changelog}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc/${package}
+    COMMAND sh -c "gzip -9 -n -c \"$1\" > \"$2\"" sh ${BM_PACKAGING_DIR}/${package}/changelog ${changelog}
+    DEPENDS ${BM_PACKAGING_DIR}/${package}/changelog
+    COMMENT "Compressing the changelog of ${package}"
+    VERBATIM)
+  add_custom_target(changelog-${package} ALL DEPENDS ${changelog})
+  install(FILES ${BM_PACKAGING_DIR}/${package}/copyright ${changelog}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+endforeach()
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME ${BM_PACKAGE})
+set(CPACK_PACKAGE_NAME ${BM_WINDOW_PACKAGE})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Brindlemark developers")
 set(CPACK_PACKAGE_CONTACT "Brindlemark developers <developers@brindlemark.invalid>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brindlemark developers <developers@brindlemark.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write firmware into AVR microcontrollers through a serial bootloader")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Brindlemark loads an Intel HEX image, a project or a pack file, finds the
-bootloader listening on a serial port, identifies the chip and the loader,
-refuses a mismatch, and downloads flash and EEPROM or erases the flash.
-.
-The package holds the desktop program (brindlemark), a command-line tool for
-scripts and production lines (brindlemark-cli) and a simulated target on a
-pseudo-terminal for use without hardware (brindlemark-target-sim).")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
-# One package made of the one component.
+# One package per component.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL ${BM_PACKAGE})
-set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENTS_ALL window cli)
+set(CPACK_COMPONENTS_GROUPING IGNORE)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_NAME ${BM_PACKAGE})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps names the libraries each package's programs link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# dpkg-shlibdeps sees the libraries the programs link; the desktop program also needs Qt's
-# platform plugins, which it loads at run time.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# Each description's first line is its summary.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME ${BM_WINDOW_PACKAGE})
+set(CPACK_DEBIAN_WINDOW_DESCRIPTION
+    "write firmware into AVR microcontrollers through a serial bootloader
+Brindlemark loads an Intel HEX image, a project or a pack file, finds the
+bootloader listening on a serial port, identifies the chip and the loader,
+refuses a mismatch, and downloads flash and EEPROM or erases the flash.
+.
+This package holds the desktop program (brindlemark, Qt 6). The
+command-line tool, the simulated target and the loader images are in
+brindlemark-cli.")
+# Beyond what dpkg-shlibdeps finds: Qt's platform plugins, which the window loads at run time,
+# and the command-line package of the same build.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "qt6-qpa-plugins, ${BM_CLI_PACKAGE} (= ${PROJECT_VERSION})")
+
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME ${BM_CLI_PACKAGE})
+set(CPACK_DEBIAN_CLI_DESCRIPTION
+    "write firmware into AVR chips through a serial bootloader, command line
+brindlemark-cli loads an Intel HEX image, a project or a pack file, finds the
+bootloader listening on a serial port, identifies the chip and the loader,
+refuses a mismatch, and downloads flash and EEPROM or erases the flash; for
+scripts, test jigs and production lines (many boards at once, a station that
+flashes each board as its port appears, JSON lines for machines).
+.
+The package also holds a simulated target on a pseudo-terminal for use
+without hardware (brindlemark-target-sim) and the loader images for blank
+chips. It needs no graphical toolkit.")
+# These files were in the brindlemark package before this version.
+set(CPACK_DEBIAN_CLI_PACKAGE_REPLACES "${BM_WINDOW_PACKAGE} (<< ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_CLI_PACKAGE_BREAKS "${BM_WINDOW_PACKAGE} (<< ${PROJECT_VERSION})")
 
 include(CPack)

@@ -55,12 +55,13 @@ _brindlemark_cli() {
     prev=${COMP_WORDS[COMP_CWORD - 2]}
   fi
 
+  # A cluster of flags may end in an option that takes the next word (-qP DEVICE, -vb RATE).
   case $prev in
-    --port | -P)
+    --port | -P | -[qvh]*P)
       _brindlemark_cli_ports "$cur"
       return
       ;;
-    --baud | -b)
+    --baud | -b | -[qvh]*b)
       mapfile -t COMPREPLY < <(compgen -W "9600 19200 38400 57600 115200" -- "$cur")
       return
       ;;
@@ -89,7 +90,7 @@ _brindlemark_cli() {
     elif [[ $word == -* ]]; then
       if [[ ${COMP_WORDS[i + 1]} == = ]]; then
         ((i += 2))
-      elif [[ " $with_value " == *" $word "* ]]; then
+      elif [[ " $with_value " == *" $word "* || $word =~ ^-[qvh]+[Pb]$ ]]; then
         ((i++))
       fi
     elif [[ -z $command ]]; then

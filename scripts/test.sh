@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the formatting check, the default build (unit, window, end-to-end over a
-# pseudo-terminal, and the emulated AVR), the Debian package built from it and its programs run
+# pseudo-terminal, and the emulated AVR), the two Debian packages built from it and their programs run
 # unpacked, the AddressSanitizer + UndefinedBehaviorSanitizer build, a short run of each fuzz
 # target, the toolkit-free floors built for Windows and tested under wine; last, the README's run
 # command on a fresh clone of HEAD without a display.
@@ -21,7 +21,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
-echo "== Debian package"
+echo "== Debian packages"
 scripts/check-package.sh
 
 echo "== asan build"

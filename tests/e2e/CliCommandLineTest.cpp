@@ -71,6 +71,7 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
            {"--json", "--port", "sim", "download", kBlink},
            {"download", kBlink, "--port=sim", "--json"},
            {"--port", "sim", "download", "--json", kBlink, "--stop"},
+           {"-Psim", "download", kBlink, "--json", "-qvb115200"},  // avrdude's joined short forms
        }) {
     const CliResult r = RunCli(args);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -81,7 +82,7 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
   }
   const struct {
     std::vector<std::string> args;
-    const char* line;
+    std::string line;
   } mistakes[] = {
       {{"download", kBlink, "--bogus"}, "brindlemark-cli download: Unknown option 'bogus'."},
       {{"download", kBlink, "--baud", "fast"},
@@ -103,6 +104,11 @@ TEST(CliUsage, GlobalOptionsGoBeforeOrAfterTheCommandAndMistakesGetOneLine) {
       {{"download", "--port", "--stop", kBlink}, "brindlemark-cli download: --port needs a value"},
       {{"download", kBlink, "-P"}, "brindlemark-cli download: -P needs a value"},
       {{"download", kBlink, "-b", "3"}, "brindlemark-cli download: --baud 3 is not a usable rate"},
+      // avrdude's command line: ours for the same job.
+      {{"-p", "m328p", "-c", "arduino", "-P", "sim", "-U", "flash:w:" + kBlink + ":i"},
+       "brindlemark-cli: avrdude's -p, -c and -U are not needed here (the loader names the chip); the same "
+       "job: brindlemark-cli download " +
+           kBlink + " -P sim\n"},
   };
   for (const auto& m : mistakes) {
     const CliResult r = RunCli(m.args);

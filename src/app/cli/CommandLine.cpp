@@ -1,22 +1,26 @@
 #include "app/cli/CommandLine.h"
 
-#include <QCommandLineParser>
-#include <QStringList>
+#include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <map>
 
 #include "app/cli/ExitCodes.h"
 
 namespace bm::cli {
 namespace {
 
-struct OptionSpec {
+struct OptionRow {
   const char* names;  // "port" or "h,help"
   const char* value;  // value name, or nullptr for a flag
-  const char* description;
+  std::string description;
 };
 
-const OptionSpec kGlobal[] = {
+const std::vector<OptionRow> kGlobal = {
     {"P,port", "DEVICE",
      "Also offer DEVICE (repeatable). With download, erase and gang only these are searched. \"sim\" is the "
      "simulated target."},
@@ -26,13 +30,15 @@ const OptionSpec kGlobal[] = {
     {"h,help", nullptr, "Show this help."},
 };
 
-const OptionSpec kReplyTimeout = {
+const OptionRow kReplyTimeout = {
     "reply-timeout", "MS",
     "Wait up to MS milliseconds for each reply instead of 50, plus the reply's line time (slow links: "
     "Bluetooth serial, network serial servers, USB hubs); BRINDLEMARK_REPLY_TIMEOUT says the same."};
 
-const OptionSpec kRun[] = {
-    {"b,baud", "N", "The rate instead of the file's (any rate from 300 that the port accepts)."},
+const std::vector<OptionRow> kRun = {
+    {"b,baud", "N",
+     "The rate instead of the file's: " + std::to_string(kMinBaud) + " to " + std::to_string(kMaxBaud) +
+         " baud, any the port accepts (each reply window grows with the line time, so slow rates work)."},
     {"stop", nullptr, "Tell the loader to leave (\"X\") after the run, so the new program starts."},
     {"force", nullptr, "Send even though the load showed a message (a damaged file loads nothing)."},
     {"v,trace", nullptr, "Print every byte both ways on stderr."},
@@ -45,7 +51,7 @@ const OptionSpec kRun[] = {
      "Send \"?\" up to N times per port, spread over one second, before it counts as silent (for boards "
      "their adapter resets when the port opens)."},
 };
-const OptionSpec kImages[] = {
+const std::vector<OptionRow> kImages = {
     {"no-flash", nullptr, "Leave the flash image out."},
     {"no-eeprom", nullptr, "Leave the EEPROM image out."},
     {"verify", nullptr,
@@ -54,7 +60,7 @@ const OptionSpec kImages[] = {
 };
 
 // The names of an option ("b,baud": "b" and "baud"); the last is its long name.
-std::vector<std::string> NamesOf(const OptionSpec& o) {
+std::vector<std::string> NamesOf(const OptionRow& o) {
   std::vector<std::string> names;
   const std::string all = o.names;
   size_t start = 0;
@@ -66,22 +72,22 @@ std::vector<std::string> NamesOf(const OptionSpec& o) {
   }
 }
 
-struct CommandSpec {
+struct CommandRow {
   Command command;
   const char* name;
   const char* file;  // the positional argument, or nullptr
   const char* summary;
-  std::vector<OptionSpec> options;
+  std::vector<OptionRow> options;
 };
 
-std::vector<OptionSpec> Join(std::initializer_list<std::vector<OptionSpec>> parts) {
-  std::vector<OptionSpec> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+std::vector<OptionRow> Join(std::initializer_list<std::vector<OptionRow>> tables) {
+  std::vector<OptionRow> all;
+  for (const auto& table : tables) all.insert(all.end(), table.begin(), table.end());
   return all;
 }
 
-const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> commands = {
+const std::vector<CommandRow>& Commands() {
+  static const std::vector<CommandRow> commands = {
       {Command::Ports,
        "ports",
        nullptr,
@@ -98,15 +104,13 @@ const std::vector<CommandSpec>& Commands() {
         {"eeprom-out", "PATH", "Write the loaded EEPROM image, raw, to PATH."}}},
       {Command::Download, "download", "FILE",
        "Load FILE, find the bootloader, identify the chip and write flash and EEPROM.",
-       Join({std::vector<OptionSpec>(std::begin(kRun), std::end(kRun)),
-             std::vector<OptionSpec>(std::begin(kImages), std::end(kImages))})},
+       Join({kRun, kImages})},
       {Command::Erase, "erase", "FILE",
-       "Load FILE, find the bootloader and erase the flash pages the image covers.",
-       std::vector<OptionSpec>(std::begin(kRun), std::end(kRun))},
+       "Load FILE, find the bootloader and erase the flash pages the image covers.", kRun},
       {Command::Gang, "gang", "FILE",
        "Flash FILE into every listed port at the same time, one child process per board.",
-       Join({std::vector<OptionSpec>(std::begin(kRun), std::end(kRun)),
-             std::vector<OptionSpec>(std::begin(kImages), std::end(kImages)),
+       Join({kRun,
+             kImages,
              {{"all-ports", nullptr,
                "Every serial port the system lists (and --port devices); a port that does "
                "not answer \"?\" is skipped, not failed."},
@@ -114,8 +118,8 @@ const std::vector<CommandSpec>& Commands() {
               {"log-dir", "DIR", "Keep each board's output and byte trace in DIR."}}})},
       {Command::Station, "station", "FILE",
        "Flash FILE into each board the moment its port appears, for hours: a production bench.",
-       Join({std::vector<OptionSpec>(std::begin(kRun), std::end(kRun)),
-             std::vector<OptionSpec>(std::begin(kImages), std::end(kImages)),
+       Join({kRun,
+             kImages,
              {{"watch", "DIR",
                "Boards are the device entries that appear in DIR (/dev/serial/by-id names the adapter); "
                "by default the system's serial ports as they come and go."},
@@ -134,14 +138,14 @@ const std::vector<CommandSpec>& Commands() {
   return commands;
 }
 
-const CommandSpec* Find(const std::string& name) {
-  for (const CommandSpec& c : Commands())
+const CommandRow* Find(const std::string& name) {
+  for (const CommandRow& c : Commands())
     if (name == c.name) return &c;
   return nullptr;
 }
 
-const CommandSpec& Spec(Command command) {
-  for (const CommandSpec& c : Commands())
+const CommandRow& Row(Command command) {
+  for (const CommandRow& c : Commands())
     if (c.command == command) return c;
   return Commands().front();
 }
@@ -167,7 +171,7 @@ std::string ExitCodeLines() {
 }
 
 // "-b, --baud": each name as it is typed.
-std::string Spelled(const OptionSpec& o) {
+std::string Spelled(const OptionRow& o) {
   std::string names;
   for (const std::string& name : NamesOf(o)) {
     if (!names.empty()) names += ", ";
@@ -176,50 +180,254 @@ std::string Spelled(const OptionSpec& o) {
   return names;
 }
 
-std::string OptionLines(const std::vector<OptionSpec>& options) {
+std::string OptionLines(const std::vector<OptionRow>& options) {
   std::string text;
-  for (const OptionSpec& o : options) {
+  for (const OptionRow& o : options) {
     std::string names = Spelled(o);
     if (o.value) names += std::string(" ") + o.value;
     text += "  " + names;
     text += names.size() < 22 ? std::string(22 - names.size(), ' ') : "\n" + std::string(24, ' ');
-    text += std::string(o.description) + "\n";
+    text += o.description + "\n";
   }
   return text;
 }
 
-std::string Synopsis(const CommandSpec& c) {
+std::string Synopsis(const CommandRow& c) {
   std::string text = std::string("brindlemark-cli ") + c.name + " [OPTIONS]";
   if (c.file) text += std::string(" ") + (c.command == Command::Help ? "[COMMAND]" : c.file);
   return text;
 }
 
-QCommandLineOption ToOption(const OptionSpec& o) {
-  const QStringList names = QString::fromLatin1(o.names).split(u',');
-  return o.value ? QCommandLineOption(names, QString::fromUtf8(o.description), QString::fromLatin1(o.value))
-                 : QCommandLineOption(names, QString::fromUtf8(o.description));
+// Every option of every command, and the global ones: what a line means before its command is
+// known.
+std::vector<OptionRow> AllOptions() {
+  std::vector<OptionRow> all = kGlobal;
+  for (const CommandRow& c : Commands())
+    for (const OptionRow& o : c.options) {
+      const std::string name = NamesOf(o).back();
+      const bool known = std::any_of(all.begin(), all.end(),
+                                     [&name](const OptionRow& a) { return NamesOf(a).back() == name; });
+      if (!known) all.push_back(o);
+    }
+  return all;
 }
 
-// Whether option `arg` ("--baud", "-x") takes the next argument as its value, in any command.
-bool TakesValue(const std::string& arg) {
-  if (arg.size() < 2 || arg[0] != '-' || arg.find('=') != std::string::npos) return false;
-  const std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
-  auto takes = [&name](const OptionSpec& o) {
-    const std::vector<std::string> names = NamesOf(o);
-    return o.value && std::find(names.begin(), names.end(), name) != names.end();
-  };
-  if (std::any_of(std::begin(kGlobal), std::end(kGlobal), takes)) return true;
-  for (const CommandSpec& c : Commands())
-    if (std::any_of(c.options.begin(), c.options.end(), takes)) return true;
-  return false;
+// The command line as CLI11 reads it for the given options: the values of each option in the
+// order given, the words that are neither options nor values, and the options it does not know.
+// Each value is the bytes typed: a file name that is not valid UTF-8 stays as it was.
+class Reader {
+ public:
+  explicit Reader(const std::vector<OptionRow>& options) {
+    app_.set_help_flag();  // our own -h, --help: the help comes from our tables
+    app_.allow_extras();
+    app_.allow_windows_style_options(false);  // "/dev/ttyUSB0" is a word on every system
+    for (const OptionRow& o : options) {
+      std::string names;
+      for (const std::string& name : NamesOf(o)) names += (names.empty() ? "" : ",") + Typed(name);
+      CLI::Option* option = nullptr;
+      if (o.value)
+        option = app_.add_option(names)->allow_extra_args(false)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeAll);
+      else
+        option = app_.add_flag(names)->disable_flag_override();
+      options_[NamesOf(o).back()] = option;
+    }
+    app_.add_option("words", words_);
+  }
+
+  // "-b" or "--baud", as the name is typed.
+  static std::string Typed(const std::string& name) { return (name.size() == 1 ? "-" : "--") + name; }
+
+  // Reads `args`; what CLI11 could not read comes back as its words.
+  std::optional<std::string> Read(std::vector<std::string> args) {
+    std::reverse(args.begin(), args.end());  // CLI11 takes the arguments from the back
+    try {
+      app_.parse(args);
+    } catch (const CLI::ParseError& e) {
+      return std::string(e.what());
+    }
+    return std::nullopt;
+  }
+
+  bool Has(const std::string& name) const {
+    const auto it = options_.find(name);
+    return it != options_.end() && it->second->count() > 0;
+  }
+  // The last value given (an option given twice takes the later one).
+  std::string Value(const std::string& name) const { return Values(name).back(); }
+  std::vector<std::string> Values(const std::string& name) const {
+    const auto it = options_.find(name);
+    return it == options_.end() ? std::vector<std::string>{} : it->second->results();
+  }
+  const std::vector<std::string>& Words() const { return words_; }
+
+  // The options CLI11 did not know, as typed ("-x" for the unknown letter of a cluster "-qx").
+  std::vector<std::string> Unknown() const {
+    std::vector<std::string> unknown;
+    for (const std::string& extra : app_.remaining())
+      if (extra != "--") unknown.push_back(extra);
+    return unknown;
+  }
+
+ private:
+  CLI::App app_{"", "brindlemark-cli"};
+  std::map<std::string, CLI::Option*> options_;  // by long name
+  std::vector<std::string> words_;
+};
+
+// The one line for options nobody knows, in the words the tool has always used. A long option
+// typed with one dash reads as a cluster of letters; its line says what was meant.
+std::string UnknownOptions(const std::vector<std::string>& unknown) {
+  const std::vector<OptionRow> all = AllOptions();
+  std::vector<std::string> names;
+  for (const std::string& typed : unknown) {
+    std::string name, value;
+    if (CLI::detail::split_long(typed, name, value)) {
+      names.push_back(name);
+      continue;
+    }
+    const std::string word = typed.substr(1, typed.find('=') - 1);
+    const bool isLong = std::any_of(all.begin(), all.end(), [&word](const OptionRow& o) {
+      return word.size() > 1 && NamesOf(o).back() == word;
+    });
+    if (isLong && unknown.size() == 1)
+      return "Unknown option '" + word + "'; long options take two dashes: --" + word;
+    names.push_back(typed.size() > 1 ? typed.substr(1, 1) : typed);
+  }
+  if (names.size() == 1) return "Unknown option '" + names.front() + "'.";
+  std::string text = "Unknown options: ";
+  for (size_t i = 0; i < names.size(); ++i) text += (i ? ", " : "") + names[i];
+  return text + ".";
 }
 
-// The parser sees each argument as Latin-1, one character per byte, and every value it hands back
-// turns into the same bytes again: a file name that is not valid UTF-8 survives the parser.
-QString FromArg(const std::string& arg) {
-  return QString::fromLatin1(arg.data(), static_cast<qsizetype>(arg.size()));
+enum class Kind { Unknown, Flag, Value };
+
+// What `name` is ("b" or "baud") among all options.
+Kind KindOf(const std::string& name, bool shortName) {
+  for (const OptionRow& o : AllOptions())
+    for (const std::string& n : NamesOf(o))
+      if (n == name && (n.size() == 1) == shortName) return o.value ? Kind::Value : Kind::Flag;
+  return Kind::Unknown;
 }
-std::string ToArg(const QString& text) { return text.toLatin1().toStdString(); }
+
+// Whether CLI11 reads `arg` as an option (a negative number is a value, "--" ends the options).
+bool LooksLikeOption(const std::string& arg) {
+  std::string name, rest;
+  if (arg == "--" || CLI::detail::split_long(arg, name, rest)) return true;
+  return CLI::detail::split_short(arg, name, rest) && !std::isdigit(static_cast<unsigned char>(name[0]));
+}
+
+// What CLI11 cannot say before the command is known, found the way CLI11 splits the line: the
+// words (the first is the command) and the first option that lacks its value. CLI11 would take
+// the next argument as the value whatever it is, so `--port --json` would name a port "--json".
+struct Walk {
+  std::vector<std::string> words;
+  std::optional<std::string> problem;
+};
+
+Walk WalkArguments(const std::vector<std::string>& args) {
+  Walk walk;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      walk.words.insert(walk.words.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
+    std::string name, rest, needsNext;  // needsNext: the option, as typed, whose value is the next argument
+    if (CLI::detail::split_long(arg, name, rest)) {
+      const Kind kind = KindOf(name, false);
+      if (kind == Kind::Value && rest.empty()) needsNext = "--" + name;
+      if (kind == Kind::Flag && arg.find('=') != std::string::npos && !walk.problem)
+        walk.problem = "Unexpected value after '--" + name + "'.";
+    } else if (LooksLikeOption(arg)) {
+      CLI::detail::split_short(arg, name, rest);
+      // A cluster: flags, and last an option whose value is the rest or the next argument.
+      for (Kind kind = KindOf(name, true); kind != Kind::Unknown; kind = KindOf(name, true)) {
+        if (kind == Kind::Value) {
+          if (rest.empty()) needsNext = "-" + name;
+          break;
+        }
+        if (rest.empty()) break;
+        name = rest.substr(0, 1);
+        rest.erase(0, 1);
+      }
+    } else {
+      walk.words.push_back(arg);
+      continue;
+    }
+    if (needsNext.empty()) continue;
+    if (i + 1 == args.size() || LooksLikeOption(args[i + 1])) {
+      if (!walk.problem) walk.problem = needsNext + " needs a value";
+      continue;
+    }
+    ++i;
+  }
+  return walk;
+}
+
+// A word as the shell takes it back: quoted when it holds anything but the harmless characters.
+std::string ShellWord(const std::string& word) {
+  const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string("_./:=@%+,-").find(c) != std::string::npos;
+  });
+  if (plain) return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// avrdude's command line (-p CHIP -c PROGRAMMER -P PORT -b RATE -U flash:w:FILE:i), read with
+// avrdude's options: our command for the same job, or none when the line is not avrdude's. The
+// file is that of the flash write (else of the EEPROM write); "-U FILE" alone writes the flash.
+std::optional<std::string> AvrdudeEquivalent(const std::vector<std::string>& args) {
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.allow_windows_style_options(false);
+  std::vector<std::string> chip, programmer, memory, port, baud, words;
+  const auto policy = CLI::MultiOptionPolicy::TakeAll;
+  app.add_option("-p", chip)->allow_extra_args(false)->multi_option_policy(policy);
+  app.add_option("-c", programmer)->allow_extra_args(false)->multi_option_policy(policy);
+  app.add_option("-U", memory)->allow_extra_args(false)->multi_option_policy(policy);
+  app.add_option("-P", port)->allow_extra_args(false)->multi_option_policy(policy);
+  app.add_option("-b", baud)->allow_extra_args(false)->multi_option_policy(policy);
+  // Its other options with a value (bit clock, configuration, exit code, delay, log file, extended
+  // parameters, terminal commands), so that their values are not taken for words.
+  for (const char* name : {"-B", "-C", "-E", "-i", "-l", "-x", "-T"})
+    app.add_option(name)->allow_extra_args(false)->multi_option_policy(policy);
+  app.add_option("words", words);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError&) {
+    return std::nullopt;
+  }
+  if (chip.empty() && programmer.empty() && memory.empty()) return std::nullopt;
+
+  std::string flash, eeprom;
+  for (const std::string& op : memory) {
+    // MEMORY:OPERATION:FILE[:FORMAT]; the file may hold colons itself (C:\fw.hex).
+    const size_t first = op.find(':');
+    if (first == std::string::npos) {
+      if (flash.empty()) flash = op;
+      continue;
+    }
+    const size_t second = op.find(':', first + 1);
+    if (second == std::string::npos) continue;
+    const std::string kind = op.substr(0, first), operation = op.substr(first + 1, second - first - 1);
+    if (operation != "w" || (kind != "flash" && kind != "eeprom")) continue;  // a read or a check
+    std::string file = op.substr(second + 1);
+    if (file.size() > 2 && file[file.size() - 2] == ':') file.resize(file.size() - 2);  // ":i", ":r", ...
+    std::string& slot = kind == "flash" ? flash : eeprom;
+    if (slot.empty()) slot = file;
+  }
+  const std::string file = !flash.empty() ? flash : eeprom;
+  std::string ours = "brindlemark-cli download " + (file.empty() ? std::string("FILE") : ShellWord(file));
+  if (!port.empty()) ours += " -P " + ShellWord(port.back());
+  if (!baud.empty()) ours += " -b " + ShellWord(baud.back());
+  return "avrdude's -p, -c and -U are not needed here (the loader names the chip); the same job: " + ours;
+}
 
 ParsedCommandLine Fail(const std::string& where, const std::string& what, bool json) {
   ParsedCommandLine parsed;
@@ -229,12 +437,21 @@ ParsedCommandLine Fail(const std::string& where, const std::string& what, bool j
   return parsed;
 }
 
+// A whole number, or none when `text` is not one (or is out of int's range).
+std::optional<int> IntegerFrom(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX)
+    return std::nullopt;
+  return static_cast<int>(value);
+}
+
 // A reply window in milliseconds, or none when `text` is not one.
 std::optional<int> ReplyTimeoutFrom(const std::string& text) {
-  char* end = nullptr;
-  const long ms = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || ms < kMinReplyTimeoutMs || ms > kMaxReplyWindowMs) return std::nullopt;
-  return static_cast<int>(ms);
+  const std::optional<int> ms = IntegerFrom(text);
+  if (!ms || *ms < kMinReplyTimeoutMs || *ms > kMaxReplyWindowMs) return std::nullopt;
+  return ms;
 }
 
 std::string ReplyTimeoutRange() {
@@ -244,14 +461,13 @@ std::string ReplyTimeoutRange() {
 
 }  // namespace
 
-const char* CommandName(Command command) { return Spec(command).name; }
+const char* CommandName(Command command) { return Row(command).name; }
 
 std::string HelpText(std::optional<Command> command) {
   if (command && *command != Command::Help) {
-    const CommandSpec& c = Spec(*command);
+    const CommandRow& c = Row(*command);
     return "Usage: " + Synopsis(c) + "\n" + c.summary + "\n\nOptions:\n" + OptionLines(c.options) +
-           "\nGlobal options (before or after the command):\n" +
-           OptionLines(std::vector<OptionSpec>(std::begin(kGlobal), std::end(kGlobal))) +
+           "\nGlobal options (before or after the command):\n" + OptionLines(kGlobal) +
            (c.file && c.command != Command::Help ? "\n" + std::string(kFileKinds) : "") + "\n" +
            ExitCodeLines();
   }
@@ -259,15 +475,12 @@ std::string HelpText(std::optional<Command> command) {
       "Usage: brindlemark-cli [GLOBAL OPTIONS] COMMAND [OPTIONS] [FILE]\n"
       "Writes firmware into AVR microcontrollers through a bootloader listening on a serial line.\n\n"
       "Commands:\n";
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandRow& c : Commands()) {
     text += "  " + Synopsis(c) + "\n      " + c.summary + "\n";
-    if (!c.options.empty()) {
-      for (const OptionSpec& o : c.options)
-        text += "      " + Spelled(o) + (o.value ? std::string(" ") + o.value : "") + "\n";
-    }
+    for (const OptionRow& o : c.options)
+      text += "      " + Spelled(o) + (o.value ? std::string(" ") + o.value : "") + "\n";
   }
-  text += "\nGlobal options (before or after the command):\n" +
-          OptionLines(std::vector<OptionSpec>(std::begin(kGlobal), std::end(kGlobal))) +
+  text += "\nGlobal options (before or after the command):\n" + OptionLines(kGlobal) +
           "  --version             Show the version and the license.\n\n" + kFileKinds + "\n" +
           ExitCodeLines() +
           "\n'brindlemark-cli help COMMAND' or 'brindlemark-cli COMMAND --help' describes one command.\n";
@@ -276,38 +489,14 @@ std::string HelpText(std::optional<Command> command) {
 
 namespace {
 
-// The command: the first argument that is neither an option nor an option's value.
-struct CommandWord {
-  const CommandSpec* spec = nullptr;
-  std::string word;
-};
-CommandWord FindCommand(const std::vector<std::string>& args) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--") break;
-    if (!args[i].empty() && args[i][0] == '-' && args[i] != "-") {
-      if (TakesValue(args[i])) ++i;
-      continue;
-    }
-    return {Find(args[i]), args[i]};
-  }
-  return {};
-}
-
-// The command's own options, once the parser has read the line.
-std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& parser, const CommandSpec& spec,
+// The command's own options, once CLI11 has read the line.
+std::optional<ParsedCommandLine> ReadCommandOptions(const Reader& read, const CommandRow& row,
                                                     const std::string& where, bool json, CommandLine& line) {
-  auto has = [&](const char* name) {
-    return std::any_of(spec.options.begin(), spec.options.end(),
-                       [name](const OptionSpec& o) { return NamesOf(o).back() == name; }) &&
-           parser.isSet(QString::fromLatin1(name));
-  };
-  if (has("flash-out")) line.flashOut = ToArg(parser.value("flash-out"));
-  if (has("eeprom-out")) line.eepromOut = ToArg(parser.value("eeprom-out"));
-  if (has("baud")) {
-    bool ok = false;
-    line.baud = parser.value("baud").toInt(&ok);
-    if (!ok)
-      return Fail(where, "--baud needs a rate in baud, not '" + ToArg(parser.value("baud")) + "'", json);
+  if (read.Has("flash-out")) line.flashOut = read.Value("flash-out");
+  if (read.Has("eeprom-out")) line.eepromOut = read.Value("eeprom-out");
+  if (read.Has("baud")) {
+    line.baud = IntegerFrom(read.Value("baud"));
+    if (!line.baud) return Fail(where, "--baud needs a rate in baud, not '" + read.Value("baud") + "'", json);
     if (*line.baud < kMinBaud)
       return Fail(where,
                   "--baud " + std::to_string(*line.baud) + " is not a usable rate (the slowest is " +
@@ -319,72 +508,83 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const QCommandLineParser& pa
                       std::to_string(kMaxBaud) + ")",
                   json);
   }
-  line.noFlash = has("no-flash");
-  line.noEeprom = has("no-eeprom");
+  line.noFlash = read.Has("no-flash");
+  line.noEeprom = read.Has("no-eeprom");
   if (line.noFlash && line.noEeprom)
     return Fail(where, "--no-flash and --no-eeprom leave nothing to write", json);
-  line.stop = has("stop");
-  line.force = has("force");
-  line.trace = has("trace");
-  line.quiet = has("quiet");
-  line.verify = has("verify");
-  if (has("wait-after-open")) {
-    bool ok = false;
-    line.waitAfterOpenMs = parser.value("wait-after-open").toInt(&ok);
-    if (!ok || *line.waitAfterOpenMs < 0 || *line.waitAfterOpenMs > 10000)
-      return Fail(where,
-                  "--wait-after-open needs milliseconds from 0 to 10000, not '" +
-                      ToArg(parser.value("wait-after-open")) + "'",
-                  json);
+  line.stop = read.Has("stop");
+  line.force = read.Has("force");
+  line.trace = read.Has("trace");
+  line.quiet = read.Has("quiet");
+  line.verify = read.Has("verify");
+  if (read.Has("wait-after-open")) {
+    line.waitAfterOpenMs = IntegerFrom(read.Value("wait-after-open"));
+    if (!line.waitAfterOpenMs || *line.waitAfterOpenMs < 0 || *line.waitAfterOpenMs > 10000)
+      return Fail(
+          where,
+          "--wait-after-open needs milliseconds from 0 to 10000, not '" + read.Value("wait-after-open") + "'",
+          json);
   }
-  if (has("reply-timeout")) {
-    const std::string text = ToArg(parser.value("reply-timeout"));
+  if (read.Has("reply-timeout")) {
+    const std::string text = read.Value("reply-timeout");
     const std::optional<int> ms = ReplyTimeoutFrom(text);
     if (!ms)
       return Fail(where, "--reply-timeout needs " + ReplyTimeoutRange() + ", not '" + text + "'", json);
     line.replyTimeoutMs = *ms;
   }
-  if (has("connect-attempts")) {
-    bool ok = false;
-    line.connectAttempts = parser.value("connect-attempts").toInt(&ok);
-    if (!ok || line.connectAttempts < 1 || line.connectAttempts > 100)
-      return Fail(where,
-                  "--connect-attempts needs a number from 1 to 100, not '" +
-                      ToArg(parser.value("connect-attempts")) + "'",
-                  json);
-  }
-  line.probe = has("probe");
-  line.allPorts = has("all-ports");
-  if (has("timeout")) {
-    bool ok = false;
-    const double seconds = parser.value("timeout").toDouble(&ok);
-    if (!ok || seconds <= 0)
+  if (read.Has("connect-attempts")) {
+    const std::optional<int> attempts = IntegerFrom(read.Value("connect-attempts"));
+    if (!attempts || *attempts < 1 || *attempts > 100)
       return Fail(
-          where, "--timeout needs a positive number of seconds, not '" + ToArg(parser.value("timeout")) + "'",
+          where,
+          "--connect-attempts needs a number from 1 to 100, not '" + read.Value("connect-attempts") + "'",
           json);
+    line.connectAttempts = *attempts;
+  }
+  line.probe = read.Has("probe");
+  if (read.Has("timeout")) {
+    const std::string text = read.Value("timeout");
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(seconds > 0) || seconds == HUGE_VAL)
+      return Fail(where, "--timeout needs a positive number of seconds, not '" + text + "'", json);
     line.timeoutSeconds = seconds;
   }
-  if (has("log-dir")) line.logDir = ToArg(parser.value("log-dir"));
-  if (has("watch")) line.watchDir = ToArg(parser.value("watch"));
-  if (has("settle")) {
-    bool ok = false;
-    line.settleMs = parser.value("settle").toInt(&ok);
-    if (!ok || line.settleMs < 0 || line.settleMs > 60000)
-      return Fail(where,
-                  "--settle needs milliseconds from 0 to 60000, not '" + ToArg(parser.value("settle")) + "'",
+  if (read.Has("log-dir")) line.logDir = read.Value("log-dir");
+  if (read.Has("watch")) line.watchDir = read.Value("watch");
+  if (read.Has("settle")) {
+    const std::optional<int> ms = IntegerFrom(read.Value("settle"));
+    if (!ms || *ms < 0 || *ms > 60000)
+      return Fail(where, "--settle needs milliseconds from 0 to 60000, not '" + read.Value("settle") + "'",
+                  json);
+    line.settleMs = *ms;
+  }
+  if (read.Has("max-boards")) {
+    line.maxBoards = IntegerFrom(read.Value("max-boards"));
+    if (!line.maxBoards || *line.maxBoards < 1)
+      return Fail(where, "--max-boards needs a positive number, not '" + read.Value("max-boards") + "'",
                   json);
   }
-  if (has("max-boards")) {
-    bool ok = false;
-    line.maxBoards = parser.value("max-boards").toInt(&ok);
-    if (!ok || *line.maxBoards < 1)
-      return Fail(where,
-                  "--max-boards needs a positive number, not '" + ToArg(parser.value("max-boards")) + "'",
-                  json);
-  }
-  if (spec.command == Command::Gang && !line.allPorts && line.ports.devices.empty())
+  if (row.command == Command::Gang && !line.allPorts && line.ports.devices.empty())
     return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
   return std::nullopt;
+}
+
+// The first usage error of a line that names no command.
+std::string ErrorWithoutCommand(const std::vector<std::string>& args) {
+  Reader read(AllOptions());
+  if (const std::optional<std::string> error = read.Read(args)) return *error;
+  if (!read.Unknown().empty()) return UnknownOptions(read.Unknown());
+  return "a COMMAND is missing (ports, load, download, erase, gang, station, loaders or help; --help "
+         "describes them)";
+}
+
+std::optional<int> BaudFromEnvironment() {
+  const char* text = std::getenv("BRINDLEMARK_BAUD");
+  if (!text || !*text) return std::nullopt;
+  const std::optional<int> baud = IntegerFrom(text);
+  if (!baud || *baud < kMinBaud || *baud > kMaxBaud) return -1;
+  return baud;
 }
 
 }  // namespace
@@ -397,78 +597,38 @@ bool AsksForVersion(const std::vector<std::string>& args) {
   return false;
 }
 
-namespace {
-
-// An option that takes a value but has none: the last argument, or followed by another option
-// (`--port --json` must not name a port "--json").
-std::optional<std::string> MissingValue(const std::vector<std::string>& args) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--") break;
-    if (!TakesValue(args[i])) continue;
-    const bool none = i + 1 == args.size() || (args[i + 1].size() > 1 && args[i + 1][0] == '-');
-    if (none) return args[i];
-    ++i;
-  }
-  return std::nullopt;
-}
-
-// The first usage error of a line that names no command, in the words the parser uses.
-std::string ErrorWithoutCommand(const std::vector<std::string>& args) {
-  QCommandLineParser parser;
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-  for (const OptionSpec& o : kGlobal) parser.addOption(ToOption(o));
-  for (const OptionSpec& o : kRun) parser.addOption(ToOption(o));
-  QStringList arguments{QStringLiteral("brindlemark-cli")};
-  for (const std::string& a : args) arguments << FromArg(a);
-  if (!parser.parse(arguments)) return ToArg(parser.errorText());
-  return "a COMMAND is missing (ports, load, download, erase, gang, station, loaders or help; --help "
-         "describes them)";
-}
-
-std::optional<int> BaudFromEnvironment() {
-  const char* text = std::getenv("BRINDLEMARK_BAUD");
-  if (!text || !*text) return std::nullopt;
-  char* end = nullptr;
-  const long baud = std::strtol(text, &end, 10);
-  if (*end != '\0' || baud < kMinBaud || baud > kMaxBaud) return -1;
-  return static_cast<int>(baud);
-}
-
-}  // namespace
-
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
-  const CommandWord command = FindCommand(args);
-  const CommandSpec* spec = command.spec;
-  const std::string where = spec ? std::string("brindlemark-cli ") + spec->name : "brindlemark-cli";
-  if (const std::optional<std::string> option = MissingValue(args))
-    return Fail(where, *option + " needs a value", json);
-  if (!spec) {
+  const Walk walk = WalkArguments(args);
+  const CommandRow* row = walk.words.empty() ? nullptr : Find(walk.words.front());
+  const std::string where = row ? std::string("brindlemark-cli ") + row->name : "brindlemark-cli";
+  if (walk.problem) return Fail(where, *walk.problem, json);
+  if (!row) {
     const bool wantsHelp = std::find(args.begin(), args.end(), "--help") != args.end() ||
                            std::find(args.begin(), args.end(), "-h") != args.end();
     if (wantsHelp) return {std::nullopt, HelpText(), kExitDone, json};
-    if (command.word.empty()) return Fail(where, ErrorWithoutCommand(args), json);
-    return Fail(where, "unknown command '" + command.word + "'", json);
+    if (const std::optional<std::string> ours = AvrdudeEquivalent(args)) return Fail(where, *ours, json);
+    if (walk.words.empty()) return Fail(where, ErrorWithoutCommand(args), json);
+    return Fail(where, "unknown command '" + walk.words.front() + "'", json);
   }
 
-  QCommandLineParser parser;
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-  for (const OptionSpec& o : kGlobal) parser.addOption(ToOption(o));
-  for (const OptionSpec& o : spec->options) parser.addOption(ToOption(o));
-  QStringList arguments{QStringLiteral("brindlemark-cli")};
-  for (const std::string& a : args) arguments << FromArg(a);
-  if (!parser.parse(arguments)) return Fail(where, ToArg(parser.errorText()), json);
+  Reader read(Join({kGlobal, row->options}));
+  if (const std::optional<std::string> error = read.Read(args)) return Fail(where, *error, json);
+  if (!read.Unknown().empty()) return Fail(where, UnknownOptions(read.Unknown()), json);
 
   CommandLine line;
-  line.command = spec->command;
-  line.json = parser.isSet("json");
-  line.help = parser.isSet("help");
-  for (const QString& d : parser.values("port")) line.ports.devices.push_back(ToArg(d));
+  line.command = row->command;
+  line.json = read.Has("json");
+  line.help = read.Has("help");
+  line.ports.devices = read.Values("port");
+  line.ports.simulatedTarget = read.Has("simulated-target");
+  line.allPorts = read.Has("all-ports");
+  if (line.help) return {std::nullopt, HelpText(row->command), kExitDone, json};
+
   const char* envPort = std::getenv("BRINDLEMARK_PORT");
-  const bool runs = spec->command == Command::Download || spec->command == Command::Erase ||
-                    spec->command == Command::Gang || spec->command == Command::Station;
-  const bool allPorts = std::find(args.begin(), args.end(), "--all-ports") != args.end();
-  if (runs && spec->command != Command::Station && !allPorts && line.ports.devices.empty() && envPort &&
+  const bool runs = row->command == Command::Download || row->command == Command::Erase ||
+                    row->command == Command::Gang || row->command == Command::Station;
+  if (runs && row->command != Command::Station && !line.allPorts && line.ports.devices.empty() && envPort &&
       *envPort)
     line.ports.devices.push_back(envPort);
   if (runs) {
@@ -479,7 +639,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                       "' is not a usable rate (a number from " + std::to_string(kMinBaud) + ")",
                   json);
   }
-  if (runs || spec->command == Command::Ports) {
+  if (runs || row->command == Command::Ports) {
     if (const char* text = std::getenv("BRINDLEMARK_REPLY_TIMEOUT"); text && *text) {
       const std::optional<int> ms = ReplyTimeoutFrom(text);
       if (!ms)
@@ -489,25 +649,23 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.replyTimeoutMs = *ms;
     }
   }
-  line.ports.simulatedTarget = parser.isSet("simulated-target");
-  if (line.help) return {std::nullopt, HelpText(spec->command), kExitDone, json};
 
-  QStringList positional = parser.positionalArguments();
-  positional.removeFirst();  // the command
-  if (spec->command == Command::Help) {
+  std::vector<std::string> positional = read.Words();
+  if (!positional.empty()) positional.erase(positional.begin());  // the command
+  if (row->command == Command::Help) {
     if (positional.size() > 1) return Fail(where, "one COMMAND at most", json);
     if (positional.empty()) return {std::nullopt, HelpText(), kExitDone, json};
-    const CommandSpec* topic = Find(ToArg(positional.front()));
-    if (!topic) return Fail(where, "unknown command '" + ToArg(positional.front()) + "'", json);
+    const CommandRow* topic = Find(positional.front());
+    if (!topic) return Fail(where, "unknown command '" + positional.front() + "'", json);
     return {std::nullopt, HelpText(topic->command), kExitDone, json};
   }
-  if (spec->file) {
-    if (positional.empty()) return Fail(where, std::string(spec->file) + " is missing", json);
-    line.file = ToArg(positional.takeFirst());
+  if (row->file) {
+    if (positional.empty()) return Fail(where, std::string(row->file) + " is missing", json);
+    line.file = positional.front();
+    positional.erase(positional.begin());
   }
-  if (!positional.empty())
-    return Fail(where, "unexpected argument '" + ToArg(positional.front()) + "'", json);
-  if (auto failed = ReadCommandOptions(parser, *spec, where, json, line)) return *failed;
+  if (!positional.empty()) return Fail(where, "unexpected argument '" + positional.front() + "'", json);
+  if (auto failed = ReadCommandOptions(read, *row, where, json, line)) return *failed;
   return {line, "", kExitDone, json};
 }
 
@@ -519,6 +677,7 @@ std::vector<std::string> ChildArguments(const CommandLine& gang, const std::stri
   if (gang.noEeprom) args.push_back("--no-eeprom");
   if (gang.force) args.push_back("--force");
   if (gang.trace || gang.logDir) args.push_back("--trace");
+  if (gang.quiet) args.push_back("--quiet");
   if (gang.verify) args.push_back("--verify");
   if (gang.waitAfterOpenMs)
     args.insert(args.end(), {"--wait-after-open", std::to_string(*gang.waitAfterOpenMs)});

@@ -1,7 +1,8 @@
-// The command line of brindlemark-cli: one option table per command, read with
-// QCommandLineParser, and the help texts made from the same tables, so the help always lists
-// every option. Global options (--port, --simulated-target, --json) may stand before or after
-// the command.
+// The command line of brindlemark-cli: one option table per command, read with CLI11, and the
+// help texts made from the same tables, so the help always lists every option. Global options
+// (--port, --simulated-target, --json) may stand before or after the command; short options take
+// their value joined or apart (-b115200, -b 115200) and flags cluster (-qv), as avrdude users
+// type them. avrdude's own command line (-p, -c, -U and no command) gets ours for the same job.
 #pragma once
 
 #include <optional>
@@ -31,7 +32,7 @@ struct CommandLine {
   std::optional<std::string> eepromOut;         // load
   std::optional<int> baud;                      // download, erase, gang: -b/--baud
   std::optional<int> defaultBaud;               // BRINDLEMARK_BAUD: the rate when the file names none
-  bool quiet = false;                           // -q: errors only
+  bool quiet = false;                           // -q: errors only (gang, station: and their children)
   int connectAttempts = 1;                      // "?" per port in the search, spread over one second
   int replyTimeoutMs = kDefaultReplyTimeoutMs;  // every reply window (BRINDLEMARK_REPLY_TIMEOUT)
   std::optional<int> waitAfterOpenMs;           // after opening a port, before the first "?"
