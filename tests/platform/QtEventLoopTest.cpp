@@ -1,11 +1,14 @@
 // Sanity checks of the Qt event loop's timing promises. Lower bounds only: wall time on a
 // loaded machine can always be longer.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include "platform/posix/PosixSerialPort.h"
 #include "platform/qt/QtEventLoop.h"
+#include "support/PtyPair.h"
 
 namespace bm::qt {
 namespace {
@@ -38,6 +41,30 @@ TEST(QtEventLoop, ReceivedBytesEndAPassEarly) {
   t.start();
   loop.processEvents(5000);
   EXPECT_LT(t.elapsed(), 4000);
+}
+
+// Bytes arriving on an open serial line end the pass and are pulled into the port by the pass
+// itself; a line that hangs up ends it too and leaves the port closed.
+TEST(QtEventLoop, WhatHappensOnAnOpenLineEndsAPass) {
+  for (const bool hangUp : {false, true}) {
+    SCOPED_TRACE(hangUp ? "hang-up" : "bytes");
+    test::PtyPair pty;
+    posix::PosixSerialPort port(pty.Device());
+    ASSERT_TRUE(port.Open()) << port.ErrorText();
+    QtEventLoop loop;
+    QTimer::singleShot(10, [&] { hangUp ? pty.HangUp() : pty.Send("KW"); });
+    QElapsedTimer t;
+    t.start();
+    loop.processEvents(5000);
+    EXPECT_LT(t.elapsed(), 4000);
+    if (hangUp) {
+      EXPECT_FALSE(port.IsOpen()) << "noticed by the pass";
+      continue;
+    }
+    pollfd p{port.Handle(), POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0) << "the pass pulled the bytes out of the kernel";
+    EXPECT_EQ(port.Read(2), "KW");
+  }
 }
 
 TEST(QtEventLoop, YieldPerByteCoalescesEventProcessing) {

@@ -20,7 +20,7 @@
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
 #include "platform/posix/PosixLine.h"
-#include "platform/qt/QtSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 
 namespace bm::cli {
 namespace {
@@ -121,7 +121,7 @@ class GangRun {
     };
     for (const std::string& d : line_.ports.devices) add(d, true);
     if (line_.allPorts) {
-      qt::QtSerialService system(true, {});
+      posix::PosixSerialService system(true, {});
       for (int i = 0; i < system.Count(); ++i) add(system.PortName(i), false);
     }
     return ports;

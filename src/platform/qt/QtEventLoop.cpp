@@ -2,14 +2,57 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "platform/posix/ReceivingLines.h"
 
 namespace bm::qt {
 namespace {
 
 QEventLoop* currentPass = nullptr;  // innermost running pass
 bool bytesArrived = false;
+
+// A notifier per open serial line for the time of one pass: bytes arriving on a line are pulled
+// into its port and end the pass. A pass inside a pass (a handler that waits) watches the lines
+// itself while the outer pass's notifiers rest.
+class LineWatch {
+ public:
+  LineWatch() : outer_(current_) {
+    current_ = this;
+    if (outer_) outer_->Enable(false);
+    for (const bm::posix::ReceivingLine& line : bm::posix::ReceivingLines()) {
+      auto notifier = std::make_unique<QSocketNotifier>(line.fd, QSocketNotifier::Read);
+      QSocketNotifier* raw = notifier.get();
+      QObject::connect(raw, &QSocketNotifier::activated, raw, [raw, fd = line.fd] {
+        raw->setEnabled(false);  // the pass ends; the pull may close the line
+        // The line's pull as it is now: its port may have closed during the pass.
+        for (const bm::posix::ReceivingLine& now : bm::posix::ReceivingLines())
+          if (now.fd == fd) now.pull();
+        QtEventLoop::NotifyBytesArrived();
+      });
+      notifiers_.push_back(std::move(notifier));
+    }
+  }
+  ~LineWatch() {
+    current_ = outer_;
+    if (outer_) outer_->Enable(true);
+  }
+  LineWatch(const LineWatch&) = delete;
+  LineWatch& operator=(const LineWatch&) = delete;
+
+ private:
+  void Enable(bool on) {
+    for (const auto& n : notifiers_) n->setEnabled(on);
+  }
+
+  static inline LineWatch* current_ = nullptr;
+  LineWatch* outer_;
+  std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
+};
 
 }  // namespace
 
@@ -29,6 +72,7 @@ void QtEventLoop::processEvents(int maxWaitMs) {
 
   QEventLoop* outer = currentPass;
   currentPass = &pass;
+  const LineWatch lines;
   // A precise timer may fire a little early; wait out whatever remains. The loop runs at least
   // once: on a loaded machine the pass's time may be gone before it starts, and a pass that
   // handled no events would leave Stop unheard.
