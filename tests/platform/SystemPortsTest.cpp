@@ -111,5 +111,21 @@ TEST(SystemPorts, SysfsListsTheRealPortsWithTheirUsbFacts) {
   }
 }
 
+// Whatever this machine has, udev's enumeration and the sysfs scan find the same ports (with a
+// udev daemon its database may describe them better).
+TEST(SystemPorts, UdevAndSysfsFindTheSamePortsHere) {
+  const std::optional<std::vector<SystemPort>> udev = UdevPorts();
+  ASSERT_TRUE(udev);
+  const std::vector<SystemPort> sysfs = SysfsPorts();
+  ASSERT_EQ(udev->size(), sysfs.size());
+  for (size_t i = 0; i < sysfs.size(); ++i) {
+    EXPECT_EQ((*udev)[i].name, sysfs[i].name);
+    EXPECT_EQ((*udev)[i].device, sysfs[i].device);
+    if (!UdevRuns()) {
+      EXPECT_EQ((*udev)[i].description, sysfs[i].description);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace bm::posix

@@ -137,16 +137,22 @@ SystemPort FromUdev(udev_device* device, SystemPort port) {
   return port;
 }
 
-// The list from the udev database; a device it has not described yet is read from sysfs.
-// False when udev cannot be asked.
-bool UdevPorts(std::vector<SystemPort>& ports) {
+}  // namespace
+
+bool UdevRuns(const std::string& control) {
+  std::error_code ec;
+  return fs::exists(control, ec);
+}
+
+std::optional<std::vector<SystemPort>> UdevPorts() {
   const std::unique_ptr<udev, decltype(&udev_unref)> context(udev_new(), udev_unref);
-  if (!context) return false;
+  if (!context) return std::nullopt;
   const std::unique_ptr<udev_enumerate, decltype(&udev_enumerate_unref)> list(
       udev_enumerate_new(context.get()), udev_enumerate_unref);
   if (!list || udev_enumerate_add_match_subsystem(list.get(), "tty") < 0 ||
       udev_enumerate_scan_devices(list.get()) < 0)
-    return false;
+    return std::nullopt;
+  std::vector<SystemPort> ports;
   const fs::path top = "/sys/devices";
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list.get())) {
@@ -158,14 +164,8 @@ bool UdevPorts(std::vector<SystemPort>& ports) {
     if (device && udev_device_get_is_initialized(device.get())) port = FromUdev(device.get(), port);
     ports.push_back(std::move(port));
   }
-  return true;
-}
-
-}  // namespace
-
-bool UdevRuns(const std::string& control) {
-  std::error_code ec;
-  return fs::exists(control, ec);
+  std::sort(ports.begin(), ports.end(), NameOrder);
+  return ports;
 }
 
 std::vector<SystemPort> SysfsPorts(const std::string& sysRoot, const std::string& byIdFolder) {
@@ -181,11 +181,11 @@ std::vector<SystemPort> SysfsPorts(const std::string& sysRoot, const std::string
 }
 
 std::vector<SystemPort> SystemPorts(PortSource* source) {
-  std::vector<SystemPort> ports;
-  if (UdevRuns() && UdevPorts(ports)) {
-    if (source) *source = PortSource::Udev;
-    std::sort(ports.begin(), ports.end(), NameOrder);
-    return ports;
+  if (UdevRuns()) {
+    if (std::optional<std::vector<SystemPort>> ports = UdevPorts()) {
+      if (source) *source = PortSource::Udev;
+      return *ports;
+    }
   }
   if (source) *source = PortSource::Sysfs;
   return SysfsPorts();

@@ -9,6 +9,7 @@
 // idVendor, idProduct, serial and product, the driver names the rest.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ std::vector<SystemPort> SystemPorts(PortSource* source = nullptr);
 
 // Whether the udev daemon runs (its control socket is there).
 bool UdevRuns(const std::string& control = "/run/udev/control");
+
+// The list from the udev database; a device it has not described (no daemon runs) is read from
+// sysfs. Nothing when udev cannot be asked.
+std::optional<std::vector<SystemPort>> UdevPorts();
 
 // The list from sysfs alone, under `sysRoot` (a test gives a tree made in a folder of its own);
 // stable names are looked up in `byIdFolder`.
