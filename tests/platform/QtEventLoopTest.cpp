@@ -5,6 +5,8 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <string>
+#include <vector>
 
 #include "platform/posix/PosixSerialPort.h"
 #include "platform/qt/QtEventLoop.h"
@@ -65,6 +67,27 @@ TEST(QtEventLoop, WhatHappensOnAnOpenLineEndsAPass) {
     EXPECT_EQ(::poll(&p, 1, 0), 0) << "the pass pulled the bytes out of the kernel";
     EXPECT_EQ(port.Read(2), "KW");
   }
+}
+
+// A port that closes during a pass (Quit, or Stop sending its farewell) is no longer watched: no
+// notifier is left on a closed descriptor, whose number may come back for another file.
+TEST(QtEventLoop, APortClosedDuringAPassLeavesNoWatchBehind) {
+  static std::vector<std::string> warnings;
+  warnings.clear();
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        warnings.push_back(text.toStdString());
+      });
+  test::PtyPair pty;
+  posix::PosixSerialPort port(pty.Device());
+  ASSERT_TRUE(port.Open()) << port.ErrorText();
+  QtEventLoop loop;
+  QTimer::singleShot(5, [&] { port.Close(); });
+  QTimer::singleShot(30, [&] { pty.Send("late"); });  // nothing to read it: the pass runs its time
+  loop.processEvents(100);
+  qInstallMessageHandler(before);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
 }
 
 TEST(QtEventLoop, YieldPerByteCoalescesEventProcessing) {

@@ -147,7 +147,7 @@ bool PosixSerialPort::Open() {
   openFailure_ = {};
   const std::string file = DeviceFile(device_);
   // Non-blocking: a modem line must not wait for a carrier, and nothing here may wait on a device
-  // another program holds. Opening changes nothing on a line that is already open.
+  // another program holds.
   const int fd = ::open(file.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
@@ -155,7 +155,8 @@ bool PosixSerialPort::Open() {
   }
   // Whether another program holds the device, looked at before anything on it changes: an open
   // that passed its exclusive flag (root may) must leave its line, its settings and its input
-  // alone. Both marks die with their holder's descriptor, so a killed run leaves neither behind.
+  // alone. A second descriptor on a line that is up changes no modem line, so the board behind
+  // it is not reset.
   int exclusive = 0;
   if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
     ::close(fd);
