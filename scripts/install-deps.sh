@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev libcli11-dev libudev-dev
   clang clang-format libclang-rt-14-dev
   gcc-avr avr-libc binutils-avr simavr libsimavr-dev libelf-dev srecord

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/PosixSerialPort.h"
 #include "platform/qt/QtEventLoop.h"
-#include "platform/qt/QtSerialPort.h"
 #include "protocol/wire.h"
 #include "shell/core/Engine.h"
 #include "support/Inside.h"
@@ -54,7 +54,7 @@ Run Download(int baud, const std::vector<std::string>& extra) {
     std::fprintf(stderr, "brindlemark-target-sim did not start:\n%s", sim.StderrText().c_str());
     return {};
   }
-  qt::QtSerialService ports(false, {sim.Device()});
+  posix::PosixSerialService ports(false, {sim.Device()});
   qt::QtEventLoop loop;
   Engine engine(loop, ports);
   for (int i = 0; i < kImageBytes; ++i)

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "platform/qt/QtSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
 
@@ -38,7 +38,7 @@ Ports MakePorts(const PortOptions& options) {
     else
       devices.push_back(d);
   }
-  ports.list->Add(std::make_unique<qt::QtSerialService>(!options.onlyNamed, devices));
+  ports.list->Add(std::make_unique<posix::PosixSerialService>(!options.onlyNamed, devices));
   if (sim) {
     const auto start = std::chrono::steady_clock::now();
     auto now = [start] {

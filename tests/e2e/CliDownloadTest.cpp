@@ -1,16 +1,21 @@
-// brindlemark-cli through the real Qt serial port to brindlemark-target-sim on a
-// pseudo-terminal: what the tool writes must be what the simulator holds afterwards.
+// brindlemark-cli through the real serial port to brindlemark-target-sim on a pseudo-terminal:
+// what the tool writes must be what the simulator holds afterwards.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/TargetSimProcess.h"
@@ -350,6 +355,150 @@ TEST(CliDownload, NothingToWriteIsDecidedBeforeAnyPortIsOpened) {
     sim.Stop();
     EXPECT_EQ(sim.StderrText(), "") << "the target received nothing";
   }
+}
+
+// A brindlemark-cli run in the background, its output (stdout and stderr) going to a file.
+class BackgroundCli {
+ public:
+  BackgroundCli(const std::vector<std::string>& args, fs::path output) : output_(std::move(output)) {
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    std::vector<std::string> text{BM_CLI_PATH};
+    text.insert(text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, BM_CLI_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    ::posix_spawn_file_actions_destroy(&actions);
+  }
+  ~BackgroundCli() { Kill(); }
+
+  std::string Output() const { return ReadText(output_); }
+  // Whether `text` appeared in the output within `ms`.
+  bool Says(const std::string& text, int ms) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (Output().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+  bool Running() { return Reap(false) < 0; }
+  // Its exit status once it ended by itself (-1 while it still runs after `ms`).
+  int Wait(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (Reap(false) < 0 && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return status_;
+  }
+  // SIGKILL: no chance to close its port or tidy anything.
+  void Kill() {
+    if (Reap(false) >= 0 || pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    Reap(true);
+  }
+
+ private:
+  int Reap(bool block) {
+    if (pid_ <= 0 || status_ >= 0) return status_;
+    int raw = 0;
+    if (::waitpid(pid_, &raw, block ? 0 : WNOHANG) == pid_)
+      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return status_;
+  }
+
+  fs::path output_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// An image of `bytes` bytes as Intel HEX: at 9600 baud each 128-byte page takes 147 ms of line
+// time, so a run writes for seconds whatever the machine's load.
+fs::path LongImage(const fs::path& dir, int bytes) {
+  const fs::path file = dir / "long.hex";
+  std::ofstream out(file);
+  for (int address = 0; address < bytes; address += 16) {
+    unsigned sum = 16 + (address >> 8) + (address & 0xFF);
+    char line[64];
+    std::snprintf(line, sizeof line, ":10%04X00", address);
+    out << line;
+    for (int i = 0; i < 16; ++i) {
+      const unsigned b = static_cast<unsigned>((address + i) * 7 + 3) % 251;
+      sum += b;
+      std::snprintf(line, sizeof line, "%02X", b);
+      out << line;
+    }
+    std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    out << line;
+  }
+  out << ":00000001FF\n";
+  return file;
+}
+
+// A second run on the port a first run is writing through is told "busy" (as root too, where its
+// open passes the first run's locks) and disturbs nothing: the first ends done and the chip holds
+// its image.
+TEST(CliSecondRun, IsToldBusyAndLeavesTheRunningOneAlone) {
+  TempDir dir;
+  const fs::path file = LongImage(dir.path, 8192);  // 64 pages: about 10 s at 9600 baud
+  const Images expected = Loaded(file, dir.path);
+  const fs::path flashOut = dir.path / "flash.bin";
+  test::TargetSimProcess sim({"--paced", "--flash-out", flashOut.string()});
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  BackgroundCli first({"download", file.string(), "--port", sim.Device(), "--baud", "9600"},
+                      dir.path / "first.txt");
+  ASSERT_TRUE(first.Says("programming Flash", 30'000)) << first.Output();
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string line;
+  } seconds[] = {
+      {{"download", file.string(), "--port", sim.Device(), "--baud", "9600"},
+       3,
+       sim.Device() + ": could not open — busy (held by another program)"},
+      {{"ports", "--probe", "--port", sim.Device()},
+       0,
+       sim.Device() + "\tnamed device\tcould not open — busy (held by another program)"},
+  };
+  for (const auto& second : seconds) {
+    SCOPED_TRACE(second.args.front());
+    const CliResult r = RunCli(second.args, dir.path);
+    EXPECT_EQ(r.status, second.status) << r.output;
+    EXPECT_NE(r.output.find(second.line), std::string::npos) << r.output;
+  }
+  ASSERT_TRUE(first.Running()) << "the first run ended before the second looked: nothing was shown\n"
+                               << first.Output();
+  EXPECT_EQ(first.Wait(120'000), 0) << first.Output();
+  EXPECT_NE(first.Output().find("download: done"), std::string::npos) << first.Output();
+  ASSERT_EQ(sim.Stop(), 0) << sim.StderrText();
+  EXPECT_TRUE(StartsWith(ReadBytes(flashOut), expected.flash)) << "flash differs from the image";
+}
+
+// A run killed in the middle of a page leaves nothing behind that says "busy" (no lock file, no
+// exclusive flag, no lock): the next run finds the loader and writes the whole image.
+TEST(CliSecondRun, ARunAfterAKilledOneIsNotToldBusy) {
+  TempDir dir;
+  const fs::path file = LongImage(dir.path, 8192);
+  const Images expected = Loaded(file, dir.path);
+  const fs::path flashOut = dir.path / "flash.bin";
+  test::TargetSimProcess sim({"--paced", "--flash-out", flashOut.string()});
+  ASSERT_TRUE(sim.Started()) << sim.StderrText();
+  {
+    BackgroundCli killed({"download", file.string(), "--port", sim.Device(), "--baud", "9600"},
+                         dir.path / "killed.txt");
+    ASSERT_TRUE(killed.Says("programming Flash", 30'000)) << killed.Output();
+    killed.Kill();
+  }
+  const CliResult r = RunCli({"download", file.string(), "--port", sim.Device()}, dir.path);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.find("busy"), std::string::npos) << r.output;
+  ASSERT_EQ(sim.Stop(), 0) << sim.StderrText();
+  EXPECT_TRUE(StartsWith(ReadBytes(flashOut), expected.flash)) << "flash differs from the image";
 }
 
 }  // namespace

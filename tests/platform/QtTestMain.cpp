@@ -1,4 +1,4 @@
-// gtest main for tests that need a QCoreApplication (Qt's serial port and event loop).
+// gtest main for tests that need a QCoreApplication (Qt's event loop).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

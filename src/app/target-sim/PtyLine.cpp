@@ -41,7 +41,7 @@ bool OpenPtyLine(PtyLine& line, std::string& error) {
   line.device = name;
   // Watched from before anyone can know the device's name, so no host's opening goes unseen.
   line.opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (line.opens >= 0 && ::inotify_add_watch(line.opens, name, IN_OPEN) < 0) {
+  if (line.opens >= 0 && ::inotify_add_watch(line.opens, name, IN_OPEN | IN_CLOSE) < 0) {
     ::close(line.opens);
     line.opens = -1;
   }

@@ -9,7 +9,7 @@ namespace bm::targetsim {
 struct PtyLine {
   int master = -1;     // non-blocking
   std::string device;  // the slave's path, e.g. /dev/pts/7
-  int opens = -1;      // inotify descriptor telling each opening of the device; -1 without one
+  int opens = -1;      // inotify descriptor telling each opening and closing of the device; -1 without one
 };
 
 // Opens a master, unlocks its slave and sets the slave raw with no echo (so the tool never reads

@@ -128,7 +128,8 @@ std::string SimUsage() {
          "\n"
          "Numbers may be given in hex with 0x. The tool exits on SIGTERM, SIGINT, or end of input or\n"
          "\"quit\" on a terminal or pipe as standard input. Opening the device again resets the\n"
-         "board: a loader that left with \"X\" listens again.\n";
+         "board (a loader that left with \"X\" listens again), as the DTR edge of a first opening\n"
+         "does; a second descriptor on a device that is already open leaves the board alone.\n";
 }
 
 namespace {

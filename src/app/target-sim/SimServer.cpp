@@ -119,9 +119,11 @@ class Server {
     if (target_.Config().restartOnOpen) target_.Restart();
   }
 
-  // Starts a new session for each opening of the device since the last look. Called before the
-  // master is read (see the order of the poll), so bytes of a new session never reach the board
-  // of the old one.
+  // Starts a new session when the line came up since the last look: the first descriptor on the
+  // device opened, as a board resets on the DTR edge of the first opening. A further descriptor
+  // on a line that is already open (another program looking whether the port is free) changes no
+  // modem line, and the running session goes on. Called before the master is read (see the order
+  // of the poll), so bytes of a new session never reach the board of the old one.
   void TakeOpens() {
     if (opens_ < 0) return;
     alignas(inotify_event) char buf[4096];
@@ -130,7 +132,8 @@ class Server {
     while ((n = ::read(opens_, buf, sizeof buf)) > 0) {
       for (char* p = buf; p < buf + n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(p);
-        opened |= (event->mask & IN_OPEN) != 0;
+        if (event->mask & IN_OPEN) opened |= openers_++ == 0;
+        if ((event->mask & IN_CLOSE) && openers_ > 0) --openers_;
         p += sizeof(inotify_event) + event->len;
       }
     }
@@ -188,9 +191,11 @@ class Server {
   const std::function<double()>& nowMs_;
   bool watchStdin_ = options_.watchStdin;
   bool hostPresent_ = false;
-  // Every opening of the device is a new session. A close and a quick reopen between two looks
-  // leave no hang-up to see on the master, but each opening is an event here.
+  // Every opening of the device's first descriptor is a new session. A close and a quick reopen
+  // between two looks leave no hang-up to see on the master, but each opening and closing is an
+  // event here.
   const int opens_ = line_.opens;
+  int openers_ = 0;                       // descriptors open on the device, by the opening and closing events
   std::optional<AdapterBuffer> adapter_;  // replies pass it when an adapter latency is given
   std::string out_;                       // reply bytes waiting for room in the pseudo-terminal
   std::string input_;                     // partial line from standard input

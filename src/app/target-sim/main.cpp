@@ -1,5 +1,5 @@
 // brindlemark-target-sim: a simulated bootloader target on a pseudo-terminal, so the real serial
-// path (QSerialPort, the OS's tty layer) can be exercised without hardware.
+// path (our serial port, the OS's tty layer) can be exercised without hardware.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>

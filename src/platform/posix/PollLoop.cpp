@@ -100,7 +100,11 @@ bool PollLoop::Turn(std::optional<Clock::duration> timeout) {
     for (const ReceivingLine& line : lines) {
       if (fds[i++].revents == 0) continue;
       bytesArrived = true;
-      if (line.pull) line.pull();
+      // An earlier pull may have closed this line's port (a hang-up ends the port).
+      const std::vector<ReceivingLine> now = ReceivingLines();
+      const bool stillOpen =
+          std::any_of(now.begin(), now.end(), [&line](const ReceivingLine& l) { return l.fd == line.fd; });
+      if (stillOpen && line.pull) line.pull();
     }
     for (; i < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;

@@ -1,11 +1,9 @@
 #include "platform/posix/PosixLine.h"
 
-#include <fcntl.h>
 #include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -52,36 +50,6 @@ InputState LookForInput(int fd) {
   pollfd p{fd, POLLIN, 0};
   if (::poll(&p, 1, 0) <= 0) return {};
   return {(p.revents & POLLIN) != 0, (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0};
-}
-
-DeviceLock LockDevice(const std::string& file) {
-  DeviceLock lock;
-  // Non-blocking: a modem line must not wait for a carrier; nothing is read or written here.
-  const int fd = ::open(file.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    // EBUSY: a program set the exclusive flag. Anything else (permission, no device) is Qt's
-    // to report when it tries.
-    lock.held = errno == EBUSY;
-    if (lock.held) lock.detail = "the device is held exclusively by another program";
-    return lock;
-  }
-  int exclusive = 0;
-  if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-    ::close(fd);
-    return {-1, true, "the device is held exclusively by another program"};
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const bool held = errno == EWOULDBLOCK;
-    ::close(fd);
-    return {-1, held, held ? "another program holds a lock on the device" : ""};
-  }
-  lock.fd = fd;
-  return lock;
-}
-
-void UnlockDevice(DeviceLock& lock) {
-  if (lock.fd >= 0) ::close(lock.fd);  // closing releases the flock
-  lock.fd = -1;
 }
 
 std::string StableName(const std::string& device, const std::string& folder) {

@@ -1,7 +1,7 @@
-// What the serial port needs from the operating system beyond Qt, in one place: draining the
-// output, the driver's low-latency flag, a non-blocking look for input or a hang-up, and why a
-// device file cannot be opened. This is the POSIX version, toolkit-free; a Windows build has its
-// own port.
+// What the serial port needs from the operating system beyond termios, in one place: draining
+// the output, a rate outside the classic table, the driver's low-latency flag, a non-blocking look
+// for input or a hang-up, and why a device file cannot be opened. This is the POSIX version,
+// toolkit-free; a Windows build has its own port.
 #pragma once
 
 #include <functional>
@@ -12,6 +12,17 @@ namespace bm::posix {
 
 // Returns when every byte written to `fd` has left the port (the kernel's drain).
 void Drain(int fd);
+
+// Sets a rate outside the classic table (250000, 1000000) as the driver's own divisor (termios2,
+// BOTHER), for output and input alike. False when the driver refuses it.
+bool SetOtherRate(int fd, int baud);
+// The rates the device has now, as termios2 reads them; zeros when it cannot be read.
+struct LineRates {
+  int input = 0;
+  int output = 0;
+  bool otherRate = false;  // set as a divisor of its own (BOTHER), not from the table
+};
+LineRates RatesOf(int fd);
 
 // The driver's serial flags, read and written (TIOCGSERIAL, TIOCSSERIAL); a test puts a stand-in
 // in their place. `get` gives nothing when the driver does not offer them.
@@ -37,19 +48,6 @@ struct InputState {
   bool hungUp = false;  // the other end is gone (adapter unplugged, pseudo-terminal closed)
 };
 InputState LookForInput(int fd);
-
-// Taking a device before Qt opens it. Qt's own open would take a port another program holds
-// exclusively when run as root, and its close would then clear that program's lock; so the
-// device is looked at first: its exclusive flag (TIOCEXCL) or an advisory lock (flock) held by
-// someone else means "busy", and Qt never opens it. Otherwise `fd` holds our own flock for as
-// long as it stays open, so other careful programs see the port in use.
-struct DeviceLock {
-  int fd = -1;        // holds the flock; -1 when held elsewhere or when the file would not open
-  bool held = false;  // another program holds the device
-  std::string detail;
-};
-DeviceLock LockDevice(const std::string& file);
-void UnlockDevice(DeviceLock& lock);
 
 // The link in /dev/serial/by-id that leads to `device` (the name that stays the same whichever
 // USB socket the adapter is in), or empty when there is none.

@@ -10,6 +10,11 @@ std::vector<ReceivingLine>& Lines() {
   return lines;
 }
 
+std::function<void(int)>& RemovedHook() {
+  static std::function<void(int)> hook;
+  return hook;
+}
+
 }  // namespace
 
 void AddReceivingLine(int fd, std::function<void()> pull) {
@@ -18,11 +23,14 @@ void AddReceivingLine(int fd, std::function<void()> pull) {
 }
 
 void RemoveReceivingLine(int fd) {
+  if (RemovedHook()) RemovedHook()(fd);
   auto& lines = Lines();
   lines.erase(std::remove_if(lines.begin(), lines.end(), [fd](const ReceivingLine& l) { return l.fd == fd; }),
               lines.end());
 }
 
 std::vector<ReceivingLine> ReceivingLines() { return Lines(); }
+
+void SetLineRemovedHook(std::function<void(int fd)> hook) { RemovedHook() = std::move(hook); }
 
 }  // namespace bm::posix

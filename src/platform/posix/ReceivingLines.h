@@ -17,6 +17,10 @@ struct ReceivingLine {
 
 void AddReceivingLine(int fd, std::function<void()> pull);
 void RemoveReceivingLine(int fd);
+// Called with the descriptor of each line removed, before its port closes it, so an event loop
+// watching the line stops in time (a descriptor closed under a watch is an error to most loops,
+// and its number may come back for another file). One hook at a time; empty for none.
+void SetLineRemovedHook(std::function<void(int fd)> hook);
 // A copy: a pull may close its port, which changes the list.
 std::vector<ReceivingLine> ReceivingLines();
 

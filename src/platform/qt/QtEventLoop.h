@@ -1,8 +1,9 @@
 // The event loop of the Qt programs.
 //
 // A reply-wait pass (processEvents) runs a nested event loop for its full time, so events are
-// handled while it waits and an unrelated event never cuts it short; it ends early only when a
-// serial port reports received bytes (NotifyBytesArrived). A yield is cheap: it handles events
+// handled while it waits and an unrelated event never cuts it short; it ends early only when
+// bytes arrive on an open serial line (posix::ReceivingLines(): the pass watches each, pulls what
+// arrives into its port) or NotifyBytesArrived is called. A yield is cheap: it handles events
 // only when about 10 ms have passed since the last time, so a loop that yields per byte costs a
 // few dozen event-loop turns per image, and the window never freezes for longer than that.
 #pragma once

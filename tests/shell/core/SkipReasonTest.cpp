@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "platform/PortList.h"
-#include "platform/qt/QtSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "shell/core/Presenter.h"
 #include "shell/core/SkipReason.h"
 #include "support/HeadlessDisplay.h"
@@ -119,23 +119,24 @@ TEST(SkipReason, EachWayAPortFailsIsToldApart) {
 TEST(ExplainOpenFailure, ByTheErrorNotByGuessing) {
   using K = OpenFailure::Kind;
   const struct {
-    bool permissionError, notFound;
-    int accessErrno;
+    int openErrno;
     K kind;
     const char* why;
   } cases[] = {
-      {true, false, EACCES, K::PermissionDenied, "the file is not the user's to open"},
-      {true, false, EPERM, K::PermissionDenied, "not permitted"},
-      {true, false, 0, K::Busy, "Qt refused a file the user may open: another program holds it"},
-      {false, true, ENOENT, K::NoDevice, "unplugged"},
-      {false, false, 0, K::Other, "anything else keeps the system's words"},
+      {EACCES, K::PermissionDenied, "the file is not the user's to open"},
+      {EPERM, K::PermissionDenied, "not permitted"},
+      {EBUSY, K::Busy, "another program's exclusive flag"},
+      {ENOENT, K::NoDevice, "unplugged"},
+      {ENXIO, K::NoDevice, "a device file without its device"},
+      {ENODEV, K::NoDevice, "no driver behind it"},
+      {EIO, K::Other, "anything else keeps the system's words"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    const OpenFailure f = qt::ExplainOpenFailure(c.permissionError, c.notFound, c.accessErrno,
-                                                 {"dialout", "root:dialout"}, "text");
+    const OpenFailure f = posix::ExplainOpenFailure(c.openErrno, {"dialout", "root:dialout"}, "text");
     EXPECT_EQ(f.kind, c.kind);
     EXPECT_EQ(f.group, c.kind == K::PermissionDenied ? "dialout" : "");
+    EXPECT_EQ(f.owner, c.kind == K::PermissionDenied ? "root:dialout" : "");
     EXPECT_EQ(f.detail, "text");
   }
 }

@@ -1,37 +1,39 @@
-// The real serial path: QtSerialPort on the slave of a pseudo-terminal served by
-// brindlemark-target-sim.
+// The real serial path: PosixSerialPort on the slave of a pseudo-terminal served by
+// brindlemark-target-sim. The presenter's runs wait with the window's event loop, which watches
+// the port's line.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <QElapsedTimer>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "platform/posix/PosixLine.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "platform/qt/QtEventLoop.h"
-#include "platform/qt/QtSerialPort.h"
 #include "shell/core/Presenter.h"
 #include "support/HeadlessDisplay.h"
 #include "support/Inside.h"
+#include "support/Stopwatch.h"
 #include "support/TargetSimProcess.h"
 
-namespace bm::qt {
+namespace bm::posix {
 namespace {
 
 using namespace std::string_literals;
 
 // Polls the port the way COMwait does, but without any event-loop turn: Read must pull from the
 // OS by itself. Gives up after `ms` of wall time.
-std::string ReadAtLeast(QtSerialPort& port, int n, int ms = 3000) {
+std::string ReadAtLeast(PosixSerialPort& port, int n, int ms = 3000) {
   std::string got;
-  QElapsedTimer timer;
-  timer.start();
+  test::Stopwatch timer;
   while (static_cast<int>(got.size()) < n && timer.elapsed() < ms)
     got += port.Read(n - static_cast<int>(got.size()));
   return got;
@@ -49,10 +51,10 @@ struct Link {
     port.SetBaudRate(baud);
   }
   test::TargetSimProcess sim;
-  QtSerialPort port;
+  PosixSerialPort port;
 };
 
-TEST(QtSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
+TEST(PosixSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
   Link link({"--baud", "57600"});
   ASSERT_TRUE(link.sim.Started()) << link.sim.StderrText();
   ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
@@ -66,7 +68,8 @@ TEST(QtSerialPort, OpensWithEightDataBitsNoParityTwoStopBitsNoFlowControl) {
   EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF)) << "no XON/XOFF";
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B57600));
   EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO)) << "raw bytes, no echo";
-  EXPECT_FALSE(posix::SetLowLatency(link.port.Handle(), posix::DriverSerialFlags()))
+  EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD)) << "modem lines ignored";
+  EXPECT_FALSE(SetLowLatency(link.port.Handle(), DriverSerialFlags()))
       << "a pseudo-terminal has no low-latency flag: that is normal";
 }
 
@@ -86,8 +89,8 @@ struct MainOverPort {
     test::Inside(presenter).ComPort.SetBaudRate(57600);
   }
   test::TargetSimProcess sim;
-  QtSerialService ports;
-  QtEventLoop loop;
+  PosixSerialService ports;
+  qt::QtEventLoop loop;
   HeadlessDisplay display;
   NoDialogs dialogs;
   Engine engine{loop, ports};
@@ -96,7 +99,7 @@ struct MainOverPort {
 
 // A whole download through the real port: a page costs one kernel drain (before its checksum
 // window), not one per byte, and every page byte is its own write at the line's pace.
-TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
+TEST(PosixSerialPort, ADownloadDrainsOncePerPage) {
   constexpr int kPages = 4;
   MainOverPort rig({"--paced"}, kPages * 128);
   test::TargetSimProcess& sim = rig.sim;
@@ -117,20 +120,20 @@ TEST(QtSerialPort, ADownloadDrainsOncePerPage) {
 
 // The driver's low-latency flag is set on open and put back on close; one the user had set
 // before is left as it was. A stand-in for the serial ioctls plays the driver.
-TEST(QtSerialPort, TheLowLatencyFlagIsRestoredOnClose) {
-  const int low = posix::LowLatencyFlag();
+TEST(PosixSerialPort, TheLowLatencyFlagIsRestoredOnClose) {
+  const int low = LowLatencyFlag();
   for (const int before : {0x40, 0x40 | low}) {
     SCOPED_TRACE(before);
     int flags = before;
     std::vector<int> written;
-    const posix::SerialFlagsIo driver{[&](int) -> std::optional<int> { return flags; },
-                                      [&](int, int value) {
-                                        written.push_back(value);
-                                        flags = value;
-                                        return true;
-                                      }};
+    const SerialFlagsIo driver{[&](int) -> std::optional<int> { return flags; },
+                               [&](int, int value) {
+                                 written.push_back(value);
+                                 flags = value;
+                                 return true;
+                               }};
     test::TargetSimProcess sim;
-    QtSerialPort port(sim.Device(), driver);
+    PosixSerialPort port(sim.Device(), driver);
     ASSERT_TRUE(port.Open()) << port.ErrorText();
     EXPECT_EQ(flags, before | low) << "set while open";
     port.Close();
@@ -143,26 +146,25 @@ TEST(QtSerialPort, TheLowLatencyFlagIsRestoredOnClose) {
 
 // Close lets what is still queued reach the wire: the line time of the bytes written (a lower
 // bound only, so a busy machine cannot make it fail).
-TEST(QtSerialPort, CloseWaitsOutTheLineTimeOfWhatIsQueued) {
+TEST(PosixSerialPort, CloseWaitsOutTheLineTimeOfWhatIsQueued) {
   Link link({}, 1200);
   ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
-  QElapsedTimer t;
-  t.start();
+  test::Stopwatch t;
   link.port.Write(std::string(20, 'Z'));  // not commands: the target ignores them
   link.port.Close();
-  const qint64 lineMs = 20 * 11 * 1000 / 1200;  // 1 start, 8 data and 2 stop bits each
+  const int64_t lineMs = 20 * 11 * 1000 / 1200;  // 1 start, 8 data and 2 stop bits each
   EXPECT_GE(t.elapsed(), lineMs);
 }
 
-TEST(QtSerialPort, OpenFailsOnAMissingDeviceAndSaysWhy) {
-  QtSerialPort port("/dev/brindlemark-no-such-device");
+TEST(PosixSerialPort, OpenFailsOnAMissingDeviceAndSaysWhy) {
+  PosixSerialPort port("/dev/brindlemark-no-such-device");
   EXPECT_FALSE(port.Open());
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.Read(10), "");
   EXPECT_FALSE(port.ErrorText().empty());
 }
 
-TEST(QtSerialPort, ExchangesBytesWithoutBlockingOrAnEventLoop) {
+TEST(PosixSerialPort, ExchangesBytesWithoutBlockingOrAnEventLoop) {
   Link link({"--baud", "57600"});
   ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
   EXPECT_EQ(link.port.Read(10), "") << "nothing there: returns at once, empty";
@@ -173,7 +175,7 @@ TEST(QtSerialPort, ExchangesBytesWithoutBlockingOrAnEventLoop) {
   EXPECT_EQ(ReadAtLeast(link.port, 7), "I\x1E\x95\x0F\x40\x00\x38"s) << "raw bytes, no text encoding";
 }
 
-TEST(QtSerialPort, PageSentByteByByteWithXmitWaitArrivesWhole) {
+TEST(PosixSerialPort, PageSentByteByByteWithXmitWaitArrivesWhole) {
   Link link({"--paced"});
   ASSERT_TRUE(link.port.Open());
   link.port.Write("D");
@@ -189,12 +191,11 @@ TEST(QtSerialPort, PageSentByteByByteWithXmitWaitArrivesWhole) {
 // A pseudo-terminal's drain returns at once. What the port's line model still has on the line
 // afterwards is what the drain did not prove gone (a reply window adds its line time), and it
 // runs out with the line time, whatever the scheduler did meanwhile.
-TEST(QtSerialPort, BytesOnTheWayFollowTheLineModelPastAnEarlyDrain) {
+TEST(PosixSerialPort, BytesOnTheWayFollowTheLineModelPastAnEarlyDrain) {
   Link link({}, 1200);  // 9.17 ms a byte
   ASSERT_TRUE(link.port.Open());
   EXPECT_EQ(link.port.BytesOnTheWay(), 0);
-  QElapsedTimer t;
-  t.start();
+  test::Stopwatch t;
   link.port.Write(std::string(20, '\0'));  // 183 ms of line time; an idle loader ignores them
   link.port.Drain();
   const int left = link.port.BytesOnTheWay();
@@ -207,16 +208,15 @@ TEST(QtSerialPort, BytesOnTheWayFollowTheLineModelPastAnEarlyDrain) {
   EXPECT_EQ(link.port.BytesOnTheWay(), 0);
 }
 
-TEST(QtSerialPort, FlushKeepsTheJustWrittenCommandAndDropsOlderReplies) {
+TEST(PosixSerialPort, FlushKeepsTheJustWrittenCommandAndDropsOlderReplies) {
   // At 1200 baud a paced reply to "?" takes about 27 ms, so the flush below comes before it.
   Link link({"--paced", "--trace", "--page-words", "4"}, 1200);
   ASSERT_TRUE(link.port.Open());
   link.port.Write("?");
-  QElapsedTimer t;
-  t.start();
+  test::Stopwatch t;
   while (link.port.BytesAvailable() < 2 && t.elapsed() < 3000) {
   }
-  ASSERT_EQ(link.port.BytesAvailable(), 2) << "the first reply sits in Qt's buffer";
+  ASSERT_EQ(link.port.BytesAvailable(), 2) << "the first reply sits in the port's buffer";
   link.port.Write("?");
   t.restart();
   while (t.elapsed() < 100) {
@@ -229,7 +229,7 @@ TEST(QtSerialPort, FlushKeepsTheJustWrittenCommandAndDropsOlderReplies) {
                                                      << link.sim.StderrText();
 }
 
-TEST(QtSerialPort, CloseRightAfterWriteStillDeliversTheByte) {
+TEST(PosixSerialPort, CloseRightAfterWriteStillDeliversTheByte) {
   Link link({"--exit-after-stop"});
   ASSERT_TRUE(link.port.Open());
   link.port.Write("X");
@@ -239,14 +239,13 @@ TEST(QtSerialPort, CloseRightAfterWriteStillDeliversTheByte) {
   EXPECT_EQ(link.sim.WaitExit(5000), 0) << "the loader got its X and the tool ended";
 }
 
-TEST(QtSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
+TEST(PosixSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
   Link link({"--fault", "E:1:vanish"});
   ASSERT_TRUE(link.port.Open());
   link.port.Write("?");
   ASSERT_EQ(ReadAtLeast(link.port, 2), "KW");
   link.port.Write("E");
-  QElapsedTimer t;
-  t.start();
+  test::Stopwatch t;
   while (link.port.IsOpen() && t.elapsed() < 3000) link.port.BytesAvailable();
   EXPECT_FALSE(link.port.IsOpen()) << "a hung-up device reads as closed";
   const std::string firstError = link.port.ErrorText();
@@ -262,7 +261,7 @@ TEST(QtSerialPort, VanishedDeviceFailsOnceAndStaysClosed) {
 
 // The real device of a connected, idle target goes away (the pseudo-terminal's master closes,
 // as an unplugged adapter's device does): the next look ends the connection.
-TEST(QtSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
+TEST(PosixSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
   MainOverPort rig({}, 128);
   test::TargetSimProcess& sim = rig.sim;
   Presenter& presenter = rig.presenter;
@@ -272,8 +271,7 @@ TEST(QtSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
   ASSERT_EQ(presenter.ModeNumber(), 2) << sim.StderrText();
   EXPECT_FALSE(presenter.WatchConnection());
   sim.Stop();
-  QElapsedTimer t;
-  t.start();
+  test::Stopwatch t;
   bool ended = false;
   while (!ended && t.elapsed() < 3000) ended = presenter.WatchConnection();
   EXPECT_TRUE(ended);
@@ -282,25 +280,55 @@ TEST(QtSerialPort, AnIdleConnectionNoticesTheDeviceGone) {
   EXPECT_FALSE(presenter.WatchConnection()) << "said once";
 }
 
-// A port another program holds, by its exclusive flag or by a flock, is busy and never opened
-// (as root Qt would open it anyway, and its close would clear the other program's flag); an open
-// port holds a flock of its own.
-TEST(QtSerialPort, APortAnotherProgramHoldsIsBusyAndKeepsItsLock) {
-  Link link;
+// A port another program holds, by its exclusive flag or by a flock, is busy, and looking at it
+// disturbs nothing: as root the open passes the other program's exclusive flag, and its line
+// settings, the reply waiting in its input and the half-received command of the board behind it
+// must all stay as they were. An open port holds a flock of its own, and no exclusive flag on a
+// pseudo-terminal (there it would outlive a killed run).
+TEST(PosixSerialPort, APortAnotherProgramHoldsIsBusyAndLeftAsItWas) {
+  Link link({"--paced"});
   ASSERT_TRUE(link.sim.Started()) << link.sim.StderrText();
   const int other = ::open(link.sim.Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(other, 0);
+  termios mine{};
+  ASSERT_EQ(::tcgetattr(other, &mine), 0);
+  ::cfmakeraw(&mine);
+  ::cfsetspeed(&mine, B19200);  // settings of its own: one stop bit, another rate
+  mine.c_cflag &= ~CSTOPB;
+  ASSERT_EQ(::tcsetattr(other, TCSANOW, &mine), 0);
   for (const bool exclusive : {true, false}) {
     SCOPED_TRACE(exclusive ? "exclusive flag" : "flock");
     if (exclusive)
       ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
     else
       ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    // "?" and the first byte of "A" in one write: once the reply is there, the board has the "A".
+    ASSERT_EQ(::write(other, "?A", 2), 2);
+    pollfd p{other, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 3000), 1) << link.sim.StderrText();
+    const LineRates before = RatesOf(other);
+    termios was{};
+    ::tcgetattr(other, &was);
+
     EXPECT_FALSE(link.port.Open());
     EXPECT_EQ(link.port.LastOpenFailure().kind, OpenFailure::Kind::Busy);
+
+    termios is{};
+    ::tcgetattr(other, &is);
+    EXPECT_EQ(std::memcmp(&was, &is, sizeof was), 0) << "the line's settings are untouched";
+    EXPECT_EQ(RatesOf(other).output, before.output);
     int flag = 0;
     ASSERT_EQ(::ioctl(other, TIOCGEXCL, &flag), 0);
     EXPECT_EQ(flag != 0, exclusive) << "the other program's flag is as it set it";
+    ASSERT_EQ(::write(other, "\x00\x00", 2), 2);  // the rest of the "A"
+    std::string got;
+    for (test::Stopwatch t; got.size() < 3 && t.elapsed() < 3000;) {
+      char buf[8];
+      const ssize_t n = ::read(other, buf, sizeof buf);
+      if (n > 0) got.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(got, "KW\r") << "its waiting reply kept, and the board acknowledges the address: not reset\n"
+                           << link.sim.StderrText();
     if (exclusive)
       ::ioctl(other, TIOCNXCL);
     else
@@ -309,6 +337,9 @@ TEST(QtSerialPort, APortAnotherProgramHoldsIsBusyAndKeepsItsLock) {
   ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
   EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "our own lock is held while open";
   EXPECT_NE(::flock(other, LOCK_SH | LOCK_NB), 0) << "exclusively: a second instance is kept out too";
+  int flag = 0;
+  ASSERT_EQ(::ioctl(other, TIOCGEXCL, &flag), 0);
+  EXPECT_EQ(flag, 0) << "no exclusive flag on a pseudo-terminal";
   link.port.Close();
   EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0) << "and released on close";
   ::close(other);
@@ -323,12 +354,12 @@ TEST(PortIdentity, TheStableNameIsTheLinkThatLeadsToTheDevice) {
   const std::string link = folder + "/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
   std::filesystem::create_symlink("/dev/null", folder + "/other");
   std::filesystem::create_symlink(sim.Device(), link);
-  EXPECT_EQ(posix::StableName(sim.Device(), folder), link);
-  EXPECT_EQ(posix::StableName("/dev/zero", folder), "");
+  EXPECT_EQ(StableName(sim.Device(), folder), link);
+  EXPECT_EQ(StableName("/dev/zero", folder), "");
   std::filesystem::remove_all(folder);
 }
 
-TEST(QtSerialPort, LoaderAtAnotherRateHearsNoiseUntilTheRateMatches) {
+TEST(PosixSerialPort, LoaderAtAnotherRateHearsNoiseUntilTheRateMatches) {
   Link link({"--baud", "57600"}, 19200);
   ASSERT_TRUE(link.port.Open());
   link.port.Write("?");
@@ -338,7 +369,28 @@ TEST(QtSerialPort, LoaderAtAnotherRateHearsNoiseUntilTheRateMatches) {
   EXPECT_EQ(ReadAtLeast(link.port, 2), "KW");
 }
 
-TEST(QtSerialPort, ReopeningTheDeviceResetsALoaderThatLeft) {
+// A loader that listens at a rate outside the classic table only (a 16 MHz board at 250000 or
+// 1000000 baud) answers once the device really runs at it, opened at that rate or switched to it.
+TEST(PosixSerialPort, ALoaderAtARateOutsideTheTableAnswers) {
+  for (const int baud : {250000, 1'000'000}) {
+    SCOPED_TRACE(baud);
+    for (const bool switched : {false, true}) {
+      SCOPED_TRACE(switched ? "switched on the open port" : "opened at it");
+      Link link({"--baud", std::to_string(baud)}, switched ? 57600 : baud);
+      ASSERT_TRUE(link.port.Open()) << link.port.ErrorText();
+      if (switched) {
+        link.port.Write("?");
+        EXPECT_EQ(ReadAtLeast(link.port, 2, 200), "") << "not at 57600";
+        link.port.SetBaudRate(baud);
+      }
+      EXPECT_EQ(RatesOf(link.port.Handle()).output, baud);
+      link.port.Write("?");
+      EXPECT_EQ(ReadAtLeast(link.port, 2), "KW") << link.sim.StderrText();
+    }
+  }
+}
+
+TEST(PosixSerialPort, ReopeningTheDeviceResetsALoaderThatLeft) {
   Link link;
   ASSERT_TRUE(link.port.Open());
   link.port.Write("X?");
@@ -349,7 +401,7 @@ TEST(QtSerialPort, ReopeningTheDeviceResetsALoaderThatLeft) {
   EXPECT_EQ(ReadAtLeast(link.port, 2), "KW");
 }
 
-TEST(QtSerialPort, TargetToolPreloadsAndSavesItsImages) {
+TEST(PosixSerialPort, TargetToolPreloadsAndSavesItsImages) {
   // A folder of its own: fixed names in /tmp would be another user's files on a shared machine.
   char folder[] = "/tmp/bm-sim-images-XXXXXX";
   ASSERT_NE(::mkdtemp(folder), nullptr);
@@ -375,27 +427,26 @@ TEST(QtSerialPort, TargetToolPreloadsAndSavesItsImages) {
   std::filesystem::remove_all(folder);
 }
 
-TEST(QtSerialService, AppendsTheNamedDevicesAfterTheSystemPorts) {
-  QtSerialService none(false, {"/dev/pts/98", "/tmp/link"});
+TEST(PosixSerialService, AppendsTheNamedDevicesAfterTheSystemPorts) {
+  PosixSerialService none(false, {"/dev/pts/98", "/tmp/link"});
   ASSERT_EQ(none.Count(), 2);
   EXPECT_EQ(none.PortName(0), "/dev/pts/98");
   EXPECT_EQ(none.PortName(1), "/tmp/link");
-  QtSerialService system(true, {"/tmp/link"});
+  PosixSerialService system(true, {"/tmp/link"});
   EXPECT_EQ(system.PortName(system.Count() - 1), "/tmp/link");
 }
 
-TEST(QtSerialService, BoundPortOpensTheNamedDevice) {
+TEST(PosixSerialService, BoundPortOpensTheNamedDevice) {
   test::TargetSimProcess sim;
-  QtSerialService service(false, {sim.Device()});
+  PosixSerialService service(false, {sim.Device()});
   auto port = service.Bind(0);
   ASSERT_TRUE(port);
   EXPECT_FALSE(port->IsOpen());
   port->SetBaudRate(19200);
   ASSERT_TRUE(port->Open());
   port->Write("?");
-  auto& qtPort = static_cast<QtSerialPort&>(*port);
-  EXPECT_EQ(ReadAtLeast(qtPort, 2), "KW");
+  EXPECT_EQ(ReadAtLeast(static_cast<PosixSerialPort&>(*port), 2), "KW");
 }
 
 }  // namespace
-}  // namespace bm::qt
+}  // namespace bm::posix
