@@ -198,5 +198,37 @@ TEST(CliSignals, ASignalNeverOutrunsTheResultAndEndsASlowRunAtOnce) {
   }
 }
 
+// -q keeps errors only, in every command: no trail of the code's places after an unexpected
+// error, no live lines of gang's and station's boards (their summaries stay).
+TEST(CliQuiet, QuietLeavesOnlyErrorsInEveryCommand) {
+  Scratch scratch;
+  {
+    SCOPED_TRACE("download of a cut pack");
+    std::ofstream(scratch.path / "cut.pack") << std::string(5, 'x');
+    const CliResult r = RunCli({"download", (scratch.path / "cut.pack").string(), "--port", "sim", "-q"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Unexpected error: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("LoadPackFile"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("OpenButton"), std::string::npos) << r.err;
+  }
+  test::TargetSimProcess board;
+  ASSERT_TRUE(board.Started()) << board.StderrText();
+  {
+    SCOPED_TRACE("gang");
+    const CliResult r = RunCli({"gang", kBlink, "--port", board.Device(), "-q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("done"), std::string::npos) << "the summary stays: " << r.out;
+  }
+  {
+    SCOPED_TRACE("station");
+    const CliResult r =
+        RunCli({"station", kBlink, "--port", board.Device(), "--settle", "0", "--max-boards", "1", "-q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("appeared"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("station: 1 passed, 0 failed"), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace bm

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -167,10 +168,15 @@ class Runner {
     try {
       operation();
       return true;
+    } catch (const std::bad_alloc&) {
+      Message("error", "Unexpected error: out of memory");  // its what() is only a class name
+      return false;
     } catch (...) {
+      // The trail names the code's places (dParamList.LoadPackFile, ...): for a person reading
+      // the run, not for -q, which keeps only what went wrong.
       const std::exception_ptr error = std::current_exception();
       Message("error", "Unexpected error: " + RuntimeExceptionPlus::Message(error) +
-                           NormalizeLineBreaks(RuntimeExceptionPlus::stackTrace(error)));
+                           (line_.quiet ? "" : NormalizeLineBreaks(RuntimeExceptionPlus::stackTrace(error))));
       return false;
     }
   }
