@@ -58,10 +58,10 @@ struct Attempt {
 
 // What `records` looks for; every given field must match.
 struct Filter {
-  std::optional<std::string> serial;   // the board serial as written, or the number
-  std::optional<std::string> sha256;   // of the file, the flash or the EEPROM written
-  std::optional<std::string> since;    // started at or after (UTC, ISO 8601, as Normalized)
-  std::optional<std::string> outcome;  // an outcome name, or "unfinished"
+  std::optional<std::string> serial = std::nullopt;   // the board serial as written, or the number
+  std::optional<std::string> sha256 = std::nullopt;   // of the file, the flash or the EEPROM written
+  std::optional<std::string> since = std::nullopt;    // started at or after (UTC, ISO 8601, as Normalized)
+  std::optional<std::string> outcome = std::nullopt;  // an outcome name, or "unfinished"
 };
 
 // One number of a sequence and where it went.

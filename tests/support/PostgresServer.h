@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -43,9 +44,10 @@ class PostgresServer {
     started_ = true;
   }
   ~PostgresServer() {
-    if (started_)
-      std::system(
-          (as_ + kBin + "/pg_ctl -D " + folder_ + "/data -m immediate -w stop >/dev/null 2>&1").c_str());
+    const std::string stop =
+        as_ + kBin + "/pg_ctl -D " + folder_ + "/data -m immediate -w stop >/dev/null 2>&1";
+    if (started_ && std::system(stop.c_str()) != 0)
+      std::fprintf(stderr, "PostgreSQL in %s did not stop\n", folder_.c_str());
     std::filesystem::remove_all(folder_);
   }
   PostgresServer(const PostgresServer&) = delete;
