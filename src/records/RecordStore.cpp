@@ -202,6 +202,7 @@ class SqlStore : public Store {
         throw RecordError("the record " + where_ + " is of version " + std::to_string(version) +
                           ", made by a newer brindlemark-cli; this one knows versions up to " +
                           std::to_string(kSchemaVersion) + ": update the program on this station");
+      if (version == kSchemaVersion) return;  // nothing to write: most opens end here
       for (; version < kSchemaVersion; ++version) {
         std::string step = kSchemaSteps[static_cast<size_t>(version)];
         const size_t id = step.find("{id}");
