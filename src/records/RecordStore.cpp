@@ -137,7 +137,8 @@ class SqlStore : public Store {
       sql += " AND outcome = ?";
       params.push_back(*f.outcome);
     }
-    sql += " ORDER BY id";
+    // In the order the runs began: the time index gives both the range of --since and the order.
+    sql += " ORDER BY started_at, id";
     std::vector<Attempt> found;
     for (const Row& r : db_->Query(sql, params)) {
       Attempt& a = found.emplace_back();

@@ -177,6 +177,7 @@ RunReport Engine::RunOnTarget(RunKind kind, const RunRequest& request) {
   // Stop, a quit or an unplugged adapter closed the port: the target is no longer connected.
   if (!ComPort.IsOpen()) g.COMok = false;
   DescribeWritten(kind, request, verify, report);
+  Tell([kind, &report](Observer& o) { o.OnRunEnded(kind, report); });
   return report;
 }
 
