@@ -54,7 +54,7 @@ install(FILES ${BM_PACKAGING_DIR}/brindlemark-cli.bash
         COMPONENT cli)
 # The command-line tool's manual beyond its man page, the schema of its JSON lines and the
 # loader's manual.
-install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/brindlemark-cli.schema.json
+install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/records.md ${PROJECT_SOURCE_DIR}/docs/brindlemark-cli.schema.json
               ${PROJECT_SOURCE_DIR}/docs/loader.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_CLI_PACKAGE} COMPONENT cli)
 # The loader images, with their README. The folder keeps its name: brindlemark-cli looks for

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/cli/CliProgress.h"
+#include "app/cli/CliRecord.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
@@ -141,6 +142,8 @@ class Runner {
     if (auto end = Load()) return *end;
     // A signal during the load: no port is touched.
     if (Interrupts::Received()) return Finish(Outcome::Stopped);
+    // --record: the board's row exists, unfinished, before its port is touched.
+    if (auto refusal = record_.Begin(load_)) return Finish(refusal->outcome, refusal->text);
     if (auto end = Connect()) return *end;
     if (auto end = Program()) return *end;
     if (line_.stop) engine().Stop();
@@ -196,6 +199,12 @@ class Runner {
                 {"flashSha256", hash(run_.flash)},
                 {"eepromSha256", hash(run_.eeprom)}};
     fields.update(VerifyFields());
+    if (auto refusal = record_.Finish(outcome, run_, log_.Seconds())) {
+      Message("error", refusal->text);
+      if (outcome == Outcome::Done) outcome = refusal->outcome;
+    }
+    if (record_.Id()) fields["recordId"] = *record_.Id();
+    if (!record_.BoardSerial().empty()) fields["boardSerial"] = record_.BoardSerial();
     if (line_.command == Command::Download) {
       fields["pagesWritten"] = run_.result.pagesWritten;
       fields["pagesSkipped"] = run_.result.pagesSkipped;
@@ -364,17 +373,20 @@ class Runner {
     if (!asked) return "hint: no port could be opened (the reasons are above); the rate was not tried.";
     const int baud = search_.baud;
     const int other = baud == 115200 ? 57600 : 115200;
-    const std::string start = garbled ? "hint: an answer came on " + ports + " at " + std::to_string(baud) +
-                                            " baud, but not \"KW\": the rate is likely wrong."
-                                      : "hint: no loader answered on " + ports + " at " + std::to_string(baud) +
-                                            " baud. Is the loader running? Is the rate right?";
+    const std::string start = garbled
+                                  ? "hint: an answer came on " + ports + " at " + std::to_string(baud) +
+                                        " baud, but not \"KW\": the rate is likely wrong."
+                                  : "hint: no loader answered on " + ports + " at " + std::to_string(baud) +
+                                        " baud. Is the loader running? Is the rate right?";
     return start + " Try --baud " + std::to_string(other) +
-           (line_.connectAttempts > 1 ? "."
-                                      : ", or --connect-attempts 5 for a board that resets when the port opens.");
+           (line_.connectAttempts > 1
+                ? "."
+                : ", or --connect-attempts 5 for a board that resets when the port opens.");
   }
 
   std::optional<int> Connect() {
     if (!Step([this] { search_ = engine().Search(); })) return Finish(Outcome::NotFound);
+    record_.Found(*session_.ports.list, search_);
     const Identification& found = search_.identification;
     switch (search_.outcome) {
       case SearchOutcome::Found:
@@ -405,8 +417,12 @@ class Runner {
 
   std::optional<int> Program() {
     const RunKind kind = Kind();
-    if (!Step([this, kind] {
-          run_ = kind == RunKind::Download ? engine().Download(Request()) : engine().Erase(Request());
+    RunRequest request = Request();
+    // --serial-number: the board's number, taken (and committed) before anything is written.
+    if (kind == RunKind::Download)
+      if (auto refusal = record_.TakeSerial(request)) return Finish(refusal->outcome, refusal->text);
+    if (!Step([this, kind, &request] {
+          run_ = kind == RunKind::Download ? engine().Download(request) : engine().Erase(request);
         }))
       return Finish(Outcome::Failed);
     switch (run_.start) {
@@ -455,6 +471,7 @@ class Runner {
   LoadResult load_;
   SearchResult search_;
   RunReport run_;
+  BoardRecord record_{line_};
 };
 
 }  // namespace

@@ -27,6 +27,7 @@
 
 #include "app/PortOptions.h"
 #include "app/cli/BoardSupervisor.h"
+#include "app/cli/CliRecord.h"
 #include "app/cli/CommandLoop.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
@@ -85,6 +86,11 @@ class StationRun {
     if (const std::optional<std::string> refusal = LogDirRefusal("station", line_.logDir)) {
       Say("error", *refusal);
       return Finish(Outcome::Usage);
+    }
+    // --record: checked once here; each board's child records its own row.
+    if (const std::optional<RecordRefusal> refusal = PrepareRecord(line_)) {
+      Say("error", "station: " + refusal->text);
+      return Finish(refusal->outcome);
     }
     if (line_.watchDir) {
       // Resolved once: entries of a relative folder are named by their full path.
