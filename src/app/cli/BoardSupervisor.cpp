@@ -158,7 +158,8 @@ void BoardSupervisor::End(Child& c, std::optional<int> exitStatus) {
   r.exitCode = exitStatus.value_or(ExitStatusOf(r.outcome));
   if (r.logLost && c.launch.logBase) {
     onEvent_(c.launch.port, "message",
-             {{"kind", "error"}, {"text", "cannot write the board's log " + *c.launch.logBase + ".jsonl or .log"}});
+             {{"kind", "error"},
+              {"text", "cannot write the board's log " + *c.launch.logBase + ".jsonl or .log"}});
     if (r.outcome == Outcome::Done) r.outcome = Outcome::OutputFailed;
   }
   r.seconds = c.ownSeconds.value_or(std::chrono::duration<double>(Clock::now() - c.started).count());
