@@ -5,9 +5,6 @@
 // TODO(ports): the system's COM ports and --port DEVICE come with the Windows branch of
 // app::MakePorts (src/app/PortOptions.cpp); until then this program offers the simulated
 // target only, and names the devices it cannot offer yet.
-#include <shellapi.h>
-#include <windows.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -24,8 +21,15 @@
 #include "shell/core/Presenter.h"
 #include "shell/win32/MainWindow.h"
 #include "version.h"  // BRINDLEMARK_VERSION_TEXT, written by cmake/WindowsWindow.cmake
+
+// After our headers, and its macros taken back: they would rename Dialogs::MessageBox and
+// Bootloader::Yield.
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
 #undef MessageBox
 #undef Yield
+// clang-format on
 
 namespace {
 

@@ -4,9 +4,11 @@
 #include <cctype>
 
 // After our headers: <windows.h> defines MessageBox as a macro.
-#include <commdlg.h>
+// clang-format off
 #include <windows.h>
-#undef MessageBox
+#include <commdlg.h>
+#undef MessageBox  // it would rename our Win32Dialogs::MessageBox
+// clang-format on
 
 namespace bm::win32 {
 

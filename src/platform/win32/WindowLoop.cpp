@@ -5,9 +5,11 @@
 #include "platform/win32/ReceivingLines.h"
 
 // After our headers: <windows.h> defines Yield and MessageBox as macros.
-#include <timeapi.h>
+// clang-format off
 #include <windows.h>
-#undef Yield
+#include <timeapi.h>
+#undef Yield  // it would rename Bootloader::Yield wherever a header of ours comes after
+// clang-format on
 
 namespace bm::win32 {
 

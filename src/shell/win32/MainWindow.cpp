@@ -1,8 +1,5 @@
 #include "shell/win32/MainWindow.h"
 
-#include <commctrl.h>
-#include <shellapi.h>
-
 #include <vector>
 
 #include "shell/core/BaudRates.h"
@@ -15,7 +12,7 @@
 namespace bm::win32 {
 namespace {
 
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
 constexpr UINT_PTR kConnectionWatch = 2;
 constexpr UINT kLoadPending = WM_APP + 1;

@@ -1,7 +1,5 @@
 #include "shell/win32/OtherWindows.h"
 
-#include <commctrl.h>
-
 #include "shell/core/ParamListRows.h"
 #include "shell/core/WindowTexts.h"
 #include "shell/win32/Layout.h"

@@ -1,6 +1,6 @@
 #include "shell/win32/Text.h"
 
-#include <windows.h>
+#include "shell/win32/Ui.h"
 
 namespace bm::win32 {
 

@@ -1,8 +1,5 @@
 #include "shell/win32/Ui.h"
 
-#include <commctrl.h>
-#include <richedit.h>
-
 #include <algorithm>
 
 #include "shell/win32/Text.h"

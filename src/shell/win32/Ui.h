@@ -3,9 +3,16 @@
 // styled runs. Includes <windows.h>: for the .cpp files of this folder only.
 #pragma once
 
+// The system's headers, in the order they need, each macro that would rename one of our
+// functions (Dialogs::MessageBox, Bootloader::Yield) taken back at once.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+#include <shellapi.h>
 #undef MessageBox
 #undef Yield
+// clang-format on
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,5 @@
 #include "shell/win32/WindowDisplay.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 
 #include "shell/core/BaudRates.h"
