@@ -57,7 +57,8 @@ if(XVFB_RUN)
   add_test(NAME win32_window_test COMMAND ${XVFB_RUN} -a wine $<TARGET_FILE:win32_window_test>)
   # brindlemark.exe started and driven from outside: window messages in, captions read back.
   add_executable(win32_window_driver ${t}/shell/win32/WindowDriverTest.cpp)
-  target_link_libraries(win32_window_driver PRIVATE bm_test_support bm_shell_win32 bm_packwriter)
+  target_link_libraries(win32_window_driver PRIVATE GTest::gtest bm_shell_win32 bm_packwriter)
+  target_include_directories(win32_window_driver PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME win32_window_driver
            COMMAND ${XVFB_RUN} -a wine $<TARGET_FILE:win32_window_driver> $<TARGET_FILE:brindlemark>)
   set_tests_properties(win32_window_test win32_window_driver PROPERTIES LABELS "windows;window" TIMEOUT 300)
