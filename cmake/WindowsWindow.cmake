@@ -48,19 +48,21 @@ bm_floor_test(win32_view_test
           ${t}/platform/win32/Win32DialogsTest.cpp
   LIBS bm_shell_win32 bm_platform_win32_window)
 
-# On a virtual X display: wine's windows need one.
+# On a screen: wine's windows need one (tests/shell/win32/on-screen.sh: the display there is, else
+# a virtual one).
 find_program(XVFB_RUN xvfb-run)
+set(on_screen ${t}/shell/win32/on-screen.sh)
 if(XVFB_RUN)
   # The real window in process, over a presenter with recorded dialogs and the simulated target.
   add_executable(win32_window_test ${t}/shell/win32/MainWindowTest.cpp)
   target_link_libraries(win32_window_test PRIVATE bm_test_support bm_shell_win32 bm_platform_sim bm_packwriter)
-  add_test(NAME win32_window_test COMMAND ${XVFB_RUN} -a wine $<TARGET_FILE:win32_window_test>)
+  add_test(NAME win32_window_test COMMAND ${on_screen} $<TARGET_FILE:win32_window_test>)
   # brindlemark.exe started and driven from outside: window messages in, captions read back.
   add_executable(win32_window_driver ${t}/shell/win32/WindowDriverTest.cpp)
   target_link_libraries(win32_window_driver PRIVATE GTest::gtest bm_shell_win32 bm_packwriter)
   target_include_directories(win32_window_driver PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME win32_window_driver
-           COMMAND ${XVFB_RUN} -a wine $<TARGET_FILE:win32_window_driver> $<TARGET_FILE:brindlemark>)
+           COMMAND ${on_screen} $<TARGET_FILE:win32_window_driver> $<TARGET_FILE:brindlemark>)
   set_tests_properties(win32_window_test win32_window_driver PROPERTIES LABELS "windows;window" TIMEOUT 300)
 else()
   message(STATUS "xvfb-run not found: the Win32 window's tests on a screen are left out")

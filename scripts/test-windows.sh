@@ -5,8 +5,9 @@
 #    command line's reading;
 #  - the Win32 window (brindlemark.exe): its texts, styled runs, file filter and event loop
 #    without a screen; the real window in process and the program driven from outside through
-#    a download (win32_window_test, win32_window_driver), each on a virtual X display
-#    (xvfb-run), against the simulated target.
+#    a download (win32_window_test, win32_window_driver), against the simulated target.
+# Every test runs on one virtual X display (xvfb-run): wine makes windows only on the display
+# its desktop started with, and whichever test comes first starts it.
 #
 #   scripts/test-windows.sh
 set -euo pipefail
@@ -22,8 +23,15 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win64
 # wine-mono and wine-gecko (Debian ships neither) in a dialog that waits for an answer.
 wineserver -p
 env -u DISPLAY wineboot --init >/dev/null 2>&1
+# The desktop wineboot started has no display: it goes with this server, and the next one
+# starts on the tests' display.
+wineserver -k
+wineserver -w
 echo "== building for Windows (build-windows)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j 2
 echo "== the tests under wine: the floors, the command line's reading, the Win32 window"
-ctest --preset windows
+# The services and the desktop started again first, on that display and with their output to
+# /dev/null, for the reason above.
+xvfb-run -a -s "-screen 0 1024x768x24" \
+  bash -c 'wineserver -p && wine wineboot >/dev/null 2>&1 && ctest --preset windows'
