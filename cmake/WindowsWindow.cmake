@@ -63,7 +63,8 @@ if(XVFB_RUN)
   target_include_directories(win32_window_driver PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME win32_window_driver
            COMMAND ${on_screen} $<TARGET_FILE:win32_window_driver> $<TARGET_FILE:brindlemark>)
-  set_tests_properties(win32_window_test win32_window_driver PROPERTIES LABELS "windows;window" TIMEOUT 300)
+  set_tests_properties(win32_window_test win32_window_driver PROPERTIES LABELS "windows;window" TIMEOUT 300
+                       RUN_SERIAL TRUE)
 else()
   message(STATUS "xvfb-run not found: the Win32 window's tests on a screen are left out")
 endif()

@@ -73,7 +73,12 @@ MainWindow::MainWindow() {
   HWND w = CreateWindowExW(kExStyle, kMainClass, L"Brindlemark", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                            outer.cx, outer.cy, nullptr, nullptr, GetModuleHandleW(nullptr), this);
   h_.window = w;
-  dpi_ = DpiOf(w);
+  // Made at the system's DPI; the monitor it opened on may have another.
+  if (const int dpi = DpiOf(w); dpi != dpi_) {
+    dpi_ = dpi;
+    const SIZE size = OuterSize(kStyle, kExStyle, true, kClientWidth, kClientHeight, dpi_);
+    SetWindowPos(w, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   CreateMenuBar();
   CreateControls();
   Relayout();

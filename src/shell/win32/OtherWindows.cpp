@@ -226,8 +226,7 @@ void AboutWindow::SetupWindow() {
   SetDlgItemTextW(window_, kStatAppVersion, ToWide(AboutVersionText()).c_str());
   SetDlgItemTextW(window_, kStatAppNotice, ToWide(AboutNoticeText()).c_str());
   Layout();
-  const int dpi = DpiOf(window_);
-  if (UseCredits) FillRichField(GetDlgItem(window_, kEditAppCredits), CreditsRuns(CreditsText()), 12, dpi);
+  if (UseCredits) FillRichField(GetDlgItem(window_, kEditAppCredits), CreditsRuns(CreditsText()), 12);
   ShowWindow(GetDlgItem(window_, kEditAppCredits), UseCredits ? SW_SHOW : SW_HIDE);
 }
 
@@ -270,8 +269,7 @@ HelpWindow::~HelpWindow() {
 
 void HelpWindow::ShowText(const std::string& title, const std::string& markdown) {
   SetWindowTextW(window_, ToWide(title).c_str());
-  markdown_ = markdown;
-  FillRichField(GetDlgItem(window_, kHelpText), MarkdownRuns(markdown), 10, DpiOf(window_));
+  FillRichField(GetDlgItem(window_, kHelpText), MarkdownRuns(markdown), 10);
   if (!IsWindowVisible(window_)) CentreOnOwner(window_);
   ShowWindow(window_, SW_SHOW);
   SetForegroundWindow(window_);

@@ -71,7 +71,6 @@ class HelpWindow {
  private:
   HWND__* window_ = nullptr;
   void* font_ = nullptr;
-  std::string markdown_;
 };
 
 // Shows a new parameter list window owned by `owner`; it destroys itself when closed.

@@ -154,8 +154,7 @@ HWND RichField(HWND parent, int id, DWORD extraStyle) {
   return field;
 }
 
-void FillRichField(HWND field, const std::vector<StyledRun>& runs, double basePoints, int dpi) {
-  (void)dpi;
+void FillRichField(HWND field, const std::vector<StyledRun>& runs, double basePoints) {
   SendMessageW(field, WM_SETREDRAW, FALSE, 0);
   SetWindowTextW(field, L"");
   for (const StyledRun& run : runs) {

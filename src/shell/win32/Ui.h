@@ -53,7 +53,7 @@ void SetTip(HWND tips, HWND control, const std::string& text);
 // A read-only rich edit field, and its text from styled runs at `basePoints` for runs of the
 // field's own size.
 HWND RichField(HWND parent, int id, DWORD extraStyle);
-void FillRichField(HWND field, const std::vector<StyledRun>& runs, double basePoints, int dpi);
+void FillRichField(HWND field, const std::vector<StyledRun>& runs, double basePoints);
 
 // The program's icon resource (its id in the resource script).
 inline constexpr int kAppIconId = 1;
