@@ -63,6 +63,7 @@ class MainWindow {
   bool TimerActive() const { return display_.TimerActive(); }
   int ProgressMaximum() const { return display_.ProgressMaximum(); }
   int Dpi() const { return dpi_; }
+  HWND__* ToolTips() const { return h_.tips; }
 
   // The open other windows, or null.
   HWND__* ParamList() const;

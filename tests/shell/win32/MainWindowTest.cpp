@@ -318,7 +318,19 @@ TEST(Win32Window, OnlyTheUsersBaudChoiceReachesThePortAndAnOddRateIsAnExtraEntry
   EXPECT_EQ(rig.BaudEntries(), "9600,19200,38400,57600 @2") << "the extra entry goes";
 }
 
-TEST(Win32Window, CaptionsShowDoubledAmpersandsAsOneAndStatusLinesTheirTextAsTip) {
+// The tooltip a control shows.
+std::string Tip(const Rig& rig, int id) {
+  wchar_t text[1024] = L"";
+  TTTOOLINFOW info{};
+  info.cbSize = sizeof info;
+  info.hwnd = rig.window.Handle();
+  info.uId = reinterpret_cast<UINT_PTR>(rig.Find(id));
+  info.lpszText = text;
+  SendMessageW(rig.window.ToolTips(), TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&info));
+  return FromWide(text);
+}
+
+TEST(Win32Window, CaptionsShowDoubledAmpersandsAsOne) {
   Rig rig;
   rig.window.Display().SetCaption(Caption::TargDevIDcapt, "Device ID : &&1E950F");
   EXPECT_EQ(rig.Text(kTargDevIDcapt), "Device ID : &1E950F");
@@ -326,6 +338,35 @@ TEST(Win32Window, CaptionsShowDoubledAmpersandsAsOneAndStatusLinesTheirTextAsTip
       << "shown, not a mnemonic";
   rig.window.Display().SetTitle("Brindlemark [bl\xC3\xBCnk.hex]");
   EXPECT_EQ(rig.Title(), "Brindlemark [bl\xC3\xBCnk.hex]");
+}
+
+TEST(Win32Window, EveryControlSaysWhatItDoesAndStatusLinesAndTheBarTheirTextsAsTips) {
+  Rig rig;
+  for (int id :
+       {kLedRed,       kLedYellow,     kLedGreen,        kProgFlashChk,  kProgEEpChk,  kBaudSelect,
+        kProgressBar1, kFOpenBtn,      kComportBtn,      kDownLdBtn,     kEraseBtn,    kStopBtn,
+        kModeLabel,    kStatus0,       kStatus1,         kFlashSizeCapt, kEEpSizeCapt, kSourceDevIDcapt,
+        kCPUnameCapt,  kTargDevIDcapt, kTargLoaderIDcapt}) {
+    SCOPED_TRACE(FindControl(id)->name);
+    EXPECT_FALSE(Tip(rig, id).empty());
+  }
+  EXPECT_EQ(Tip(rig, kProgFlashChk), "Write the flash image");
+  EXPECT_NE(Tip(rig, kLedRed).find("blinking while programming"), std::string::npos);
+
+  StatusDisplay& display = rig.window.Display();
+  const std::string resting = Tip(rig, kStatus0);
+  display.SetCaption(Caption::status0,
+                     "Download finished and verified in 1.2 s (flash 0x0000-0x012B, EEPROM)");
+  EXPECT_EQ(Tip(rig, kStatus0), "Download finished and verified in 1.2 s (flash 0x0000-0x012B, EEPROM)")
+      << "the whole text of a narrow line";
+  display.SetCaption(Caption::status0, "");
+  EXPECT_EQ(Tip(rig, kStatus0), resting);
+  display.SetProgressTip("43 %, about 2 s left");
+  EXPECT_EQ(Tip(rig, kProgressBar1), "43 %, about 2 s left");
+  display.SetProgressTip("");
+  EXPECT_EQ(Tip(rig, kProgressBar1), "Progress of a download or erase");
+  display.SetFilePath("C:\\Boards\\J\xC3\xBCrgen\\blink.ppro");
+  EXPECT_EQ(Tip(rig, kFNameCapt), "C:\\Boards\\J\xC3\xBCrgen\\blink.ppro");
 }
 
 TEST(Win32Window, LoadComportDownloadStop) {
