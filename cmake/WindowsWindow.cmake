@@ -20,7 +20,7 @@ target_compile_definitions(bm_platform_win32_window PUBLIC UNICODE _UNICODE NOMI
 
 set(w ${PROJECT_SOURCE_DIR}/src/shell/win32)
 add_library(bm_shell_win32 STATIC
-  ${w}/Layout.cpp ${w}/MainWindow.cpp ${w}/OtherWindows.cpp ${w}/StyledText.cpp ${w}/Text.cpp ${w}/Ui.cpp
+  ${w}/Layout.cpp ${w}/MainWindow.cpp ${w}/OtherWindows.cpp ${w}/Text.cpp ${w}/Ui.cpp
   ${w}/WindowDisplay.cpp)
 target_include_directories(bm_shell_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(bm_shell_win32 PUBLIC bm_shell_core comctl32 gdi32 shell32 user32)
@@ -44,7 +44,7 @@ target_link_libraries(brindlemark PRIVATE bm_shell_win32 bm_platform_win32_windo
 set(t ${PROJECT_SOURCE_DIR}/tests)
 # Without a screen: texts, styled runs, the file dialog's filter, the loop.
 bm_floor_test(win32_view_test
-  SOURCES ${t}/shell/win32/TextTest.cpp ${t}/shell/win32/StyledTextTest.cpp ${t}/platform/win32/WindowLoopTest.cpp
+  SOURCES ${t}/shell/win32/TextTest.cpp ${t}/platform/win32/WindowLoopTest.cpp
           ${t}/platform/win32/Win32DialogsTest.cpp
   LIBS bm_shell_win32 bm_platform_win32_window)
 

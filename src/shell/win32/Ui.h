@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/win32/StyledText.h"
+#include "shell/core/StyledText.h"
 
 namespace bm::win32 {
 

@@ -1,10 +1,10 @@
-#include "shell/win32/StyledText.h"
+#include "shell/core/StyledText.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <sstream>
 
-namespace bm::win32 {
+namespace bm {
 namespace {
 
 // Adds `text` in `style`, joined to the last run when that has the same style.
@@ -175,4 +175,4 @@ std::string PlainText(const std::vector<StyledRun>& runs) {
   return text;
 }
 
-}  // namespace bm::win32
+}  // namespace bm

@@ -1,11 +1,11 @@
-// The rich edit fields' text without a window: the credits mark-up (the same cases as the Qt
-// window's, tests/shell/qt/AboutWindowTest.cpp) and the Markdown of the help texts.
+// Styled text without a toolkit: the credits mark-up (the Qt window's About field shows it,
+// tests/shell/qt/AboutWindowTest.cpp) and the Markdown of the help texts.
 #include <gtest/gtest.h>
 
+#include "shell/core/StyledText.h"
 #include "shell/core/WindowTexts.h"
-#include "shell/win32/StyledText.h"
 
-namespace bm::win32 {
+namespace bm {
 namespace {
 
 // One letter per byte: "." plain, "B" bold, "I" italic, "X" both.
@@ -114,4 +114,4 @@ TEST(MarkdownRuns, TheHelpTextsShowNoMarkup) {
 }
 
 }  // namespace
-}  // namespace bm::win32
+}  // namespace bm

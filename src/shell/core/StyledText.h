@@ -1,12 +1,12 @@
-// Styled text for the Win32 window's rich edit fields, without the window: the About window's
-// credits mark-up and the Markdown of the help and release notes, as runs of text that share
-// one style.
+// Styled text without a toolkit: the About window's credits mark-up and the Markdown of the help
+// and release notes, as runs of text that share one style. The Qt window styles its credits
+// field from them; the Win32 window fills its rich edit fields with them.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace bm::win32 {
+namespace bm {
 
 struct StyledRun {
   std::string text;
@@ -31,4 +31,4 @@ std::vector<StyledRun> MarkdownRuns(const std::string& markdown);
 // The runs' text without their styles.
 std::string PlainText(const std::vector<StyledRun>& runs);
 
-}  // namespace bm::win32
+}  // namespace bm
