@@ -81,17 +81,14 @@ void WindowLoop::processEvents(int maxWaitMs) {
     }
   }
   if (quitTaken_) PostQuitMessage(quitCode_), quitTaken_ = false;
-  sinceEvents_ = steady_clock::now();
+  pacer_.Turned();
 }
 
 void WindowLoop::yield() {
-  if (++yieldsSinceClockRead_ < kYieldsPerClockRead) return;
-  yieldsSinceClockRead_ = 0;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - sinceEvents_ < std::chrono::milliseconds(kYieldIntervalMs)) return;
+  if (!pacer_.Due()) return;
   Pump();
   if (quitTaken_) PostQuitMessage(quitCode_), quitTaken_ = false;
-  sinceEvents_ = std::chrono::steady_clock::now();
+  pacer_.Turned();
 }
 
 int WindowLoop::Run() {

@@ -21,6 +21,7 @@
 #include <functional>
 
 #include "platform/EventLoop.h"
+#include "platform/YieldPacer.h"
 
 namespace bm::win32 {
 
@@ -43,8 +44,7 @@ class WindowLoop : public EventLoop {
   bool FineTimer() const { return fineTimer_; }
 
   static constexpr int kYieldIntervalMs = 10;
-  // Yields between two looks at the clock: reading it costs more than the rest of a yield.
-  static constexpr int kYieldsPerClockRead = 32;
+  static_assert(YieldPacer::kInterval == std::chrono::milliseconds(kYieldIntervalMs));
 
  private:
   // Handles every message waiting now; false once WM_QUIT was taken (it is posted again when
@@ -54,8 +54,7 @@ class WindowLoop : public EventLoop {
   void ReleaseFineTimer();
 
   std::function<bool(void*)> filter_;
-  std::chrono::steady_clock::time_point sinceEvents_ = std::chrono::steady_clock::now();
-  int yieldsSinceClockRead_ = 0;
+  YieldPacer pacer_;
   bool fineTimer_ = false;
   bool quitTaken_ = false;
   int quitCode_ = 0;
