@@ -135,6 +135,9 @@ flashes each board as its port appears, JSON lines for machines).
 The package also holds a simulated target on a pseudo-terminal for use
 without hardware (brindlemark-target-sim) and the loader images for blank
 chips. It needs no graphical toolkit.")
+# Records on a PostgreSQL server load its client library when they are made (not linked: every
+# start would pay for it); SQLite records need nothing more.
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "libpq5")
 # These files were in the brindlemark package before this version.
 set(CPACK_DEBIAN_CLI_PACKAGE_REPLACES "${BM_WINDOW_PACKAGE} (<< ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_CLI_PACKAGE_BREAKS "${BM_WINDOW_PACKAGE} (<< ${PROJECT_VERSION})")

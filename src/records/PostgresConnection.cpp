@@ -2,8 +2,7 @@
 // serial numbers. Every commit waits for the server's own durable commit (synchronous_commit is
 // set on for the session, whatever the server's default), so a number the server confirmed is
 // never handed out again.
-#include <libpq-fe.h>
-
+#include "records/LibPq.h"
 #include "records/RecordStore.h"
 #include "records/SqlConnection.h"
 
@@ -34,44 +33,44 @@ class PostgresConnection : public SqlConnection {
     // The URI's own settings win over these defaults (they come later).
     const char* keys[] = {"connect_timeout", "application_name", "dbname", nullptr};
     const char* values[] = {"10", "brindlemark", uri.c_str(), nullptr};
-    conn_ = PQconnectdbParams(keys, values, 1);
-    if (PQstatus(conn_) != CONNECTION_OK) {
-      const std::string why = conn_ ? PQerrorMessage(conn_) : "out of memory";
-      PQfinish(conn_);
+    conn_ = LibPq().connectdbParams(keys, values, 1);
+    if (LibPq().status(conn_) != CONNECTION_OK) {
+      const std::string why = conn_ ? LibPq().errorMessage(conn_) : "out of memory";
+      LibPq().finish(conn_);
       throw RecordError("cannot connect to the record " + shown_ + ": " + Trimmed(why));
     }
     Script("SET synchronous_commit TO on; SET client_min_messages TO warning;");
   }
-  ~PostgresConnection() override { PQfinish(conn_); }
+  ~PostgresConnection() override { LibPq().finish(conn_); }
 
   void Script(const std::string& sql) override {
-    PGresult* result = PQexec(conn_, sql.c_str());
+    PGresult* result = LibPq().exec(conn_, sql.c_str());
     Check(result);
-    PQclear(result);
+    LibPq().clear(result);
   }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Value>& params) override {
     std::vector<const char*> values;
     for (const Value& v : params) values.push_back(v ? v->c_str() : nullptr);
-    PGresult* result = PQexecParams(conn_, Numbered(sql).c_str(), static_cast<int>(values.size()), nullptr,
-                                    values.data(), nullptr, nullptr, 0);
+    PGresult* result = LibPq().execParams(conn_, Numbered(sql).c_str(), static_cast<int>(values.size()),
+                                          nullptr, values.data(), nullptr, nullptr, 0);
     Check(result);
     std::vector<Row> rows;
-    const int count = PQntuples(result), columns = PQnfields(result);
+    const int count = LibPq().ntuples(result), columns = LibPq().nfields(result);
     rows.reserve(static_cast<size_t>(count));
     for (int r = 0; r < count; ++r) {
       Row& row = rows.emplace_back();
       for (int c = 0; c < columns; ++c)
-        row.push_back(PQgetisnull(result, r, c) ? Value() : Value(PQgetvalue(result, r, c)));
+        row.push_back(LibPq().getisnull(result, r, c) ? Value() : Value(LibPq().getvalue(result, r, c)));
     }
-    PQclear(result);
+    LibPq().clear(result);
     return rows;
   }
 
   // Row locks (SELECT ... FOR UPDATE, UPDATE) keep two writers of one sequence apart.
   void BeginWrite() override { Script("BEGIN"); }
   void Commit() override { Script("COMMIT"); }
-  void Rollback() noexcept override { PQclear(PQexec(conn_, "ROLLBACK")); }
+  void Rollback() noexcept override { LibPq().clear(LibPq().exec(conn_, "ROLLBACK")); }
   bool HasTable(const std::string& name) override {
     return Query("SELECT to_regclass(?) IS NOT NULL", {name}).at(0).at(0) == "t";
   }
@@ -88,10 +87,10 @@ class PostgresConnection : public SqlConnection {
     return text;
   }
   void Check(PGresult* result) {
-    const ExecStatusType status = PQresultStatus(result);
+    const ExecStatusType status = LibPq().resultStatus(result);
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
-    const std::string why = Trimmed(PQerrorMessage(conn_));
-    PQclear(result);
+    const std::string why = Trimmed(LibPq().errorMessage(conn_));
+    LibPq().clear(result);
     throw RecordError("the record " + shown_ + ": " + why);
   }
 
