@@ -77,3 +77,8 @@ string(APPEND text "#ifdef _WINDOWS_\n#error \"a floor header includes <windows.
 file(WRITE ${check}.new "${text}")
 configure_file(${check}.new ${check} COPYONLY)
 bm_floor_test(floor_headers_test SOURCES ${check} LIBS bm_shell_core bm_platform_sim)
+
+# The Windows programs and their platform (cmake/WindowsPrograms.cmake).
+if(WIN32)
+  include(${PROJECT_SOURCE_DIR}/cmake/WindowsPrograms.cmake)
+endif()

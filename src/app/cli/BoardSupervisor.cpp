@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "app/cli/EventLog.h"
+#include "base/FileOpen.h"
 
 namespace bm::cli {
 
@@ -66,8 +67,8 @@ void BoardSupervisor::Start(const BoardLaunch& launch) {
   Child& c = *slot;
   c.launch = launch;
   if (launch.logBase) {
-    c.jsonLog.open(*launch.logBase + ".jsonl");
-    c.textLog.open(*launch.logBase + ".log");
+    c.jsonLog.open(PathFromName(*launch.logBase + ".jsonl"));
+    c.textLog.open(PathFromName(*launch.logBase + ".log"));
     c.result.logLost = !c.jsonLog || !c.textLog;
   }
   if (launch.timeLimitSeconds) {
@@ -158,7 +159,8 @@ void BoardSupervisor::End(Child& c, std::optional<int> exitStatus) {
   r.exitCode = exitStatus.value_or(ExitStatusOf(r.outcome));
   if (r.logLost && c.launch.logBase) {
     onEvent_(c.launch.port, "message",
-             {{"kind", "error"}, {"text", "cannot write the board's log " + *c.launch.logBase + ".jsonl or .log"}});
+             {{"kind", "error"},
+              {"text", "cannot write the board's log " + *c.launch.logBase + ".jsonl or .log"}});
     if (r.outcome == Outcome::Done) r.outcome = Outcome::OutputFailed;
   }
   r.seconds = c.ownSeconds.value_or(std::chrono::duration<double>(Clock::now() - c.started).count());

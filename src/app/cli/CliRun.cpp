@@ -2,8 +2,6 @@
 // stop when asked), each with an explicit request, heard as an observer. Unattended use must
 // never pass a failure off as success, so every outcome maps to its own exit status; with --json
 // each step is also told as a JSON line on stdout.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <iostream>
@@ -20,6 +18,7 @@
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
 #include "app/cli/LineBreaks.h"
+#include "app/cli/System.h"
 #include "base/ByteTrace.h"
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
@@ -122,7 +121,7 @@ class Runner {
       : line_(line),
         log_(log),
         session_(PortsOf(line)),
-        bar_(std::cerr, isatty(STDERR_FILENO) == 1, line.quiet),
+        bar_(std::cerr, StderrIsTerminal(), line.quiet),
         lines_(
             log_, bar_, line.quiet, [this](const PortTry& tried) { PortLine(tried); },
             [this](const std::string& text) { Message("error", text); }) {
@@ -306,7 +305,11 @@ class Runner {
     if (load_.baudProblem) return Finish(Outcome::Usage, std::string(Name()) + ": " + *load_.baudProblem);
     if (auto nothing = engine().NothingToWrite(Kind(), Request()))
       return Finish(Outcome::NothingToWrite, NothingToWriteText(*nothing));
-    if (line_.trace) engine().TraceWire(true);
+    if (line_.trace) {
+      engine().TraceWire(true);
+      // What the system's ports cannot do that the user may expect (Windows: the adapter's latency).
+      if (const std::string note = app::PortTraceNote(); !note.empty()) Note(note);
+    }
     return std::nullopt;
   }
 
@@ -364,13 +367,15 @@ class Runner {
     if (!asked) return "hint: no port could be opened (the reasons are above); the rate was not tried.";
     const int baud = search_.baud;
     const int other = baud == 115200 ? 57600 : 115200;
-    const std::string start = garbled ? "hint: an answer came on " + ports + " at " + std::to_string(baud) +
-                                            " baud, but not \"KW\": the rate is likely wrong."
-                                      : "hint: no loader answered on " + ports + " at " + std::to_string(baud) +
-                                            " baud. Is the loader running? Is the rate right?";
+    const std::string start = garbled
+                                  ? "hint: an answer came on " + ports + " at " + std::to_string(baud) +
+                                        " baud, but not \"KW\": the rate is likely wrong."
+                                  : "hint: no loader answered on " + ports + " at " + std::to_string(baud) +
+                                        " baud. Is the loader running? Is the rate right?";
     return start + " Try --baud " + std::to_string(other) +
-           (line_.connectAttempts > 1 ? "."
-                                      : ", or --connect-attempts 5 for a board that resets when the port opens.");
+           (line_.connectAttempts > 1
+                ? "."
+                : ", or --connect-attempts 5 for a board that resets when the port opens.");
   }
 
   std::optional<int> Connect() {
