@@ -255,29 +255,31 @@ TEST(FolderWatch, AFileIsToldWhenItChangesAndAFolderWhenAnEntryComes) {
   EXPECT_EQ(NearestExistingFolder(Utf8((file / "below").wstring())), "")
       << "what is below a file is no folder";
 
-  Win32Loop loop;
-  std::vector<std::string> changed;
-  FolderWatch watch(loop, [&](const std::string& path) { changed.push_back(path); });
-  const std::string fileName = Utf8(file.wstring()), folderName = Utf8((root / "ports").wstring());
-  ASSERT_TRUE(watch.Add(fileName));
-  ASSERT_TRUE(watch.Add(folderName));
-  EXPECT_FALSE(watch.Add(Utf8((root / "missing").wstring())));
+  {
+    Win32Loop loop;
+    std::vector<std::string> changed;
+    FolderWatch watch(loop, [&](const std::string& path) { changed.push_back(path); });
+    const std::string fileName = Utf8(file.wstring()), folderName = Utf8((root / "ports").wstring());
+    ASSERT_TRUE(watch.Add(fileName));
+    ASSERT_TRUE(watch.Add(folderName));
+    EXPECT_FALSE(watch.Add(Utf8((root / "missing").wstring())));
 
-  std::ofstream(other) << "22";  // a neighbour: its folder changes, the file does not
-  std::ofstream(file) << "333";
-  ASSERT_TRUE(TurnUntil(loop, [&] { return !changed.empty(); }));
-  loop.processEvents(100);
-  EXPECT_EQ(changed, std::vector<std::string>{fileName}) << "once, and for the watched file only";
+    std::ofstream(other) << "22";  // a neighbour: its folder changes, the file does not
+    std::ofstream(file) << "333";
+    ASSERT_TRUE(TurnUntil(loop, [&] { return !changed.empty(); }));
+    loop.processEvents(100);
+    EXPECT_EQ(changed, std::vector<std::string>{fileName}) << "once, and for the watched file only";
 
-  changed.clear();
-  fs::create_directories(root / "ports" / "serial");
-  ASSERT_TRUE(TurnUntil(loop, [&] { return !changed.empty(); }));
-  EXPECT_EQ(changed.front(), folderName);
+    changed.clear();
+    fs::create_directories(root / "ports" / "serial");
+    ASSERT_TRUE(TurnUntil(loop, [&] { return !changed.empty(); }));
+    EXPECT_EQ(changed.front(), folderName);
 
-  fs::remove(file);
-  ASSERT_TRUE(TurnUntil(loop, [&] { return !watch.Watching(fileName); })) << "removed: no longer watched";
-  EXPECT_TRUE(watch.Watching(folderName));
-  fs::remove_all(root);
+    fs::remove(file);
+    ASSERT_TRUE(TurnUntil(loop, [&] { return !watch.Watching(fileName); })) << "removed: no longer watched";
+    EXPECT_TRUE(watch.Watching(folderName));
+  }
+  fs::remove_all(root);  // its folders, no longer watched
 }
 
 // Wine tells of no port that comes or goes (its ports are Unix devices mapped by name), nor do
