@@ -14,7 +14,9 @@ cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 cleanup() {
   for pidfile in "$work"/*.pid; do [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true; done
+  # Gone before its prefix is: a server that cannot save its registry as it ends dumps its state.
   wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -85,9 +87,11 @@ say "a fresh wine prefix, its COM ports mapped to the simulated targets"
 # starts: tests run side by side, and several first wine processes racing to create the prefix
 # and start the server lose it under one another ("wine client error: recvmsg: Connection reset
 # by peer"). The services start here, with their output to /dev/null: started by a test they
-# would hold its output pipe open. No display: a dialog offering to download wine-mono or
+# would hold its output pipe open. The server's own messages go to a file: killed at the end
+# with wine's programs still running, it dumps every object it holds. No display: a dialog offering to download wine-mono or
 # wine-gecko would wait for a click.
-wineserver -p
+mkdir -p "$WINEPREFIX"
+wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot --init >/dev/null 2>&1
 # Wine reads its COM ports (HKLM\Software\Wine\Ports) when its server starts: map them, then
 # start it again.
@@ -97,7 +101,7 @@ for com in "${!ports[@]}"; do
 done
 wineserver -k
 wineserver -w
-wineserver -p
+wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot >/dev/null 2>&1
 
 say "unit tests under wine"

@@ -12,7 +12,9 @@ runs=${1:-3}
 work=$(mktemp -d)
 cleanup() {
   [ -f "$work/sim.pid" ] && kill "$(cat "$work/sim.pid")" 2>/dev/null || true
+  # Gone before its prefix is: a server that cannot save its registry as it ends dumps its state.
   wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -38,12 +40,13 @@ for _ in $(seq 100); do
 done
 pty=$(head -1 "$work/sim.dev")
 
-wineserver -p
+mkdir -p "$WINEPREFIX"
+wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot --init >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$pty" /f >/dev/null 2>&1
 wineserver -k
 wineserver -w
-wineserver -p
+wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot >/dev/null 2>&1
 
 seconds() { python3 -c 'import json,sys; r=[json.loads(l) for l in sys.stdin if "\"result\"" in l][-1]; print(r["seconds"] if r["outcome"]=="done" else "failed:"+r["outcome"])'; }

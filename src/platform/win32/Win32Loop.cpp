@@ -127,21 +127,28 @@ bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
     const auto whole = std::chrono::ceil<std::chrono::milliseconds>(*timeout).count();
     ms = static_cast<DWORD>(std::min<int64_t>(whole, INFINITE - 1));
   }
-  ::MsgWaitForMultipleObjectsEx(static_cast<DWORD>(std::min(handles.size(), kMostHandles)), handles.data(),
-                                ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  const DWORD waited = static_cast<DWORD>(std::min(handles.size(), kMostHandles));
+  const DWORD woken =
+      ::MsgWaitForMultipleObjectsEx(waited, handles.data(), ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   lastTurn_ = Clock::now();
+  // Each look at a handle or the message queue is a call to the system (under wine, a round trip
+  // to its server): a wait that ran out saw nothing signalled, and messages are looked for only
+  // when the wait says some came (one that came beside a handle waits for the next turn).
+  const bool nothingCame = woken == WAIT_TIMEOUT && waited == handles.size();
 
   // The thread's windows (the port arrivals' hidden window) get their messages.
-  MSG message;
-  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
+  if (woken == WAIT_OBJECT_0 + waited) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
   }
   interruptsPending_ += TakeInterrupts();
 
   bool bytesArrived = false;
   for (const ReceivingLine& line : lines) {
-    if (!Signalled(line.event)) continue;
+    if (nothingCame || !Signalled(line.event)) continue;
     bytesArrived = true;
     // An earlier pull may have closed this line's port (a hang-up ends the port).
     const std::vector<ReceivingLine> now = ReceivingLines();
@@ -152,7 +159,7 @@ bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
   for (const WatchId id : watched) {
     // A callback may have removed this watch (or any other) by now.
     const auto it = watches_.find(id);
-    if (it == watches_.end() || !Signalled(it->second.handle)) continue;
+    if (nothingCame || it == watches_.end() || !Signalled(it->second.handle)) continue;
     const std::function<void()> ready = it->second.ready;
     ready();
   }

@@ -69,6 +69,13 @@ bool Configure(HANDLE port, int baud) {
   return ::SetCommState(port, &dcb) != 0;
 }
 
+// Sleeps at least `d`: std::this_thread::sleep_for rounds down to whole milliseconds there (and
+// to nothing below one).
+void SleepAtLeast(std::chrono::nanoseconds d) {
+  if (d <= std::chrono::nanoseconds::zero()) return;
+  ::Sleep(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(d).count()));
+}
+
 DWORD Milliseconds(std::chrono::nanoseconds d) {
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
   return static_cast<DWORD>(std::clamp<int64_t>(ms, 0, 60'000));
@@ -130,7 +137,6 @@ struct Win32SerialPort::Io {
     char buffer[4096];
     int aborts = 0;
     for (;;) {
-      ::ResetEvent(read.hEvent);
       DWORD n = 0, error = 0;
       if (!::ReadFile(port, buffer, sizeof buffer, &n, &read)) {
         error = ::GetLastError();
@@ -156,7 +162,6 @@ struct Win32SerialPort::Io {
       }
       // Nothing waits: the driver tells of the next byte (or of a line error).
       DWORD mask = 0;
-      ::ResetEvent(event.hEvent);
       if (!::WaitCommEvent(port, &mask, &event)) {
         error = ::GetLastError();
         if (error == ERROR_IO_PENDING && !Await(event, n, error)) break;
@@ -293,8 +298,7 @@ void Win32SerialPort::Close() {
   if (!io_) return;
   // Some adapters report drained while their own buffer still holds the bytes: the line model's
   // time plus one frame covers what they still have to send.
-  const auto rest = lineFreeAt_ + LineTime(1, baud_) - std::chrono::steady_clock::now();
-  if (rest > std::chrono::nanoseconds::zero()) std::this_thread::sleep_for(rest);
+  SleepAtLeast(lineFreeAt_ + LineTime(1, baud_) - std::chrono::steady_clock::now());
   Release();
 }
 
@@ -337,7 +341,8 @@ void Win32SerialPort::PushOut() {
     if (out_.empty()) return;
     io.writing.swap(out_);
     out_.clear();
-    ::ResetEvent(io.write.hEvent);
+    // WriteFile resets the write's event itself: no call of our own per byte (under wine each
+    // is a round trip to its server).
     DWORD n = 0;
     if (!::WriteFile(io.port, io.writing.data(), static_cast<DWORD>(io.writing.size()), &n, &io.write)) {
       const DWORD e = ::GetLastError();
@@ -362,7 +367,7 @@ void Win32SerialPort::PassWritesToOs() {
 
 void Win32SerialPort::WaitForLine() {
   const auto backlog = lineFreeAt_ - std::chrono::steady_clock::now();
-  if (backlog > kMaxLineBacklog) std::this_thread::sleep_for(backlog - kLineBacklogAfterWait);
+  if (backlog > kMaxLineBacklog) SleepAtLeast(backlog - kLineBacklogAfterWait);
 }
 
 void Win32SerialPort::XmitWait() {
