@@ -49,12 +49,24 @@ wineserver -w
 wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot >/dev/null 2>&1
 
-seconds() { python3 -c 'import json,sys; r=[json.loads(l) for l in sys.stdin if "\"result\"" in l][-1]; print(r["seconds"] if r["outcome"]=="done" else "failed:"+r["outcome"])'; }
+# The run's own seconds from its result line; a run that failed stops the bench with its lines.
+seconds() {
+  python3 - "$1" <<'PY' || { cat "$1" >&2; exit 1; }
+import json, sys
+r = [json.loads(l) for l in open(sys.argv[1]) if '"result"' in l][-1]
+if r["outcome"] != "done":
+    sys.exit(f"the download failed: {r['outcome']} {r['failures']}")
+print(r["seconds"])
+PY
+}
 linux=()
 windows=()
 for i in $(seq "$runs"); do
-  linux+=("$(build/bin/brindlemark-cli download "$work/a.hex" --port "$pty" --baud 115200 --json 2>/dev/null | seconds)")
-  windows+=("$(wine build-windows/bin/brindlemark-cli.exe download "$work/b.hex" --port COM5 --baud 115200 --json 2>/dev/null | seconds)")
+  build/bin/brindlemark-cli download "$work/a.hex" --port "$pty" --baud 115200 --json >"$work/linux.jsonl" 2>/dev/null || true
+  linux+=("$(seconds "$work/linux.jsonl")")
+  wine build-windows/bin/brindlemark-cli.exe download "$work/b.hex" --port COM5 --baud 115200 --json \
+    >"$work/windows.jsonl" 2>/dev/null || true
+  windows+=("$(seconds "$work/windows.jsonl")")
   echo "run $i: Linux ${linux[-1]} s, Windows under wine ${windows[-1]} s"
 done
 python3 - "${linux[*]}" "${windows[*]}" <<'PY'
