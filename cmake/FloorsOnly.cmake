@@ -78,5 +78,9 @@ file(WRITE ${check}.new "${text}")
 configure_file(${check}.new ${check} COPYONLY)
 bm_floor_test(floor_headers_test SOURCES ${check} LIBS bm_shell_core bm_platform_sim)
 
-# The Win32 window, its loop and dialogs, and their tests.
+# The Windows programs and their platform (cmake/WindowsPrograms.cmake), then the Win32 window,
+# its loop and dialogs, and their tests (cmake/WindowsWindow.cmake), over that platform.
+if(WIN32)
+  include(${PROJECT_SOURCE_DIR}/cmake/WindowsPrograms.cmake)
+endif()
 include(${PROJECT_SOURCE_DIR}/cmake/WindowsWindow.cmake)

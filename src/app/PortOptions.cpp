@@ -2,11 +2,31 @@
 
 #include <chrono>
 
-#include "platform/posix/PosixSerialPort.h"
 #include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
+#ifdef _WIN32
+#include "platform/win32/Win32SerialPort.h"
+#else
+#include "platform/posix/PosixSerialPort.h"
+#endif
 
 namespace bm::app {
+namespace {
+
+#ifdef _WIN32
+using SystemSerialService = win32::Win32SerialService;
+// Linux sets an adapter's low-latency flag (1 ms instead of the FTDI's 16 ms latency timer);
+// Windows offers no call for it.
+constexpr const char* kTraceNote =
+    "note: Windows offers no call for an adapter's low-latency mode; an FTDI adapter's latency timer "
+    "(16 ms unless set lower) is a setting of its driver: Device Manager, the port's Properties, Port "
+    "Settings, Advanced, Latency Timer (1 ms for the fastest replies)";
+#else
+using SystemSerialService = posix::PosixSerialService;
+constexpr const char* kTraceNote = "";
+#endif
+
+}  // namespace
 
 PortOptions TakePortOptions(std::vector<std::string>& args) {
   PortOptions options;
@@ -38,7 +58,7 @@ Ports MakePorts(const PortOptions& options) {
     else
       devices.push_back(d);
   }
-  ports.list->Add(std::make_unique<posix::PosixSerialService>(!options.onlyNamed, devices));
+  ports.list->Add(std::make_unique<SystemSerialService>(!options.onlyNamed, devices));
   if (sim) {
     const auto start = std::chrono::steady_clock::now();
     auto now = [start] {
@@ -49,5 +69,7 @@ Ports MakePorts(const PortOptions& options) {
   }
   return ports;
 }
+
+std::string PortTraceNote() { return kTraceNote; }
 
 }  // namespace bm::app

@@ -26,7 +26,13 @@ struct Ports {
   std::shared_ptr<sim::SimTarget> simTarget;  // null unless offered
 };
 
-// Builds the list. The simulated target is our example board (platform/sim/ExampleBoard.h).
+// Builds the list: the system's serial port service (termios on POSIX, COM ports on Windows) and
+// the named devices. The simulated target is our example board (platform/sim/ExampleBoard.h).
 Ports MakePorts(const PortOptions& options);
+
+// What a byte trace should say first about this system's ports: what they cannot do that a
+// user may count on (on Windows, an adapter's latency timer is its driver's setting); empty
+// when there is nothing to say.
+std::string PortTraceNote();
 
 }  // namespace bm::app

@@ -12,6 +12,15 @@ std::filesystem::path PathFromName(const std::string& name) {
 #endif
 }
 
+std::string NameFromPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const std::u8string utf8 = path.u8string();
+  return std::string(utf8.begin(), utf8.end());
+#else
+  return path.string();
+#endif
+}
+
 std::FILE* OpenForReading(const std::filesystem::path& file) {
 #ifdef _WIN32
   return ::_wfopen(file.c_str(), L"rb");

@@ -11,6 +11,8 @@ namespace bm {
 
 // The path of a name as the program holds it.
 std::filesystem::path PathFromName(const std::string& name);
+// The name of a path, as the program holds names: PathFromName's inverse.
+std::string NameFromPath(const std::filesystem::path& path);
 
 // Opens `file` for reading, in binary; null when it cannot be opened.
 std::FILE* OpenForReading(const std::filesystem::path& file);

@@ -70,4 +70,9 @@ bool InterruptReceived();
 // The path of the program that is running, to start children of the same program.
 std::string ThisProgramPath();
 
+// The program's arguments after its name: on POSIX the bytes given; on Windows UTF-8, read from
+// the wide command line (main's own are in the ANSI code page there), and the console set to
+// show UTF-8.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 }  // namespace bm

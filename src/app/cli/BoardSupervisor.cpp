@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "app/cli/EventLog.h"
+#include "base/FileOpen.h"
 
 namespace bm::cli {
 
@@ -66,8 +67,8 @@ void BoardSupervisor::Start(const BoardLaunch& launch) {
   Child& c = *slot;
   c.launch = launch;
   if (launch.logBase) {
-    c.jsonLog.open(*launch.logBase + ".jsonl");
-    c.textLog.open(*launch.logBase + ".log");
+    c.jsonLog.open(PathFromName(*launch.logBase + ".jsonl"));
+    c.textLog.open(PathFromName(*launch.logBase + ".log"));
     c.result.logLost = !c.jsonLog || !c.textLog;
   }
   if (launch.timeLimitSeconds) {

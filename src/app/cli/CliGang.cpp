@@ -2,8 +2,6 @@
 // BoardSupervisor). The parent shows one line per board and a summary at the end. Children end
 // with the parent: on Ctrl-C or SIGTERM every child is stopped (a child ends its run as quitting
 // does).
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +19,7 @@
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
 #include "app/cli/PortNames.h"
+#include "app/cli/System.h"
 
 namespace bm::cli {
 namespace {
@@ -35,12 +34,12 @@ struct Board {
   bool skipped = false;               // --all-ports: no loader on this port
 };
 
-// A file name for a port's logs: "/dev/ttyUSB0" gives "ttyUSB0", "/dev/pts/3" gives "pts_3";
+// A file name for a port's logs: "/dev/ttyUSB0" gives "ttyUSB0", "/dev/pts/3" gives "pts_3", "COM3" "COM3";
 // a name already taken gets "-2", "-3"... so no two boards share a log.
 std::string LogName(const std::string& port, std::set<std::string>& taken) {
   std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
   for (char& c : name)
-    if (c == '/' || c == ':' || c == ' ') c = '_';
+    if (c == '/' || c == '\\' || c == ':' || c == ' ') c = '_';
   if (name.empty()) name = "port";
   std::string unique = name;
   for (int n = 2; !taken.insert(unique).second; ++n) unique = name + "-" + std::to_string(n);
@@ -52,7 +51,7 @@ class GangRun {
   GangRun(const CommandLine& line, EventLog& log)
       : line_(line),
         log_(log),
-        terminal_(isatty(STDERR_FILENO) == 1),
+        terminal_(StderrIsTerminal()),
         supervisor_(
             loop_, ThisProgramPath(),
             [this](const std::string& port, const std::string& event, const json& fields) {

@@ -13,6 +13,7 @@
 #include "app/cli/ExitCodes.h"
 #include "app/cli/FileCheck.h"
 #include "app/cli/LineBreaks.h"
+#include "base/FileOpen.h"
 #include "base/RuntimeExceptionPlus.h"
 #include "platform/PortList.h"
 #include "shell/core/Engine.h"
@@ -54,7 +55,7 @@ class Findings : public Engine::Observer {
 // The first `count` bytes of `buffer` (none when count <= 0, at most the whole buffer).
 bool WriteImage(const std::string& path, const std::vector<uint8_t>& buffer, int32_t count) {
   const size_t n = count <= 0 ? 0 : std::min(buffer.size(), static_cast<size_t>(count));
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathFromName(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(n));
   out.close();
   if (!out) std::cerr << "load: cannot write '" << path << "'\n";

@@ -1,8 +1,6 @@
 // brindlemark-cli loaders: the loader images that come with the program, for installing on a blank
 // chip with an ISP programmer (docs/loader.md). They lie in share/brindlemark/loaders beside the
 // installed program, or in loaders/ of the build tree when it runs from there.
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,8 @@
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
 #include "app/cli/ExitCodes.h"
+#include "base/FileOpen.h"
+#include "platform/CommandLoop.h"
 
 namespace bm::cli {
 namespace {
@@ -22,9 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path ProgramFolder() {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? fs::path() : self.parent_path();
+  const std::string self = ThisProgramPath();
+  return self.empty() ? fs::path() : PathFromName(self).parent_path();
 }
 
 // The build tree's loaders/ first (a program run from build/bin), then the installed folder.
@@ -78,11 +77,14 @@ int Loaders(const CommandLine& line) {
   if (!line.json) std::printf("%-12s %5s %8s %6s  %s\n", "chip", "MHz", "baud", "bytes", "path");
   for (const Row& r : rows) {
     if (line.json)
-      log.Emit("loader",
-               {{"mcu", r.mcu}, {"mhz", r.mhz}, {"baud", r.baud}, {"bytes", r.bytes}, {"path", r.path}});
+      log.Emit("loader", {{"mcu", r.mcu},
+                          {"mhz", r.mhz},
+                          {"baud", r.baud},
+                          {"bytes", r.bytes},
+                          {"path", NameFromPath(r.path)}});
     else
       std::printf("%-12s %5d %8ld %6lld  %s\n", r.mcu.c_str(), r.mhz, r.baud, static_cast<long long>(r.bytes),
-                  r.path.c_str());
+                  NameFromPath(r.path).c_str());
   }
   std::fflush(stdout);
   return rows.empty() ? kExitNotLoaded : kExitDone;

@@ -1,6 +1,9 @@
 #include "app/cli/CliRecord.h"
 
+#include <cstdlib>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <climits>
 
@@ -8,8 +11,13 @@ namespace bm::cli {
 namespace {
 
 std::string HostName() {
+#ifdef _WIN32
+  const char* name = std::getenv("COMPUTERNAME");  // records are refused there anyway
+  return name ? name : "";
+#else
   char name[HOST_NAME_MAX + 1] = {};
   return ::gethostname(name, sizeof name) == 0 ? std::string(name) : std::string();
+#endif
 }
 
 // The layout --serial-number names, or the usage error that refuses it.

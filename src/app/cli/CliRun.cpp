@@ -2,8 +2,6 @@
 // stop when asked), each with an explicit request, heard as an observer. Unattended use must
 // never pass a failure off as success, so every outcome maps to its own exit status; with --json
 // each step is also told as a JSON line on stdout.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <iostream>
@@ -21,6 +19,7 @@
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
 #include "app/cli/LineBreaks.h"
+#include "app/cli/System.h"
 #include "base/ByteTrace.h"
 #include "base/HexText.h"
 #include "base/RuntimeExceptionPlus.h"
@@ -123,7 +122,7 @@ class Runner {
       : line_(line),
         log_(log),
         session_(PortsOf(line)),
-        bar_(std::cerr, isatty(STDERR_FILENO) == 1, line.quiet),
+        bar_(std::cerr, StderrIsTerminal(), line.quiet),
         lines_(
             log_, bar_, line.quiet, [this](const PortTry& tried) { PortLine(tried); },
             [this](const std::string& text) { Message("error", text); }) {
@@ -315,7 +314,11 @@ class Runner {
     if (load_.baudProblem) return Finish(Outcome::Usage, std::string(Name()) + ": " + *load_.baudProblem);
     if (auto nothing = engine().NothingToWrite(Kind(), Request()))
       return Finish(Outcome::NothingToWrite, NothingToWriteText(*nothing));
-    if (line_.trace) engine().TraceWire(true);
+    if (line_.trace) {
+      engine().TraceWire(true);
+      // What the system's ports cannot do that the user may expect (Windows: the adapter's latency).
+      if (const std::string note = app::PortTraceNote(); !note.empty()) Note(note);
+    }
     return std::nullopt;
   }
 

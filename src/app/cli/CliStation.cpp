@@ -10,8 +10,6 @@
 // the running ones finish; a second stops them (they count as failed). The children run in
 // process groups of their own (BoardSupervisor), so a Ctrl-C at the terminal reaches only the
 // station.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,10 +33,9 @@
 #include "app/cli/FileCheck.h"
 #include "app/cli/Interrupts.h"
 #include "app/cli/PortNames.h"
+#include "app/cli/System.h"
+#include "base/FileOpen.h"
 #include "images/TextFile.h"
-#include "platform/posix/FolderWatch.h"
-#include "platform/posix/PortArrivals.h"
-#include "platform/posix/PosixLine.h"
 
 namespace bm::cli {
 namespace {
@@ -47,12 +44,15 @@ namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
 // The files a load of `file` reads: a project's .hex and .eep beside it, or the file alone.
-std::vector<fs::path> FilesOf(const fs::path& file) {
-  std::vector<fs::path> files{file};
-  if (TextFile::EndsWithNoCase(file.string(), ".ppro"))
-    for (const char* ext : {".hex", ".eep"}) files.push_back(fs::path(file).replace_extension(ext));
+std::vector<fs::path> FilesOf(const std::string& file) {
+  std::vector<fs::path> files{PathFromName(file)};
+  if (TextFile::EndsWithNoCase(file, ".ppro"))
+    for (const char* ext : {".hex", ".eep"}) files.push_back(PathFromName(file).replace_extension(ext));
   return files;
 }
+
+// The file's name without its folder, for a line to the operator.
+std::string FileName(const std::string& file) { return NameFromPath(PathFromName(file).filename()); }
 
 struct Board {
   std::string port;
@@ -87,6 +87,12 @@ class StationRun {
       Say("error", *refusal);
       return Finish(Outcome::Usage);
     }
+    if (line_.watchDir && !PortsAppearInFolders()) {
+      Say("error",
+          "station: --watch is not available here: serial ports are no entries of a folder on this system; "
+          "station takes its COM ports as they come and go (or only those named with --port)");
+      return Finish(Outcome::Usage);
+    }
     // --record: checked once here; each board's child records its own row.
     if (const std::optional<RecordRefusal> refusal = PrepareRecord(line_)) {
       Say("error", "station: " + refusal->text);
@@ -95,13 +101,13 @@ class StationRun {
     if (line_.watchDir) {
       // Resolved once: entries of a relative folder are named by their full path.
       std::error_code ec;
-      watchDir_ = fs::absolute(*line_.watchDir, ec).lexically_normal().string();
+      watchDir_ = NameFromPath(fs::absolute(PathFromName(*line_.watchDir), ec).lexically_normal());
       if (watchDir_.size() > 1 && watchDir_.back() == '/') watchDir_.pop_back();
-      if (fs::exists(watchDir_, ec) && !fs::is_directory(watchDir_, ec)) {
+      if (fs::exists(PathFromName(watchDir_), ec) && !fs::is_directory(PathFromName(watchDir_), ec)) {
         Say("error", "station: --watch '" + *line_.watchDir + "' is not a folder");
         return Finish(Outcome::Usage);
       }
-      if (posix::NearestExistingFolder(watchDir_).empty()) {
+      if (NearestExistingFolder(watchDir_).empty()) {
         Say("error", "station: --watch '" + *line_.watchDir + "': no folder on its path exists to watch");
         return Finish(Outcome::Usage);
       }
@@ -111,7 +117,7 @@ class StationRun {
     watching_ = true;
     TakeFile();
     for (const fs::path& f : FilesOf(line_.file)) {
-      watch_.Add(f.string());
+      watch_.Add(NameFromPath(f));
       watch_.Add(FolderOf(f));
     }
     WatchPorts();
@@ -139,19 +145,19 @@ class StationRun {
   }
 
   void TakeFileOnce() {
-    char pattern[] = "/tmp/brindlemark-station-XXXXXX";
-    const char* dir = ::mkdtemp(pattern);
-    if (!dir) return Pause("cannot make a private copy");
+    const std::optional<std::string> made = MakePrivateFolder();
+    if (!made) return Pause("cannot make a private copy");
+    const fs::path dir = PathFromName(*made);
     std::error_code ec;
     for (const fs::path& f : FilesOf(line_.file))
-      if (fs::exists(f, ec)) fs::copy_file(f, fs::path(dir) / f.filename(), ec);
-    const fs::path copy = fs::path(dir) / fs::path(line_.file).filename();
+      if (fs::exists(f, ec)) fs::copy_file(f, dir / f.filename(), ec);
+    const fs::path copy = dir / PathFromName(line_.file).filename();
     // The documented load, by this very program, as each board's child will run it.
     // In a process group of its own, as every child: a Ctrl-C now is the station's alone.
     std::optional<int> status;
     bool ended = false;
     std::unique_ptr<ChildProcess> load =
-        loop_.Start(ThisProgramPath(), {"load", copy.string()},
+        loop_.Start(ThisProgramPath(), {"load", NameFromPath(copy)},
                     {nullptr, nullptr, [&](std::optional<int> exitStatus, const std::string&) {
                        status = exitStatus;
                        ended = true;
@@ -164,32 +170,30 @@ class StationRun {
       return Pause("it no longer loads");
     }
     const bool again = !copy_.empty();
-    copies_.push_back(dir);
-    copy_ = copy.string();
+    copies_.push_back(*made);
+    copy_ = NameFromPath(copy);
     paused_ = false;
-    if (again)
-      Say("info", "station: " + fs::path(line_.file).filename().string() + " changed on disk: loaded again");
+    if (again) Say("info", "station: " + FileName(line_.file) + " changed on disk: loaded again");
     StartWaiting();
   }
 
   void Pause(const std::string& why) {
     if (!paused_)
-      Say("error", "station: " + fs::path(line_.file).filename().string() + ": " + why +
-                       "; paused until it loads again");
+      Say("error", "station: " + FileName(line_.file) + ": " + why + "; paused until it loads again");
     paused_ = true;
   }
 
   static std::string FolderOf(const fs::path& file) {
-    return file.has_parent_path() ? file.parent_path().string() : std::string(".");
+    return file.has_parent_path() ? NameFromPath(file.parent_path()) : std::string(".");
   }
 
   void Changed(const std::string& path) {
     // A rebuild may replace the file: watch it again under its name.
     for (const fs::path& f : FilesOf(line_.file))
-      if (!watch_.Watching(f.string()) && fs::exists(f)) watch_.Add(f.string());
+      if (!watch_.Watching(NameFromPath(f)) && fs::exists(f)) watch_.Add(NameFromPath(f));
     const std::vector<fs::path> files = FilesOf(line_.file);
-    const bool ours =
-        std::any_of(files.begin(), files.end(), [&path](const fs::path& f) { return path == f.string(); });
+    const bool ours = std::any_of(files.begin(), files.end(),
+                                  [&path](const fs::path& f) { return path == NameFromPath(f); });
     if (ours || Stamp() != stamp_) {
       stamp_ = Stamp();
       TakeFile();
@@ -215,9 +219,10 @@ class StationRun {
     if (!watchDir_.empty()) {
       WatchTowards();
     } else {
-      arrivals_ = std::make_unique<posix::PortArrivals>(loop_, [this] { Rescan(); });
+      arrivals_ = std::make_unique<PortArrivals>(loop_, [this] { Rescan(); });
       // Named devices (pseudo-terminals) come and go in their folders, which udev does not tell.
-      for (const std::string& d : named_) watch_.Add(FolderOf(posix::DeviceFile(d)));
+      for (const std::string& d : named_)
+        if (const std::string folder = PortFolder(d); !folder.empty()) watch_.Add(folder);
     }
   }
 
@@ -226,7 +231,7 @@ class StationRun {
   // level as it appears, down to the folder itself.
   void WatchTowards() {
     for (std::string nearest;
-         !(nearest = posix::NearestExistingFolder(watchDir_)).empty() && !watch_.Watching(nearest);)
+         !(nearest = NearestExistingFolder(watchDir_)).empty() && !watch_.Watching(nearest);)
       if (!watch_.Add(nearest)) break;
   }
 
@@ -234,14 +239,14 @@ class StationRun {
     std::set<std::string> present;
     std::error_code ec;
     if (!watchDir_.empty()) {
-      for (const auto& entry : fs::directory_iterator(watchDir_, ec)) present.insert(entry.path().string());
+      for (const auto& entry : fs::directory_iterator(PathFromName(watchDir_), ec))
+        present.insert(NameFromPath(entry.path()));
     } else if (named_.empty()) {
       const app::Ports system = app::MakePorts({});
-      for (int i = 0; i < system.list->Count(); ++i)
-        present.insert(posix::DeviceFile(system.list->PortName(i)));
+      for (int i = 0; i < system.list->Count(); ++i) present.insert(PortDevice(system.list->PortName(i)));
     }
     for (const std::string& d : named_)
-      if (fs::exists(posix::DeviceFile(d), ec)) present.insert(d);
+      if (PortPresent(d)) present.insert(d);
     if (!watchDir_.empty() && !named_.empty()) {
       std::set<std::string> named;
       for (const std::string& d : named_)
@@ -292,8 +297,7 @@ class StationRun {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
+    const std::tm local = LocalTime(seconds);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
     char stamp[40];
@@ -321,7 +325,7 @@ class StationRun {
     if (line_.logDir) {
       std::string device = b.port;
       for (char& c : device)
-        if (c == '/' || c == ':' || c == ' ') c = '_';
+        if (c == '/' || c == '\\' || c == ':' || c == ' ') c = '_';
       launch.logBase = *line_.logDir + "/" + LocalTimeStamp() + device;
     }
     supervisor_.Start(launch);
@@ -384,10 +388,9 @@ class StationRun {
   }
 
   void Draw() const {
-    if (isatty(STDERR_FILENO) != 1 || line_.quiet) return;
+    if (!StderrIsTerminal() || line_.quiet) return;
     std::cerr << "passed " << passed_ << ", failed " << failed_ << " |";
-    for (const auto& [port, b] : boards_)
-      std::cerr << ' ' << fs::path(port).filename().string() << ": " << b->status << ';';
+    for (const auto& [port, b] : boards_) std::cerr << ' ' << FileName(port) << ": " << b->status << ';';
     std::cerr << "\x1b[K\r" << std::flush;
   }
 
@@ -405,7 +408,7 @@ class StationRun {
         log_, outcome,
         {{"sha256", summary_.empty() ? "" : summary_.front().value("sha256", "")}, {"boards", summary_}});
     std::error_code ec;
-    for (const std::string& dir : copies_) fs::remove_all(dir, ec);
+    for (const std::string& dir : copies_) fs::remove_all(PathFromName(dir), ec);
     return exitCode;
   }
 
@@ -413,8 +416,8 @@ class StationRun {
   bool watching_ = false;  // past the checks of FILE and --log-dir
   EventLog& log_;
   SystemLoop loop_;
-  posix::FolderWatch watch_{loop_, [this](const std::string& path) { Changed(path); }};
-  std::unique_ptr<posix::PortArrivals> arrivals_;
+  FolderWatch watch_{loop_, [this](const std::string& path) { Changed(path); }};
+  std::unique_ptr<PortArrivals> arrivals_;
   std::string watchDir_;            // --watch, absolute
   std::vector<std::string> named_;  // --port names, resolved
   std::map<std::string, std::unique_ptr<Board>> boards_;

@@ -140,7 +140,8 @@ const std::vector<CommandRow>& Commands() {
              kRecord,
              kSerial,
              {{"watch", "DIR",
-               "Boards are the device entries that appear in DIR (/dev/serial/by-id names the adapter); "
+               "Boards are the device entries that appear in DIR (/dev/serial/by-id names the adapter; "
+               "not on Windows); "
                "by default the system's serial ports as they come and go."},
               {"settle", "MS", "Wait MS after a port appears before opening it (default 300)."},
               {"max-boards", "N", "End after N boards."},

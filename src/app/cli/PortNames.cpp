@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "platform/posix/PosixLine.h"
+#include "app/cli/System.h"
 
 namespace bm::cli {
 
@@ -15,10 +15,7 @@ std::string ResolvedPortName(const std::string& name) {
 
 std::string DeviceOf(const std::string& resolvedName) {
   if (resolvedName == "sim") return resolvedName;
-  std::error_code ec;
-  const std::filesystem::path file = posix::DeviceFile(resolvedName);
-  const std::filesystem::path real = std::filesystem::canonical(file, ec);
-  return ec ? file.string() : real.string();
+  return RealDevice(PortDevice(resolvedName));
 }
 
 }  // namespace bm::cli

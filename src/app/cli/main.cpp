@@ -72,5 +72,5 @@ int RunCommand(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   bm::InstallInterruptHandlers();
-  return Reported(RunCommand(std::vector<std::string>(argv + 1, argv + argc)));
+  return Reported(RunCommand(bm::ProgramArguments(argc, argv)));
 }

@@ -7,6 +7,7 @@
 #include <climits>
 #include <csignal>
 #include <string>
+#include <vector>
 
 #include "platform/CommandLoop.h"
 
@@ -45,6 +46,10 @@ std::string ThisProgramPath() {
   char path[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
   return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
 }
 
 namespace posix {

@@ -1,0 +1,196 @@
+#include "platform/win32/Win32Loop.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// After windows.h: it needs its types.
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/win32/Interrupts.h"
+#include "platform/win32/ReceivingLines.h"
+#include "platform/win32/Win32Child.h"
+
+namespace bm::win32 {
+namespace {
+
+// A wait covers at most this many handles (one place of MAXIMUM_WAIT_OBJECTS is the message
+// queue's). Handles beyond it are looked at every kOverflowLookMs instead of waited on.
+constexpr size_t kMostHandles = MAXIMUM_WAIT_OBJECTS - 1;
+constexpr auto kOverflowLook = std::chrono::milliseconds(5);
+
+bool Signalled(HANDLE h) { return ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }
+
+}  // namespace
+
+Mailbox::Mailbox() : wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+Mailbox::~Mailbox() {
+  if (wake_) ::CloseHandle(wake_);
+}
+
+void Mailbox::Post(std::function<void()> work) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (closed_) return;
+  posted_.push_back(std::move(work));
+  ::SetEvent(wake_);
+}
+
+std::vector<std::function<void()>> Mailbox::Take() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return std::exchange(posted_, {});
+}
+
+void Mailbox::Close() {
+  std::lock_guard<std::mutex> hold(lock_);
+  closed_ = true;
+  posted_.clear();
+}
+
+Win32Loop::Win32Loop() { ::timeBeginPeriod(1); }
+
+Win32Loop::~Win32Loop() {
+  mail_->Close();
+  ::timeEndPeriod(1);
+}
+
+Win32Loop::WatchId Win32Loop::Watch(void* handle, std::function<void()> ready) {
+  const WatchId id = nextId_++;
+  watches_[id] = {handle, std::move(ready)};
+  return id;
+}
+
+void Win32Loop::Unwatch(WatchId watch) { watches_.erase(watch); }
+
+CommandLoop::TimerId Win32Loop::After(std::chrono::milliseconds delay, std::function<void()> fire) {
+  const TimerId id = nextId_++;
+  timers_[id] = {Clock::now() + delay, std::move(fire)};
+  return id;
+}
+
+void Win32Loop::Cancel(TimerId timer) { timers_.erase(timer); }
+
+void Win32Loop::OnInterrupt(std::function<void()> handler) { onInterrupt_ = std::move(handler); }
+
+void Win32Loop::Quit() { quit_ = true; }
+
+void Win32Loop::Run() {
+  while (!quit_) Turn(std::nullopt);
+  quit_ = false;
+}
+
+void Win32Loop::processEvents(int maxWaitMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(maxWaitMs);
+  // At least one turn: on a loaded machine the pass's time may be gone before it starts, and a
+  // pass that looked at nothing would leave Ctrl-C unheard.
+  do {
+    if (Turn(std::max(Clock::duration::zero(), end - Clock::now()))) break;
+  } while (Clock::now() < end);
+}
+
+void Win32Loop::yield() {
+  if (pacer_.Due()) Turn(Clock::duration::zero());
+}
+
+bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
+  std::vector<HANDLE> handles;
+  if (HANDLE interrupt = InterruptEvent()) handles.push_back(interrupt);
+  handles.push_back(mail_->Wake());
+  const std::vector<ReceivingLine> lines = ReceivingLines();
+  for (const ReceivingLine& line : lines) handles.push_back(line.event);
+  std::vector<WatchId> watched;
+  for (const auto& [id, watch] : watches_) {
+    handles.push_back(watch.handle);
+    watched.push_back(id);
+  }
+
+  if (!timers_.empty()) {
+    const auto next = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
+                        return a.second.due < b.second.due;
+                      })->second.due;
+    const auto untilTimer = std::max(Clock::duration::zero(), next - Clock::now());
+    timeout = timeout ? std::min(*timeout, untilTimer) : untilTimer;
+  }
+  if (handles.size() > kMostHandles)
+    timeout = timeout ? std::min<Clock::duration>(*timeout, kOverflowLook) : kOverflowLook;
+  // A timer is never early: the wait is rounded up to whole milliseconds, and a wait that ends
+  // a little early (the system's timer ticks) only makes another turn.
+  DWORD ms = INFINITE;
+  if (timeout) {
+    const auto whole = std::chrono::ceil<std::chrono::milliseconds>(*timeout).count();
+    ms = static_cast<DWORD>(std::min<int64_t>(whole, INFINITE - 1));
+  }
+  const DWORD waited = static_cast<DWORD>(std::min(handles.size(), kMostHandles));
+  const DWORD woken =
+      ::MsgWaitForMultipleObjectsEx(waited, handles.data(), ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  pacer_.Turned();
+  // Each look at a handle or the message queue is a call to the system (under wine, a round trip
+  // to its server): a wait that ran out saw nothing signalled, and messages are looked for only
+  // when the wait says some came (one that came beside a handle waits for the next turn).
+  const bool nothingCame = woken == WAIT_TIMEOUT && waited == handles.size();
+
+  // The thread's windows (the port arrivals' hidden window) get their messages.
+  if (woken == WAIT_OBJECT_0 + waited) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  interruptsPending_ += TakeInterrupts();
+
+  bool bytesArrived = false;
+  for (const ReceivingLine& line : lines) {
+    if (nothingCame || !Signalled(line.event)) continue;
+    bytesArrived = true;
+    // An earlier pull may have closed this line's port (a hang-up ends the port).
+    const std::vector<ReceivingLine> now = ReceivingLines();
+    const bool stillOpen = std::any_of(now.begin(), now.end(),
+                                       [&line](const ReceivingLine& l) { return l.event == line.event; });
+    if (stillOpen && line.pull) line.pull();
+  }
+  for (const WatchId id : watched) {
+    // A callback may have removed this watch (or any other) by now.
+    const auto it = watches_.find(id);
+    if (nothingCame || it == watches_.end() || !Signalled(it->second.handle)) continue;
+    const std::function<void()> ready = it->second.ready;
+    ready();
+  }
+  for (std::function<void()>& work : mail_->Take()) work();
+  FireDueTimers();
+  if (interruptsPending_ > 0 && onInterrupt_) {
+    const int pending = std::exchange(interruptsPending_, 0);
+    for (int k = 0; k < pending && onInterrupt_; ++k) {
+      const std::function<void()> handler = onInterrupt_;
+      handler();
+    }
+  }
+  return bytesArrived;
+}
+
+void Win32Loop::FireDueTimers() {
+  const auto now = Clock::now();
+  std::vector<TimerId> due;
+  for (const auto& [id, timer] : timers_)
+    if (timer.due <= now) due.push_back(id);
+  std::sort(due.begin(), due.end(),
+            [this](TimerId a, TimerId b) { return timers_.at(a).due < timers_.at(b).due; });
+  for (const TimerId id : due) {
+    const auto it = timers_.find(id);
+    if (it == timers_.end()) continue;  // cancelled by an earlier one
+    const std::function<void()> fire = std::move(it->second.fire);
+    timers_.erase(it);
+    fire();
+  }
+}
+
+std::unique_ptr<ChildProcess> Win32Loop::Start(const std::string& program,
+                                               const std::vector<std::string>& args, ChildEvents events) {
+  return std::make_unique<Win32Child>(mail_, program, args, std::move(events));
+}
+
+}  // namespace bm::win32
