@@ -8,9 +8,6 @@ add_library(bm_app_ports STATIC ${PROJECT_SOURCE_DIR}/src/app/PortOptions.cpp)
 target_include_directories(bm_app_ports PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(bm_app_ports PUBLIC bm_platform bm_platform_sim bm_platform_win32)
 
-# The production record: refused on Windows for now (src/records/RecordStoreStub.cpp).
-add_subdirectory(${PROJECT_SOURCE_DIR}/src/records ${CMAKE_BINARY_DIR}/records)
-
 include(${PROJECT_SOURCE_DIR}/src/app/cli/Sources.cmake)
 add_library(bm_cli STATIC ${bm_cli_library_sources})
 target_include_directories(bm_cli PUBLIC ${PROJECT_SOURCE_DIR}/src)
@@ -20,6 +17,7 @@ target_link_libraries(bm_cli PUBLIC bm_command_line bm_app_ports bm_shell_core b
 # brindlemark-cli.exe: the same commands and options as on Linux, over the Win32 platform.
 add_executable(brindlemark-cli ${bm_cli_program_sources})
 target_compile_definitions(brindlemark-cli PRIVATE BRINDLEMARK_VERSION_TEXT="${BRINDLEMARK_VERSION_TEXT}")
+# bm_records refuses a record on Windows for now (src/records/RecordStoreStub.cpp).
 target_link_libraries(brindlemark-cli PRIVATE bm_cli bm_records)
 
 # The Win32 platform's tests that need no device: the loop's timers, reply waits, interrupts and
