@@ -70,6 +70,7 @@ usr/share/doc/brindlemark-cli/changelog.gz
 usr/share/doc/brindlemark-cli/cli.md
 usr/share/doc/brindlemark-cli/copyright
 usr/share/doc/brindlemark-cli/loader.md
+usr/share/doc/brindlemark-cli/records.md
 usr/share/man/man1/brindlemark-cli.1.gz
 usr/share/man/man1/brindlemark-target-sim.1.gz"
 [ "$(files_of "$window")" = "$expected_window" ] ||
