@@ -166,7 +166,8 @@ struct Win32SerialPort::Io {
         error = ::GetLastError();
         if (error == ERROR_IO_PENDING && !Await(event, n, error)) break;
       }
-      if (error != 0 && error != ERROR_OPERATION_ABORTED) {
+      if (error == ERROR_OPERATION_ABORTED && ++aborts < kAbortsBeforeFailure) continue;
+      if (error != 0) {
         Failed("cannot wait for the device: " + SystemMessage(error));
         break;
       }
