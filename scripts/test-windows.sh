@@ -163,6 +163,30 @@ valid "$out"
   fail "station on COM6: exit $status; $(cat "$out" "$err")"
 ok "station --port COM6 --max-boards 1: the port appeared, its board was flashed by a child"
 
+# station reads FILE again when it changes (the system's change notifications); the first Ctrl-C
+# takes no new boards and, none running, ends it.
+mkdir "$work/project"
+cp examples/blink/blink.* "$work/project/"
+wine $cli station "$work/project/blink.ppro" --port COM6 --settle 0 --json >"$out" 2>"$err" &
+pid=$!
+for _ in $(seq 300); do
+  grep -q '"event":"result","t":[0-9.]*,"port"' "$out" && break
+  sleep 0.05
+done
+cat "$work/project/blink.hex" >"$work/blink.hex"
+cat "$work/blink.hex" >"$work/project/blink.hex" # the same image, written again
+for _ in $(seq 300); do
+  grep -q 'changed on disk: loaded again' "$out" && break
+  sleep 0.05
+done
+kill -INT "$pid"
+status=0
+wait "$pid" || status=$?
+valid "$out"
+grep -q 'changed on disk: loaded again' "$out" && [ "$status" = 0 ] && [ "$(field "$out" result outcome)" = '"done"' ] ||
+  fail "station and a changed file: exit $status; $(cat "$out" "$err")"
+ok "station: a changed FILE is loaded again; Ctrl-C with no board running ends it, exit 0"
+
 # Ctrl-C: wine hands SIGINT to the console's control handler as CTRL_C_EVENT.
 wine $cli download $blink --port COM11 --baud 1200 --json >"$out" 2>"$err" &
 pid=$!
