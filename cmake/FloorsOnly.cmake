@@ -57,7 +57,7 @@ bm_floor_test(link_test
 bm_floor_test(platform_sim_test SOURCES ${t}/platform/SimTargetTest.cpp LIBS bm_platform_sim bm_base)
 bm_floor_test(command_line_test SOURCES ${t}/app/CommandLineTest.cpp LIBS bm_command_line)
 bm_floor_test(shell_core_test
-  SOURCES ${t}/shell/core/UpdateButtonsTest.cpp ${t}/shell/core/ParamListRowsTest.cpp
+  SOURCES ${t}/shell/core/UpdateButtonsTest.cpp ${t}/shell/core/ParamListRowsTest.cpp ${t}/shell/core/StyledTextTest.cpp
   LIBS bm_shell_core)
 
 # <windows.h> defines Yield and MessageBox as macros, which would rename Bootloader::Yield and
@@ -78,7 +78,9 @@ file(WRITE ${check}.new "${text}")
 configure_file(${check}.new ${check} COPYONLY)
 bm_floor_test(floor_headers_test SOURCES ${check} LIBS bm_shell_core bm_platform_sim)
 
-# The Windows programs and their platform (cmake/WindowsPrograms.cmake).
+# The Windows programs and their platform (cmake/WindowsPrograms.cmake), then the Win32 window,
+# its loop and dialogs, and their tests (cmake/WindowsWindow.cmake), over that platform.
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/cmake/WindowsPrograms.cmake)
 endif()
+include(${PROJECT_SOURCE_DIR}/cmake/WindowsWindow.cmake)

@@ -54,7 +54,7 @@ install(FILES ${BM_PACKAGING_DIR}/brindlemark-cli.bash
         COMPONENT cli)
 # The command-line tool's manual beyond its man page, the schema of its JSON lines and the
 # loader's manual.
-install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/brindlemark-cli.schema.json
+install(FILES ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/records.md ${PROJECT_SOURCE_DIR}/docs/brindlemark-cli.schema.json
               ${PROJECT_SOURCE_DIR}/docs/loader.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${BM_CLI_PACKAGE} COMPONENT cli)
 # The loader images, with their README. The folder keeps its name: brindlemark-cli looks for
@@ -135,6 +135,9 @@ flashes each board as its port appears, JSON lines for machines).
 The package also holds a simulated target on a pseudo-terminal for use
 without hardware (brindlemark-target-sim) and the loader images for blank
 chips. It needs no graphical toolkit.")
+# Records on a PostgreSQL server load its client library when they are made (not linked: every
+# start would pay for it); SQLite records need nothing more.
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "libpq5")
 # These files were in the brindlemark package before this version.
 set(CPACK_DEBIAN_CLI_PACKAGE_REPLACES "${BM_WINDOW_PACKAGE} (<< ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_CLI_PACKAGE_BREAKS "${BM_WINDOW_PACKAGE} (<< ${PROJECT_VERSION})")

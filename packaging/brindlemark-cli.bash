@@ -43,9 +43,9 @@ _brindlemark_cli_images() {
 _brindlemark_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="ports load download erase gang station loaders help"
+  local commands="ports load download erase gang station loaders records help"
   local global="--port --simulated-target --json -h --help --version"
-  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts --wait-after-open --reply-timeout --watch --settle --max-boards"
+  local with_value="--port -P --baud -b --flash-out --eeprom-out --timeout --log-dir --connect-attempts --wait-after-open --reply-timeout --watch --settle --max-boards --record --station-name --serial-number --sequence --sequence-start --serial --sha256 --since --outcome"
 
   # --option=value arrives as "--option" "=" "value" (or "=" alone while nothing is typed yet).
   if [[ $cur == = ]]; then
@@ -75,7 +75,21 @@ _brindlemark_cli() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
-    --timeout | --connect-attempts | --wait-after-open | --reply-timeout | --settle | --max-boards)
+    --record)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return
+      ;;
+    --outcome)
+      mapfile -t COMPREPLY < <(compgen -W "done load-failed nothing-to-write usage not-found refused failed port-lost no-answer does-not-fit verify-failed stopped output-failed record-failed unfinished" -- "$cur")
+      return
+      ;;
+    --serial-number)
+      mapfile -t COMPREPLY < <(compgen -W "u32le@eeprom: u32be@eeprom:" -- "$cur")
+      return
+      ;;
+    --timeout | --connect-attempts | --wait-after-open | --reply-timeout | --settle | --max-boards | --station-name | \
+      --sequence | --sequence-start | --serial | --sha256 | --since)
       COMPREPLY=()
       return
       ;;
@@ -101,16 +115,19 @@ _brindlemark_cli() {
   done
 
   local run="--baud --stop --force --trace --quiet --connect-attempts --wait-after-open --reply-timeout"
+  local record="--record --station-name"
+  local serial="--serial-number --sequence --sequence-start"
   local options
   case $command in
     '') options=$global ;;
     ports) options="$global --probe --reply-timeout" ;;
     load) options="$global --flash-out --eeprom-out" ;;
-    download) options="$global $run --no-flash --no-eeprom --verify" ;;
-    erase) options="$global $run" ;;
-    gang) options="$global $run --no-flash --no-eeprom --verify --all-ports --timeout --log-dir" ;;
-    station) options="$global $run --no-flash --no-eeprom --verify --watch --settle --max-boards --log-dir" ;;
+    download) options="$global $run --no-flash --no-eeprom --verify $record $serial" ;;
+    erase) options="$global $run $record" ;;
+    gang) options="$global $run --no-flash --no-eeprom --verify --all-ports --timeout --log-dir $record $serial" ;;
+    station) options="$global $run --no-flash --no-eeprom --verify --watch --settle --max-boards --log-dir $record $serial" ;;
     loaders) options=$global ;;
+    records) options="$global --serial --sha256 --since --outcome --csv" ;;
     help) options= ;;
     *) options=$global ;;
   esac
@@ -121,8 +138,11 @@ _brindlemark_cli() {
     mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
   elif [[ $command == help ]]; then
     [[ -z $file ]] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
-  elif [[ -z $file && $command =~ ^(load|download|erase|gang)$ ]]; then
+  elif [[ -z $file && $command =~ ^(load|download|erase|gang|station)$ ]]; then
     _brindlemark_cli_images "$cur"
+  elif [[ -z $file && $command == records ]]; then
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
   fi
 } &&
   complete -F _brindlemark_cli brindlemark-cli

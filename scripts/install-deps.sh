@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev nlohmann-json3-dev libssl-dev libcli11-dev libudev-dev
+  libsqlite3-dev libpq-dev libfmt-dev postgresql-15
   clang clang-format libclang-rt-14-dev
   gcc-avr avr-libc binutils-avr simavr libsimavr-dev libelf-dev srecord
   xvfb xauth
@@ -28,4 +29,9 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
+# The record's tests start PostgreSQL clusters of their own: the package need not make one.
+if [[ " ${missing[*]} " == *" postgresql-15 "* ]] && ! grep -qs '^create_main_cluster' /etc/postgresql-common/createcluster.conf; then
+  "${sudo_cmd[@]}" mkdir -p /etc/postgresql-common
+  echo 'create_main_cluster = false' | "${sudo_cmd[@]}" tee -a /etc/postgresql-common/createcluster.conf >/dev/null
+fi
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

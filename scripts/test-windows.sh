@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# The Windows build — the toolkit-free floors, the Win32 platform (src/platform/win32) and
-# brindlemark-cli.exe — made with MinGW-w64 and tested under wine, in a fresh wine prefix each
-# time:
-#   1. the unit tests (ctest --preset windows), the COM port's own tests among them;
+# The Windows build — the toolkit-free floors, the Win32 platform (src/platform/win32),
+# brindlemark-cli.exe and the Win32 window brindlemark.exe — made with MinGW-w64 and tested under
+# wine, in a fresh wine prefix each time:
+#   1. the unit tests (ctest --preset windows): the floors, the command line's reading, the COM
+#      port's own tests, and the Win32 window's (its texts, file filter and loop without a screen;
+#      the real window in process, and the program driven from outside through a download).
+#      They run on one virtual X display (xvfb-run): wine makes windows only on the display its
+#      desktop started with, and whichever test comes first starts it;
 #   2. brindlemark-cli.exe through real COM ports of the prefix, each mapped to the
 #      pseudo-terminal of a brindlemark-target-sim (the Linux program of the default build):
 #      ports, download --verify (the target's memory held against the Linux load of the same
@@ -88,8 +92,8 @@ say "a fresh wine prefix, its COM ports mapped to the simulated targets"
 # and start the server lose it under one another ("wine client error: recvmsg: Connection reset
 # by peer"). The services start here, with their output to /dev/null: started by a test they
 # would hold its output pipe open. The server's own messages go to a file: killed at the end
-# with wine's programs still running, it dumps every object it holds. No display: a dialog offering to download wine-mono or
-# wine-gecko would wait for a click.
+# with wine's programs still running, it dumps every object it holds. No display: a dialog
+# offering to download wine-mono or wine-gecko would wait for a click.
 mkdir -p "$WINEPREFIX"
 wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot --init >/dev/null 2>&1
@@ -101,11 +105,17 @@ for com in "${!ports[@]}"; do
 done
 wineserver -k
 wineserver -w
+
+say "unit tests under wine, on a virtual display"
+# The services and the desktop started again first, on that display and with their output to
+# /dev/null, for the reason above.
+BM_TEST_SIM_PORT=COM6 BM_TEST_HANGUP_PORT=COM7 xvfb-run -a -s "-screen 0 1024x768x24" \
+  bash -c 'wineserver -p 2>>"$0/wineserver.log" && wine wineboot >/dev/null 2>&1 && ctest --preset windows' "$work"
+# The command line needs no display: the server started again without one.
+wineserver -k
+wineserver -w
 wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot >/dev/null 2>&1
-
-say "unit tests under wine"
-BM_TEST_SIM_PORT=COM6 BM_TEST_HANGUP_PORT=COM7 ctest --preset windows
 
 say "brindlemark-cli.exe through wine's COM ports"
 out=$work/out.jsonl

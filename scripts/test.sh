@@ -2,7 +2,7 @@
 # Sets up, builds and runs every test: the formatting check, the default build (unit, window, end-to-end over a
 # pseudo-terminal, and the emulated AVR), the two Debian packages built from it and their programs run
 # unpacked, the AddressSanitizer + UndefinedBehaviorSanitizer build, a short run of each fuzz
-# target, the Windows build (the floors and brindlemark-cli.exe) tested under wine; last, the README's run
+# target, the Windows build (the floors, brindlemark-cli.exe and the Win32 window) tested under wine; last, the README's run
 # command on a fresh clone of HEAD without a display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,7 +34,7 @@ if [ -x scripts/fuzz.sh ]; then
   scripts/fuzz.sh 30
 fi
 
-echo "== Windows build (the floors and brindlemark-cli.exe), under wine"
+echo "== Windows build (the floors, brindlemark-cli.exe and the Win32 window), under wine"
 scripts/test-windows.sh
 
 echo "== the run command on a fresh clone"

@@ -14,8 +14,10 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/YieldPacer.h"
 #include "platform/posix/FolderWatch.h"
 #include "platform/posix/PollLoop.h"
 #include "platform/posix/PortArrivals.h"
@@ -136,6 +138,29 @@ TEST(PollLoop, AProgramThatCannotStartSaysWhy) {
                            }});
   ASSERT_TRUE(TurnUntil(loop, [&] { return ended; }));
   EXPECT_EQ(why, "No such file or directory");
+}
+
+// Yields that come slowly (a run at 300 baud yields once per byte, 37 ms apart) turn the loop
+// within a few of them; fast ones read the clock only once per batch.
+TEST(YieldPacer, ASlowYieldTurnsTheLoopSoonAndFastOnesAreBatched) {
+  YieldPacer pacer;
+  for (int i = 0; i < 100000; ++i) pacer.Due();  // fast: now batched
+  int yields = 0;
+  do {
+    std::this_thread::sleep_for(4ms);  // never shorter than asked: 3 of them pass the interval
+    ++yields;
+  } while (!pacer.Due() && yields < 100);
+  EXPECT_LE(yields, 4) << "a slow run's Ctrl-C waits for a batch of fast yields";
+  pacer.Turned();
+  int due = 0;
+  const auto start = Clock::now();
+  for (int i = 0; i < 1000000; ++i)
+    if (pacer.Due()) {
+      ++due;
+      pacer.Turned();
+    }
+  const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_LE(due, elapsedMs / 10 + 2) << "turns about every 10 ms";
 }
 
 TEST(FolderWatch, AFolderThatDoesNotExistYetIsFollowedLevelByLevel) {

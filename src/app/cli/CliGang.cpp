@@ -11,6 +11,7 @@
 
 #include "app/PortOptions.h"
 #include "app/cli/BoardSupervisor.h"
+#include "app/cli/CliRecord.h"
 #include "app/cli/CommandLoop.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
@@ -64,6 +65,12 @@ class GangRun {
       std::cerr << *refusal << '\n';
       log_.Emit("message", {{"kind", "error"}, {"text", *refusal}});
       return Finish(Outcome::Usage);
+    }
+    // --record: checked once here; each board's child records its own row.
+    if (const std::optional<RecordRefusal> refusal = PrepareRecord(line_)) {
+      std::cerr << "gang: " << refusal->text << '\n';
+      log_.Emit("message", {{"kind", "error"}, {"text", "gang: " + refusal->text}});
+      return Finish(refusal->outcome);
     }
     const std::vector<Port> ports = Ports();
     if (ports.empty()) {

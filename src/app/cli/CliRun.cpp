@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/cli/CliProgress.h"
+#include "app/cli/CliRecord.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
@@ -140,6 +141,8 @@ class Runner {
     if (auto end = Load()) return *end;
     // A signal during the load: no port is touched.
     if (Interrupts::Received()) return Finish(Outcome::Stopped);
+    // --record: the board's row exists, unfinished, before its port is touched.
+    if (auto refusal = record_.Begin(load_)) return Finish(refusal->outcome, refusal->text);
     if (auto end = Connect()) return *end;
     if (auto end = Program()) return *end;
     if (line_.stop) engine().Stop();
@@ -195,6 +198,12 @@ class Runner {
                 {"flashSha256", hash(run_.flash)},
                 {"eepromSha256", hash(run_.eeprom)}};
     fields.update(VerifyFields());
+    if (auto refusal = record_.Finish(outcome, run_, log_.Seconds())) {
+      Message("error", refusal->text);
+      if (outcome == Outcome::Done) outcome = refusal->outcome;
+    }
+    if (record_.Id()) fields["recordId"] = *record_.Id();
+    if (!record_.BoardSerial().empty()) fields["boardSerial"] = record_.BoardSerial();
     if (line_.command == Command::Download) {
       fields["pagesWritten"] = run_.result.pagesWritten;
       fields["pagesSkipped"] = run_.result.pagesSkipped;
@@ -380,6 +389,7 @@ class Runner {
 
   std::optional<int> Connect() {
     if (!Step([this] { search_ = engine().Search(); })) return Finish(Outcome::NotFound);
+    record_.Found(*session_.ports.list, search_);
     const Identification& found = search_.identification;
     switch (search_.outcome) {
       case SearchOutcome::Found:
@@ -410,8 +420,12 @@ class Runner {
 
   std::optional<int> Program() {
     const RunKind kind = Kind();
-    if (!Step([this, kind] {
-          run_ = kind == RunKind::Download ? engine().Download(Request()) : engine().Erase(Request());
+    RunRequest request = Request();
+    // --serial-number: the board's number, taken (and committed) before anything is written.
+    if (kind == RunKind::Download)
+      if (auto refusal = record_.TakeSerial(request)) return Finish(refusal->outcome, refusal->text);
+    if (!Step([this, kind, &request] {
+          run_ = kind == RunKind::Download ? engine().Download(request) : engine().Erase(request);
         }))
       return Finish(Outcome::Failed);
     switch (run_.start) {
@@ -460,6 +474,7 @@ class Runner {
   LoadResult load_;
   SearchResult search_;
   RunReport run_;
+  BoardRecord record_{line_};
 };
 
 }  // namespace

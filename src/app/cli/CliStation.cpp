@@ -25,6 +25,7 @@
 
 #include "app/PortOptions.h"
 #include "app/cli/BoardSupervisor.h"
+#include "app/cli/CliRecord.h"
 #include "app/cli/CommandLoop.h"
 #include "app/cli/Commands.h"
 #include "app/cli/EventLog.h"
@@ -91,6 +92,11 @@ class StationRun {
           "station: --watch is not available here: serial ports are no entries of a folder on this system; "
           "station takes its COM ports as they come and go (or only those named with --port)");
       return Finish(Outcome::Usage);
+    }
+    // --record: checked once here; each board's child records its own row.
+    if (const std::optional<RecordRefusal> refusal = PrepareRecord(line_)) {
+      Say("error", "station: " + refusal->text);
+      return Finish(refusal->outcome);
     }
     if (line_.watchDir) {
       // Resolved once: entries of a relative folder are named by their full path.

@@ -59,6 +59,21 @@ const std::vector<OptionRow> kImages = {
      "cannot is refused before anything is written."},
 };
 
+// The production record (docs/records.md).
+const std::vector<OptionRow> kRecord = {
+    {"record", "DB",
+     "Record each board's attempt in DB: a SQLite file, or a postgresql:// URI that several stations "
+     "share (BRINDLEMARK_RECORD says the same)."},
+    {"station-name", "NAME", "This station's name in the record (beside the host name)."},
+};
+const std::vector<OptionRow> kSerial = {
+    {"serial-number", "FORMAT@eeprom:ADDR",
+     "Write the next number of --sequence into each board's EEPROM at ADDR: as text (BM-{:06d}) or as "
+     "u32le, u32be; needs --record."},
+    {"sequence", "NAME", "The sequence the serial numbers come from (kept in the record)."},
+    {"sequence-start", "N", "The first number of a sequence the record does not hold yet."},
+};
+
 // The names of an option ("b,baud": "b" and "baud"); the last is its long name.
 std::vector<std::string> NamesOf(const OptionRow& o) {
   std::vector<std::string> names;
@@ -104,13 +119,15 @@ const std::vector<CommandRow>& Commands() {
         {"eeprom-out", "PATH", "Write the loaded EEPROM image, raw, to PATH."}}},
       {Command::Download, "download", "FILE",
        "Load FILE, find the bootloader, identify the chip and write flash and EEPROM.",
-       Join({kRun, kImages})},
+       Join({kRun, kImages, kRecord, kSerial})},
       {Command::Erase, "erase", "FILE",
-       "Load FILE, find the bootloader and erase the flash pages the image covers.", kRun},
+       "Load FILE, find the bootloader and erase the flash pages the image covers.", Join({kRun, kRecord})},
       {Command::Gang, "gang", "FILE",
        "Flash FILE into every listed port at the same time, one child process per board.",
        Join({kRun,
              kImages,
+             kRecord,
+             kSerial,
              {{"all-ports", nullptr,
                "Every serial port the system lists (and --port devices); a port that does "
                "not answer \"?\" is skipped, not failed."},
@@ -120,6 +137,8 @@ const std::vector<CommandRow>& Commands() {
        "Flash FILE into each board the moment its port appears, for hours: a production bench.",
        Join({kRun,
              kImages,
+             kRecord,
+             kSerial,
              {{"watch", "DIR",
                "Boards are the device entries that appear in DIR (/dev/serial/by-id names the adapter; "
                "not on Windows); "
@@ -134,6 +153,15 @@ const std::vector<CommandRow>& Commands() {
        "List the loader images that come with the program (chip, clock, rate, size, path), for "
        "installing on a blank chip.",
        {}},
+      {Command::Records,
+       "records",
+       "DB",
+       "Show what was flashed, from the record DB (a SQLite file or a postgresql:// URI).",
+       {{"serial", "N", "Boards with this serial number (as written, or its number)."},
+        {"sha256", "H", "Attempts that loaded or wrote this SHA-256 (the file, the flash or the EEPROM)."},
+        {"since", "T", "Attempts started at or after T (UTC: 2024-05-01, 2024-05-01T12:00)."},
+        {"outcome", "O", "Attempts with this outcome (done, failed, ..., or unfinished)."},
+        {"csv", nullptr, "Comma-separated values with a header line, for a spreadsheet."}}},
       {Command::Help, "help", "COMMAND", "Show the help of COMMAND.", {}},
   };
   return commands;
@@ -490,6 +518,53 @@ std::string HelpText(std::optional<Command> command) {
 
 namespace {
 
+// The options of the production record and of `records`.
+std::optional<ParsedCommandLine> ReadRecordOptions(const Reader& read, const std::string& where, bool json,
+                                                   CommandLine& line) {
+  RecordOptions& r = line.record;
+  if (read.Has("record")) r.database = read.Value("record");
+  if (r.database && r.database->empty())
+    return Fail(where, "--record needs a file or a postgresql:// URI", json);
+  if (read.Has("station-name")) r.stationName = read.Value("station-name");
+  if (read.Has("serial-number")) r.serialNumber = read.Value("serial-number");
+  if (read.Has("sequence")) r.sequence = read.Value("sequence");
+  if (read.Has("sequence-start")) {
+    const std::string text = read.Value("sequence-start");
+    char* end = nullptr;
+    errno = 0;
+    const long long start = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno == ERANGE || start < 0)
+      return Fail(where, "--sequence-start needs a whole number from 0, not '" + text + "'", json);
+    r.sequenceStart = start;
+  }
+  if (r.serialNumber) {
+    if (!r.database)
+      return Fail(where, "--serial-number needs --record DB: the numbers are taken from the record", json);
+    if (!r.sequence)
+      return Fail(where, "--serial-number needs --sequence NAME: the sequence to take from", json);
+    if (line.noEeprom)
+      return Fail(where, "--serial-number writes into the EEPROM: it cannot go with --no-eeprom", json);
+  } else if (r.sequence || r.sequenceStart) {
+    return Fail(where,
+                std::string(r.sequence ? "--sequence" : "--sequence-start") + " goes with --serial-number",
+                json);
+  }
+  if (read.Has("serial")) r.serial = read.Value("serial");
+  if (read.Has("sha256")) r.sha256 = read.Value("sha256");
+  if (read.Has("since")) r.since = read.Value("since");
+  if (read.Has("outcome")) {
+    r.outcome = read.Value("outcome");
+    if (*r.outcome != "unfinished" && !OutcomeNamed(*r.outcome))
+      return Fail(
+          where,
+          "--outcome needs an outcome's name (done, failed, ..., unfinished), not '" + *r.outcome + "'",
+          json);
+  }
+  r.csv = read.Has("csv");
+  if (r.csv && line.json) return Fail(where, "--csv and --json: choose one", json);
+  return std::nullopt;
+}
+
 // The command's own options, once CLI11 has read the line.
 std::optional<ParsedCommandLine> ReadCommandOptions(const Reader& read, const CommandRow& row,
                                                     const std::string& where, bool json, CommandLine& line) {
@@ -566,6 +641,7 @@ std::optional<ParsedCommandLine> ReadCommandOptions(const Reader& read, const Co
       return Fail(where, "--max-boards needs a positive number, not '" + read.Value("max-boards") + "'",
                   json);
   }
+  if (auto failed = ReadRecordOptions(read, where, json, line)) return failed;
   if (row.command == Command::Gang && !line.allPorts && line.ports.devices.empty())
     return Fail(where, "name the boards' ports with --port DEVICE (repeatable) or use --all-ports", json);
   return std::nullopt;
@@ -576,7 +652,8 @@ std::string ErrorWithoutCommand(const std::vector<std::string>& args) {
   Reader read(AllOptions());
   if (const std::optional<std::string> error = read.Read(args)) return *error;
   if (!read.Unknown().empty()) return UnknownOptions(read.Unknown());
-  return "a COMMAND is missing (ports, load, download, erase, gang, station, loaders or help; --help "
+  return "a COMMAND is missing (ports, load, download, erase, gang, station, loaders, records or help; "
+         "--help "
          "describes them)";
 }
 
@@ -640,6 +717,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                       "' is not a usable rate (a number from " + std::to_string(kMinBaud) + ")",
                   json);
   }
+  if (const char* record = std::getenv("BRINDLEMARK_RECORD"); runs && record && *record)
+    line.record.database = record;  // --record, read below, wins
   if (runs || row->command == Command::Ports) {
     if (const char* text = std::getenv("BRINDLEMARK_REPLY_TIMEOUT"); text && *text) {
       const std::optional<int> ms = ReplyTimeoutFrom(text);
@@ -686,6 +765,13 @@ std::vector<std::string> ChildArguments(const CommandLine& gang, const std::stri
     args.insert(args.end(), {"--reply-timeout", std::to_string(gang.replyTimeoutMs)});
   if (gang.connectAttempts > 1)
     args.insert(args.end(), {"--connect-attempts", std::to_string(gang.connectAttempts)});
+  // The board's child records it; the parent records none.
+  const RecordOptions& r = gang.record;
+  if (r.database) args.insert(args.end(), {"--record", *r.database});
+  if (r.stationName) args.insert(args.end(), {"--station-name", *r.stationName});
+  if (r.serialNumber) args.insert(args.end(), {"--serial-number", *r.serialNumber});
+  if (r.sequence) args.insert(args.end(), {"--sequence", *r.sequence});
+  if (r.sequenceStart) args.insert(args.end(), {"--sequence-start", std::to_string(*r.sequenceStart)});
   return args;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/PortOptions.h"
+#include "app/cli/RecordOptions.h"
 #include "link/Bootloader.h"
 
 namespace bm::cli {
@@ -19,11 +20,11 @@ namespace bm::cli {
 inline constexpr int kDefaultReplyTimeoutMs = kComWaitPasses * kPassMs;
 inline constexpr int kMinReplyTimeoutMs = 10;
 
-enum class Command { Ports, Load, Download, Erase, Gang, Station, Loaders, Help };
+enum class Command { Ports, Load, Download, Erase, Gang, Station, Loaders, Records, Help };
 
 struct CommandLine {
   Command command = Command::Help;
-  std::string file;  // FILE of load, download, erase and gang
+  std::string file;  // FILE of load, download, erase and gang; DB of records
   app::PortOptions ports;
   bool json = false;
   bool help = false;                            // --help: show the command's help
@@ -46,6 +47,7 @@ struct CommandLine {
   std::optional<std::string> watchDir;   // station: where device entries appear
   int settleMs = 300;                    // station: from a device's appearance to its opening
   std::optional<int> maxBoards;          // station: end after this many boards
+  RecordOptions record;                  // download, erase, gang, station: --record ...; records
 };
 
 struct ParsedCommandLine {

@@ -12,5 +12,6 @@ int Run(const CommandLine& line);  // download and erase
 int Gang(const CommandLine& line);
 int Station(const CommandLine& line);  // flash each board as its port appears
 int Loaders(const CommandLine& line);  // the loader images that come with the program
+int Records(const CommandLine& line);  // what the production record holds
 
 }  // namespace bm::cli

@@ -26,6 +26,7 @@ enum class Outcome {
   Timeout,  // gang: one board's outcome
   Skipped,  // gang: one board's outcome
   OutputFailed,
+  RecordFailed,
 };
 
 struct OutcomeRow {
@@ -63,6 +64,10 @@ inline constexpr OutcomeRow kOutcomes[] = {
     {Outcome::OutputFailed, "output-failed", 10, false,
      "the run was done, but what it reports could not be written (a JSON line or stdout: a closed pipe, a "
      "full disk; a board's log)"},
+    {Outcome::RecordFailed, "record-failed", 11, false,
+     "--record: the production record could not be opened or written (before the run: no port was "
+     "touched; after it: the board is as the run left it, its row unfinished); records: it could not be "
+     "read"},
 };
 
 constexpr const OutcomeRow& RowOf(Outcome outcome) {
@@ -100,5 +105,6 @@ inline constexpr int kExitDoesNotFit = ExitStatusOf(Outcome::DoesNotFit);
 inline constexpr int kExitGangFailed = ExitStatusOf(Outcome::BoardsFailed);
 inline constexpr int kExitInterrupted = ExitStatusOf(Outcome::Stopped);
 inline constexpr int kExitOutputFailed = ExitStatusOf(Outcome::OutputFailed);
+inline constexpr int kExitRecordFailed = ExitStatusOf(Outcome::RecordFailed);
 
 }  // namespace bm::cli

@@ -23,4 +23,6 @@ set(bm_cli_program_sources
   ${CMAKE_CURRENT_LIST_DIR}/CliGang.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliLoaders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliStation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliRecord.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliRecords.cpp
 )

@@ -61,6 +61,8 @@ int RunCommand(const std::vector<std::string>& args) {
       return Gang(line);
     case Command::Station:
       return Station(line);
+    case Command::Records:
+      return Records(line);
     default:
       return Run(line);
   }

@@ -3,12 +3,14 @@
 // when asked.
 #include <QApplication>
 #include <QTimer>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/PortOptions.h"
+#include "app/desktop/DesktopRecord.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/QtEventLoop.h"
 #include "shell/core/Engine.h"
@@ -27,6 +29,8 @@ Options:
   --port DEVICE        also offer DEVICE as a serial port (repeatable), e.g. a pseudo-terminal;
                        "sim" is the simulated target.
   --simulated-target   offer the simulated target as port "sim".
+  --record DB          record each Download and Erase in DB, a SQLite file or a postgresql://
+                       URI (BRINDLEMARK_RECORD says the same; docs/records.md).
   --help               show this text.
   --version            show the version.
 )";
@@ -61,6 +65,20 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (const QString& a : QApplication::arguments().mid(1)) args.push_back(a.toStdString());
   const bm::app::PortOptions portOptions = bm::app::TakePortOptions(args);
+  // The production record: --record DB, else BRINDLEMARK_RECORD.
+  std::optional<std::string> record;
+  if (const char* env = std::getenv("BRINDLEMARK_RECORD"); env && *env) record = env;
+  for (auto it = args.begin(); it != args.end();) {
+    if (*it == "--record" && it + 1 != args.end()) {
+      record = *(it + 1);
+      it = args.erase(it, it + 2);
+    } else if (it->rfind("--record=", 0) == 0) {
+      record = it->substr(9);
+      it = args.erase(it);
+    } else {
+      ++it;
+    }
+  }
   // What is left is at most one file to load; anything that looks like an option is unknown.
   std::optional<std::string> file;
   for (const std::string& a : args) {
@@ -79,6 +97,8 @@ int main(int argc, char** argv) {
   dialogs.SetParent(&window);
   bm::Engine engine(loop, *ports.list);
   bm::Presenter presenter(engine, window.Display(), dialogs);
+  std::optional<bm::app::DesktopRecord> recording;
+  if (record) recording.emplace(engine, *record);
   // The presenter's own hook shows the message and the trail in a box; the program keeps running.
   window.Attach(presenter);
   window.show();

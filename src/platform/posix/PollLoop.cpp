@@ -52,10 +52,7 @@ void PollLoop::processEvents(int maxWaitMs) {
 }
 
 void PollLoop::yield() {
-  if (++yieldsSinceClockRead_ < kYieldsPerClockRead) return;
-  yieldsSinceClockRead_ = 0;
-  if (Clock::now() - lastTurn_ < std::chrono::milliseconds(kYieldIntervalMs)) return;
-  Turn(Clock::duration::zero());
+  if (pacer_.Due()) Turn(Clock::duration::zero());
 }
 
 bool PollLoop::Turn(std::optional<Clock::duration> timeout) {
@@ -91,7 +88,7 @@ bool PollLoop::Turn(std::optional<Clock::duration> timeout) {
     wait.tv_nsec = static_cast<long>(us % 1'000'000 * 1000);
   }
   const int n = ::ppoll(fds.data(), fds.size(), timeout ? &wait : nullptr, nullptr);
-  lastTurn_ = Clock::now();
+  pacer_.Turned();
 
   bool bytesArrived = false;
   if (n > 0) {

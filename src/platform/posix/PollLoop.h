@@ -2,8 +2,8 @@
 // interrupt pipe and the open serial lines (ReceivingLines.h), with timers kept by the loop.
 //
 // A reply-wait pass (processEvents) lasts its full time unless bytes arrive on a serial line; a
-// yield turns the loop only when about 10 ms have passed since the last turn, so a loop that
-// yields per byte pays a few dozen polls per image.
+// yield turns the loop only when about 10 ms have passed since the last turn (YieldPacer.h), so a
+// loop that yields per byte pays a few dozen polls per image, and a slow one is still heard.
 #pragma once
 
 #include <chrono>
@@ -11,6 +11,7 @@
 #include <map>
 
 #include "platform/CommandLoop.h"
+#include "platform/YieldPacer.h"
 
 namespace bm::posix {
 
@@ -37,9 +38,6 @@ class PollLoop : public CommandLoop {
   std::unique_ptr<ChildProcess> Start(const std::string& program, const std::vector<std::string>& args,
                                       ChildEvents events) override;
 
-  static constexpr int kYieldIntervalMs = 10;
-  static constexpr int kYieldsPerClockRead = 32;
-
  private:
   using Clock = std::chrono::steady_clock;
   struct Watch {
@@ -63,8 +61,7 @@ class PollLoop : public CommandLoop {
   bool quit_ = false;
   std::function<void()> onInterrupt_;
   int interruptsPending_ = 0;
-  Clock::time_point lastTurn_ = Clock::now();
-  int yieldsSinceClockRead_ = 0;
+  YieldPacer pacer_;
 };
 
 }  // namespace bm::posix

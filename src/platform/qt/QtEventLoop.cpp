@@ -1,6 +1,7 @@
 #include "platform/qt/QtEventLoop.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -69,7 +70,7 @@ class LineWatch {
 
 }  // namespace
 
-QtEventLoop::QtEventLoop() { sinceEvents_.start(); }
+QtEventLoop::QtEventLoop() = default;
 
 void QtEventLoop::processEvents(int maxWaitMs) {
   QElapsedTimer elapsed;
@@ -95,15 +96,13 @@ void QtEventLoop::processEvents(int maxWaitMs) {
     pass.exec();
   } while (!bytesArrived && elapsed.nsecsElapsed() < waitNs);
   currentPass = outer;
-  sinceEvents_.restart();
+  pacer_.Turned();
 }
 
 void QtEventLoop::yield() {
-  if (++yieldsSinceClockRead_ < kYieldsPerClockRead) return;
-  yieldsSinceClockRead_ = 0;
-  if (sinceEvents_.elapsed() < kYieldIntervalMs) return;
+  if (!pacer_.Due()) return;
   QCoreApplication::processEvents();
-  sinceEvents_.restart();
+  pacer_.Turned();
 }
 
 void QtEventLoop::NotifyBytesArrived() {

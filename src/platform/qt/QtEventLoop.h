@@ -4,13 +4,13 @@
 // handled while it waits and an unrelated event never cuts it short; it ends early only when
 // bytes arrive on an open serial line (posix::ReceivingLines(): the pass watches each, pulls what
 // arrives into its port) or NotifyBytesArrived is called. A yield is cheap: it handles events
-// only when about 10 ms have passed since the last time, so a loop that yields per byte costs a
-// few dozen event-loop turns per image, and the window never freezes for longer than that.
+// only when about 10 ms have passed since the last time (YieldPacer.h), so a loop that yields per
+// byte costs a few dozen event-loop turns per image, and the window never freezes for longer than
+// that, at any rate.
 #pragma once
 
-#include <QElapsedTimer>
-
 #include "platform/EventLoop.h"
+#include "platform/YieldPacer.h"
 
 class QEventLoop;
 
@@ -27,12 +27,10 @@ class QtEventLoop : public EventLoop {
   static void NotifyBytesArrived();
 
   static constexpr int kYieldIntervalMs = 10;
-  // Yields between two looks at the clock: reading it costs more than the rest of a yield.
-  static constexpr int kYieldsPerClockRead = 32;
+  static_assert(YieldPacer::kInterval == std::chrono::milliseconds(kYieldIntervalMs));
 
  private:
-  QElapsedTimer sinceEvents_;
-  int yieldsSinceClockRead_ = 0;
+  YieldPacer pacer_;
 };
 
 }  // namespace bm::qt

@@ -93,10 +93,7 @@ void Win32Loop::processEvents(int maxWaitMs) {
 }
 
 void Win32Loop::yield() {
-  if (++yieldsSinceClockRead_ < kYieldsPerClockRead) return;
-  yieldsSinceClockRead_ = 0;
-  if (Clock::now() - lastTurn_ < std::chrono::milliseconds(kYieldIntervalMs)) return;
-  Turn(Clock::duration::zero());
+  if (pacer_.Due()) Turn(Clock::duration::zero());
 }
 
 bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
@@ -130,7 +127,7 @@ bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
   const DWORD waited = static_cast<DWORD>(std::min(handles.size(), kMostHandles));
   const DWORD woken =
       ::MsgWaitForMultipleObjectsEx(waited, handles.data(), ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  lastTurn_ = Clock::now();
+  pacer_.Turned();
   // Each look at a handle or the message queue is a call to the system (under wine, a round trip
   // to its server): a wait that ran out saw nothing signalled, and messages are looked for only
   // when the wait says some came (one that came beside a handle waits for the next turn).

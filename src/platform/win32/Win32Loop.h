@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/CommandLoop.h"
+#include "platform/YieldPacer.h"
 
 namespace bm::win32 {
 
@@ -68,9 +69,6 @@ class Win32Loop : public CommandLoop {
   std::unique_ptr<ChildProcess> Start(const std::string& program, const std::vector<std::string>& args,
                                       ChildEvents events) override;
 
-  static constexpr int kYieldIntervalMs = 10;
-  static constexpr int kYieldsPerClockRead = 32;
-
  private:
   using Clock = std::chrono::steady_clock;
   struct Watched {
@@ -95,8 +93,7 @@ class Win32Loop : public CommandLoop {
   bool quit_ = false;
   std::function<void()> onInterrupt_;
   int interruptsPending_ = 0;
-  Clock::time_point lastTurn_ = Clock::now();
-  int yieldsSinceClockRead_ = 0;
+  YieldPacer pacer_;
 };
 
 }  // namespace bm::win32

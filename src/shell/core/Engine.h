@@ -74,6 +74,8 @@ class Engine {
    public:
     virtual void OnPortTried(const PortTry&) {}
     virtual void OnRunStarted(RunKind) {}
+    // A run that started has ended: its report, as the operation returns it.
+    virtual void OnRunEnded(RunKind, const RunReport&) {}
     // `changed`, a file the load read, changed on disk and the load was read again before a run;
     // `accepted`: the run goes on with it (otherwise the run's report says why nothing was
     // written).
@@ -149,6 +151,7 @@ class Engine {
 
   // --- What it holds, for reading --------------------------------------------------------------
   const Globals& State() const { return g; }
+  const LoadResult& Loaded() const { return loaded_; }           // what the last load found
   const ImageBuffers& Images() const { return g; }               // the loaded images, 0xFF past their ends
   const dParamList::ParamSet& Params() const { return params; }  // the last pack's parameter block
   bool Connected() const { return g.COMok; }                     // a loader answered on the open port

@@ -50,6 +50,37 @@ VerifyStatus StatusOf(const Verification& check) {
   return VerifyStatus::NoAnswer;
 }
 
+// A run's own bytes over the loaded EEPROM image, for as long as it lives: the loaded image is
+// as it was afterwards, so the next run (and the window) never sees another board's bytes.
+class EepromPatched {
+ public:
+  EepromPatched(ImageBuffers& image, const std::optional<RunRequest::EepromPatch>& patch) : image_(image) {
+    if (!patch || patch->bytes.empty()) return;
+    const auto at = static_cast<size_t>(patch->address);
+    if (at + patch->bytes.size() > image.EEpromArr.size()) return;  // the front checked the address
+    saved_.assign(image.EEpromArr.begin() + static_cast<std::ptrdiff_t>(at),
+                  image.EEpromArr.begin() + static_cast<std::ptrdiff_t>(at + patch->bytes.size()));
+    at_ = at;
+    end_ = image.EBytesRead;
+    std::copy(patch->bytes.begin(), patch->bytes.end(),
+              image.EEpromArr.begin() + static_cast<std::ptrdiff_t>(at));
+    image.EBytesRead = std::max(image.EBytesRead, static_cast<int32_t>(at + patch->bytes.size()));
+  }
+  ~EepromPatched() {
+    if (saved_.empty()) return;
+    std::copy(saved_.begin(), saved_.end(), image_.EEpromArr.begin() + static_cast<std::ptrdiff_t>(at_));
+    image_.EBytesRead = end_;
+  }
+  EepromPatched(const EepromPatched&) = delete;
+  EepromPatched& operator=(const EepromPatched&) = delete;
+
+ private:
+  ImageBuffers& image_;
+  std::vector<uint8_t> saved_;
+  size_t at_ = 0;
+  int32_t end_ = 0;
+};
+
 }  // namespace
 
 std::optional<NothingReason> Engine::NothingToWrite(RunKind kind, const RunRequest& request) const {
@@ -131,6 +162,7 @@ RunReport Engine::RunOnTarget(RunKind kind, const RunRequest& request) {
   }
 
   report.start = RunStart::Started;
+  EepromPatched patched(g, request.eepromPatch);
   Tell([kind](Observer& o) { o.OnRunStarted(kind); });
   RunTracker tracker(*this, report);
   if (kind == RunKind::Download) {
@@ -145,6 +177,7 @@ RunReport Engine::RunOnTarget(RunKind kind, const RunRequest& request) {
   // Stop, a quit or an unplugged adapter closed the port: the target is no longer connected.
   if (!ComPort.IsOpen()) g.COMok = false;
   DescribeWritten(kind, request, verify, report);
+  Tell([kind, &report](Observer& o) { o.OnRunEnded(kind, report); });
   return report;
 }
 

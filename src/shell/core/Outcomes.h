@@ -113,6 +113,14 @@ struct RunRequest {
   // Asked again as each phase is reached (the window reads its check box at that moment). A
   // request with it runs its documented exchange even when nothing is left to write.
   std::function<bool(Phase)> phaseWanted;
+  // Bytes laid over the loaded EEPROM image for this run only (a board's serial number), after
+  // any reload and before the first phase; the image grows to cover them, and is as loaded again
+  // when the run has ended. The window sets none.
+  struct EepromPatch {
+    int32_t address = 0;
+    std::vector<uint8_t> bytes;
+  };
+  std::optional<EepromPatch> eepromPatch;
 };
 
 // Why a download's memory was or was not checked afterwards.

@@ -4,9 +4,10 @@
 #include <QPainter>
 #include <QShortcut>
 
+#include "shell/core/WindowTexts.h"
 #include "shell/qt/AppIcon.h"
 #include "shell/qt/CreditsMarkup.h"
-#include "shell/qt/HelpTexts.h"
+#include "shell/qt/Text.h"
 
 namespace bm::qt {
 namespace {
@@ -96,14 +97,14 @@ void AboutWindow::Show(bool useCredits) {
 }
 
 void AboutWindow::SetupWindow() {
-  name_->setText(QStringLiteral("Quorvex Tarnwick"));
-  version_->setText(QStringLiteral("Version 1.0 (v043)"));
-  notice_->setText(AboutNoticeText());
+  name_->setText(ToQString(kAboutName));
+  version_->setText(ToQString(AboutVersionText()));
+  notice_->setText(ToQString(AboutNoticeText()));
   FitHeight(name_, 16);
   FitHeight(version_, 12);
   FitHeight(notice_, 42);
   if (UseCredits) {
-    SetCreditsFieldText(CreditsText(), true);
+    SetCreditsFieldText(ToQString(CreditsText()), true);
     notice_->move(20, 280);
     credits_->setVisible(true);
     setFixedSize(284, 326);

@@ -3,7 +3,8 @@
 // Each tag is removed and styles everything after it, so a pair styles the text between. Tag
 // names ignore letter case; an unknown tag is only removed. One size is remembered: </font>
 // goes back to the size before the latest <font>. A "<" with no ">" after it has no meaning:
-// it and the rest of the text are shown as they stand.
+// it and the rest of the text are shown as they stand. The mark-up is read in shell/core
+// (StyledText.h, CreditsRuns), as the Win32 window reads it.
 #pragma once
 
 #include <QString>

@@ -8,8 +8,10 @@
 
 #include "shell/core/BaudRates.h"
 #include "shell/core/StatusDisplay.h"
+#include "shell/core/WindowTexts.h"
 #include "shell/qt/ElidedLabel.h"
 #include "shell/qt/Lamp.h"
+#include "shell/qt/Text.h"
 
 namespace bm::qt {
 namespace {
@@ -48,44 +50,20 @@ QWidget* Rectangle(QWidget* parent, const char* name, uint32_t rgb, int l, int t
   return rect;
 }
 
-// What each control does and, for the lamps, what their colours say (the mode table in
-// UpdateButtons.cpp sets them). The progress bar's text is its resting one: a run shows its
-// percent and time left there and puts this back at its end.
+// What each control does, in the words both windows use (shell/core/WindowTexts.h).
 void SetToolTips(const MainControls& c) {
-  c.LedRed->setToolTip(QStringLiteral("Red lamp: lit when nothing is loaded, blinking while programming"));
-  c.LedYellow->setToolTip(QStringLiteral("Yellow lamp: lit when a file is loaded"));
-  c.LedGreen->setToolTip(QStringLiteral("Green lamp: lit when the target is connected"));
-  c.ProgFlashChk->setToolTip(QStringLiteral("Write the flash image"));
-  c.ProgEEpChk->setToolTip(QStringLiteral("Write the EEPROM image"));
-  c.BaudSelect->setToolTip(
-      QStringLiteral("Baud rate of the serial port; disabled during a load, search or run"));
-  c.ProgressBar1->setToolTip(QStringLiteral("Progress of a download or erase"));
-  c.FOpenBtn->setToolTip(QStringLiteral("Load a HEX image, a project or a pack file"));
-  c.ComportBtn->setToolTip(QStringLiteral("Search the serial ports for the target"));
-  c.DownLdBtn->setToolTip(QStringLiteral("Write the chosen images into the target"));
-  c.EraseBtn->setToolTip(QStringLiteral("Erase the flash pages the loaded image covers"));
-  c.StopBtn->setToolTip(QStringLiteral("Stop the run and leave the target's loader"));
-  c.ModeLabel->setToolTip(
-      QStringLiteral("The window's mode: none, file loaded, Target connected or programming"));
-  c.status0->setToolTip(StatusLineTip(0));
-  c.status1->setToolTip(StatusLineTip(1));
-  c.FlashSizeCapt->setToolTip(
-      QStringLiteral("Size of the loaded flash image: address 0 to its end, in bytes"));
-  c.EEpSizeCapt->setToolTip(
-      QStringLiteral("Size of the loaded EEPROM image: address 0 to its end, in bytes"));
-  c.SourceDevIDcapt->setToolTip(QStringLiteral(
-      "The device ID the loaded file expects (from a project or pack file; --- for a HEX file)"));
-  c.CPUnameCapt->setToolTip(QStringLiteral("The CPU the loaded file names (from a project or pack file)"));
-  c.TargDevIDcapt->setToolTip(QStringLiteral("The device ID the connected target reported"));
-  c.TargLoaderIDcapt->setToolTip(QStringLiteral("The loader ID the connected target reported"));
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           c.LedRed,          c.LedYellow,    c.LedGreen,        c.ProgFlashChk, c.ProgEEpChk,
+           c.BaudSelect,      c.ProgressBar1, c.FOpenBtn,        c.ComportBtn,   c.DownLdBtn,
+           c.EraseBtn,        c.StopBtn,      c.ModeLabel,       c.status0,      c.status1,
+           c.FlashSizeCapt,   c.EEpSizeCapt,  c.SourceDevIDcapt, c.CPUnameCapt,  c.TargDevIDcapt,
+           c.TargLoaderIDcapt})
+    w->setToolTip(ToQString(ControlTip(w->objectName().toStdString())));
 }
 
 }  // namespace
 
-QString StatusLineTip(int line) {
-  return line == 0 ? QStringLiteral("What the program is doing, or how the last run ended")
-                   : QStringLiteral("The port of the connected target, or how a run that closed it ended");
-}
+QString StatusLineTip(int line) { return ToQString(bm::StatusLineTip(line)); }
 
 MainControls BuildMainControls(QWidget* content) {
   content->setFixedSize(MainControls::kWidth, MainControls::kHeight);

@@ -18,10 +18,11 @@
 #include <optional>
 
 #include "shell/core/Presenter.h"
+#include "shell/core/WindowTexts.h"
 #include "shell/qt/AboutWindow.h"
-#include "shell/qt/HelpTexts.h"
 #include "shell/qt/HelpWindow.h"
 #include "shell/qt/ParamListWindow.h"
+#include "shell/qt/Text.h"
 #include "shell/qt/WindowDisplay.h"
 
 namespace bm::qt {
@@ -151,9 +152,7 @@ void MainWindow::AskToStopAndQuit() {
     quitQuestion_->raise();
     return;
   }
-  const QString text = pressedRun_ == RunKind::Erase
-                           ? QStringLiteral("An erase is running. Stop it and quit?")
-                           : QStringLiteral("A download is running. Stop it and quit?");
+  const QString text = ToQString(QuitQuestionText(pressedRun_.value_or(RunKind::Download)));
   auto* box =
       new QMessageBox(QMessageBox::Question, windowTitle(), text, QMessageBox::Yes | QMessageBox::No, this);
   box->setObjectName(QStringLiteral("QuitQuestion"));
@@ -196,14 +195,14 @@ void MainWindow::_AboutTarnwick_Action() {
 void MainWindow::_HelpContents_Action() {
   Forward([this] {
     if (!help_) help_ = new HelpWindow(this);
-    help_->ShowText(QStringLiteral("Brindlemark Help"), HelpContentsText());
+    help_->ShowText(ToQString(kHelpTitle), ToQString(HelpContentsText()));
   });
 }
 
 void MainWindow::_ReleaseNotes_Action() {
   Forward([this] {
     if (!help_) help_ = new HelpWindow(this);
-    help_->ShowText(QStringLiteral("Brindlemark Release Notes"), ReleaseNotesText());
+    help_->ShowText(ToQString(kReleaseNotesTitle), ToQString(ReleaseNotesText()));
   });
 }
 

@@ -1,0 +1,32 @@
+// The window's production record (`brindlemark --record DB`, or BRINDLEMARK_RECORD): each
+// Download and Erase that starts on the target gets its row in the same record the command line
+// keeps (docs/records.md), begun as the run starts and completed as it ends. It listens to the
+// engine beside the presenter and changes nothing the window shows; a record that cannot be
+// written is said on stderr.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "records/RecordStore.h"
+#include "shell/core/Engine.h"
+
+namespace bm::app {
+
+class DesktopRecord : public Engine::Observer {
+ public:
+  DesktopRecord(Engine& engine, std::string database);
+
+  void OnRunStarted(RunKind kind) override;
+  void OnRunEnded(RunKind kind, const RunReport& report) override;
+
+ private:
+  Engine& engine_;
+  std::string database_;
+  std::unique_ptr<records::Store> store_;
+  records::Attempt row_;
+  double startedSeconds_ = 0;
+  Engine::Registration listening_;
+};
+
+}  // namespace bm::app
