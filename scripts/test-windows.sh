@@ -92,8 +92,8 @@ say "a fresh wine prefix, its COM ports mapped to the simulated targets"
 # and start the server lose it under one another ("wine client error: recvmsg: Connection reset
 # by peer"). The services start here, with their output to /dev/null: started by a test they
 # would hold its output pipe open. The server's own messages go to a file: killed at the end
-# with wine's programs still running, it dumps every object it holds. No display: a dialog offering to download wine-mono or
-# wine-gecko would wait for a click.
+# with wine's programs still running, it dumps every object it holds. No display: a dialog
+# offering to download wine-mono or wine-gecko would wait for a click.
 mkdir -p "$WINEPREFIX"
 wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot --init >/dev/null 2>&1
@@ -172,6 +172,30 @@ valid "$out"
 [ "$status" = 0 ] && [ "$(field "$out" appeared port)" = '"COM6"' ] && [ "$(field "$out" result outcome)" = '"done"' ] ||
   fail "station on COM6: exit $status; $(cat "$out" "$err")"
 ok "station --port COM6 --max-boards 1: the port appeared, its board was flashed by a child"
+
+# station reads FILE again when it changes (the system's change notifications); the first Ctrl-C
+# takes no new boards and, none running, ends it.
+mkdir "$work/project"
+cp examples/blink/blink.* "$work/project/"
+wine $cli station "$work/project/blink.ppro" --port COM6 --settle 0 --json >"$out" 2>"$err" &
+pid=$!
+for _ in $(seq 300); do
+  grep -q '"event":"result","t":[0-9.]*,"port"' "$out" && break
+  sleep 0.05
+done
+cat "$work/project/blink.hex" >"$work/blink.hex"
+cat "$work/blink.hex" >"$work/project/blink.hex" # the same image, written again
+for _ in $(seq 300); do
+  grep -q 'changed on disk: loaded again' "$out" && break
+  sleep 0.05
+done
+kill -INT "$pid"
+status=0
+wait "$pid" || status=$?
+valid "$out"
+grep -q 'changed on disk: loaded again' "$out" && [ "$status" = 0 ] && [ "$(field "$out" result outcome)" = '"done"' ] ||
+  fail "station and a changed file: exit $status; $(cat "$out" "$err")"
+ok "station: a changed FILE is loaded again; Ctrl-C with no board running ends it, exit 0"
 
 # Ctrl-C: wine hands SIGINT to the console's control handler as CTRL_C_EVENT.
 wine $cli download $blink --port COM11 --baud 1200 --json >"$out" 2>"$err" &

@@ -83,25 +83,32 @@ DWORD Milliseconds(std::chrono::nanoseconds d) {
 
 }  // namespace
 
-// What an open port holds of the system. The reader thread owns the reads; the program's thread
-// owns the writes; `lock` guards what they share (`received`, `failure`).
+// What an open port holds of the system. The reader thread owns the reads, the writer thread the
+// writes. `lock` guards what the reader and the program's thread share (`received`, `failure`);
+// `outLock` what the writer and the program's thread share (`pending`, `writing`, `closing`).
 struct Win32SerialPort::Io {
   HANDLE port = INVALID_HANDLE_VALUE;
   HANDLE arrived = nullptr;  // manual reset: set while received bytes or a failure wait; the line's event
-  HANDLE stop = nullptr;     // manual reset: the reader ends
-  std::thread reader;
+  HANDLE stop = nullptr;     // manual reset: the threads end (a pending read or write is cancelled)
+  std::thread reader, writer;
   std::mutex lock;
   std::string received;
-  std::string failure;  // the reader's first error; empty while the device works
+  std::string failure;  // the first error of either thread; empty while the device works
   // Counts the flushes: bytes the reader had in hand when one came are dropped with the rest.
   std::atomic<uint64_t> flushes{0};
-  // The write in flight; its bytes must live until it ends.
-  OVERLAPPED write{};
-  std::string writing;
-  bool writePending = false;
+  // Written bytes the writer has not taken yet. It takes all of them for one WriteFile, so the
+  // bytes written while a WriteFile runs go out together with the next one. (A slim lock and a
+  // condition variable: no call into the system when nobody waits, which under wine would be a
+  // round trip to its server for every byte.)
+  SRWLOCK outLock = SRWLOCK_INIT;
+  CONDITION_VARIABLE outChanged = CONDITION_VARIABLE_INIT;  // bytes to write, all written, closing
+  std::string pending;
+  bool writing = false;  // the writer has taken bytes it has not yet seen out of its hands
+  bool closing = false;  // the port closes, or the writer failed: it takes nothing more
+  std::atomic<int64_t>* writeCalls = nullptr;  // the port's count of WriteFile calls
 
   ~Io() {
-    for (HANDLE h : {arrived, stop, write.hEvent})
+    for (HANDLE h : {arrived, stop})
       if (h) ::CloseHandle(h);
     if (port != INVALID_HANDLE_VALUE) ::CloseHandle(port);
   }
@@ -166,7 +173,8 @@ struct Win32SerialPort::Io {
         error = ::GetLastError();
         if (error == ERROR_IO_PENDING && !Await(event, n, error)) break;
       }
-      if (error != 0 && error != ERROR_OPERATION_ABORTED) {
+      if (error == ERROR_OPERATION_ABORTED && ++aborts < kAbortsBeforeFailure) continue;
+      if (error != 0) {
         Failed("cannot wait for the device: " + SystemMessage(error));
         break;
       }
@@ -184,6 +192,55 @@ struct Win32SerialPort::Io {
     }
     ::CloseHandle(read.hEvent);
     ::CloseHandle(event.hEvent);
+  }
+
+  // The writer thread: takes every byte written so far, hands them to the driver in one
+  // WriteFile and waits for it to end, then takes what came meanwhile.
+  void WriteOut() {
+    OVERLAPPED write{};
+    write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::string batch;
+    for (;;) {
+      ::AcquireSRWLockExclusive(&outLock);
+      while (pending.empty() && !closing) ::SleepConditionVariableSRW(&outChanged, &outLock, INFINITE, 0);
+      if (closing) {
+        ::ReleaseSRWLockExclusive(&outLock);
+        break;
+      }
+      batch.swap(pending);
+      pending.clear();
+      writing = true;
+      ::ReleaseSRWLockExclusive(&outLock);
+
+      DWORD error = 0;
+      bool stopped = false;
+      for (size_t sent = 0; sent < batch.size() && error == 0 && !stopped;) {
+        ++*writeCalls;
+        // WriteFile resets the event itself.
+        DWORD n = 0;
+        if (!::WriteFile(port, batch.data() + sent, static_cast<DWORD>(batch.size() - sent), &n, &write)) {
+          error = ::GetLastError();
+          if (error == ERROR_IO_PENDING) {
+            error = 0;
+            stopped = !Await(write, n, error);
+          }
+        } else {
+          ::GetOverlappedResult(port, &write, &n, FALSE);
+        }
+        // No write timeouts are set: a write ends when the driver took every byte. One that took
+        // none would never end.
+        if (error == 0 && !stopped && n == 0) error = ERROR_WRITE_FAULT;
+        sent += n;
+      }
+      if (error != 0) Failed("cannot write to the device: " + SystemMessage(error));
+      ::AcquireSRWLockExclusive(&outLock);
+      writing = false;
+      closing |= error != 0 || stopped;
+      ::WakeAllConditionVariable(&outChanged);
+      ::ReleaseSRWLockExclusive(&outLock);
+      if (error != 0 || stopped) break;
+    }
+    ::CloseHandle(write.hEvent);
   }
 };
 
@@ -256,15 +313,15 @@ bool Win32SerialPort::Open() {
   ::SetCommMask(port, EV_RXCHAR | EV_ERR);
   io->arrived = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   io->stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  io->write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!io->arrived || !io->stop || !io->write.hEvent)
+  io->writeCalls = &writeCalls_;
+  if (!io->arrived || !io->stop)
     return Refuse(
         {OpenFailure::Kind::Other, "", "cannot make an event: " + SystemMessage(::GetLastError()), ""});
   ::timeBeginPeriod(1);
   io->reader = std::thread([raw = io.get()] { raw->Read(); });
+  io->writer = std::thread([raw = io.get()] { raw->WriteOut(); });
   io_ = std::move(io);
   in_.clear();
-  out_.clear();
   lineFreeAt_ = {};
   AddReceivingLine(io_->arrived, [this] { Pull(); });
   return true;
@@ -273,17 +330,16 @@ bool Win32SerialPort::Open() {
 void Win32SerialPort::Release() {
   if (!io_) return;
   RemoveReceivingLine(io_->arrived);
+  ::AcquireSRWLockExclusive(&io_->outLock);
+  io_->closing = true;
+  ::WakeAllConditionVariable(&io_->outChanged);
+  ::ReleaseSRWLockExclusive(&io_->outLock);
   ::SetEvent(io_->stop);
   if (io_->reader.joinable()) io_->reader.join();
-  if (io_->writePending) {
-    DWORD n = 0;
-    ::CancelIoEx(io_->port, &io_->write);
-    ::GetOverlappedResult(io_->port, &io_->write, &n, TRUE);
-  }
+  if (io_->writer.joinable()) io_->writer.join();
   io_.reset();  // and with it the handle
   ::timeEndPeriod(1);
   in_.clear();
-  out_.clear();
 }
 
 void Win32SerialPort::Fail(const std::string& why) {
@@ -311,58 +367,41 @@ void Win32SerialPort::SetBaudRate(int baud) {
 }
 
 int Win32SerialPort::BytesNotTaken() const {
-  return io_ ? static_cast<int>(out_.size() + io_->writing.size()) : 0;
+  if (!io_) return 0;
+  ::AcquireSRWLockShared(&io_->outLock);
+  const int bytes = static_cast<int>(io_->pending.size());
+  ::ReleaseSRWLockShared(&io_->outLock);
+  return bytes;
 }
 
 void Win32SerialPort::Write(std::string_view bytes) {
   if (!io_ || bytes.empty()) return;
-  out_.append(bytes);
-  ++counts_.writes;
-  PushOut();
+  ::AcquireSRWLockExclusive(&io_->outLock);
+  io_->pending.append(bytes);
+  // A writer in the middle of a WriteFile takes these with its next one; only an idle one waits.
+  if (!io_->writing) ::WakeAllConditionVariable(&io_->outChanged);
+  ::ReleaseSRWLockExclusive(&io_->outLock);
   lineFreeAt_ = std::max(lineFreeAt_, std::chrono::steady_clock::now()) + LineTime(bytes.size(), baud_);
 }
 
-void Win32SerialPort::PushOut() {
-  while (io_) {
-    Io& io = *io_;
-    if (io.writePending) {
-      DWORD n = 0;
-      if (!::GetOverlappedResult(io.port, &io.write, &n, FALSE)) {
-        const DWORD e = ::GetLastError();
-        if (e == ERROR_IO_INCOMPLETE) return;  // still going out
-        return Fail("cannot write to the device: " + SystemMessage(e));
-      }
-      io.writePending = false;
-      // A write that ended early (the driver's own timeout) leaves the rest to go again, first.
-      if (n < io.writing.size()) out_.insert(0, io.writing, n, std::string::npos);
-      io.writing.clear();
-      if (n == 0) return;  // taken nothing: again at the next push, not in a loop
-    }
-    if (out_.empty()) return;
-    io.writing.swap(out_);
-    out_.clear();
-    // WriteFile resets the write's event itself: no call of our own per byte (under wine each
-    // is a round trip to its server).
-    DWORD n = 0;
-    if (!::WriteFile(io.port, io.writing.data(), static_cast<DWORD>(io.writing.size()), &n, &io.write)) {
-      const DWORD e = ::GetLastError();
-      if (e != ERROR_IO_PENDING) return Fail("cannot write to the device: " + SystemMessage(e));
-    }
-    io.writePending = true;  // ended at once or not, its result is read above
-  }
-}
-
-void Win32SerialPort::PassWritesToOs() {
-  PushOut();
-  if (!io_ || (!io_->writePending && out_.empty())) return;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        2 * LineTime(out_.size() + io_->writing.size(), baud_) + kWriteMargin;
-  while (io_ && (io_->writePending || !out_.empty())) {
+void Win32SerialPort::PassWritesToOs(std::chrono::nanoseconds waiting) {
+  if (!io_) return;
+  Io& io = *io_;
+  ::AcquireSRWLockExclusive(&io.outLock);
+  const auto deadline =
+      std::chrono::steady_clock::now() + 2 * LineTime(io.pending.size(), baud_) + kWriteMargin;
+  auto behind = [&] {
+    return waiting > std::chrono::nanoseconds::zero() ? LineTime(io.pending.size(), baud_) > waiting
+                                                      : !io.pending.empty() || io.writing;
+  };
+  while (behind() && !io.closing) {
     const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::nanoseconds::zero()) return;  // stuck: the bytes wait for a later push
-    if (io_->writePending) ::WaitForSingleObject(io_->write.hEvent, Milliseconds(left));
-    PushOut();
+    if (left <= std::chrono::nanoseconds::zero()) break;  // stuck: the bytes go when the driver takes them
+    ::SleepConditionVariableSRW(&io.outChanged, &io.outLock, Milliseconds(left), 0);
   }
+  const bool failed = io.closing;
+  ::ReleaseSRWLockExclusive(&io.outLock);
+  if (failed) Pull();  // the writer's error, kept as the reader's is
 }
 
 void Win32SerialPort::WaitForLine() {
@@ -372,7 +411,9 @@ void Win32SerialPort::WaitForLine() {
 
 void Win32SerialPort::XmitWait() {
   if (!io_) return;
-  PassWritesToOs();
+  // The writer thread keeps up with the line on its own; only one that fell behind (a device
+  // that takes nothing) holds the program back.
+  PassWritesToOs(kMaxLineBacklog);
   WaitForLine();
 }
 
@@ -394,9 +435,7 @@ int Win32SerialPort::BytesOnTheWay() const {
 
 void Win32SerialPort::Flush() {
   if (!io_) return;
-  // Only the input side: bytes written before the flush still go out, now or at the next push.
-  PushOut();
-  if (!io_) return;
+  // Only the input side: bytes written before the flush still go out (the writer has them).
   {
     std::lock_guard<std::mutex> hold(io_->lock);
     ::PurgeComm(io_->port, PURGE_RXCLEAR);

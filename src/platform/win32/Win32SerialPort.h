@@ -6,12 +6,14 @@
 //  - the line is 8 data bits, no parity, 2 stop bits, no flow control (DTR and RTS raised, as a
 //    port does when it opens), binary, at the chosen rate; the port is opened without sharing, so
 //    a port another program holds is "busy" (Windows says ERROR_ACCESS_DENIED);
-//  - Write queues the bytes unchanged and returns at once: the handle is overlapped, one write is
-//    in flight at a time and the rest waits in our own buffer. XmitWait and Drain push it out,
-//    waiting at most twice its line time plus a second; XmitWait paces the writer by the model
+//  - Write queues the bytes unchanged and returns at once: a writer thread hands them to the
+//    driver (an overlapped WriteFile), all that were written since its last one in one call, so
+//    a system slow to take a call (wine: a round trip to its server each) still keeps up with
+//    the line. Drain waits until the driver has them (XmitWait only while more than 4 ms of them
+//    wait), at most twice their line time plus a second. XmitWait paces the writer by the model
 //    of the line (4 ms of line time ahead at most, 2 ms after a wait); Drain is exactly one
 //    FlushFileBuffers per call (the driver's drain); BytesOnTheWay is what the model still has
-//    on the line;
+//    on the line; LineCounts counts the WriteFile calls;
 //  - Flush discards received bytes only (ours and the driver's, PurgeComm with PURGE_RXCLEAR);
 //    written bytes still go out;
 //  - Close drains, waits out the model's line time plus one frame, then lets the port go;
@@ -27,6 +29,7 @@
 // setting of its driver (docs/windows.md), left as it is.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -53,37 +56,38 @@ class Win32SerialPort : public SerialPort {
   void XmitWait() override;
   void Drain() override;
   int BytesOnTheWay() const override;
-  Counts LineCounts() const override { return counts_; }
+  Counts LineCounts() const override { return {writeCalls_.load(), counts_.drains}; }
   void Flush() override;
   int BytesAvailable() override;
   std::string Read(int n) override;
   OpenFailure LastOpenFailure() const override { return openFailure_; }
 
-  // Written bytes the driver has not taken yet (in flight or waiting behind).
+  // Written bytes the writer thread has not taken yet.
   int BytesNotTaken() const;
   // The first error since the last Open; empty when none.
   const std::string& ErrorText() const { return error_; }
 
  private:
-  struct Io;  // the handle, the reader thread and the write in flight
+  struct Io;  // the handle, the reader and the writer thread
 
   bool Refuse(OpenFailure failure);   // a failed Open: why, kept; false
   void Fail(const std::string& why);  // the device failed: the first error kept, the port let go
-  void Release();                     // off the receiving lines, reader stopped, handle closed
+  void Release();                     // off the receiving lines, threads stopped, handle closed
   void Pull();                        // moves what the reader received into `in_`
-  void PushOut();                     // ends the write in flight if it is done, starts the next
-  void PassWritesToOs();              // PushOut until nothing waits, within the bound
-  void WaitForLine();                 // keeps the written bytes' line time from running ahead
+  // Waits until the driver has every written byte (or, given `waiting`, until no more than that
+  // line time of them waits for the writer), within the bound.
+  void PassWritesToOs(std::chrono::nanoseconds waiting = {});
+  void WaitForLine();  // keeps the written bytes' line time from running ahead
 
   std::string name_;
   std::unique_ptr<Io> io_;  // null while closed
   int baud_ = 9600;
   std::string in_;                                      // received, not yet read
-  std::string out_;                                     // written, not yet handed to the driver
   std::chrono::steady_clock::time_point lineFreeAt_{};  // when the bytes written so far are out
   std::string error_;
   OpenFailure openFailure_;
   Counts counts_;
+  std::atomic<int64_t> writeCalls_{0};  // counted by the writer thread
 };
 
 // Why a port would not open, from the error of CreateFileW: ERROR_ACCESS_DENIED (and a sharing
