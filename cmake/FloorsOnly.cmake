@@ -82,5 +82,6 @@ bm_floor_test(floor_headers_test SOURCES ${check} LIBS bm_shell_core bm_platform
 # its loop and dialogs, and their tests (cmake/WindowsWindow.cmake), over that platform.
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/cmake/WindowsPrograms.cmake)
+  include(${PROJECT_SOURCE_DIR}/cmake/WindowsWindow.cmake)
+  include(${PROJECT_SOURCE_DIR}/cmake/WindowsInstaller.cmake)
 endif()
-include(${PROJECT_SOURCE_DIR}/cmake/WindowsWindow.cmake)

@@ -3,18 +3,12 @@
 # the view's logic without a screen, the real window in process and the program driven from
 # outside, both on a virtual X display (xvfb-run). Included by cmake/FloorsOnly.cmake.
 
-# The open serial lines the loop watches belong to the Windows platform library once it exists;
-# until then they come with the window's part of it.
+# The window's loop watches the open serial lines of the Windows platform (ReceivingLines).
 add_library(bm_platform_win32_window STATIC
   ${PROJECT_SOURCE_DIR}/src/platform/win32/WindowLoop.cpp
   ${PROJECT_SOURCE_DIR}/src/platform/win32/Win32Dialogs.cpp)
-if(TARGET bm_platform_win32)
-  target_link_libraries(bm_platform_win32_window PUBLIC bm_platform_win32)
-else()
-  target_sources(bm_platform_win32_window PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/win32/ReceivingLines.cpp)
-endif()
 target_include_directories(bm_platform_win32_window PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(bm_platform_win32_window PUBLIC bm_platform winmm comdlg32 user32)
+target_link_libraries(bm_platform_win32_window PUBLIC bm_platform bm_platform_win32 winmm comdlg32 user32)
 # The W calls by default, no min/max macros, the calls of Windows 10 declared.
 target_compile_definitions(bm_platform_win32_window PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
 
@@ -38,7 +32,8 @@ set_source_files_properties(${d}/brindlemark.rc PROPERTIES
   OBJECT_DEPENDS "${d}/brindlemark.ico;${d}/brindlemark.manifest;${bm_rc_dir}/version.h")
 target_include_directories(brindlemark PRIVATE ${bm_rc_dir})
 target_link_options(brindlemark PRIVATE -municode)
-target_link_libraries(brindlemark PRIVATE bm_shell_win32 bm_platform_win32_window bm_platform_sim)
+# The same port list as brindlemark-cli.exe's: COM ports, --port devices, the simulated target.
+target_link_libraries(brindlemark PRIVATE bm_shell_win32 bm_platform_win32_window bm_app_ports)
 
 # --- Tests ------------------------------------------------------------------------------------
 set(t ${PROJECT_SOURCE_DIR}/tests)

@@ -13,7 +13,7 @@ packages=(
   xvfb xauth
   dpkg-dev desktop-file-utils groff-base lintian
   python3 python3-jsonschema
-  g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-x86-64-posix wine wine64 nsis
 )
 
 missing=()

@@ -7,10 +7,16 @@
 #      the real window in process, and the program driven from outside through a download).
 #      They run on one virtual X display (xvfb-run): wine makes windows only on the display its
 #      desktop started with, and whichever test comes first starts it;
-#   2. brindlemark-cli.exe through real COM ports of the prefix, each mapped to the
+#   2. brindlemark.exe searching the COM ports for a target of its own (COM12, the highest, so the
+#      first the search tries) and downloading into it, driven from outside; the target's memory
+#      then holds the image;
+#   3. brindlemark-cli.exe through real COM ports of the prefix, each mapped to the
 #      pseudo-terminal of a brindlemark-target-sim (the Linux program of the default build):
 #      ports, download --verify (the target's memory held against the Linux load of the same
-#      file), an unplugged target, gang, station, Ctrl-C, a stopped board, the refused --watch.
+#      file), an unplugged target, gang, station, Ctrl-C, a stopped board, the refused --watch;
+#   4. the installer (packaging/windows/brindlemark.nsi, with the Linux build's loader images):
+#      installed silently, the installed programs started, uninstalled silently, nothing left
+#      (tests/windows/installer-test.sh).
 #
 #   scripts/test-windows.sh
 set -euo pipefail
@@ -55,12 +61,17 @@ say "the Windows build (MinGW-w64)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"
 
-# The simulated targets are the Linux program; the memory check takes the Linux load.
-if [ ! -x build/bin/brindlemark-target-sim ] || [ ! -x build/bin/brindlemark-cli ]; then
-  say "brindlemark-target-sim and brindlemark-cli for Linux, for the COM ports' other ends"
+# The simulated targets are the Linux program; the memory check takes the Linux load; the
+# installer carries the loader images the Linux build makes with avr-gcc.
+if [ ! -x build/bin/brindlemark-target-sim ] || [ ! -x build/bin/brindlemark-cli ] ||
+  ! compgen -G 'build/loaders/brindlemark-loader-*.hex' >/dev/null; then
+  say "brindlemark-target-sim, brindlemark-cli and the loader images of the Linux build"
   [ -f build/build.ninja ] || cmake --preset default >/dev/null
-  cmake --build build --target brindlemark-target-sim brindlemark-cli -j "$(nproc)"
+  cmake --build build -j "$(nproc)" --target brindlemark-target-sim brindlemark-cli \
+    $(ninja -C build -t targets all | sed -n 's/^\(brindlemark-loader-[^:]*\): phony$/\1/p')
 fi
+cmake --build --preset windows --target windows-installer
+setup=$(ls -t build-windows/brindlemark-*-setup.exe | head -1)
 
 # sim NAME OPTION...: a simulated target on a pseudo-terminal, its device in $work/NAME.dev.
 sim() {
@@ -80,11 +91,13 @@ sim answers
 sim hangup --fault '?:2:vanish'    # the port's own test: gone at the second "?"
 sim unplugged --fault 'D:2:vanish' # above COM9: only \\.\COM10 opens it
 sim slow --paced                   # at 1200 baud a download takes seconds
+sim window --flash-out "$work/window-flash.bin" --eeprom-out "$work/window-eeprom.bin"
 ports[COM5]=$(device download)
 ports[COM6]=$(device answers)
 ports[COM7]=$(device hangup)
 ports[COM10]=$(device unplugged)
 ports[COM11]=$(device slow)
+ports[COM12]=$(device window)
 
 say "a fresh wine prefix, its COM ports mapped to the simulated targets"
 # One wine server kept up, and the prefix made with its services running, before any test
@@ -106,16 +119,41 @@ done
 wineserver -k
 wineserver -w
 
-say "unit tests under wine, on a virtual display"
+say "unit tests under wine, on a virtual display; then the window's search through the COM ports"
 # The services and the desktop started again first, on that display and with their output to
-# /dev/null, for the reason above.
+# /dev/null, for the reason above. The window's own COM-port run comes after ctest: its search
+# goes through every port, and must not touch the targets the port's tests need as they are.
 BM_TEST_SIM_PORT=COM6 BM_TEST_HANGUP_PORT=COM7 xvfb-run -a -s "-screen 0 1024x768x24" \
-  bash -c 'wineserver -p 2>>"$0/wineserver.log" && wine wineboot >/dev/null 2>&1 && ctest --preset windows' "$work"
+  bash -c 'wineserver -p 2>>"$0/wineserver.log" && wine wineboot >/dev/null 2>&1 && ctest --preset windows &&
+    BM_TEST_WINDOW_PORT=COM12 BM_TEST_WINDOW_FILE=$1 wine build-windows/bin/win32_window_driver.exe build-windows/bin/brindlemark.exe \
+      --gtest_filter=WindowUnderWine.DownloadThroughACOMPortTheSearchFound --gtest_brief=1' "$work" "$blink"
 # The command line needs no display: the server started again without one.
 wineserver -k
 wineserver -w
 wineserver -p 2>>"$work/wineserver.log"
 env -u DISPLAY wineboot >/dev/null 2>&1
+
+# A simulated target writes its memory when it ends: it must hold what the Linux load of the file
+# holds (holds_image NAME PREFIX: the target NAME, its files PREFIXflash.bin and PREFIXeeprom.bin).
+build/bin/brindlemark-cli load $blink --flash-out "$work/expected-flash.bin" --eeprom-out "$work/expected-eeprom.bin" >/dev/null
+holds_image() {
+  local pid
+  pid=$(cat "$work/$1.pid")
+  kill -TERM "$pid"
+  wait "$pid" || true
+  python3 - "$work" "$2" <<'PY'
+import sys
+work, prefix = sys.argv[1], sys.argv[2]
+for kind in ("flash", "eeprom"):
+    got = open(f"{work}/{prefix}{kind}.bin", "rb").read()
+    expected = open(f"{work}/expected-{kind}.bin", "rb").read()
+    rest = got[len(expected):]
+    if got[: len(expected)] != expected or rest != b"\xff" * len(rest):
+        sys.exit(f"{kind}: the target holds something else than the image ({len(expected)} bytes)")
+PY
+}
+holds_image window window- || fail "the window's target on COM12 holds something else than the image"
+ok "brindlemark.exe found the target on COM12 and downloaded into it: its flash and EEPROM equal the image"
 
 say "brindlemark-cli.exe through wine's COM ports"
 out=$work/out.jsonl
@@ -133,21 +171,7 @@ valid "$out"
   fail "download --verify on COM5: exit $status; $(cat "$out" "$err")"
 ok "download $blink --port COM5 --baud 115200 --json --verify: done, verified"
 
-# The target writes its memory when it ends: it must hold what the Linux load of the file holds.
-pid=$(cat "$work/download.pid")
-kill -TERM "$pid"
-wait "$pid" || true
-build/bin/brindlemark-cli load $blink --flash-out "$work/expected-flash.bin" --eeprom-out "$work/expected-eeprom.bin" >/dev/null
-python3 - "$work" <<'PY' || fail "the target's memory differs from the image"
-import sys
-work = sys.argv[1]
-for kind in ("flash", "eeprom"):
-    got = open(f"{work}/{kind}.bin", "rb").read()
-    expected = open(f"{work}/expected-{kind}.bin", "rb").read()
-    rest = got[len(expected):]
-    if got[: len(expected)] != expected or rest != b"\xff" * len(rest):
-        sys.exit(f"{kind}: the target holds something else than the image ({len(expected)} bytes)")
-PY
+holds_image download "" || fail "the target's memory differs from the image"
 ok "the target's flash and EEPROM equal brindlemark-cli load --flash-out/--eeprom-out of the same file"
 
 status=0
@@ -229,4 +253,10 @@ wine $cli station $blink --watch 'C:\boards' >"$out" 2>"$err" || status=$?
 [ "$status" = 2 ] && [ "$(wc -l <"$err")" = 1 ] || fail "station --watch on Windows: exit $status; $(cat "$err")"
 ok "station --watch: refused in one line, exit 2"
 
-say "Windows: the unit tests above (ctest) and $checks checks of brindlemark-cli.exe through wine's COM ports passed"
+say "the installer $setup under wine, on a virtual display"
+wineserver -k
+wineserver -w
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c 'wineserver -p 2>>"$0/wineserver.log" && wine wineboot >/dev/null 2>&1 &&
+  tests/windows/installer-test.sh "$1" build-windows/bin/win32_window_driver.exe' "$work" "$setup"
+
+say "Windows: the unit tests above (ctest), $checks checks of brindlemark.exe and brindlemark-cli.exe through wine's COM ports and the installer's checks passed"

@@ -1,6 +1,7 @@
 // brindlemark-cli loaders: the loader images that come with the program, for installing on a blank
 // chip with an ISP programmer (docs/loader.md). They lie in share/brindlemark/loaders beside the
-// installed program, or in loaders/ of the build tree when it runs from there.
+// installed program (in loaders\ of the program's own folder on Windows), or in loaders/ of the
+// build tree when it runs from there.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -26,10 +27,12 @@ fs::path ProgramFolder() {
   return self.empty() ? fs::path() : PathFromName(self).parent_path();
 }
 
-// The build tree's loaders/ first (a program run from build/bin), then the installed folder.
+// The build tree's loaders/ first (a program run from build/bin), then the installed folder: on
+// Windows the installer puts it beside the program.
 std::optional<fs::path> LoaderFolder() {
   const fs::path bin = ProgramFolder();
-  for (const fs::path& folder : {bin / ".." / "loaders", bin / ".." / "share" / "brindlemark" / "loaders"}) {
+  for (const fs::path& folder :
+       {bin / ".." / "loaders", bin / "loaders", bin / ".." / "share" / "brindlemark" / "loaders"}) {
     std::error_code ec;
     if (fs::is_directory(folder, ec)) return fs::weakly_canonical(folder, ec);
   }

@@ -1,5 +1,6 @@
 // brindlemark.exe driven from outside, as a person's hand would: the program is started with
-// the simulated target, its window found by its class, its controls reached by their ids
+// the simulated target (or, given BM_TEST_WINDOW_PORT, searches the COM ports), its window found
+// by its class, its controls reached by their ids
 // (shell/win32/Layout.h) and pressed with WM_COMMAND; captions are read back with WM_GETTEXT,
 // lamps from the colour each keeps in its window data. The file dialog is the system's own:
 // the file's name is typed into it. Nothing here waits a fixed time: every step waits, with a
@@ -12,6 +13,8 @@
 // takes its picture meanwhile).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -54,8 +57,10 @@ std::string TextOf(HWND w) {
 // The program under test, started and ended with the test.
 class Program {
  public:
-  explicit Program(const std::vector<std::wstring>& args) {
-    std::wstring line = L"\"" + programPath + L"\" --simulated-target";
+  // `simulated`: the simulated target is offered as port "sim".
+  explicit Program(const std::vector<std::wstring>& args, bool simulated = true) {
+    std::wstring line = L"\"" + programPath + L"\"";
+    if (simulated) line += L" --simulated-target";
     for (const std::wstring& a : args) line += L" \"" + a + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -231,6 +236,39 @@ TEST(WindowUnderWine, TheCommandLinesFileInAFolderThatIsNotAsciiAndTheOtherWindo
   PostMessageW(program.Main(), WM_CLOSE, 0, 0);
   DWORD code = 1;
   ASSERT_TRUE(program.Ended(&code)) << "closing the window ends the program";
+  EXPECT_EQ(code, 0u);
+}
+
+// The window's search through the system's COM ports, as a user's is: the test script maps
+// BM_TEST_WINDOW_PORT to a simulated target of its own, has the window download
+// BM_TEST_WINDOW_FILE (a project) into it, and checks afterwards that the target holds its image.
+TEST(WindowUnderWine, DownloadThroughACOMPortTheSearchFound) {
+  const char* port = std::getenv("BM_TEST_WINDOW_PORT");
+  const char* project = std::getenv("BM_TEST_WINDOW_FILE");
+  if (!port || !project)
+    GTEST_SKIP() << "BM_TEST_WINDOW_PORT and BM_TEST_WINDOW_FILE name no COM port mapped to a "
+                    "simulated target and no project for it";
+  Program program({ToWide(project)}, false);
+  ASSERT_NE(program.Main(), nullptr) << "no main window";
+  const std::string name = std::filesystem::path(project).filename().string();
+  ASSERT_TRUE(WaitFor([&] { return program.Title() == "Brindlemark [" + name + "]"; })) << program.Title();
+
+  program.Press(kComportBtn);
+  ASSERT_TRUE(program.WaitText(kModeLabel, "Target connected"))
+      << program.Text(kModeLabel) << " / " << program.Text(kStatus1) << " / " << program.MessageShown();
+  EXPECT_EQ(program.Text(kStatus1), std::string("COMport ") + port);
+  EXPECT_EQ(program.Text(kTargDevIDcapt), "Device ID : &1E950F");
+
+  program.Press(kDownLdBtn);
+  ASSERT_TRUE(WaitFor([&] { return program.Text(kStatus0).rfind("Download finished", 0) == 0; }))
+      << program.Text(kStatus0) << " / " << program.MessageShown();
+  EXPECT_EQ(program.Text(kStatus0).rfind("Download finished and verified in ", 0), 0u)
+      << program.Text(kStatus0);
+  EXPECT_EQ(program.MessageShown(), "") << "no box";
+
+  program.Menu(kMenuQuit);
+  DWORD code = 1;
+  ASSERT_TRUE(program.Ended(&code)) << "File > Quit ends the program";
   EXPECT_EQ(code, 0u);
 }
 
