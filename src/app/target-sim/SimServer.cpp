@@ -91,8 +91,12 @@ class Server {
 
     if (fds[0].revents) return false;
     if (stdinAt >= 0 && fds[stdinAt].revents && !HandleStdin()) return false;
-    if (opensAt >= 0 && fds[opensAt].revents) TakeOpens();
-    if (masterAt >= 0 && fds[masterAt].revents) HandleMaster(fds[masterAt].revents);
+    const bool reopened = opensAt >= 0 && fds[opensAt].revents && TakeOpens();
+    // A host that closed the device and opened it again since the poll: the hang-up the poll saw
+    // was the old session's, and must not end the new one (nothing else would start it again).
+    short masterEvents = masterAt >= 0 ? fds[masterAt].revents : 0;
+    if (reopened) masterEvents &= static_cast<short>(~(POLLHUP | POLLERR));
+    if (masterEvents) HandleMaster(masterEvents);
     if (line_.master >= 0 && !hostPresent_) LookForHost();
     return true;
   }
@@ -123,9 +127,10 @@ class Server {
   // device opened, as a board resets on the DTR edge of the first opening. A further descriptor
   // on a line that is already open (another program looking whether the port is free) changes no
   // modem line, and the running session goes on. Called before the master is read (see the order
-  // of the poll), so bytes of a new session never reach the board of the old one.
-  void TakeOpens() {
-    if (opens_ < 0) return;
+  // of the poll), so bytes of a new session never reach the board of the old one. Returns
+  // whether it started one.
+  bool TakeOpens() {
+    if (opens_ < 0) return false;
     alignas(inotify_event) char buf[4096];
     bool opened = false;
     ssize_t n;
@@ -138,6 +143,7 @@ class Server {
       }
     }
     if (opened) NewSession();
+    return opened;
   }
 
   bool HandleStdin() {

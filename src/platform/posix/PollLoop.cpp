@@ -18,42 +18,12 @@ PollLoop::PollLoop() = default;
 PollLoop::~PollLoop() = default;
 
 PollLoop::WatchId PollLoop::WatchInput(int fd, std::function<void()> ready) {
-  const WatchId id = nextId_++;
+  const WatchId id = NewId();
   watches_[id] = {fd, std::move(ready)};
   return id;
 }
 
 void PollLoop::Unwatch(WatchId watch) { watches_.erase(watch); }
-
-CommandLoop::TimerId PollLoop::After(std::chrono::milliseconds delay, std::function<void()> fire) {
-  const TimerId id = nextId_++;
-  timers_[id] = {Clock::now() + delay, std::move(fire)};
-  return id;
-}
-
-void PollLoop::Cancel(TimerId timer) { timers_.erase(timer); }
-
-void PollLoop::OnInterrupt(std::function<void()> handler) { onInterrupt_ = std::move(handler); }
-
-void PollLoop::Quit() { quit_ = true; }
-
-void PollLoop::Run() {
-  while (!quit_) Turn(std::nullopt);
-  quit_ = false;
-}
-
-void PollLoop::processEvents(int maxWaitMs) {
-  const auto end = Clock::now() + std::chrono::milliseconds(maxWaitMs);
-  // At least one turn: on a loaded machine the pass's time may be gone before it starts, and a
-  // pass that looked at nothing would leave Ctrl-C unheard.
-  do {
-    if (Turn(std::max(Clock::duration::zero(), end - Clock::now()))) break;
-  } while (Clock::now() < end);
-}
-
-void PollLoop::yield() {
-  if (pacer_.Due()) Turn(Clock::duration::zero());
-}
 
 bool PollLoop::Turn(std::optional<Clock::duration> timeout) {
   std::vector<pollfd> fds;
@@ -73,13 +43,7 @@ bool PollLoop::Turn(std::optional<Clock::duration> timeout) {
     watchOf.push_back(id);
   }
 
-  if (!timers_.empty()) {
-    const auto next = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
-                        return a.second.due < b.second.due;
-                      })->second.due;
-    const auto untilTimer = std::max(Clock::duration::zero(), next - Clock::now());
-    timeout = timeout ? std::min(*timeout, untilTimer) : untilTimer;
-  }
+  timeout = UntilNextTimer(timeout);
   // A timer is never early: round the wait up to whole microseconds.
   timespec wait{};
   if (timeout) {
@@ -88,12 +52,12 @@ bool PollLoop::Turn(std::optional<Clock::duration> timeout) {
     wait.tv_nsec = static_cast<long>(us % 1'000'000 * 1000);
   }
   const int n = ::ppoll(fds.data(), fds.size(), timeout ? &wait : nullptr, nullptr);
-  pacer_.Turned();
+  Turned();
 
   bool bytesArrived = false;
   if (n > 0) {
     size_t i = 0;
-    if (interruptFd >= 0 && fds[i++].revents != 0) TakeInterrupts();
+    if (interruptFd >= 0 && fds[i++].revents != 0) NoteInterrupts(DrainInterruptFd());
     for (const ReceivingLine& line : lines) {
       if (fds[i++].revents == 0) continue;
       bytesArrived = true;
@@ -112,38 +76,13 @@ bool PollLoop::Turn(std::optional<Clock::duration> timeout) {
       ready();
     }
   }
-  FireDueTimers();
-  if (interruptsPending_ > 0 && onInterrupt_) {
-    const int pending = std::exchange(interruptsPending_, 0);
-    for (int k = 0; k < pending && onInterrupt_; ++k) {
-      const std::function<void()> handler = onInterrupt_;
-      handler();
-    }
-  }
+  EndTurn();
   return bytesArrived;
-}
-
-void PollLoop::FireDueTimers() {
-  const auto now = Clock::now();
-  std::vector<TimerId> due;
-  for (const auto& [id, timer] : timers_)
-    if (timer.due <= now) due.push_back(id);
-  std::sort(due.begin(), due.end(),
-            [this](TimerId a, TimerId b) { return timers_.at(a).due < timers_.at(b).due; });
-  for (const TimerId id : due) {
-    const auto it = timers_.find(id);
-    if (it == timers_.end()) continue;  // cancelled by an earlier one
-    const std::function<void()> fire = std::move(it->second.fire);
-    timers_.erase(it);
-    fire();
-  }
 }
 
 std::unique_ptr<ChildProcess> PollLoop::Start(const std::string& program,
                                               const std::vector<std::string>& args, ChildEvents events) {
   return std::make_unique<PosixChild>(*this, program, args, std::move(events));
 }
-
-void PollLoop::TakeInterrupts() { interruptsPending_ += DrainInterruptFd(); }
 
 }  // namespace bm::posix

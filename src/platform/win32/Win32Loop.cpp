@@ -59,42 +59,12 @@ Win32Loop::~Win32Loop() {
 }
 
 Win32Loop::WatchId Win32Loop::Watch(void* handle, std::function<void()> ready) {
-  const WatchId id = nextId_++;
+  const WatchId id = NewId();
   watches_[id] = {handle, std::move(ready)};
   return id;
 }
 
 void Win32Loop::Unwatch(WatchId watch) { watches_.erase(watch); }
-
-CommandLoop::TimerId Win32Loop::After(std::chrono::milliseconds delay, std::function<void()> fire) {
-  const TimerId id = nextId_++;
-  timers_[id] = {Clock::now() + delay, std::move(fire)};
-  return id;
-}
-
-void Win32Loop::Cancel(TimerId timer) { timers_.erase(timer); }
-
-void Win32Loop::OnInterrupt(std::function<void()> handler) { onInterrupt_ = std::move(handler); }
-
-void Win32Loop::Quit() { quit_ = true; }
-
-void Win32Loop::Run() {
-  while (!quit_) Turn(std::nullopt);
-  quit_ = false;
-}
-
-void Win32Loop::processEvents(int maxWaitMs) {
-  const auto end = Clock::now() + std::chrono::milliseconds(maxWaitMs);
-  // At least one turn: on a loaded machine the pass's time may be gone before it starts, and a
-  // pass that looked at nothing would leave Ctrl-C unheard.
-  do {
-    if (Turn(std::max(Clock::duration::zero(), end - Clock::now()))) break;
-  } while (Clock::now() < end);
-}
-
-void Win32Loop::yield() {
-  if (pacer_.Due()) Turn(Clock::duration::zero());
-}
 
 bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
   std::vector<HANDLE> handles;
@@ -108,13 +78,7 @@ bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
     watched.push_back(id);
   }
 
-  if (!timers_.empty()) {
-    const auto next = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
-                        return a.second.due < b.second.due;
-                      })->second.due;
-    const auto untilTimer = std::max(Clock::duration::zero(), next - Clock::now());
-    timeout = timeout ? std::min(*timeout, untilTimer) : untilTimer;
-  }
+  timeout = UntilNextTimer(timeout);
   if (handles.size() > kMostHandles)
     timeout = timeout ? std::min<Clock::duration>(*timeout, kOverflowLook) : kOverflowLook;
   // A timer is never early: the wait is rounded up to whole milliseconds, and a wait that ends
@@ -127,7 +91,7 @@ bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
   const DWORD waited = static_cast<DWORD>(std::min(handles.size(), kMostHandles));
   const DWORD woken =
       ::MsgWaitForMultipleObjectsEx(waited, handles.data(), ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  pacer_.Turned();
+  Turned();
   // Each look at a handle or the message queue is a call to the system (under wine, a round trip
   // to its server): a wait that ran out saw nothing signalled, and messages are looked for only
   // when the wait says some came (one that came beside a handle waits for the next turn).
@@ -141,7 +105,7 @@ bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
       ::DispatchMessageW(&message);
     }
   }
-  interruptsPending_ += TakeInterrupts();
+  NoteInterrupts(TakeInterrupts());
 
   bool bytesArrived = false;
   for (const ReceivingLine& line : lines) {
@@ -161,31 +125,8 @@ bool Win32Loop::Turn(std::optional<Clock::duration> timeout) {
     ready();
   }
   for (std::function<void()>& work : mail_->Take()) work();
-  FireDueTimers();
-  if (interruptsPending_ > 0 && onInterrupt_) {
-    const int pending = std::exchange(interruptsPending_, 0);
-    for (int k = 0; k < pending && onInterrupt_; ++k) {
-      const std::function<void()> handler = onInterrupt_;
-      handler();
-    }
-  }
+  EndTurn();
   return bytesArrived;
-}
-
-void Win32Loop::FireDueTimers() {
-  const auto now = Clock::now();
-  std::vector<TimerId> due;
-  for (const auto& [id, timer] : timers_)
-    if (timer.due <= now) due.push_back(id);
-  std::sort(due.begin(), due.end(),
-            [this](TimerId a, TimerId b) { return timers_.at(a).due < timers_.at(b).due; });
-  for (const TimerId id : due) {
-    const auto it = timers_.find(id);
-    if (it == timers_.end()) continue;  // cancelled by an earlier one
-    const std::function<void()> fire = std::move(it->second.fire);
-    timers_.erase(it);
-    fire();
-  }
 }
 
 std::unique_ptr<ChildProcess> Win32Loop::Start(const std::string& program,
