@@ -398,7 +398,8 @@ TEST(PosixSerialPort, ReopeningTheDeviceResetsALoaderThatLeft) {
   link.port.Write("X?");
   // The target has read the X (its trace says so) before the device closes: left unscheduled
   // until after the reopening, it would take it as the new session's first byte.
-  for (int waited = 0; link.sim.StderrText().find("sent:") == std::string::npos && waited < 10000; waited += 5)
+  for (int waited = 0; link.sim.StderrText().find("sent:") == std::string::npos && waited < 10000;
+       waited += 5)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(ReadAtLeast(link.port, 2, 200), "") << "the loader left";
   link.port.Close();
