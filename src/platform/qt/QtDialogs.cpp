@@ -2,8 +2,8 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
-#include <algorithm>
-#include <cctype>
+
+#include "platform/FileFilter.h"
 
 namespace bm::qt {
 
@@ -25,37 +25,11 @@ std::optional<std::string> QtDialogs::OpenFile(const std::vector<FileKind>& kind
   return path.toStdString();
 }
 
-namespace {
-
-// What the dialog calls a kind, in plain words.
-std::string PlainName(const FileKind& kind) {
-  return kind.description.empty() ? kind.name : kind.description;
-}
-
-// "*.hex *.pac": each extension once, in lower case (the dialog matches either case).
-std::string Patterns(const FileKind& kind) {
-  std::string patterns;
-  std::vector<std::string> seen;
-  for (std::string ext : kind.extensions) {
-    for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (std::find(seen.begin(), seen.end(), ext) != seen.end()) continue;
-    seen.push_back(ext);
-    if (!patterns.empty()) patterns += ' ';
-    patterns += "*." + ext;
-  }
-  return patterns;
-}
-
-}  // namespace
-
 std::string QtDialogs::Filter(const std::vector<FileKind>& kinds) {
-  std::string all, each;
-  for (const FileKind& kind : kinds) {
-    const std::string patterns = Patterns(kind);
-    all += (all.empty() ? "" : " ") + patterns;
-    each += ";;" + PlainName(kind) + " (" + patterns + ")";
-  }
-  return "All supported files (" + all + ")" + each + ";;All files (*)";
+  std::string text;
+  for (const auto& [label, patterns] : FileFilter(kinds, ' ', "*"))
+    text += (text.empty() ? "" : ";;") + label;
+  return text;
 }
 
 }  // namespace bm::qt

@@ -1,7 +1,6 @@
 #include "platform/win32/Win32Dialogs.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/FileFilter.h"
 
 // After our headers: <windows.h> defines MessageBox as a macro.
 // clang-format off
@@ -45,41 +44,8 @@ void Win32Dialogs::MessageBoxWithInfo(const std::string& text, const std::string
   MessageBox(information.empty() ? text : text + "\n\n" + information);
 }
 
-namespace {
-
-// What the dialog calls a kind, in plain words.
-std::string PlainName(const FileKind& kind) {
-  return kind.description.empty() ? kind.name : kind.description;
-}
-
-// "*.pac;*.pack": each extension once, in lower case (the dialog matches either case).
-std::string Patterns(const FileKind& kind) {
-  std::string patterns;
-  std::vector<std::string> seen;
-  for (std::string ext : kind.extensions) {
-    for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (std::find(seen.begin(), seen.end(), ext) != seen.end()) continue;
-    seen.push_back(ext);
-    if (!patterns.empty()) patterns += ';';
-    patterns += "*." + ext;
-  }
-  return patterns;
-}
-
-}  // namespace
-
 std::vector<std::pair<std::string, std::string>> Win32Dialogs::Filter(const std::vector<FileKind>& kinds) {
-  std::vector<std::pair<std::string, std::string>> filter;
-  std::string all;
-  for (const FileKind& kind : kinds) {
-    const std::string patterns = Patterns(kind);
-    if (patterns.empty()) continue;
-    all += (all.empty() ? "" : ";") + patterns;
-    filter.emplace_back(PlainName(kind) + " (" + patterns + ")", patterns);
-  }
-  if (!all.empty()) filter.insert(filter.begin(), {"All supported files (" + all + ")", all});
-  filter.emplace_back("All files (*.*)", "*.*");
-  return filter;
+  return FileFilter(kinds, ';', "*.*");
 }
 
 std::wstring Win32Dialogs::FilterText(const std::vector<FileKind>& kinds) {
