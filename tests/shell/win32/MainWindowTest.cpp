@@ -7,7 +7,6 @@
 
 #include <memory>
 
-#include "WindowFiles.h"
 #include "platform/PortList.h"
 #include "platform/sim/ExampleBoard.h"
 #include "platform/sim/SimSerialPort.h"
@@ -22,6 +21,7 @@
 #include "support/ModeTable.h"
 #include "support/RecordingDialogs.h"
 #include "support/ScriptedEventLoop.h"
+#include "support/WindowFiles.h"
 
 // clang-format off
 #include <shlobj.h>  // DROPFILES; after Ui.h, which brings <windows.h> and takes its macros back
@@ -34,7 +34,7 @@ namespace {
 
 using namespace Util;
 using namespace bm::win32;
-using test::win32::Fixtures;
+using test::Fixtures;
 
 // The window over a presenter; with the simulated target as the one port "sim" when asked.
 struct Rig {

@@ -19,17 +19,17 @@
 #include <string>
 #include <vector>
 
-#include "WindowFiles.h"
 #include "shell/core/StatusDisplay.h"
 #include "shell/win32/Layout.h"
 #include "shell/win32/OtherWindows.h"
 #include "shell/win32/Text.h"
 #include "shell/win32/Ui.h"
+#include "support/WindowFiles.h"
 
 namespace bm::win32 {
 namespace {
 
-using test::win32::Fixtures;
+using test::Fixtures;
 
 std::wstring programPath;
 

@@ -1,6 +1,6 @@
-// What the Win32 window's tests share, without a toolkit: a small project, its images and a pack
-// for the simulated board (an ATmega328P with loader ID 0101), in a folder whose name is not
-// ASCII, and the documented face of the main window after each step of a download.
+// What the window tests of both systems share, without a toolkit: a small project, its images
+// and a pack for the simulated board (an ATmega328P with loader ID 0101), in a folder whose name
+// is not ASCII.
 #pragma once
 
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include "app/packwriter/PackWriter.h"
 #include "base/FileOpen.h"
 
-namespace bm::test::win32 {
+namespace bm::test {
 
 // An Intel HEX file of `data` from address 0, 16 bytes a record.
 inline std::string HexFile(const std::vector<uint8_t>& data) {
@@ -76,4 +76,4 @@ struct Fixtures {
   std::vector<uint8_t> flash, eeprom;
 };
 
-}  // namespace bm::test::win32
+}  // namespace bm::test
