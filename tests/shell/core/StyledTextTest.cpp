@@ -4,6 +4,7 @@
 
 #include "shell/core/StyledText.h"
 #include "shell/core/WindowTexts.h"
+#include "support/CreditsCases.h"
 
 namespace bm {
 namespace {
@@ -20,24 +21,7 @@ std::string Styles(const std::vector<StyledRun>& runs) {
 }
 
 TEST(CreditsRuns, StylesCharacterByCharacter) {
-  struct Case {
-    const char* input;
-    const char* shown;
-    const char* styles;
-    const char* why;
-  };
-  const Case cases[] = {
-      {"a<b>b</b>c", "abc", ".B.", "a pair styles exactly the text between"},
-      {"a<B>b</B>c", "abc", ".B.", "tag names ignore case"},
-      {"a<u>b</u>c", "abc", "...", "unknown tags are removed and style nothing"},
-      {"plain text", "plain text", "..........", "no tag: unchanged, unstyled"},
-      {"<b>x<i>y</b>z</i>", "xyz", "BXI", "a later tag keeps what earlier tags set"},
-      {"<i>it</i> <b class=\"x\">bo</b>", "it bo", "II.BB", "the name ends at the first space"},
-      {"a < b", "a < b", ".....", "a \"<\" without \">\" is shown as it stands"},
-      {"<b>x</b> if a<b", "x if a<b", "B.......", "an unclosed \"<\" after styled text stays too"},
-      {"<b>", "", "", "a tag at the very end styles nothing"},
-  };
-  for (const Case& c : cases) {
+  for (const test::CreditsCase& c : test::kCreditsCases) {
     SCOPED_TRACE(c.why);
     const std::vector<StyledRun> runs = CreditsRuns(c.input);
     EXPECT_EQ(PlainText(runs), c.shown);

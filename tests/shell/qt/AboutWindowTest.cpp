@@ -8,6 +8,7 @@
 
 #include "shell/qt/AboutWindow.h"
 #include "shell/qt/CreditsMarkup.h"
+#include "support/CreditsCases.h"
 
 namespace bm {
 namespace {
@@ -38,24 +39,7 @@ std::vector<double> Sizes(QTextEdit& field) {
 }
 
 TEST(CreditsMarkup, StylesCharacterByCharacter) {
-  struct Case {
-    const char* input;
-    const char* shown;
-    const char* styles;
-    const char* why;
-  };
-  const Case cases[] = {
-      {"a<b>b</b>c", "abc", ".B.", "a pair styles exactly the text between"},
-      {"a<B>b</B>c", "abc", ".B.", "tag names ignore case"},
-      {"a<u>b</u>c", "abc", "...", "unknown tags are removed and style nothing"},
-      {"plain text", "plain text", "..........", "no tag: unchanged, unstyled"},
-      {"<b>x<i>y</b>z</i>", "xyz", "BXI", "a later tag keeps what earlier tags set"},
-      {"<i>it</i> <b class=\"x\">bo</b>", "it bo", "II.BB", "the name ends at the first space"},
-      {"a < b", "a < b", ".....", "a \"<\" without \">\" is shown as it stands"},
-      {"<b>x</b> if a<b", "x if a<b", "B.......", "an unclosed \"<\" after styled text stays too"},
-      {"<b>", "", "", "a tag at the very end styles nothing"},
-  };
-  for (const Case& c : cases) {
+  for (const test::CreditsCase& c : test::kCreditsCases) {
     SCOPED_TRACE(c.why);
     QTextEdit field;
     qt::SetStyledText(&field, QString::fromUtf8(c.input), true);
