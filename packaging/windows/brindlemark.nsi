@@ -42,7 +42,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "The Brindlemark developers"
 
 !define MUI_ICON "${SOURCE}\src\app\desktop-win32\brindlemark.ico"
 !define MUI_UNICON "${SOURCE}\src\app\desktop-win32\brindlemark.ico"
-!define MUI_FINISHPAGE_RUN "$INSTDIR\brindlemark.exe"
+; No "Run Brindlemark" on the last page: started by the elevated installer, the window would run
+; as administrator, and a file dragged from the desktop could not be dropped on it.
 !insertmacro MUI_PAGE_LICENSE "${SOURCE}\LICENSE"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
