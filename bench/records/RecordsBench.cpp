@@ -5,7 +5,7 @@
 //  - What one board adds: the record opened as each run opens it, the row begun, a serial number
 //    taken, the row finished, the record closed (each step's median); and a whole
 //    `download --port sim` with and without --record --serial-number (median of 31 processes each).
-// `records_bench board` runs the second part alone, on an empty record.
+// `records_bench board` runs the second part alone (see main).
 // PostgreSQL runs in a cluster of its own (tests/support/PostgresServer.h).
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -202,14 +203,17 @@ std::vector<double> Downloads(const std::string& project, const std::vector<std:
 }  // namespace
 
 // `records_bench` runs both parts; `records_bench queries` or `records_bench board` one of them
-// (the board's alone then on an empty record).
+// (the board's alone then on an empty record). `records_bench board URI` measures the board's part
+// on that PostgreSQL database (a station's own server, or one behind a connection pooler) instead
+// of a cluster of its own; it adds rows and a sequence `bench` there.
 int main(int argc, char** argv) {
   const std::string part = argc > 1 ? argv[1] : "";
   char dir[] = "/tmp/bm-records-bench-XXXXXX";
   const std::string folder = ::mkdtemp(dir);
   const std::string file = folder + "/record.db";
-  bm::test::PostgresServer server;
-  const std::string uri = server.Uri();
+  std::optional<bm::test::PostgresServer> server;
+  if (argc <= 2) server.emplace();
+  const std::string uri = server ? server->Uri() : argv[2];
 
   if (part != "board") {
     std::printf("records over %d rows:\n", kRows);
