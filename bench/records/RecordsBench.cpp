@@ -4,7 +4,8 @@
 //    the store's own query, the store opened once.
 //  - What one board adds: the record opened as each run opens it, the row begun, a serial number
 //    taken, the row finished, the record closed (each step's median); and a whole
-//    `download --port sim` with and without --record --serial-number (median of 31 processes each).
+//    `download --port sim` with and without --record --serial-number, and a process that only
+//    opens the record (medians of 61 processes each).
 // `records_bench board` runs the second part alone (see main).
 // PostgreSQL runs in a cluster of its own (tests/support/PostgresServer.h).
 #include <libpq-fe.h>
@@ -29,6 +30,7 @@ namespace {
 using namespace bm::records;
 using Clock = std::chrono::steady_clock;
 constexpr int kRows = 1'000'000;
+constexpr int kProcesses = 61;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -96,7 +98,7 @@ std::string Hex64(long long value) {
 
 void Queries(const char* name, const std::string& where) {
   auto store = Store::Open(where);
-  // The last row started at 1704067200 + kRows * 10: "the last hour" holds 360 rows.
+  // The last row started at 1704067200 + kRows * 10: "the last hour" holds 361 rows (both ends).
   const long long last = 1704067200LL + kRows * 10LL;
   char since[40];
   const time_t hourAgo = static_cast<time_t>(last - 3600);
@@ -111,7 +113,7 @@ void Queries(const char* name, const std::string& where) {
       {"--serial 731042 (number)", {.serial = "731042"}},
       {"--sha256 (a file hash, 1 row)", {.sha256 = Hex64((731042LL * 2654435761LL) % 4294967296LL)}},
       {"--sha256 (an EEPROM hash, 1 row)", {.sha256 = Hex64(2000000 + 731042)}},
-      {"--since the last hour (360 rows)", {.since = since}},
+      {"--since the last hour (361 rows)", {.since = since}},
       {"--outcome failed --since (a day)", {.since = dayAgoText, .outcome = "failed"}},
   };
   for (const Query& q : queries) {
@@ -179,14 +181,13 @@ std::string Project(const std::string& folder) {
   return folder + "/blink.ppro";
 }
 
-// Whole `download --port sim` processes, one of each kind in turn (so that the machine's load
-// falls on each alike): the median of `runs` of each.
-std::vector<double> Downloads(const std::string& project, const std::vector<std::string>& extras, int runs) {
-  std::vector<std::vector<double>> times(extras.size());
+// Runs of brindlemark-cli with each of `arguments`, one of each in turn (so that the machine's
+// load falls on each alike): the median of `runs` of each.
+std::vector<double> Processes(const std::vector<std::string>& arguments, int runs) {
+  std::vector<std::vector<double>> times(arguments.size());
   for (int i = 0; i < runs; ++i) {
-    for (size_t k = 0; k < extras.size(); ++k) {
-      const std::string command = std::string("'") + BM_CLI_PATH + "' download '" + project +
-                                  "' --port sim -q " + extras[k] + " >/dev/null 2>&1";
+    for (size_t k = 0; k < arguments.size(); ++k) {
+      const std::string command = std::string("'") + BM_CLI_PATH + "' " + arguments[k] + " >/dev/null 2>&1";
       const auto start = Clock::now();
       if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
       times[k].push_back(Ms(Clock::now() - start));
@@ -236,13 +237,22 @@ int main(int argc, char** argv) {
     PerBoard("PostgreSQL", uri);
     const std::string project = Project(folder);
     const std::string serial = " --serial-number 'BM-{:06d}@eeprom:16' --sequence cli --sequence-start 1";
-    constexpr int kRuns = 31;
-    const std::vector<double> ms = Downloads(
-        project, {"", "--record '" + folder + "/cli.db'" + serial, "--record '" + uri + "'" + serial}, kRuns);
+    // A process that opens the record and finds nothing: what a new process pays before its
+    // board's first row (PostgreSQL: loading the client library and connecting).
+    const std::vector<double> open = Processes({"--version", "records '" + file + "' --since 2999-01-01",
+                                                "records '" + uri + "' --since 2999-01-01"},
+                                               kProcesses);
+    std::printf("  a process that opens the record: SQLite +%.1f ms, PostgreSQL +%.1f ms (over --version)\n",
+                open[1] - open[0], open[2] - open[0]);
+    const std::string download = "download '" + project + "' --port sim -q ";
+    const std::vector<double> ms =
+        Processes({download, download + "--record '" + folder + "/cli.db'" + serial,
+                   download + "--record '" + uri + "'" + serial},
+                  kProcesses);
     std::printf(
         "  download --port sim: %.1f ms; with --record --serial-number: SQLite %.1f ms (+%.1f), "
-        "PostgreSQL %.1f ms (+%.1f)  (medians of %d processes each)\n",
-        ms[0], ms[1], ms[1] - ms[0], ms[2], ms[2] - ms[0], kRuns);
+        "PostgreSQL %.1f ms (+%.1f)\n  (medians of %d processes each)\n",
+        ms[0], ms[1], ms[1] - ms[0], ms[2], ms[2] - ms[0], kProcesses);
   }
   std::filesystem::remove_all(folder);
 }
