@@ -2,9 +2,11 @@
 //  - `records` queries over 1,000,000 rows (SQLite file and PostgreSQL): by board serial, by its
 //    number, by file hash, by time (the last hour) and by outcome; each the median of 21 runs of
 //    the store's own query, the store opened once.
-//  - What one board adds: the row begun, a serial number taken, the row finished (each committed
-//    durably), the record opened as each run opens it; and a whole `download --port sim` with and
-//    without --record --serial-number (median of 15 processes each).
+//  - What one board adds: the record opened as each run opens it, the row begun, a serial number
+//    taken, the row finished, the record closed (each step's median); and a whole
+//    `download --port sim` with and without --record --serial-number, and a process that only
+//    opens the record (medians of 61 processes each).
+// `records_bench board` runs the second part alone (see main).
 // PostgreSQL runs in a cluster of its own (tests/support/PostgresServer.h).
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,7 @@ namespace {
 using namespace bm::records;
 using Clock = std::chrono::steady_clock;
 constexpr int kRows = 1'000'000;
+constexpr int kProcesses = 61;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -94,7 +98,7 @@ std::string Hex64(long long value) {
 
 void Queries(const char* name, const std::string& where) {
   auto store = Store::Open(where);
-  // The last row started at 1704067200 + kRows * 10: "the last hour" holds 360 rows.
+  // The last row started at 1704067200 + kRows * 10: "the last hour" holds 361 rows (both ends).
   const long long last = 1704067200LL + kRows * 10LL;
   char since[40];
   const time_t hourAgo = static_cast<time_t>(last - 3600);
@@ -109,7 +113,7 @@ void Queries(const char* name, const std::string& where) {
       {"--serial 731042 (number)", {.serial = "731042"}},
       {"--sha256 (a file hash, 1 row)", {.sha256 = Hex64((731042LL * 2654435761LL) % 4294967296LL)}},
       {"--sha256 (an EEPROM hash, 1 row)", {.sha256 = Hex64(2000000 + 731042)}},
-      {"--since the last hour (360 rows)", {.since = since}},
+      {"--since the last hour (361 rows)", {.since = since}},
       {"--outcome failed --since (a day)", {.since = dayAgoText, .outcome = "failed"}},
   };
   for (const Query& q : queries) {
@@ -119,64 +123,136 @@ void Queries(const char* name, const std::string& where) {
   }
 }
 
-// One board's record: open, begin, take a number, finish — as a run does it.
+// One board's record as a run keeps it: open (with the sequence checked), begin, take a number,
+// finish, close. Each step's median, and the mean of the whole.
 void PerBoard(const char* name, const std::string& where) {
   Store::Open(where)->EnsureSequence("bench", 1);
-  const int boards = 100;
-  const auto start = Clock::now();
-  for (int i = 0; i < boards; ++i) {
+  constexpr int kBoards = 100;
+  std::vector<double> open, begin, take, finish, close, whole;
+  for (int i = 0; i < kBoards; ++i) {
+    const auto t0 = Clock::now();
     auto store = Store::Open(where);
+    store->EnsureSequence("bench", 1);
+    const auto t1 = Clock::now();
     Attempt a;
     a.command = "download";
     a.id = store->Begin(a);
+    const auto t2 = Clock::now();
     store->TakeSerial("bench", a.id, [](int64_t n) { return std::to_string(n); });
+    const auto t3 = Clock::now();
     a.outcome = "done";
     store->Finish(a, true);
+    const auto t4 = Clock::now();
+    store.reset();
+    const auto t5 = Clock::now();
+    open.push_back(Ms(t1 - t0));
+    begin.push_back(Ms(t2 - t1));
+    take.push_back(Ms(t3 - t2));
+    finish.push_back(Ms(t4 - t3));
+    close.push_back(Ms(t5 - t4));
+    whole.push_back(Ms(t5 - t0));
   }
-  std::printf("  %-10s open + begin + number + finish: %.2f ms a board (%d boards)\n", name,
-              Ms(Clock::now() - start) / boards, boards);
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  double sum = 0;
+  for (double ms : whole) sum += ms;
+  std::printf(
+      "  %-10s open %.2f + begin %.2f + number %.2f + finish %.2f + close %.2f ms (medians); "
+      "%.2f ms a board (mean of %d)\n",
+      name, median(open), median(begin), median(take), median(finish), median(close), sum / kBoards, kBoards);
 }
 
-double Download(const std::string& extra) {
-  const std::string command = std::string("'") + BM_CLI_PATH + "' download '" + BM_SOURCE_DIR +
-                              "/examples/blink/blink.ppro' --port sim -q " + extra + " >/dev/null 2>&1";
-  return Median(15, [&] {
-    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
-  });
+// The example project with an EEPROM image of 32 bytes (none of them 0xFF), so that the serial's
+// bytes at 16 lie inside it: a run with a serial then writes the same bytes as one without, and the
+// difference is the record's alone.
+std::string Project(const std::string& folder) {
+  namespace fs = std::filesystem;
+  const fs::path blink = fs::path(BM_SOURCE_DIR) / "examples/blink";
+  fs::copy_file(blink / "blink.ppro", folder + "/blink.ppro");
+  fs::copy_file(blink / "blink.hex", folder + "/blink.hex");
+  std::FILE* eep = std::fopen((folder + "/blink.eep").c_str(), "w");
+  std::fputs(
+      ":10000000424C494E4B000000000000000000000080\n"
+      ":100010002E2E2E2E2E2E2E2E2E2E2E2E2E2E2E2E00\n:00000001FF\n",
+      eep);
+  std::fclose(eep);
+  return folder + "/blink.ppro";
+}
+
+// Runs of brindlemark-cli with each of `arguments`, one of each in turn (so that the machine's
+// load falls on each alike): the median of `runs` of each.
+std::vector<double> Processes(const std::vector<std::string>& arguments, int runs) {
+  std::vector<std::vector<double>> times(arguments.size());
+  for (int i = 0; i < runs; ++i) {
+    for (size_t k = 0; k < arguments.size(); ++k) {
+      const std::string command = std::string("'") + BM_CLI_PATH + "' " + arguments[k] + " >/dev/null 2>&1";
+      const auto start = Clock::now();
+      if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
+      times[k].push_back(Ms(Clock::now() - start));
+    }
+  }
+  std::vector<double> medians;
+  for (std::vector<double>& t : times) {
+    std::sort(t.begin(), t.end());
+    medians.push_back(t[t.size() / 2]);
+  }
+  return medians;
 }
 
 }  // namespace
 
-int main() {
+// `records_bench` runs both parts; `records_bench queries` or `records_bench board` one of them
+// (the board's alone then on an empty record). `records_bench board URI` measures the board's part
+// on that PostgreSQL database (a station's own server, or one behind a connection pooler) instead
+// of a cluster of its own; it adds rows and a sequence `bench` there.
+int main(int argc, char** argv) {
+  const std::string part = argc > 1 ? argv[1] : "";
   char dir[] = "/tmp/bm-records-bench-XXXXXX";
   const std::string folder = ::mkdtemp(dir);
   const std::string file = folder + "/record.db";
-  bm::test::PostgresServer server;
-  const std::string uri = server.Uri();
+  std::optional<bm::test::PostgresServer> server;
+  if (argc <= 2) server.emplace();
+  const std::string uri = server ? server->Uri() : argv[2];
 
-  std::printf("records over %d rows:\n", kRows);
-  Store::Open(file);
-  auto fill = Clock::now();
-  FillSqlite(file);
-  std::printf("  (SQLite filled in %.1f s, %.0f MB)\n", Ms(Clock::now() - fill) / 1000,
-              static_cast<double>(std::filesystem::file_size(file)) / 1e6);
-  Store::Open(uri);
-  fill = Clock::now();
-  FillPostgres(uri);
-  std::printf("  (PostgreSQL filled in %.1f s)\n", Ms(Clock::now() - fill) / 1000);
-  Queries("SQLite", file);
-  Queries("PostgreSQL", uri);
+  if (part != "board") {
+    std::printf("records over %d rows:\n", kRows);
+    Store::Open(file);
+    auto fill = Clock::now();
+    FillSqlite(file);
+    std::printf("  (SQLite filled in %.1f s, %.0f MB)\n", Ms(Clock::now() - fill) / 1000,
+                static_cast<double>(std::filesystem::file_size(file)) / 1e6);
+    Store::Open(uri);
+    fill = Clock::now();
+    FillPostgres(uri);
+    std::printf("  (PostgreSQL filled in %.1f s)\n", Ms(Clock::now() - fill) / 1000);
+    Queries("SQLite", file);
+    Queries("PostgreSQL", uri);
+  }
 
-  std::printf("what a record adds to a board:\n");
-  PerBoard("SQLite", file);
-  PerBoard("PostgreSQL", uri);
-  const double plain = Download("");
-  const std::string serial = " --serial-number 'BM-{:06d}@eeprom:16' --sequence cli --sequence-start 1";
-  const double sqlite = Download("--record '" + folder + "/cli.db'" + serial);
-  const double postgres = Download("--record '" + uri + "'" + serial);
-  std::printf(
-      "  download --port sim: %.1f ms; with --record --serial-number: SQLite %.1f ms (+%.1f), "
-      "PostgreSQL %.1f ms (+%.1f)  (medians of 15 processes)\n",
-      plain, sqlite, sqlite - plain, postgres, postgres - plain);
+  if (part != "queries") {
+    std::printf("what a record adds to a board:\n");
+    PerBoard("SQLite", file);
+    PerBoard("PostgreSQL", uri);
+    const std::string project = Project(folder);
+    const std::string serial = " --serial-number 'BM-{:06d}@eeprom:16' --sequence cli --sequence-start 1";
+    // A process that opens the record and finds nothing: what a new process pays before its
+    // board's first row (PostgreSQL: loading the client library and connecting).
+    const std::vector<double> open = Processes({"--version", "records '" + file + "' --since 2999-01-01",
+                                                "records '" + uri + "' --since 2999-01-01"},
+                                               kProcesses);
+    std::printf("  a process that opens the record: SQLite +%.1f ms, PostgreSQL +%.1f ms (over --version)\n",
+                open[1] - open[0], open[2] - open[0]);
+    const std::string download = "download '" + project + "' --port sim -q ";
+    const std::vector<double> ms =
+        Processes({download, download + "--record '" + folder + "/cli.db'" + serial,
+                   download + "--record '" + uri + "'" + serial},
+                  kProcesses);
+    std::printf(
+        "  download --port sim: %.1f ms; with --record --serial-number: SQLite %.1f ms (+%.1f), "
+        "PostgreSQL %.1f ms (+%.1f)\n  (medians of %d processes each)\n",
+        ms[0], ms[1], ms[1] - ms[0], ms[2], ms[2] - ms[0], kProcesses);
+  }
   std::filesystem::remove_all(folder);
 }

@@ -24,8 +24,8 @@ std::string TextOf(const Value& v) { return v.value_or(""); }
 
 // Runs `work` in a write transaction; an error rolls it back and goes on up.
 template <class Work>
-auto Transaction(SqlConnection& db, Work&& work) {
-  db.BeginWrite();
+auto Transaction(SqlConnection& db, Sync sync, Work&& work) {
+  db.BeginWrite(sync);
   try {
     if constexpr (std::is_void_v<decltype(work())>) {
       work();
@@ -60,7 +60,7 @@ class SqlStore : public Store {
   }
 
   void Finish(const Attempt& a, bool serialUsed) override {
-    Transaction(*db_, [&] {
+    Transaction(*db_, Sync::Written, [&] {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%.3f", a.seconds.value_or(0));
       db_->Query(
@@ -78,27 +78,30 @@ class SqlStore : public Store {
   }
 
   void EnsureSequence(const std::string& name, std::optional<int64_t> start) override {
-    Transaction(*db_, [&] {
-      const std::vector<Row> rows = db_->Query("SELECT start FROM sequences WHERE name = ?", {name});
-      if (rows.empty()) {
-        if (!start)
-          throw SequenceError("the sequence '" + name + "' does not exist yet in " + where_ +
-                              ": give its first number once with --sequence-start N");
-        db_->Query("INSERT INTO sequences (name, start, next, created_at) VALUES (?, ?, ?, ?)",
-                   {name, std::to_string(*start), std::to_string(*start), NowUtc()});
-        return;
-      }
-      const int64_t first = std::stoll(*rows[0][0]);
-      if (start && *start != first)
-        throw SequenceError("the sequence '" + name + "' already started at " + std::to_string(first) +
-                            " in " + where_ + "; --sequence-start " + std::to_string(*start) +
-                            " cannot start it again (leave the option out, or name a new sequence)");
-    });
+    // Read first: the sequence exists on every run but the first, and reading takes no lock.
+    std::optional<int64_t> first = StartOf(name);
+    if (!first && start) {
+      // Two stations that start one new sequence at once: the second's insert does nothing.
+      db_->Query(
+          "INSERT INTO sequences (name, start, next, created_at) VALUES (?, ?, ?, ?) "
+          "ON CONFLICT (name) DO NOTHING",
+          {name, std::to_string(*start), std::to_string(*start), NowUtc()});
+      first = StartOf(name);
+    }
+    if (!first)
+      throw SequenceError("the sequence '" + name + "' does not exist yet in " + where_ +
+                          ": give its first number once with --sequence-start N");
+    if (start && *start != *first)
+      throw SequenceError("the sequence '" + name + "' already started at " + std::to_string(*first) +
+                          " in " + where_ + "; --sequence-start " + std::to_string(*start) +
+                          " cannot start it again (leave the option out, or name a new sequence)");
   }
 
+  // A number goes on the board: its taking must survive a power cut, or the number could be
+  // given again. The flushed commit also brings the row it names onto the disk.
   int64_t TakeSerial(const std::string& sequence, int64_t attemptId,
                      const std::function<std::string(int64_t)>& render) override {
-    return Transaction(*db_, [&] {
+    return Transaction(*db_, Sync::Flushed, [&] {
       const std::vector<Row> rows =
           db_->Query("UPDATE sequences SET next = next + 1 WHERE name = ? RETURNING next - 1", {sequence});
       if (rows.empty()) throw RecordError("the sequence '" + sequence + "' does not exist in " + where_);
@@ -182,11 +185,32 @@ class SqlStore : public Store {
   }
 
  private:
+  std::optional<int64_t> StartOf(const std::string& name) {
+    const std::vector<Row> rows = db_->Query("SELECT start FROM sequences WHERE name = ?", {name});
+    if (rows.empty()) return std::nullopt;
+    return std::stoll(*rows[0][0]);
+  }
+
+  // Refuses a record newer than this program (its tables may mean what this version cannot know).
+  void CheckNotNewer(int version) const {
+    if (version > kSchemaVersion)
+      throw RecordError("the record " + where_ + " is of version " + std::to_string(version) +
+                        ", made by a newer brindlemark-cli; this one knows versions up to " +
+                        std::to_string(kSchemaVersion) + ": update the program on this station");
+  }
+
   // Creates the tables of a new record, brings an older one up to this version step by step,
-  // refuses a newer one (its tables may mean what this version cannot know) and a database that
-  // holds other tables than ours.
+  // refuses a newer one and a database that holds other tables than ours. Nearly every open finds
+  // the record current: that is read without a write lock, so the boards of a gang do not queue
+  // for it.
   void Migrate() {
-    Transaction(*db_, [&] {
+    if (db_->HasTable(kVersionTable)) {
+      const int version = SchemaVersion();
+      CheckNotNewer(version);
+      if (version == kSchemaVersion) return;
+    }
+    // Under the write lock, read again: another process may have migrated meanwhile.
+    Transaction(*db_, Sync::Written, [&] {
       db_->LockForSchema();
       int version = 0;
       if (db_->HasTable(kVersionTable)) {
@@ -199,11 +223,8 @@ class SqlStore : public Store {
         db_->Script(std::string("CREATE TABLE ") + kVersionTable + " (version INTEGER NOT NULL)");
         db_->Script(std::string("INSERT INTO ") + kVersionTable + " (version) VALUES (0)");
       }
-      if (version > kSchemaVersion)
-        throw RecordError("the record " + where_ + " is of version " + std::to_string(version) +
-                          ", made by a newer brindlemark-cli; this one knows versions up to " +
-                          std::to_string(kSchemaVersion) + ": update the program on this station");
-      if (version == kSchemaVersion) return;  // nothing to write: most opens end here
+      CheckNotNewer(version);
+      if (version == kSchemaVersion) return;
       for (; version < kSchemaVersion; ++version) {
         std::string step = kSchemaSteps[static_cast<size_t>(version)];
         const size_t id = step.find("{id}");

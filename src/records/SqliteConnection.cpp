@@ -1,7 +1,9 @@
-// The record in a SQLite file (libsqlite3). Write-ahead log with synchronous=FULL: a commit is on
-// the disk when it returns, so a power cut cannot hand out a serial number twice, and readers
-// never wait for the stations writing. Several processes share one file (gang's children, several
-// stations on one machine): a writer waits for the one before it, up to a minute.
+// The record in a SQLite file (libsqlite3), in write-ahead-log mode: readers never wait for the
+// stations writing. A commit is written into the log (synchronous=NORMAL): a killed process keeps
+// it, and only a flushed transaction waits for the disk (synchronous=FULL for its commit), which
+// also brings every frame logged before it onto the disk. Several processes share one file
+// (gang's children, several stations on one machine): a writer waits for the one before it, up to
+// a minute.
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -13,6 +15,7 @@ namespace bm::records {
 namespace {
 
 constexpr int kBusyWaitMs = 60'000;
+constexpr int kCheckpointPages = 200;  // about ten boards' rows
 
 class SqliteConnection : public SqlConnection {
  public:
@@ -27,11 +30,18 @@ class SqliteConnection : public SqlConnection {
       throw RecordError("cannot open the record '" + path + "': " + why);
     }
     sqlite3_busy_timeout(db_, kBusyWaitMs);
+    // Each board's run opens the record and closes it. Closing the last connection would copy
+    // the log into the file and delete it, and the next run would make it anew: three more waits
+    // for the disk a board. The log stays instead, and is copied in whenever it has grown to
+    // kCheckpointPages (by whichever commit finds it so); a smaller log is quicker for the next
+    // run to read when it opens the record.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_wal_autocheckpoint(db_, kCheckpointPages);
     sqlite3_extended_result_codes(db_, 1);
     try {
       // A file that is not a database fails here, at its first read.
       Query("PRAGMA journal_mode=WAL", {});
-      Script("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+      Script("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
     } catch (...) {
       sqlite3_close(db_);
       throw;
@@ -77,10 +87,28 @@ class SqliteConnection : public SqlConnection {
   }
 
   // IMMEDIATE: the write lock at once, so a read inside the transaction is never made stale by
-  // another writer (the sequence's next number is read, then moved on).
-  void BeginWrite() override { Script("BEGIN IMMEDIATE"); }
-  void Commit() override { Script("COMMIT"); }
-  void Rollback() noexcept override { sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr); }
+  // another writer (the sequence's next number is read, then moved on). SQLite takes the level
+  // of sync only outside a transaction, and applies it at the commit.
+  void BeginWrite(Sync sync) override {
+    if (sync == Sync::Flushed) {
+      Script("PRAGMA synchronous=FULL");
+      flushed_ = true;
+    }
+    try {
+      Script("BEGIN IMMEDIATE");
+    } catch (...) {
+      Written();
+      throw;
+    }
+  }
+  void Commit() override {
+    Script("COMMIT");
+    Written();
+  }
+  void Rollback() noexcept override {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    Written();
+  }
   bool HasTable(const std::string& name) override {
     return !Query("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", {name}).empty();
   }
@@ -88,12 +116,18 @@ class SqliteConnection : public SqlConnection {
   const char* IdColumn() const override { return "INTEGER PRIMARY KEY"; }
 
  private:
+  // Back to commits that do not wait for the disk, after a flushed transaction.
+  void Written() noexcept {
+    if (flushed_) sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    flushed_ = false;
+  }
   [[noreturn]] void Fail(const std::string& why) const {
     throw RecordError("the record '" + path_ + "': " + why);
   }
 
   std::string path_;
   sqlite3* db_ = nullptr;
+  bool flushed_ = false;
 };
 
 }  // namespace

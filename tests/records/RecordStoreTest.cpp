@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
+#include <thread>
 
+#include "records/LibPq.h"
 #include "records/RecordSchema.h"
 #include "records/RecordStore.h"
 #include "records/SerialFormat.h"
@@ -141,6 +145,80 @@ TEST_P(StoreTest, ASequenceStartsOnceAndOnlyWhereItWasStarted) {
   } catch (const SequenceError& e) {
     EXPECT_NE(std::string(e.what()).find("already started at 5"), std::string::npos) << e.what();
   }
+}
+
+// The stations of a line start at once, each naming the new sequence: while one's insert is not
+// committed, another finds no sequence and inserts too. It must then take the one made (and
+// refuse it when it names another start), not fail on the duplicate.
+TEST(PostgresSequence, TwoStationsStartingOneNewSequenceAtOnce) {
+  const std::string where = Server().Uri("race");
+  Store::Open(where);
+  const LibPqCalls& pq = LibPq();
+  const char* keys[] = {"dbname", nullptr};
+  const char* values[] = {where.c_str(), nullptr};
+  PGconn* first = pq.connectdbParams(keys, values, 1);
+  ASSERT_EQ(pq.status(first), CONNECTION_OK);
+  const auto run = [&](PGconn* conn, const std::string& sql) {
+    PGresult* r = pq.exec(conn, sql.c_str());
+    const ExecStatusType status = pq.resultStatus(r);
+    std::vector<std::string> values;
+    for (int i = 0; i < pq.ntuples(r); ++i) values.push_back(pq.getvalue(r, i, 0));
+    pq.clear(r);
+    EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << pq.errorMessage(conn);
+    return values;
+  };
+  for (const int64_t start : {5, 7}) {
+    SCOPED_TRACE(start);
+    const std::string name = "line" + std::to_string(start);
+    run(first, "BEGIN");
+    run(first, "INSERT INTO sequences VALUES ('" + name + "', 5, 5, '2024-01-01T00:00:00.000Z')");
+    std::future<std::string> second = std::async(std::launch::async, [&] {
+      try {
+        Store::Open(where)->EnsureSequence(name, start);
+        return std::string("taken");
+      } catch (const RecordError& e) {
+        return std::string(e.what());
+      }
+    });
+    // The first commits once the second waits for its row (a statistics snapshot of its own each
+    // time: within a transaction PostgreSQL would show the first one again).
+    const auto waiting = [&] {
+      return run(first,
+                 "SELECT pg_stat_clear_snapshot(); SELECT count(*) FROM pg_stat_activity WHERE "
+                 "wait_event_type = 'Lock' AND datname = current_database()") ==
+             std::vector<std::string>{"1"};
+    };
+    bool waited = waiting();
+    for (int i = 0; i < 6000 && !waited; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      waited = waiting();
+    }
+    run(first, "COMMIT");
+    EXPECT_TRUE(waited) << "the second station never waited for the first's sequence";
+    const std::string said = second.get();
+    if (start == 5)
+      EXPECT_EQ(said, "taken");
+    else
+      EXPECT_NE(said.find("already started at 5"), std::string::npos) << said;
+  }
+  pq.finish(first);
+}
+
+// Opening a current record, and checking a sequence it has, takes no write lock: the boards of a
+// gang do not queue at their start behind the one that is writing.
+TEST(RecordLocks, OpeningACurrentRecordWaitsForNoWriter) {
+  char dir[] = "/tmp/bm-records-XXXXXX";
+  const std::string folder = ::mkdtemp(dir), path = folder + "/record.db";
+  Store::Open(path)->EnsureSequence("line", 1);
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto store = Store::Open(path);
+  store->EnsureSequence("line", 1);
+  EXPECT_TRUE(store->Find({}).empty());
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+  fs::remove_all(folder);
 }
 
 TEST_P(StoreTest, FindsByAnyHashByTimeAndByOutcome) {

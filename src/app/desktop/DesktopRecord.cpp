@@ -31,9 +31,13 @@ const char* OutcomeOf(const RunReport& report) {
 
 }  // namespace
 
-DesktopRecord::DesktopRecord(Engine& engine, std::string database)
-    : engine_(engine), database_(std::move(database)) {
+DesktopRecord::DesktopRecord(Engine& engine, SerialService& ports, std::string database)
+    : engine_(engine), ports_(ports), database_(std::move(database)) {
   listening_ = engine_.Listen(*this);
+}
+
+void DesktopRecord::OnPortTried(const PortTry& tried) {
+  if (tried.status == PortTry::Status::Found) port_ = tried.port;
 }
 
 void DesktopRecord::OnRunStarted(RunKind kind) {
@@ -43,6 +47,14 @@ void DesktopRecord::OnRunStarted(RunKind kind) {
   char host[HOST_NAME_MAX + 1] = {};
   if (::gethostname(host, sizeof host) == 0) row_.host = host;
   row_.stationName = "window";
+  row_.port = port_;
+  for (int i = 0; i < ports_.Count(); ++i) {
+    if (ports_.PortName(i) != port_) continue;
+    const PortIdentity identity = ports_.Identity(i);
+    row_.portStableName = identity.stableName;
+    row_.adapterSerial = identity.serialNumber;
+    break;
+  }
   row_.file = load.fileName;
   row_.sha256 = load.sha256;
   const TargetInfo& target = engine_.State();

@@ -15,14 +15,18 @@ namespace bm::app {
 
 class DesktopRecord : public Engine::Observer {
  public:
-  DesktopRecord(Engine& engine, std::string database);
+  // `ports`: the service the engine searches, for the identity of the port a loader answered on.
+  DesktopRecord(Engine& engine, SerialService& ports, std::string database);
 
+  void OnPortTried(const PortTry& tried) override;
   void OnRunStarted(RunKind kind) override;
   void OnRunEnded(RunKind kind, const RunReport& report) override;
 
  private:
   Engine& engine_;
+  SerialService& ports_;
   std::string database_;
+  std::string port_;  // where the last search found the loader
   std::unique_ptr<records::Store> store_;
   records::Attempt row_;
   double startedSeconds_ = 0;

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   bm::Engine engine(loop, *ports.list);
   bm::Presenter presenter(engine, window.Display(), dialogs);
   std::optional<bm::app::DesktopRecord> recording;
-  if (record) recording.emplace(engine, *record);
+  if (record) recording.emplace(engine, *ports.list, *record);
   // The presenter's own hook shows the message and the trail in a box; the program keeps running.
   window.Attach(presenter);
   window.show();
