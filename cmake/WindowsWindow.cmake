@@ -17,7 +17,7 @@ add_library(bm_shell_win32 STATIC
   ${w}/Layout.cpp ${w}/MainWindow.cpp ${w}/OtherWindows.cpp ${w}/Text.cpp ${w}/Ui.cpp
   ${w}/WindowDisplay.cpp)
 target_include_directories(bm_shell_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(bm_shell_win32 PUBLIC bm_shell_core comctl32 gdi32 shell32 user32)
+target_link_libraries(bm_shell_win32 PUBLIC bm_shell_core bm_platform_win32 comctl32 gdi32 shell32 user32)
 target_compile_definitions(bm_shell_win32 PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00)
 
 # The version text for the resource script, which takes no quoted definition from the command line.

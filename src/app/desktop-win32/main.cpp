@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/PortOptions.h"
+#include "platform/win32/Text.h"
 #include "platform/win32/Win32Dialogs.h"
 #include "platform/win32/WindowLoop.h"
 #include "shell/core/Engine.h"
@@ -50,7 +51,7 @@ void Say(const std::string& text, bool error) {
       return;
     }
   }
-  MessageBoxW(nullptr, bm::win32::Widen(text).c_str(), L"Brindlemark", MB_OK | (error ? MB_ICONERROR : 0));
+  MessageBoxW(nullptr, bm::win32::Wide(text).c_str(), L"Brindlemark", MB_OK | (error ? MB_ICONERROR : 0));
 }
 
 // A production record is kept on Linux only for now (docs/records.md); asked for here, the
@@ -68,7 +69,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   int argc = 0;
   LPWSTR* argvW = CommandLineToArgvW(GetCommandLineW(), &argc);
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(bm::win32::Narrow(argvW[i]));  // UTF-16 to UTF-8
+  for (int i = 1; i < argc; ++i) args.push_back(bm::win32::Utf8(argvW[i]));  // UTF-16 to UTF-8
   LocalFree(argvW);
 
   for (const std::string& a : args) {

@@ -6,6 +6,8 @@
 
 namespace bm::win32 {
 
+// UTF-8 to UTF-16 and back. Bytes that are no UTF-8 are taken as Latin-1, one character a byte:
+// a pack written on another system may carry them, and the window shows them as the Qt one does.
 std::wstring Wide(const std::string& utf8);
 std::string Utf8(const std::wstring& wide);
 // The system's words for an error code (GetLastError), one line, without the trailing period

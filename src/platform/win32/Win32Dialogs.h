@@ -39,9 +39,4 @@ class Win32Dialogs : public Dialogs {
   std::string startFolder_;  // empty: the dialog's own choice
 };
 
-// UTF-8 to UTF-16 and back, for the W calls. Bytes that are no UTF-8 are taken as Latin-1 (a
-// pack written on another system may carry them), as the window shows them.
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);
-
 }  // namespace bm::win32

@@ -113,13 +113,13 @@ void MainWindow::CreateMenuBar() {
       AppendMenuW(menus[item.menu], MF_SEPARATOR, 0, nullptr);
       continue;
     }
-    std::wstring caption = ToWide(item.caption);
-    if (item.shortcut) caption += L"\t" + ToWide(item.shortcut);
+    std::wstring caption = Wide(item.caption);
+    if (item.shortcut) caption += L"\t" + Wide(item.shortcut);
     AppendMenuW(menus[item.menu], MF_STRING | (item.id == kMenuPara ? MF_GRAYED : 0), item.id,
                 caption.c_str());
   }
   for (int i = 0; i < 2; ++i)
-    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(menus[i]), ToWide(kMenuTitles[i]).c_str());
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(menus[i]), Wide(kMenuTitles[i]).c_str());
   SetMenu(h_.window, bar);
   h_.menu = bar;
 }
@@ -127,7 +127,7 @@ void MainWindow::CreateMenuBar() {
 void MainWindow::CreateControls() {
   h_.tips = MakeToolTips(h_.window);
   for (const ControlPlace& c : MainControls()) {
-    const std::wstring caption = ToWide(c.caption);
+    const std::wstring caption = Wide(c.caption);
     HWND child = nullptr;
     switch (c.kind) {
       case Kind::Frame:
@@ -257,8 +257,8 @@ void MainWindow::AskToStopAndQuit() {
   }
   wchar_t title[256] = L"";
   GetWindowTextW(h_.window, title, 256);
-  question_ = AskQuestion(h_.window, FromWide(title),
-                          QuitQuestionText(pressedRun_.value_or(RunKind::Download)), [this](bool yes) {
+  question_ = AskQuestion(h_.window, Utf8(title), QuitQuestionText(pressedRun_.value_or(RunKind::Download)),
+                          [this](bool yes) {
                             // The run ends at its next wait; Forward closes the window once it
                             // has unwound.
                             if (yes && main_->Busy()) main_->RequestQuit();
@@ -379,7 +379,7 @@ void MainWindow::Dropped(void* handle) {
   // One file, and nothing running: loaded as Load loads a chosen one.
   if (path.empty() || !main_ || main_->Busy()) return;
   if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) return;
-  LoadFile(FromWide(path));
+  LoadFile(Utf8(path));
 }
 
 long long MainWindow::Message(unsigned message, unsigned long long wParam, long long lParam) {

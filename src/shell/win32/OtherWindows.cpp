@@ -222,9 +222,9 @@ void AboutWindow::Show(bool useCredits) {
 }
 
 void AboutWindow::SetupWindow() {
-  SetDlgItemTextW(window_, kStatAppName, ToWide(kAboutName).c_str());
-  SetDlgItemTextW(window_, kStatAppVersion, ToWide(AboutVersionText()).c_str());
-  SetDlgItemTextW(window_, kStatAppNotice, ToWide(AboutNoticeText()).c_str());
+  SetDlgItemTextW(window_, kStatAppName, Wide(kAboutName).c_str());
+  SetDlgItemTextW(window_, kStatAppVersion, Wide(AboutVersionText()).c_str());
+  SetDlgItemTextW(window_, kStatAppNotice, Wide(AboutNoticeText()).c_str());
   Layout();
   if (UseCredits) FillRichField(GetDlgItem(window_, kEditAppCredits), CreditsRuns(CreditsText()), 12);
   ShowWindow(GetDlgItem(window_, kEditAppCredits), UseCredits ? SW_SHOW : SW_HIDE);
@@ -268,7 +268,7 @@ HelpWindow::~HelpWindow() {
 }
 
 void HelpWindow::ShowText(const std::string& title, const std::string& markdown) {
-  SetWindowTextW(window_, ToWide(title).c_str());
+  SetWindowTextW(window_, Wide(title).c_str());
   FillRichField(GetDlgItem(window_, kHelpText), MarkdownRuns(markdown), 10);
   if (!IsWindowVisible(window_)) CentreOnOwner(window_);
   ShowWindow(window_, SW_SHOW);
@@ -299,7 +299,7 @@ HWND ShowParamList(HWND owner, const dParamList::ParamSet& params) {
   const int dpi = DpiOf(owner);
   const SIZE outer = OuterSize(kToolStyle, WS_EX_DLGMODALFRAME, false, 422, 295, dpi);
   HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kParamListClass,
-                           ToWide(ParamListTitle(params)).c_str(), kToolStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                           Wide(ParamListTitle(params)).c_str(), kToolStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                            outer.cx, outer.cy, owner, nullptr, Instance(), nullptr);
   auto* state = new ParamList;
   SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
@@ -319,7 +319,7 @@ HWND ShowParamList(HWND owner, const dParamList::ParamSet& params) {
   }
   int row = 0;
   for (const ParamRow& r : ParamListRows(params)) {
-    std::wstring label = ToWide(r.label), value = ToWide(r.value);
+    std::wstring label = Wide(r.label), value = Wide(r.value);
     LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = row;
@@ -343,12 +343,12 @@ HWND AskQuestion(HWND owner, const std::string& title, const std::string& text,
   RegisterOtherClasses();
   const int dpi = DpiOf(owner);
   const SIZE outer = OuterSize(kToolStyle, WS_EX_DLGMODALFRAME, false, 300, 100, dpi);
-  HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kQuestionClass, ToWide(title).c_str(),
+  HWND w = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kQuestionClass, Wide(title).c_str(),
                            kToolStyle, CW_USEDEFAULT, CW_USEDEFAULT, outer.cx, outer.cy, owner, nullptr,
                            Instance(), nullptr);
   auto* q = new Question{std::move(answered), MessageFont(dpi)};
   SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(q));
-  Child(w, L"STATIC", ToWide(text), SS_LEFT | SS_NOPREFIX, kQuestionText, {16, 16, 268, 36}, dpi, q->font);
+  Child(w, L"STATIC", Wide(text), SS_LEFT | SS_NOPREFIX, kQuestionText, {16, 16, 268, 36}, dpi, q->font);
   Child(w, L"BUTTON", L"&Yes", BS_PUSHBUTTON | WS_TABSTOP, IDYES, {120, 64, 75, 23}, dpi, q->font);
   HWND no = Child(w, L"BUTTON", L"&No", BS_DEFPUSHBUTTON | WS_TABSTOP, IDNO, {205, 64, 75, 23}, dpi, q->font);
   CentreOnOwner(w);

@@ -4,31 +4,6 @@
 
 namespace bm::win32 {
 
-std::wstring ToWide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-  if (n > 0) {
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), n);
-    return wide;
-  }
-  std::wstring latin1;
-  latin1.reserve(text.size());
-  for (unsigned char c : text) latin1.push_back(static_cast<wchar_t>(c));
-  return latin1;
-}
-
-std::string FromWide(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string narrow(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), n, nullptr, nullptr);
-  return narrow;
-}
-
 std::string CaptionText(const std::string& text) {
   std::string shown;
   shown.reserve(text.size());

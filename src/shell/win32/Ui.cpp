@@ -130,7 +130,7 @@ HWND MakeToolTips(HWND owner) {
 
 void SetTip(HWND tips, HWND control, const std::string& text) {
   if (!tips || !control) return;
-  std::wstring wide = ToWide(text);
+  std::wstring wide = Wide(text);
   TTTOOLINFOW info{};
   info.cbSize = sizeof info;
   info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -165,7 +165,7 @@ void FillRichField(HWND field, const std::vector<StyledRun>& runs, double basePo
     format.yHeight = static_cast<LONG>((run.points > 0 ? run.points : basePoints) * 20);
     SendMessageW(field, EM_SETSEL, 0x7FFFFFFF, 0x7FFFFFFF);  // the end
     SendMessageW(field, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
-    std::wstring text = ToWide(run.text);
+    std::wstring text = Wide(run.text);
     for (wchar_t& c : text)
       if (c == L'\n') c = L'\r';  // a rich edit's paragraph mark
     SendMessageW(field, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));

@@ -52,12 +52,12 @@ HWND WindowDisplay::Control(int id) const {
   return it == h_.controls.end() ? nullptr : it->second;
 }
 
-void WindowDisplay::SetTitle(const std::string& text) { SetWindowTextW(h_.window, ToWide(text).c_str()); }
+void WindowDisplay::SetTitle(const std::string& text) { SetWindowTextW(h_.window, Wide(text).c_str()); }
 
 void WindowDisplay::SetCaption(Caption which, const std::string& text) {
   HWND label = Control(IdOf(which));
   const std::string shown = CaptionText(text);
-  SetWindowTextW(label, ToWide(shown).c_str());
+  SetWindowTextW(label, Wide(shown).c_str());
   // A status line may be too narrow for its text: the tooltip holds the whole of it.
   if (which == Caption::status0 || which == Caption::status1)
     SetTip(h_.tips, label, text.empty() ? StatusLineTip(which == Caption::status0 ? 0 : 1) : shown);

@@ -59,12 +59,12 @@ struct Rig {
   std::string Text(int id) const {
     wchar_t text[512] = L"";
     GetWindowTextW(Find(id), text, 512);
-    return FromWide(text);
+    return Utf8(text);
   }
   std::string Title() const {
     wchar_t text[512] = L"";
     GetWindowTextW(window.Handle(), text, 512);
-    return FromWide(text);
+    return Utf8(text);
   }
   uint32_t Lamp(int id) const { return LampColour(Find(id)); }
   bool Enabled(int id) const { return IsWindowEnabled(Find(id)); }
@@ -80,7 +80,7 @@ struct Rig {
     for (int i = 0; i < SendMessageW(box, CB_GETCOUNT, 0, 0); ++i) {
       wchar_t text[32] = L"";
       SendMessageW(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-      entries += (i ? "," : "") + FromWide(text);
+      entries += (i ? "," : "") + Utf8(text);
     }
     return entries + " @" + std::to_string(SendMessageW(box, CB_GETCURSEL, 0, 0));
   }
@@ -196,9 +196,9 @@ TEST(Win32Window, MenuBarCaptionsOrderAndShortcuts) {
   ASSERT_EQ(GetMenuItemCount(bar), 2);
   wchar_t text[128];
   GetMenuStringW(bar, 0, text, 128, MF_BYPOSITION);
-  EXPECT_EQ(FromWide(text), "&File");
+  EXPECT_EQ(Utf8(text), "&File");
   GetMenuStringW(bar, 1, text, 128, MF_BYPOSITION);
-  EXPECT_EQ(FromWide(text), "&Help");
+  EXPECT_EQ(Utf8(text), "&Help");
   const struct {
     int menu, position;
     const char* caption;  // "-" a separator
@@ -224,7 +224,7 @@ TEST(Win32Window, MenuBarCaptionsOrderAndShortcuts) {
       continue;
     }
     GetMenuStringW(menu, item.position, text, 128, MF_BYPOSITION);
-    EXPECT_EQ(FromWide(text), item.caption);
+    EXPECT_EQ(Utf8(text), item.caption);
     EXPECT_EQ(!(state & MF_GRAYED), item.enabled);
   }
 
@@ -327,7 +327,7 @@ std::string Tip(const Rig& rig, int id) {
   info.uId = reinterpret_cast<UINT_PTR>(rig.Find(id));
   info.lpszText = text;
   SendMessageW(rig.window.ToolTips(), TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&info));
-  return FromWide(text);
+  return Utf8(text);
 }
 
 TEST(Win32Window, CaptionsShowDoubledAmpersandsAsOne) {
@@ -482,11 +482,11 @@ TEST(Win32Window, TheOtherWindows) {
   EXPECT_TRUE(IsWindowVisible(help));
   wchar_t text[256];
   GetWindowTextW(help, text, 256);
-  EXPECT_EQ(FromWide(text), "Brindlemark Help");
+  EXPECT_EQ(Utf8(text), "Brindlemark Help");
   rig.Command(kMenuReleaseNotes);
   EXPECT_EQ(rig.window.Help(), help) << "one window for either text";
   GetWindowTextW(help, text, 256);
-  EXPECT_EQ(FromWide(text), "Brindlemark Release Notes");
+  EXPECT_EQ(Utf8(text), "Brindlemark Release Notes");
 
   rig.Command(kMenuAboutTarnwick);
   HWND about = rig.window.About();
@@ -496,9 +496,9 @@ TEST(Win32Window, TheOtherWindows) {
   EXPECT_EQ(client.right, Scaled(284, DpiOf(about)));
   EXPECT_EQ(client.bottom, Scaled(326, DpiOf(about)));
   GetDlgItemTextW(about, kStatAppName, text, 256);
-  EXPECT_EQ(FromWide(text), "Quorvex Tarnwick");
+  EXPECT_EQ(Utf8(text), "Quorvex Tarnwick");
   GetDlgItemTextW(about, kEditAppCredits, text, 256);
-  EXPECT_EQ(FromWide(text).rfind("Engineering:", 0), 0u);
+  EXPECT_EQ(Utf8(text).rfind("Engineering:", 0), 0u);
   // Esc closes it, as the Close key does.
   SendMessageW(about, WM_COMMAND, IDCANCEL, 0);
   EXPECT_FALSE(IsWindowVisible(about));
@@ -511,7 +511,7 @@ TEST(Win32Window, TheOtherWindows) {
   HWND list = rig.window.ParamList();
   ASSERT_NE(list, nullptr);
   GetWindowTextW(list, text, 256);
-  EXPECT_EQ(FromWide(text), "Parameter list of Blink pack");
+  EXPECT_EQ(Utf8(text), "Parameter list of Blink pack");
   EXPECT_EQ(ListView_GetItemCount(GetDlgItem(list, kListBox1)), 12);
   SendMessageW(GetDlgItem(list, kOKbutton), BM_CLICK, 0, 0);
   EXPECT_EQ(rig.window.ParamList(), nullptr) << "OK closes it";
@@ -531,7 +531,7 @@ TEST(Win32Window, ClosingDuringADownloadAsksAndYesEndsTheRunWithoutXThenCloses) 
                   ASSERT_NE(question, nullptr);
                   wchar_t text[256];
                   GetDlgItemTextW(question, kQuestionText, text, 256);
-                  asked = FromWide(text) == "A download is running. Stop it and quit?";
+                  asked = Utf8(text) == "A download is running. Stop it and quit?";
                   EXPECT_FALSE(IsWindowEnabled(rig.window.Handle())) << "modal to the window";
                   EXPECT_FALSE(rig.presenter.QuitRequested()) << "nothing ends before the answer";
                   SendMessageW(question, WM_COMMAND, IDYES, 0);

@@ -11,16 +11,16 @@ TEST(Win32Text, Utf8RoundTripsThroughUtf16) {
   for (const char* text : {"C:\\Users\\J\xC3\xBCrgen\\blink.ppro", "\xE6\x97\xA5\xE6\x9C\xAC.hex",
                            "\xF0\x9F\x94\xA5 emoji outside the BMP.hex", "", "plain"}) {
     SCOPED_TRACE(text);
-    EXPECT_EQ(FromWide(ToWide(text)), text);
+    EXPECT_EQ(Utf8(Wide(text)), text);
   }
-  EXPECT_EQ(ToWide("J\xC3\xBCrgen"), L"J\u00FCrgen");
-  EXPECT_EQ(ToWide("\xF0\x9F\x94\xA5").size(), 2u) << "a surrogate pair";
+  EXPECT_EQ(Wide("J\xC3\xBCrgen"), L"J\u00FCrgen");
+  EXPECT_EQ(Wide("\xF0\x9F\x94\xA5").size(), 2u) << "a surrogate pair";
 }
 
 TEST(Win32Text, BytesThatAreNoUtf8ShowAsLatin1) {
   // A pack written on another system: "Jürgen" in Latin-1.
-  EXPECT_EQ(ToWide("J\xFCrgen"), L"J\u00FCrgen");
-  EXPECT_EQ(ToWide("\xC3"), L"\u00C3") << "a lone lead byte";
+  EXPECT_EQ(Wide("J\xFCrgen"), L"J\u00FCrgen");
+  EXPECT_EQ(Wide("\xC3"), L"\u00C3") << "a lone lead byte";
 }
 
 TEST(Win32Text, CaptionsShowADoubledAmpersandAsOne) {

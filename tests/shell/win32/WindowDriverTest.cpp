@@ -51,7 +51,7 @@ std::string TextOf(HWND w) {
   if (!SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
                            &length))
     return "<no answer>";
-  return FromWide(text);
+  return Utf8(text);
 }
 
 // The program under test, started and ended with the test.
@@ -142,7 +142,7 @@ void ChooseInFileDialog(const Program& program, const std::string& path) {
   HWND name = GetDlgItem(dialog, 0x47C);
   if (!name) name = GetDlgItem(dialog, 0x480);
   ASSERT_NE(name, nullptr);
-  const std::wstring wide = ToWide(path);
+  const std::wstring wide = Wide(path);
   SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
@@ -248,7 +248,7 @@ TEST(WindowUnderWine, DownloadThroughACOMPortTheSearchFound) {
   if (!port || !project)
     GTEST_SKIP() << "BM_TEST_WINDOW_PORT and BM_TEST_WINDOW_FILE name no COM port mapped to a "
                     "simulated target and no project for it";
-  Program program({ToWide(project)}, false);
+  Program program({Wide(project)}, false);
   ASSERT_NE(program.Main(), nullptr) << "no main window";
   const std::string name = std::filesystem::path(project).filename().string();
   ASSERT_TRUE(WaitFor([&] { return program.Title() == "Brindlemark [" + name + "]"; })) << program.Title();
@@ -281,6 +281,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: win32_window_driver PATH-OF-brindlemark.exe [gtest options]\n");
     return 2;
   }
-  bm::win32::programPath = bm::win32::ToWide(argv[1]);
+  bm::win32::programPath = bm::win32::Wide(argv[1]);
   return RUN_ALL_TESTS();
 }
